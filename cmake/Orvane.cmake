@@ -1,0 +1,57 @@
+# Helpers that every folder's CMakeLists.txt uses, so adding a unit or a test needs no shared edits.
+
+# orvane_library(NAME [DEPS lib...]): a static library from every .cc below the calling folder.
+# A folder with no sources yet becomes an INTERFACE library, so dependants can name it already.
+function(orvane_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# orvane_tests(SUBDIR LIBS lib...): one GoogleTest program per *_test.cc in the calling folder,
+# registered with ctest as SUBDIR.NAME and run on the headless host.
+function(orvane_tests subdir)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
+  foreach(src ${tests})
+    get_filename_component(stem ${src} NAME_WE)
+    set(exe ${subdir}_${stem})
+    add_executable(${exe} ${src})
+    target_link_libraries(${exe} PRIVATE ${ARG_LIBS} orvane_test_support GTest::gtest_main GTest::gmock)
+    target_compile_definitions(${exe} PRIVATE
+      ORVANE_TESTDATA_DIR="${ORVANE_TESTDATA_DIR}"
+      ORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+      ORVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    add_test(NAME ${subdir}.${stem} COMMAND ${exe})
+    set_tests_properties(${subdir}.${stem} PROPERTIES
+      ENVIRONMENT "ORVANE_BACKEND=headless;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
+      TIMEOUT 300)
+  endforeach()
+endfunction()
+
+# orvane_benchmarks(LIBS lib...): one Google Benchmark program per *_bench.cc in the calling folder.
+function(orvane_benchmarks)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB benches CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_bench.cc)
+  foreach(src ${benches})
+    get_filename_component(stem ${src} NAME_WE)
+    add_executable(${stem} ${src})
+    target_link_libraries(${stem} PRIVATE ${ARG_LIBS} benchmark::benchmark_main)
+    target_compile_definitions(${stem} PRIVATE ORVANE_TESTDATA_DIR="${ORVANE_TESTDATA_DIR}")
+  endforeach()
+endfunction()
+
+# orvane_fuzzer(NAME SOURCE LIBS lib...): a libFuzzer target; its seed corpus is fuzz/corpus/NAME.
+function(orvane_fuzzer name src)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  add_dependencies(fuzz_all ${name})
+endfunction()

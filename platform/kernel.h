@@ -1,0 +1,4 @@
+// Kernel interfaces: files, memory, threads, events, critical sections, time, modules' paths.
+#pragma once
+
+#include "platform/wintypes.h"

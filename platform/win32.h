@@ -1,0 +1,6 @@
+// The platform interfaces the units call, declared as one header set: include this one.
+#pragma once
+
+#include "platform/wintypes.h"
+#include "platform/kernel.h"
+#include "platform/user.h"
