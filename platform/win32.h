@@ -3,4 +3,5 @@
 
 #include "platform/wintypes.h"
 #include "platform/kernel.h"
+#include "platform/localmem.h"
 #include "platform/user.h"
