@@ -4,4 +4,5 @@
 #include "platform/wintypes.h"
 #include "platform/kernel.h"
 #include "platform/localmem.h"
+#include "platform/module.h"
 #include "platform/user.h"
