@@ -1,0 +1,316 @@
+// The blitter: every cell of the five operations generated from one pair/loop/kernel template and
+// a per-pixel rule; cells that do the same byte operation map to one instantiation.
+#include "imaging/dimg_blit.h"
+
+#include <array>
+#include <cstring>
+#include <utility>
+
+#include "imaging/dimage.h"
+#include "imaging/dimg_blit_pixel.h"
+#include "imaging/dimg_clip.h"
+
+// The pixel loops are worth vectorising even where the compiler must first check at run time
+// that a destination row does not overlap its source row.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("vect-cost-model=dynamic")
+#endif
+
+namespace {
+
+using dimg_pixel::Layout;
+using dimg_pixel::Load16;
+using dimg_pixel::Store16;
+
+// What a cell does with one pixel.
+enum Kind : int {
+  kCopy,        // colour and alpha converted (the copy/convert blit)
+  kColor,       // colour converted, destination alpha kept
+  kColorAlpha,  // colour converted, alpha from the blit's alpha byte
+  kAlpha,       // source alpha into destination alpha, colour kept
+  kGreen,       // source green into destination alpha, colour kept
+  kNone,        // nothing is written
+};
+
+// Operations in dispatcher order.
+enum Op : int { kOpBlt, kOpColor, kOpColorAlpha, kOpAlpha, kOpGreen, kOpCount };
+
+constexpr bool IsByteFormat(int f) {
+  return f <= 3;
+}
+constexpr bool IsBgrOrder(int f) {
+  return f == 2 || f == 3;
+}
+constexpr int Flip(int f) {
+  return f == 0 ? 2 : f == 1 ? 3 : f == 2 ? 0 : f == 3 ? 1 : f;
+}
+constexpr bool HasAlpha(int f) {
+  return DimgHasAlpha(static_cast<DimgFormat>(f));
+}
+constexpr int BytesOf(int f) {
+  return static_cast<int>(DimgBytesPerPixel(static_cast<DimgFormat>(f)));
+}
+
+constexpr int Key(int kind, int d, int s) {
+  return kind * 64 + d * 8 + s;
+}
+
+// The canonical cell of (operation, destination format, source format): two cells with the same
+// key do the same byte operation on pixels of the same sizes.
+constexpr int CanonicalKey(int op, int d, int s) {
+  if (op != kOpBlt && !HasAlpha(d)) {
+    if (op == kOpAlpha || op == kOpGreen) return Key(kNone, 0, 0);
+    op = kOpBlt;  // colour into a destination without alpha is the plain copy
+  }
+  // Between two byte formats, swapping the channel order on both sides is the same byte operation.
+  if (IsByteFormat(d) && IsByteFormat(s) && IsBgrOrder(d)) d = Flip(d), s = Flip(s);
+  switch (op) {
+    case kOpBlt:
+      if (d == s && d != 7) {  // plain copy of the pixel's bytes
+        const int canonical = BytesOf(d) == 4 ? 0 : BytesOf(d) == 3 ? 1 : 4;
+        return Key(kCopy, canonical, canonical);
+      }
+      return Key(kCopy, d, s);
+    case kOpColor:
+      return Key(kColor, d, s);
+    case kOpColorAlpha:
+      return Key(kColorAlpha, d, s);
+    case kOpAlpha:
+      if (s == 2) s = 0;                      // alpha byte 3 in both orders
+      if (s == 1 || s == 3 || s == 7) s = 1;  // 3-byte sources without alpha: not read
+      return Key(kAlpha, d, s);
+    default:
+      if (s == 2) s = 0;  // green byte 1 in all byte orders
+      if (s == 3) s = 1;
+      return Key(kGreen, d, s);
+  }
+}
+
+// Per-pixel rule of one cell.
+template <int kKind, DimgFormat D, DimgFormat S>
+struct Rule {
+  static void Apply(std::uint8_t* d, const std::uint8_t* s, std::uint8_t a) {
+    if constexpr (kKind == kCopy && D == S && D != DimgFormat::YCRCB888) {
+      std::uint8_t t[Layout<S>::kBytes];  // whole pixel read before it is written
+      std::memcpy(t, s, sizeof t);
+      std::memcpy(d, t, sizeof t);
+    } else if constexpr (kKind == kCopy && D == DimgFormat::ARGB4444 && S == DimgFormat::ARGB1555) {
+      // The direct move keeps the alpha bit in place: nibble 8, not 15.
+      const std::uint32_t w = Load16(s);
+      Store16(d, (w & 0x8000u) | (((w >> 11) & 0x0Fu) << 8) | (((w >> 6) & 0x0Fu) << 4) | ((w >> 1) & 0x0Fu));
+    } else if constexpr (kKind == kCopy) {
+      Layout<D>::Write(d, Layout<S>::Read(s));
+    } else if constexpr (kKind == kColor) {
+      Layout<D>::WriteColor(d, Layout<S>::Read(s));
+    } else if constexpr (kKind == kColorAlpha) {
+      DimgRgba c = Layout<S>::Read(s);
+      c.a = a;
+      Layout<D>::Write(d, c);
+    } else if constexpr (kKind == kAlpha) {
+      Layout<D>::WriteAlpha(d, Layout<S>::Read(s).a);
+    } else {
+      static_assert(kKind == kGreen);
+      Layout<D>::WriteAlpha(d, Layout<S>::Read(s).g);
+    }
+  }
+};
+
+// One cell: pair function, same-size and stretched loops, block and row kernels.
+template <int kKey>
+struct Cell {
+  static constexpr int kKind = kKey / 64;
+  static constexpr DimgFormat D = static_cast<DimgFormat>(kKey / 8 % 8);
+  static constexpr DimgFormat S = static_cast<DimgFormat>(kKey % 8);
+  static constexpr std::ptrdiff_t kDB = Layout<D>::kBytes;
+  static constexpr std::ptrdiff_t kSB = Layout<S>::kBytes;
+  using R = Rule<kKind, D, S>;
+
+  // Every pixel of a w x h rectangle, rows advanced through each image's own NextLine.
+  static void Block(std::uint8_t* d, const DImage& di, const std::uint8_t* s, const DImage& si,
+                    std::uint32_t w, std::uint32_t h, std::uint8_t a) {
+    for (std::uint32_t y = 0;;) {
+      std::uint8_t* dp = d;
+      const std::uint8_t* sp = s;
+      for (std::uint32_t x = 0; x < w; ++x, dp += kDB, sp += kSB) R::Apply(dp, sp, a);
+      if (++y == h) break;
+      d = di.NextLine(d);
+      s = si.NextLine(s);
+    }
+  }
+
+  // One destination row of dw pixels from a source row of sw pixels, nearest neighbour: the
+  // source index is i * sw / dw rounded, exact halves down, never past sw - 1.
+  static void Row(std::uint8_t* d, const std::uint8_t* s, std::uint32_t dw, std::uint32_t sw,
+                  std::uint8_t a) {
+    std::int64_t e = 2 * std::int64_t{sw} - dw;
+    std::uint32_t c = 0;
+    for (std::uint32_t j = 0; j < dw; ++j, d += kDB) {
+      R::Apply(d, s + std::ptrdiff_t{c} * kSB, a);
+      while (e > 0) {
+        if (c < sw - 1) ++c;
+        e -= 2 * std::int64_t{dw};
+      }
+      e += 2 * std::int64_t{sw};
+    }
+  }
+
+  static void LoopSame(std::uint8_t* dtop, DImage& di, std::int32_t dx, std::int32_t dy,
+                       const std::uint8_t* stop, const DImage& si, std::int32_t sx, std::int32_t sy,
+                       std::uint32_t w, std::uint32_t h, std::uint8_t a) {
+    const std::uint32_t sh_img = si.GetHeight(), sw_img = si.GetWidth();
+    const std::uint32_t dh_img = di.GetHeight(), dw_img = di.GetWidth();
+    DimgClipBoth(dx, dy, sx, sy, w, h, dw_img, dh_img, sw_img, sh_img);
+    if (w == 0 || h == 0) return;
+    if (!DimgRectInside(dx, dy, w, h, dw_img, dh_img) || !DimgRectInside(sx, sy, w, h, sw_img, sh_img))
+      return;
+    std::uint8_t* d = di.OffsetLine(dtop, dy) + std::ptrdiff_t{dx} * kDB;
+    const std::uint8_t* s = si.OffsetLine(stop, sy) + std::ptrdiff_t{sx} * kSB;
+    Block(d, di, s, si, w, h, a);
+  }
+
+  static void LoopStretch(std::uint8_t* d, const DImage& di, std::uint32_t dw, std::uint32_t dh,
+                          const std::uint8_t* s, const DImage& si, std::uint32_t sw, std::uint32_t sh,
+                          std::uint8_t a) {
+    if (dw == 0 || dh == 0 || sw == 0 || sh == 0) return;
+    std::int64_t e = 2 * std::int64_t{sh} - dh;
+    std::uint32_t r = 0;
+    for (std::uint32_t i = 0; i < dh; ++i) {
+      Row(di.OffsetLine(d, static_cast<std::int32_t>(i)), si.OffsetLine(s, static_cast<std::int32_t>(r)), dw,
+          sw, a);
+      while (e > 0) {
+        if (r < sh - 1) ++r;
+        e -= 2 * std::int64_t{dh};
+      }
+      e += 2 * std::int64_t{sh};
+    }
+  }
+
+  static void Pair(std::uint8_t* dtop, DImage& di, std::int32_t dx, std::int32_t dy, std::uint32_t dw,
+                   std::uint32_t dh, const std::uint8_t* stop, const DImage& si, std::int32_t sx,
+                   std::int32_t sy, std::uint32_t sw, std::uint32_t sh, std::uint8_t a,
+                   std::uint8_t /*trailing*/) {
+    const std::uint32_t sh_img = si.GetHeight(), sw_img = si.GetWidth();
+    const std::uint32_t dh_img = di.GetHeight(), dw_img = di.GetWidth();
+    DimgClipStretch(dx, dy, dw, dh, sx, sy, sw, sh, dw_img, dh_img, sw_img, sh_img);
+    if (dw == sw && dh == sh) {
+      LoopSame(dtop, di, dx, dy, stop, si, sx, sy, sw, sh, a);
+      return;
+    }
+    if (dw == 0 || dh == 0 || sw == 0 || sh == 0) return;
+    // Both rectangles must lie inside their images before any row is touched.
+    if (!DimgRectInside(dx, dy, dw, dh, dw_img, dh_img) || !DimgRectInside(sx, sy, sw, sh, sw_img, sh_img))
+      return;
+    std::uint8_t* d = di.OffsetLine(dtop, dy) + std::ptrdiff_t{dx} * kDB;
+    const std::uint8_t* s = si.OffsetLine(stop, sy) + std::ptrdiff_t{sx} * kSB;
+    LoopStretch(d, di, dw, dh, s, si, sw, sh, a);
+  }
+};
+
+using PairFn = void (*)(std::uint8_t*, DImage&, std::int32_t, std::int32_t, std::uint32_t, std::uint32_t,
+                        const std::uint8_t*, const DImage&, std::int32_t, std::int32_t, std::uint32_t,
+                        std::uint32_t, std::uint8_t, std::uint8_t);
+
+// Cells that change nothing.
+void PairNone(std::uint8_t*, DImage&, std::int32_t, std::int32_t, std::uint32_t, std::uint32_t,
+              const std::uint8_t*, const DImage&, std::int32_t, std::int32_t, std::uint32_t, std::uint32_t,
+              std::uint8_t, std::uint8_t) {}
+
+template <int kKey>
+constexpr PairFn PairOf() {
+  if constexpr (kKey / 64 == kNone) {
+    return &PairNone;
+  } else {
+    return &Cell<kKey>::Pair;
+  }
+}
+
+template <int kOp, std::size_t... I>
+constexpr std::array<PairFn, 64> MakeTable(std::index_sequence<I...>) {
+  return {{PairOf<CanonicalKey(kOp, static_cast<int>(I / 8), static_cast<int>(I % 8))>()...}};
+}
+
+// The five dispatch tables, indexed by destination format * 8 + source format.
+constexpr std::array<std::array<PairFn, 64>, kOpCount> kTables = {
+    MakeTable<kOpBlt>(std::make_index_sequence<64>()),
+    MakeTable<kOpColor>(std::make_index_sequence<64>()),
+    MakeTable<kOpColorAlpha>(std::make_index_sequence<64>()),
+    MakeTable<kOpAlpha>(std::make_index_sequence<64>()),
+    MakeTable<kOpGreen>(std::make_index_sequence<64>()),
+};
+
+void Dispatch(int op, DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy, std::uint32_t dw,
+              std::uint32_t dh, std::int32_t sx, std::int32_t sy, std::uint32_t sw, std::uint32_t sh,
+              std::uint8_t a, std::uint8_t trailing) {
+  const DimgFormat df = dst.GetFormat();
+  if (!DimgIsFormat(df)) return;
+  const DimgFormat sf = src.GetFormat();
+  if (!DimgIsFormat(sf)) return;
+  std::uint8_t* dtop = dst.GetTopLine();
+  const std::uint8_t* stop = src.GetTopLine();
+  if (dtop != nullptr && stop != nullptr) {
+    const auto cell = static_cast<std::uint32_t>(df) * 8 + static_cast<std::uint32_t>(sf);
+    kTables[op][cell](dtop, dst, dx, dy, dw, dh, stop, src, sx, sy, sw, sh, a, trailing);
+  }
+  src.Unlock();
+  dst.Unlock();
+}
+
+}  // namespace
+
+void DimgBlt(DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy, std::uint32_t dw,
+             std::uint32_t dh, std::int32_t sx, std::int32_t sy, std::uint32_t sw, std::uint32_t sh,
+             std::uint8_t alpha, std::uint8_t trailing) {
+  Dispatch(kOpBlt, dst, src, dx, dy, dw, dh, sx, sy, sw, sh, alpha, trailing);
+}
+
+void DimgBltColor(DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy, std::uint32_t dw,
+                  std::uint32_t dh, std::int32_t sx, std::int32_t sy, std::uint32_t sw, std::uint32_t sh,
+                  std::uint8_t alpha, std::uint8_t trailing) {
+  Dispatch(kOpColor, dst, src, dx, dy, dw, dh, sx, sy, sw, sh, alpha, trailing);
+}
+
+void DimgBltColorAlpha(DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy, std::uint32_t dw,
+                       std::uint32_t dh, std::int32_t sx, std::int32_t sy, std::uint32_t sw, std::uint32_t sh,
+                       std::uint8_t alpha, std::uint8_t trailing) {
+  Dispatch(kOpColorAlpha, dst, src, dx, dy, dw, dh, sx, sy, sw, sh, alpha, trailing);
+}
+
+void DimgBltAlpha(DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy, std::uint32_t dw,
+                  std::uint32_t dh, std::int32_t sx, std::int32_t sy, std::uint32_t sw, std::uint32_t sh,
+                  std::uint8_t alpha, std::uint8_t trailing) {
+  Dispatch(kOpAlpha, dst, src, dx, dy, dw, dh, sx, sy, sw, sh, alpha, trailing);
+}
+
+void DimgBltGreenToAlpha(DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy, std::uint32_t dw,
+                         std::uint32_t dh, std::int32_t sx, std::int32_t sy, std::uint32_t sw,
+                         std::uint32_t sh, std::uint8_t alpha, std::uint8_t trailing) {
+  Dispatch(kOpGreen, dst, src, dx, dy, dw, dh, sx, sy, sw, sh, alpha, trailing);
+}
+
+void DimgBltUnscaled(DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy, std::uint32_t w,
+                     std::uint32_t h, std::int32_t sx, std::int32_t sy, std::uint8_t alpha) {
+  DimgBlt(dst, src, dx, dy, w, h, sx, sy, w, h, alpha, 0);
+}
+
+void DimgBltColorUnscaled(DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy, std::uint32_t w,
+                          std::uint32_t h, std::int32_t sx, std::int32_t sy, std::uint8_t alpha) {
+  DimgBltColor(dst, src, dx, dy, w, h, sx, sy, w, h, alpha, 0);
+}
+
+void DimgBltColorAlphaUnscaled(DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy,
+                               std::uint32_t w, std::uint32_t h, std::int32_t sx, std::int32_t sy,
+                               std::uint8_t alpha) {
+  DimgBltColorAlpha(dst, src, dx, dy, w, h, sx, sy, w, h, alpha, 0);
+}
+
+void DimgBltAlphaUnscaled(DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy, std::uint32_t w,
+                          std::uint32_t h, std::int32_t sx, std::int32_t sy, std::uint8_t alpha) {
+  DimgBltAlpha(dst, src, dx, dy, w, h, sx, sy, w, h, alpha, 0);
+}
+
+void DimgStretchBlt16(std::uint8_t* dst_top, DImage& dst, std::int32_t dx, std::int32_t dy, std::uint32_t dw,
+                      std::uint32_t dh, const std::uint8_t* src_top, const DImage& src, std::int32_t sx,
+                      std::int32_t sy, std::uint32_t sw, std::uint32_t sh, std::uint8_t alpha) {
+  if (dst_top == nullptr || src_top == nullptr) return;
+  Cell<Key(kCopy, 4, 4)>::Pair(dst_top, dst, dx, dy, dw, dh, src_top, src, sx, sy, sw, sh, alpha, 0);
+}

@@ -1,0 +1,55 @@
+// Image file loading: the loader chain, the probes and the codecs' shared log line.
+#include "imaging/dimg_load.h"
+
+#include "base/dfile.h"
+#include "base/dlogstream.h"
+#include "imaging/dimage.h"
+#include "imaging/dimg_bmp.h"
+#include "imaging/dimg_jpeg.h"
+#include "imaging/dimg_png.h"
+#include "imaging/dimg_susie.h"
+
+namespace dimg_detail {
+
+void Log(std::initializer_list<const char*> pieces) {
+  try {
+    for (const char* piece : pieces) DDebugLog().Write(DString(piece));
+  } catch (...) {
+    // Logging is best effort; it never ends a decode.
+  }
+}
+
+void LogFileFailure(const char* tag, DFile& file, const char* what) {
+  Log({tag, "\"", file.GetName(), "\"", what, "\n"});
+}
+
+}  // namespace dimg_detail
+
+bool DimgLoad(DFile& file, DImage& image) {
+  if (DimgLoadBitmap(image, file) || DimgLoadPNG(image, file) || DimgLoadJPEG(image, file) ||
+      DimgLoadSusie(image, file))
+    return true;
+  dimg_detail::LogFileFailure("[DimgLoad] ", file, ": Load Error");
+  return false;
+}
+
+bool DimgGetInfo(DFile& file, std::int32_t* width, std::int32_t* height, std::int32_t* bit_count) {
+  if (DimgInfoBitmap(file, width, height, bit_count)) return true;
+  std::uint32_t w = 0, h = 0;
+  if (DimgInfoPNG(&w, &h, bit_count, file) || DimgInfoJPEG(&w, &h, bit_count, file)) {
+    *width = static_cast<std::int32_t>(w);
+    *height = static_cast<std::int32_t>(h);
+    return true;
+  }
+  return false;
+}
+
+std::int32_t DimgGetBitCount(DFile& file) {
+  std::int32_t w = 0, h = 0, bits = 0;
+  return DimgGetInfo(file, &w, &h, &bits) ? bits : 0;
+}
+
+bool DimgGetSize(DFile& file, std::int32_t* width, std::int32_t* height) {
+  std::int32_t bits = 0;
+  return DimgGetInfo(file, width, height, &bits);
+}

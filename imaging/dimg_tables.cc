@@ -1,0 +1,74 @@
+// Fills and reads the start-up sine, square-root and YCrCb tables.
+#include "imaging/dimg_tables.h"
+
+#include <bit>
+#include <cmath>
+
+float DimgSinTable[kDimgSinTableSize];
+std::uint32_t DimgSqrtTable[kDimgSqrtTableSize];
+DimgYCrCbTables YCrCbTables;
+
+namespace {
+
+constexpr double kSinStep = 0.0015339807878856412;     // 2pi / 4096
+constexpr double kStepsPerRadian = 651.8986469044033;  // 4096 / 2pi
+
+std::uint32_t SqrtMantissa(std::uint32_t bits) {
+  const float root = std::sqrt(std::bit_cast<float>(bits));
+  return std::bit_cast<std::uint32_t>(root) & 0x7FFFFFu;
+}
+
+// One table entry: the product formed in single precision, rounded to nearest (halves to even).
+std::int32_t Entry(int i, float k) {
+  return static_cast<std::int32_t>(std::nearbyint(static_cast<float>(i) * k));
+}
+
+void Fill(std::int32_t* t, float k, int offset) {
+  for (int i = 0; i < 256; ++i) t[i] = Entry(i - offset, k);
+}
+
+}  // namespace
+
+bool DimgInitMathTables() {
+  for (int i = 0; i < kDimgSinTableSize; ++i) DimgSinTable[i] = static_cast<float>(std::sin(i * kSinStep));
+  DimgInitSqrtTable();
+  return true;
+}
+
+void DimgInitSqrtTable() {
+  for (std::uint32_t j = 0; j < 32768; ++j) {
+    DimgSqrtTable[32768 + j] = SqrtMantissa((j | 0x3F8000u) << 8);  // [1, 2)
+    DimgSqrtTable[j] = SqrtMantissa((j | 0x400000u) << 8);          // [2, 4)
+  }
+}
+
+std::uint32_t DimgAngleStep(double radians) {
+  const double step = std::trunc(radians * kStepsPerRadian);
+  if (!(std::fabs(step) < 9.0e18)) return 0;
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(static_cast<std::int64_t>(step)) & 4095u);
+}
+
+float DimgTableSqrt(float v) {
+  const std::uint32_t b = std::bit_cast<std::uint32_t>(v);
+  if (b == 0) return 0.0f;
+  const std::uint32_t exponent = (((b - 0x3F800000u) >> 1) + 0x3F800000u) & 0x7F800000u;
+  return std::bit_cast<float>(exponent | DimgSqrtTable[(b >> 8) & 0xFFFFu]);
+}
+
+bool DimgInitYCrCbTables() {
+  DimgYCrCbTables& t = YCrCbTables;
+  Fill(t.y_r, 38.272f, 0);
+  Fill(t.y_g, 75.136f, 0);
+  Fill(t.y_b, 14.592f, 0);
+  Fill(t.cr_r, 64.0f, 0);
+  Fill(t.cr_g, -53.59232f, 0);
+  Fill(t.cr_b, -10.40768f, 0);
+  Fill(t.cb_r, -21.59872f, 0);
+  Fill(t.cb_g, -42.40128f, 0);
+  Fill(t.cb_b, 64.0f, 0);
+  Fill(t.r_cr, 1.402f, 128);
+  Fill(t.g_cr, -91.40992f, 128);
+  Fill(t.g_cb, -44.04992f, 128);
+  Fill(t.b_cb, 1.772f, 128);
+  return true;
+}

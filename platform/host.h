@@ -1,0 +1,108 @@
+// Hosts of the user layer: the one table of hooks a host fills, the host choice, and what the
+// headless host keeps for tests (message-box answers, injected input, a trace of what happened).
+//
+// The window manager (platform/user_*.cc) checks handles and keeps every window's state; a host
+// only shows what the window manager decides and turns its own events into posted messages.
+// ORVANE_BACKEND=headless|sdl chooses the host (default sdl when DISPLAY or WAYLAND_DISPLAY is
+// set, else headless); an unknown name is reported on stderr and the process ends with status 2.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/user.h"
+
+#define ORVANE_HOST_API __attribute__((visibility("default")))
+
+namespace orvane::host {
+
+// The hooks of one host, grouped by concern. A hook left null gets the default named beside it.
+struct HostHooks {
+  const char* name;
+
+  // -- Life: Init prepares the host (false: the host cannot run); Quit undoes it. Default: nothing.
+  bool (*Init)();
+  void (*Quit)();
+
+  // -- Top-level windows. CreateWindow gives the host's window for a new top-level window with a
+  // client area of w x h (false: the window exists only in the window manager). Default: false.
+  bool (*CreateWindow)(HWND hwnd, const char* title_utf8, int x, int y, int w, int h, bool visible);
+  // The following act on a window CreateWindow accepted. Default: nothing.
+  void (*DestroyWindow)(HWND hwnd);
+  void (*SetTitle)(HWND hwnd, const char* title_utf8);
+  void (*Show)(HWND hwnd, bool visible);
+  void (*SetClientRect)(HWND hwnd, int x, int y, int w, int h);
+
+  // -- Events: PollEvents turns every waiting host event into posted messages (called by the
+  // queue before it looks for messages, on the thread that made the host's window); WaitEvents
+  // waits at most ms milliseconds for a host event. Defaults: nothing, and a plain sleep.
+  void (*PollEvents)();
+  void (*WaitEvents)(int ms);
+
+  // -- The screen's size in pixels. Default: 1024 x 768.
+  void (*ScreenSize)(int* w, int* h);
+
+  // -- User interaction. MessageBox shows a box (UTF-8 text) and gives the button id, 0 when it
+  // cannot. FileDialog asks for a file and gives its UTF-8 host path, or false for a cancel.
+  // Beep makes the sound of a message-box type. Defaults: 0, cancel, nothing.
+  int (*MessageBox)(HWND owner, const char* text_utf8, const char* caption_utf8, UINT type);
+  bool (*FileDialog)(bool save, const char* initial_utf8, std::string* chosen_utf8);
+  void (*Beep)(UINT type);
+};
+
+// The running host's hooks (defaults filled in), chosen on first use.
+ORVANE_HOST_API const HostHooks& Current();
+// The host of that name, or null for an unknown name.
+ORVANE_HOST_API const HostHooks* FindHost(const char* name);
+// The running host's name: "headless" or "sdl".
+ORVANE_HOST_API const char* CurrentName();
+
+// The default button of a message-box type (IDOK for MB_OK, IDYES for MB_YESNO, the second
+// button with MB_DEFBUTTON2 ...): what a box answers when nobody chooses.
+ORVANE_HOST_API int DefaultButton(UINT type);
+
+// ---- What happened, recorded on every host: one line per host-visible event, such as
+// "create 0x1 'title' 640x480", "show 0x1 1", "title 0x1 'text'", "messagebox 'caption' 'text' 16",
+// "beep 16", "filedialog open" (text in cp932 bytes as given).
+ORVANE_HOST_API std::vector<std::string> TakeTrace();
+// With on, every message that reaches a window procedure through SendMessageA or
+// DispatchMessageA is recorded too, as "msg 0x1 0x81" (window, message).
+ORVANE_HOST_API void TraceMessages(bool on);
+ORVANE_HOST_API void RecordTrace(const std::string& line);
+
+// ---- Headless host scripting.
+// Answers for the next message boxes, in order; without one a box gives its default button.
+ORVANE_HOST_API void PushMessageBoxAnswer(int id);
+// Answers for the next file dialogs: a cp932 path, or an empty string for a cancel. Without one,
+// a file dialog is cancelled.
+ORVANE_HOST_API void PushFileDialogAnswer(const std::string& path);
+// Posts a message to the window's queue as the host does with its input (a NULL window posts to
+// the calling thread's queue).
+ORVANE_HOST_API bool Inject(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+// Forgets every scripted answer and the trace.
+ORVANE_HOST_API void ResetHeadless();
+
+// The host window of a top-level window, for tests of a real host (SDL_Window*), else null.
+ORVANE_HOST_API void* NativeWindow(HWND hwnd);
+
+// ---- For the hosts: the window manager's side. The user moved or resized a top-level window's
+// host window (client-area position and size); the window manager updates its rectangle and
+// sends WM_MOVE / WM_SIZE.
+void HostWindowMoved(HWND hwnd, int x, int y);
+void HostWindowResized(HWND hwnd, int w, int h);
+// The mouse moved to this screen position (GetMessagePos reports it).
+void HostCursorMoved(int x, int y);
+// The next scripted answers of the headless host; false when none is left.
+bool TakeMessageBoxAnswer(int* id);
+bool TakeFileDialogAnswer(std::string* path);
+// cp932 <-> UTF-8 at the host boundary (unconvertible bytes become '?').
+ORVANE_HOST_API std::string Cp932ToUtf8(const std::string& text);
+ORVANE_HOST_API std::string Utf8ToCp932(const std::string& text);
+
+// The host table constructors, one per host.
+const HostHooks& HeadlessHost();
+const HostHooks& SdlHost();
+// The SDL host's native window of hwnd.
+void* SdlNativeWindow(HWND hwnd);
+
+}  // namespace orvane::host

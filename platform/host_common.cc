@@ -1,0 +1,228 @@
+// The host choice, the defaults of hooks a host leaves out, the trace, scripted answers and the
+// cp932 <-> UTF-8 conversion at the host boundary.
+#include <iconv.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+
+#include "platform/host.h"
+
+namespace orvane::host {
+namespace {
+
+struct HostEntry {
+  const char* name;
+  const HostHooks& (*make)();
+};
+const HostEntry kHosts[] = {{"headless", HeadlessHost}, {"sdl", SdlHost}};
+
+bool NoInit() {
+  return true;
+}
+void Nothing() {}
+bool NoWindow(HWND, const char*, int, int, int, int, bool) {
+  return false;
+}
+void NoWindowOp(HWND) {}
+void NoTitle(HWND, const char*) {}
+void NoShow(HWND, bool) {}
+void NoRect(HWND, int, int, int, int) {}
+void SleepWait(int ms) {
+  usleep(static_cast<useconds_t>(ms > 0 ? ms : 0) * 1000);
+}
+void DefaultScreen(int* w, int* h) {
+  *w = 1024;
+  *h = 768;
+}
+int NoMessageBox(HWND, const char*, const char*, UINT) {
+  return 0;
+}
+bool CancelFileDialog(bool, const char*, std::string*) {
+  return false;
+}
+void NoBeep(UINT) {}
+
+// A copy of the host's table with every missing hook given its default.
+HostHooks WithDefaults(const HostHooks& h) {
+  HostHooks r = h;
+  if (!r.Init) r.Init = NoInit;
+  if (!r.Quit) r.Quit = Nothing;
+  if (!r.CreateWindow) r.CreateWindow = NoWindow;
+  if (!r.DestroyWindow) r.DestroyWindow = NoWindowOp;
+  if (!r.SetTitle) r.SetTitle = NoTitle;
+  if (!r.Show) r.Show = NoShow;
+  if (!r.SetClientRect) r.SetClientRect = NoRect;
+  if (!r.PollEvents) r.PollEvents = Nothing;
+  if (!r.WaitEvents) r.WaitEvents = SleepWait;
+  if (!r.ScreenSize) r.ScreenSize = DefaultScreen;
+  if (!r.MessageBox) r.MessageBox = NoMessageBox;
+  if (!r.FileDialog) r.FileDialog = CancelFileDialog;
+  if (!r.Beep) r.Beep = NoBeep;
+  return r;
+}
+
+[[noreturn]] void Fail(const char* why, const char* name) {
+  std::fprintf(stderr, "orvane: %s '%s' (ORVANE_BACKEND is headless or sdl)\n", why, name);
+  std::exit(2);
+}
+
+const HostHooks& Choose() {
+  static const HostHooks chosen = [] {
+    const char* env = std::getenv("ORVANE_BACKEND");
+    bool explicit_choice = env && *env;
+    const char* name = explicit_choice ? env : nullptr;
+    if (!name) {
+      const char* x = std::getenv("DISPLAY");
+      const char* w = std::getenv("WAYLAND_DISPLAY");
+      name = ((x && *x) || (w && *w)) ? "sdl" : "headless";
+    }
+    const HostHooks* h = FindHost(name);
+    if (!h) Fail("unknown host", name);
+    HostHooks r = WithDefaults(*h);
+    if (!r.Init()) {
+      if (explicit_choice) Fail("cannot start host", name);
+      std::fprintf(stderr, "orvane: cannot start host '%s', running headless\n", name);
+      r = WithDefaults(HeadlessHost());
+      r.Init();
+    }
+    return r;
+  }();
+  return chosen;
+}
+
+std::mutex g_lock;
+std::vector<std::string> g_trace;
+std::deque<int> g_box_answers;
+std::deque<std::string> g_file_answers;
+
+std::string Convert(const char* to, const char* from, const std::string& text) {
+  const bool from_utf8 = std::strcmp(from, "UTF-8") == 0;
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return text;
+  std::string out;
+  std::string in = text;
+  char* ip = in.data();
+  size_t il = in.size();
+  char buf[256];
+  while (il > 0) {
+    char* op = buf;
+    size_t ol = sizeof(buf);
+    size_t r = iconv(cd, &ip, &il, &op, &ol);
+    out.append(buf, static_cast<size_t>(op - buf));
+    if (r == static_cast<size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // An invalid or unconvertible character: one '?', then go on after it (a whole UTF-8
+      // sequence, or one byte of other text).
+      out.push_back('?');
+      size_t skip = 1;
+      if (from_utf8) {
+        unsigned char lead = static_cast<unsigned char>(*ip);
+        skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        if (skip > il) skip = il;
+      }
+      ip += skip;
+      il -= skip;
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+
+}  // namespace
+
+const HostHooks* FindHost(const char* name) {
+  if (!name) return nullptr;
+  for (const auto& e : kHosts) {
+    if (std::strcmp(e.name, name) == 0) return &e.make();
+  }
+  return nullptr;
+}
+
+const HostHooks& Current() {
+  return Choose();
+}
+const char* CurrentName() {
+  return Choose().name;
+}
+
+int DefaultButton(UINT type) {
+  static const int kButtons[][3] = {
+      {IDOK, 0, 0},     {IDOK, IDCANCEL, 0},    {IDABORT, IDRETRY, IDIGNORE}, {IDYES, IDNO, IDCANCEL},
+      {IDYES, IDNO, 0}, {IDRETRY, IDCANCEL, 0},
+  };
+  UINT kind = type & MB_TYPEMASK;
+  if (kind > 5) kind = 0;
+  UINT def = (type & MB_DEFMASK) >> 8;
+  if (def > 2 || kButtons[kind][def] == 0) def = 0;
+  return kButtons[kind][def];
+}
+
+std::vector<std::string> TakeTrace() {
+  std::lock_guard<std::mutex> l(g_lock);
+  std::vector<std::string> r;
+  r.swap(g_trace);
+  return r;
+}
+
+void RecordTrace(const std::string& line) {
+  std::lock_guard<std::mutex> l(g_lock);
+  // A test that never reads the trace must not grow it without bound.
+  if (g_trace.size() >= 100000) g_trace.erase(g_trace.begin(), g_trace.begin() + 50000);
+  g_trace.push_back(line);
+}
+
+void PushMessageBoxAnswer(int id) {
+  std::lock_guard<std::mutex> l(g_lock);
+  g_box_answers.push_back(id);
+}
+
+void PushFileDialogAnswer(const std::string& path) {
+  std::lock_guard<std::mutex> l(g_lock);
+  g_file_answers.push_back(path);
+}
+
+void ResetHeadless() {
+  std::lock_guard<std::mutex> l(g_lock);
+  g_trace.clear();
+  g_box_answers.clear();
+  g_file_answers.clear();
+}
+
+// Scripted answers, for the headless host.
+bool TakeMessageBoxAnswer(int* id) {
+  std::lock_guard<std::mutex> l(g_lock);
+  if (g_box_answers.empty()) return false;
+  *id = g_box_answers.front();
+  g_box_answers.pop_front();
+  return true;
+}
+
+bool TakeFileDialogAnswer(std::string* path) {
+  std::lock_guard<std::mutex> l(g_lock);
+  if (g_file_answers.empty()) return false;
+  *path = g_file_answers.front();
+  g_file_answers.pop_front();
+  return true;
+}
+
+bool Inject(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  return PostMessageA(hwnd, message, wparam, lparam) != FALSE;
+}
+
+void* NativeWindow(HWND hwnd) {
+  return std::strcmp(CurrentName(), "sdl") == 0 ? SdlNativeWindow(hwnd) : nullptr;
+}
+
+std::string Cp932ToUtf8(const std::string& text) {
+  return Convert("UTF-8", "CP932", text);
+}
+std::string Utf8ToCp932(const std::string& text) {
+  return Convert("CP932", "UTF-8", text);
+}
+
+}  // namespace orvane::host

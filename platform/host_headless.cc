@@ -1,0 +1,38 @@
+// The headless host: windows exist only in the window manager, boxes and file dialogs take the
+// answers a test scripted (host_common.cc), and the trace keeps what happened.
+#include "platform/host.h"
+
+namespace orvane::host {
+namespace {
+
+bool HeadlessCreate(HWND, const char*, int, int, int, int, bool) {
+  return true;
+}
+
+int HeadlessMessageBox(HWND, const char*, const char*, UINT type) {
+  int id;
+  return TakeMessageBoxAnswer(&id) ? id : DefaultButton(type);
+}
+
+bool HeadlessFileDialog(bool, const char*, std::string* chosen) {
+  std::string answer;
+  if (!TakeFileDialogAnswer(&answer) || answer.empty()) return false;
+  *chosen = Cp932ToUtf8(answer);
+  return true;
+}
+
+}  // namespace
+
+const HostHooks& HeadlessHost() {
+  static const HostHooks hooks = [] {
+    HostHooks h{};
+    h.name = "headless";
+    h.CreateWindow = HeadlessCreate;
+    h.MessageBox = HeadlessMessageBox;
+    h.FileDialog = HeadlessFileDialog;
+    return h;
+  }();
+  return hooks;
+}
+
+}  // namespace orvane::host

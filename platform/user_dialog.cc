@@ -1,0 +1,275 @@
+// Dialogs: templates registered as tables in code, modal and modeless dialogs, the dialog
+// manager's window procedure and the simple controls (button, static text, edit field).
+#include <cctype>
+#include <cstring>
+#include <map>
+
+#include "platform/host.h"
+#include "platform/user_internal.h"
+
+namespace orvane::user {
+namespace {
+
+#define BN_CLICKED 0
+
+// An owned copy of a registered template.
+struct StoredTemplate {
+  OrvaneDialogTemplate t;
+  std::string title, font_face;
+  std::vector<std::string> classes, texts;
+  std::vector<OrvaneDialogControl> controls;
+};
+
+std::mutex g_lock;
+std::map<std::pair<HINSTANCE, std::string>, std::unique_ptr<StoredTemplate>> g_templates;
+const char kDialogClass[] = "#32770";
+
+std::string ResourceKey(LPCSTR name) {
+  if (IS_INTRESOURCE(name)) return "#" + std::to_string(reinterpret_cast<ULONG_PTR>(name));
+  std::string k = name;
+  for (char& c : k) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return k;
+}
+
+HINSTANCE Owner(HINSTANCE i) {
+  return i ? i : MainInstance();
+}
+
+const StoredTemplate* FindTemplate(HINSTANCE instance, LPCSTR name) {
+  if (!name) return nullptr;
+  std::lock_guard<std::mutex> l(g_lock);
+  auto it = g_templates.find({Owner(instance), ResourceKey(name)});
+  return it == g_templates.end() ? nullptr : it->second.get();
+}
+
+// The dialog manager's procedure: the dialog procedure first, then the default handling.
+LRESULT CALLBACK DialogWndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  WindowPtr w = Peek(hwnd);
+  if (w && w->dlg_proc) {
+    INT_PTR r = w->dlg_proc(hwnd, message, wparam, lparam);
+    if (r) return message == WM_INITDIALOG ? r : (Peek(hwnd) ? Peek(hwnd)->dlg_msg_result : 0);
+  }
+  return DefDlgProcA(hwnd, message, wparam, lparam);
+}
+
+LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case BM_GETCHECK:
+      return GetWindowLongPtrA(hwnd, 0);
+    case BM_SETCHECK:
+      SetWindowLongPtrA(hwnd, 0, static_cast<LONG_PTR>(wparam));
+      return 0;
+    case WM_LBUTTONUP: {
+      HWND parent = GetParent(hwnd);
+      if (parent) {
+        SendMessageA(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(hwnd));
+      }
+      return 0;
+    }
+    default:
+      return DefWindowProcA(hwnd, message, wparam, lparam);
+  }
+}
+
+LRESULT CALLBACK PlainControlProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  return DefWindowProcA(hwnd, message, wparam, lparam);
+}
+
+void EnsureClasses() {
+  static const bool done = [] {
+    auto reg = [](const char* name, WNDPROC proc, int extra) {
+      WNDCLASSEXA wc{};
+      wc.cbSize = sizeof(wc);
+      wc.lpfnWndProc = proc;
+      wc.cbWndExtra = extra;
+      wc.lpszClassName = name;
+      RegisterClassExA(&wc);  // a program's own class of that name wins
+    };
+    reg(kDialogClass, DialogWndProc, 0);
+    reg("BUTTON", ButtonProc, sizeof(LONG_PTR));
+    reg("STATIC", PlainControlProc, 0);
+    reg("EDIT", PlainControlProc, 0);
+    return true;
+  }();
+  (void)done;
+}
+
+// Makes the dialog window and its controls and sends WM_INITDIALOG; NULL on failure.
+HWND MakeDialog(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPARAM param, bool modal) {
+  EnsureClasses();
+  const StoredTemplate* st = FindTemplate(instance, name);
+  if (!st) {
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  const OrvaneDialogTemplate& t = st->t;
+  DWORD style = t.style & ~WS_VISIBLE;
+  RECT r{0, 0, DialogUnitsX(t.cx), DialogUnitsY(t.cy)};
+  AdjustWindowRectEx(&r, style, FALSE, t.ex_style);
+  int w = r.right - r.left, h = r.bottom - r.top;
+  int x = DialogUnitsX(t.x), y = DialogUnitsY(t.y);
+  if (t.style & DS_CENTER) {
+    x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
+    y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+  } else if (parent && !(style & WS_CHILD)) {
+    POINT o{0, 0};
+    ClientToScreen(parent, &o);
+    x += o.x;
+    y += o.y;
+  }
+  HWND dlg = CreateWindowExA(t.ex_style, kDialogClass, t.title, style, x, y, w, h, parent, nullptr,
+                             Owner(instance), nullptr);
+  if (!dlg) return nullptr;
+  WindowPtr dw = Peek(dlg);
+  dw->is_dialog = true;
+  dw->dlg_proc = proc;
+  dw->font_charset = t.font_charset;
+  HWND first = nullptr;
+  for (int i = 0; i < t.control_count; ++i) {
+    const OrvaneDialogControl& c = t.controls[i];
+    HWND ctl =
+        CreateWindowExA(0, c.class_name, c.text, c.style | WS_CHILD, DialogUnitsX(c.x), DialogUnitsY(c.y),
+                        DialogUnitsX(c.cx), DialogUnitsY(c.cy), dlg,
+                        reinterpret_cast<HMENU>(static_cast<UINT_PTR>(c.id)), Owner(instance), nullptr);
+    if (!ctl) {
+      DestroyWindow(dlg);
+      return nullptr;
+    }
+    if (!first) first = ctl;
+  }
+  if (!IsWindow(dlg)) return nullptr;
+  if (SendMessageA(dlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param) && first && IsWindow(first)) {
+    SetFocus(first);
+  }
+  if (!IsWindow(dlg)) return nullptr;
+  WindowPtr again = Peek(dlg);
+  if ((modal && !again->dlg_ended) || (t.style & WS_VISIBLE)) ShowWindow(dlg, SW_SHOW);
+  return dlg;
+}
+
+}  // namespace
+}  // namespace orvane::user
+
+using namespace orvane::user;
+
+BOOL OrvaneRegisterDialogTemplate(HINSTANCE instance, LPCSTR name, const OrvaneDialogTemplate* tmpl) {
+  if (!name || !tmpl || tmpl->control_count < 0 || (tmpl->control_count > 0 && !tmpl->controls)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto st = std::make_unique<StoredTemplate>();
+  st->t = *tmpl;
+  st->title = tmpl->title ? tmpl->title : "";
+  st->font_face = tmpl->font_face ? tmpl->font_face : "";
+  st->classes.reserve(static_cast<size_t>(tmpl->control_count));
+  st->texts.reserve(static_cast<size_t>(tmpl->control_count));
+  for (int i = 0; i < tmpl->control_count; ++i) {
+    const OrvaneDialogControl& c = tmpl->controls[i];
+    st->classes.emplace_back(c.class_name ? c.class_name : "STATIC");
+    st->texts.emplace_back(c.text ? c.text : "");
+  }
+  for (int i = 0; i < tmpl->control_count; ++i) {
+    OrvaneDialogControl c = tmpl->controls[i];
+    c.class_name = st->classes[static_cast<size_t>(i)].c_str();
+    c.text = st->texts[static_cast<size_t>(i)].c_str();
+    st->controls.push_back(c);
+  }
+  st->t.title = st->title.c_str();
+  st->t.font_face = st->font_face.c_str();
+  st->t.controls = st->controls.data();
+  std::lock_guard<std::mutex> l(g_lock);
+  auto key = std::make_pair(Owner(instance), ResourceKey(name));
+  if (g_templates.count(key)) {
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return FALSE;
+  }
+  g_templates.emplace(key, std::move(st));
+  return TRUE;
+}
+
+INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPARAM param) {
+  HWND dlg = MakeDialog(instance, name, parent, proc, param, true);
+  if (!dlg) return -1;
+  bool parent_was_enabled = parent && IsWindowEnabled(parent);
+  if (parent_was_enabled) EnableWindow(parent, FALSE);
+  INT_PTR result = -1;
+  for (;;) {
+    WindowPtr w = Peek(dlg);
+    if (!w) break;
+    if (w->dlg_ended) {
+      result = w->dlg_result;
+      break;
+    }
+    MSG m;
+    BOOL got = GetMessageA(&m, nullptr, 0, 0);
+    if (got == 0) {
+      // WM_QUIT ends the dialog and goes back to the queue for the program's own loop.
+      PostQuitMessage(static_cast<int>(m.wParam));
+      if (WindowPtr now = Peek(dlg)) result = now->dlg_ended ? now->dlg_result : 0;
+      break;
+    }
+    if (got < 0) break;
+    if (!IsDialogMessageA(dlg, &m)) {
+      TranslateMessage(&m);
+      DispatchMessageA(&m);
+    }
+  }
+  if (parent_was_enabled && IsWindow(parent)) EnableWindow(parent, TRUE);
+  if (IsWindow(dlg)) DestroyWindow(dlg);
+  return result;
+}
+
+HWND CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPARAM param) {
+  return MakeDialog(instance, name, parent, proc, param, false);
+}
+
+BOOL EndDialog(HWND dialog, INT_PTR result) {
+  WindowPtr w = Find(dialog);
+  if (!w || !w->is_dialog) return FALSE;
+  w->dlg_ended = true;
+  w->dlg_result = result;
+  ShowWindow(dialog, SW_HIDE);
+  return TRUE;
+}
+
+BOOL IsDialogMessageA(HWND dialog, LPMSG msg) {
+  if (!msg || !dialog || !IsWindow(dialog)) return FALSE;
+  if (msg->hwnd != dialog && !IsChild(dialog, msg->hwnd)) return FALSE;
+  if (msg->message == WM_KEYDOWN && (msg->wParam == VK_ESCAPE || msg->wParam == VK_RETURN)) {
+    WPARAM id = msg->wParam == VK_ESCAPE ? IDCANCEL : IDOK;
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, 0),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, static_cast<int>(id))));
+    return TRUE;
+  }
+  DispatchMessageA(msg);
+  return TRUE;
+}
+
+LRESULT DefDlgProcA(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CLOSE:
+      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+      return 0;
+    case WM_GETFONT:
+      return 0;  // no host font objects exist for dialogs
+    case WM_INITDIALOG:
+      return TRUE;
+    default:
+      return DefWindowProcA(dialog, message, wparam, lparam);
+  }
+}
+
+HWND GetDlgItem(HWND dialog, int id) {
+  if (!Find(dialog)) return nullptr;
+  for (HWND c : Children(dialog, false)) {
+    if (WindowPtr w = Peek(c); w && w->id == id) return c;
+  }
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return nullptr;
+}
+
+LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wparam, LPARAM lparam) {
+  HWND item = GetDlgItem(dialog, id);
+  return item ? SendMessageA(item, message, wparam, lparam) : 0;
+}

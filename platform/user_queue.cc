@@ -1,0 +1,315 @@
+// Message queues and timers: sending, posting, peeking, waiting and dispatching window messages.
+#include <time.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+
+#include "platform/host.h"
+#include "platform/user_internal.h"
+
+namespace orvane::user {
+namespace {
+
+// Milliseconds since the process started (the message time base).
+DWORD NowMs() {
+  auto ms = [] {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<ULONGLONG>(ts.tv_sec) * 1000 + static_cast<ULONGLONG>(ts.tv_nsec) / 1000000;
+  };
+  static const ULONGLONG start = ms();
+  return static_cast<DWORD>(ms() - start);
+}
+
+struct Timer {
+  HWND hwnd;
+  UINT_PTR id;
+  UINT period;
+  TIMERPROC proc;
+  DWORD thread;
+  DWORD due;
+};
+
+// One thread's queue of posted messages and its quit request.
+struct Queue {
+  std::deque<MSG> posted;
+  bool quit = false;
+  int quit_code = 0;
+  MSG last{};  // last message taken: time and position
+};
+
+std::mutex g_lock;               // guards queues, timers and the cursor
+std::condition_variable g_wake;  // a message was posted or a timer set
+std::map<DWORD, Queue> g_queues;
+std::vector<Timer> g_timers;
+UINT_PTR g_next_thread_timer = 0x7FF0;
+POINT g_cursor{0, 0};
+bool g_trace_messages = false;
+std::mutex g_names_lock;
+std::vector<std::string> g_message_names;
+
+void TraceMessage(HWND hwnd, UINT message) {
+  if (!g_trace_messages) return;
+  char buf[64];
+  std::snprintf(buf, sizeof(buf), "msg %p 0x%x", static_cast<void*>(hwnd), message);
+  host::RecordTrace(buf);
+}
+
+// Whether a message passes a PeekMessageA filter: a window (and its children), -1 for thread
+// messages, NULL for all; a message range, 0-0 for all.
+bool Matches(HWND msg_hwnd, UINT message, HWND filter, UINT lo, UINT hi) {
+  if (filter == reinterpret_cast<HWND>(-1)) {
+    if (msg_hwnd) return false;
+  } else if (filter && msg_hwnd != filter && !IsChild(filter, msg_hwnd)) {
+    return false;
+  }
+  if (lo == 0 && hi == 0) return true;
+  return message >= lo && message <= hi;
+}
+
+bool IsDue(const Timer& t, DWORD now) {
+  return static_cast<LONG>(now - t.due) >= 0;
+}
+
+bool Post(DWORD thread, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  {
+    std::lock_guard<std::mutex> l(g_lock);
+    g_queues[thread].posted.push_back(MSG{hwnd, message, wparam, lparam, NowMs(), g_cursor});
+  }
+  g_wake.notify_all();
+  return true;
+}
+
+// Finds the next message for the calling thread without waiting: posted messages (WM_QUIT in
+// its turn), then WM_PAINT, then due timers.
+bool Take(MSG* out, HWND filter, UINT lo, UINT hi, UINT remove) {
+  const DWORD me = GetCurrentThreadId();
+  host::Current().PollEvents();
+  {
+    std::lock_guard<std::mutex> l(g_lock);
+    Queue& q = g_queues[me];
+    for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
+      if (!Matches(it->hwnd, it->message, filter, lo, hi)) continue;
+      *out = *it;
+      if (remove & PM_REMOVE) q.posted.erase(it);
+      q.last = *out;
+      return true;
+    }
+    if (q.quit) {
+      *out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q.quit_code), 0, NowMs(), g_cursor};
+      if (remove & PM_REMOVE) q.quit = false;
+      q.last = *out;
+      return true;
+    }
+  }
+  for (const WindowPtr& w : AllWindows()) {
+    if (w->thread != me || !w->has_update || !w->visible || !IsWindowVisible(w->handle)) continue;
+    if (!Matches(w->handle, WM_PAINT, filter, lo, hi)) continue;
+    std::lock_guard<std::mutex> l(g_lock);
+    *out = MSG{w->handle, WM_PAINT, 0, 0, NowMs(), g_cursor};
+    g_queues[me].last = *out;
+    return true;
+  }
+  std::lock_guard<std::mutex> l(g_lock);
+  DWORD now = NowMs();
+  for (Timer& t : g_timers) {
+    if (t.thread != me || !IsDue(t, now) || !Matches(t.hwnd, WM_TIMER, filter, lo, hi)) continue;
+    *out = MSG{t.hwnd, WM_TIMER, t.id, reinterpret_cast<LPARAM>(t.proc), now, g_cursor};
+    if (remove & PM_REMOVE) t.due = now + t.period;
+    g_queues[me].last = *out;
+    return true;
+  }
+  return false;
+}
+
+// Milliseconds until the calling thread's next timer is due, or -1 without timers.
+int NextTimerIn(DWORD me) {
+  std::lock_guard<std::mutex> l(g_lock);
+  DWORD now = NowMs();
+  LONG best = -1;
+  for (const Timer& t : g_timers) {
+    if (t.thread != me) continue;
+    LONG left = std::max<LONG>(static_cast<LONG>(t.due - now), 0);
+    if (best < 0 || left < best) best = left;
+  }
+  return best;
+}
+
+}  // namespace
+
+void KillWindowTimers(HWND hwnd) {
+  std::lock_guard<std::mutex> l(g_lock);
+  std::erase_if(g_timers, [&](const Timer& t) { return t.hwnd == hwnd; });
+}
+
+}  // namespace orvane::user
+
+using namespace orvane::user;
+namespace host = orvane::host;
+
+namespace orvane::host {
+void TraceMessages(bool on) {
+  g_trace_messages = on;
+}
+void HostCursorMoved(int x, int y) {
+  std::lock_guard<std::mutex> l(g_lock);
+  g_cursor = {x, y};
+}
+}  // namespace orvane::host
+
+LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  WindowPtr w = Find(hwnd);
+  if (!w || !w->proc) return 0;
+  TraceMessage(hwnd, message);
+  return w->proc(hwnd, message, wparam, lparam);
+}
+
+BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (!hwnd) return Post(GetCurrentThreadId(), nullptr, message, wparam, lparam) ? TRUE : FALSE;
+  WindowPtr w = Find(hwnd);
+  if (!w) return FALSE;
+  return Post(w->thread, hwnd, message, wparam, lparam) ? TRUE : FALSE;
+}
+
+BOOL PostThreadMessageA(DWORD thread_id, UINT message, WPARAM wparam, LPARAM lparam) {
+  return Post(thread_id, nullptr, message, wparam, lparam) ? TRUE : FALSE;
+}
+
+void PostQuitMessage(int exit_code) {
+  {
+    std::lock_guard<std::mutex> l(g_lock);
+    Queue& q = g_queues[GetCurrentThreadId()];
+    q.quit = true;
+    q.quit_code = exit_code;
+  }
+  g_wake.notify_all();
+}
+
+BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT lo, UINT hi, UINT remove) {
+  if (!msg) return FALSE;
+  if (hwnd && hwnd != reinterpret_cast<HWND>(-1) && !Find(hwnd)) return FALSE;
+  return Take(msg, hwnd, lo, hi, remove) ? TRUE : FALSE;
+}
+
+BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT lo, UINT hi) {
+  if (!msg) return -1;
+  if (hwnd && hwnd != reinterpret_cast<HWND>(-1) && !Find(hwnd)) return -1;
+  const DWORD me = GetCurrentThreadId();
+  const bool polled_host = std::strcmp(host::CurrentName(), "headless") != 0;
+  for (;;) {
+    if (Take(msg, hwnd, lo, hi, PM_REMOVE)) return msg->message == WM_QUIT ? FALSE : TRUE;
+    int wait = NextTimerIn(me);
+    // A host with its own events is polled every few milliseconds while we wait.
+    if (polled_host && (wait < 0 || wait > 10)) wait = 10;
+    if (polled_host) {
+      host::Current().WaitEvents(wait);
+      continue;
+    }
+    std::unique_lock<std::mutex> l(g_lock);
+    Queue& q = g_queues[me];
+    auto ready = [&] { return !q.posted.empty() || q.quit; };
+    if (wait < 0) {
+      // Nothing can arrive but a post (or a new timer, which also wakes us).
+      size_t timers = g_timers.size();
+      g_wake.wait(l, [&] { return ready() || g_timers.size() != timers; });
+    } else {
+      g_wake.wait_for(l, std::chrono::milliseconds(wait), ready);
+    }
+  }
+}
+
+LRESULT DispatchMessageA(const MSG* msg) {
+  if (!msg) return 0;
+  if (msg->message == WM_TIMER && msg->lParam) {
+    // Only a procedure of a live timer is called: a posted WM_TIMER with any other lParam
+    // must not become a call through an arbitrary address.
+    auto proc = reinterpret_cast<TIMERPROC>(msg->lParam);
+    bool known;
+    {
+      std::lock_guard<std::mutex> l(g_lock);
+      known = std::any_of(g_timers.begin(), g_timers.end(), [&](const Timer& t) {
+        return t.hwnd == msg->hwnd && t.id == msg->wParam && t.proc == proc;
+      });
+    }
+    if (known) proc(msg->hwnd, WM_TIMER, msg->wParam, NowMs());
+    return 0;
+  }
+  if (!msg->hwnd) return 0;
+  WindowPtr w = Peek(msg->hwnd);
+  if (!w || !w->proc) return 0;
+  TraceMessage(msg->hwnd, msg->message);
+  LRESULT r = w->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+  if (msg->message == WM_PAINT) {
+    // A procedure that did not validate would get WM_PAINT forever: the paint round is over.
+    if (WindowPtr again = Peek(msg->hwnd)) again->has_update = false;
+  }
+  return r;
+}
+
+BOOL TranslateMessage(const MSG* msg) {
+  if (!msg) return FALSE;
+  UINT m = msg->message;
+  return (m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP) ? TRUE : FALSE;
+}
+
+LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  return proc ? proc(hwnd, message, wparam, lparam) : 0;
+}
+
+LONG GetMessageTime() {
+  std::lock_guard<std::mutex> l(g_lock);
+  return static_cast<LONG>(g_queues[GetCurrentThreadId()].last.time);
+}
+
+DWORD GetMessagePos() {
+  std::lock_guard<std::mutex> l(g_lock);
+  const POINT& p = g_queues[GetCurrentThreadId()].last.pt;
+  return static_cast<DWORD>(MAKELONG(p.x, p.y));
+}
+
+UINT RegisterWindowMessageA(LPCSTR name) {
+  if (!name || !*name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::lock_guard<std::mutex> l(g_names_lock);
+  for (size_t i = 0; i < g_message_names.size(); ++i) {
+    if (SameName(g_message_names[i].c_str(), name)) return static_cast<UINT>(0xC000 + i);
+  }
+  if (g_message_names.size() >= 0x4000) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  }
+  g_message_names.emplace_back(name);
+  return static_cast<UINT>(0xC000 + g_message_names.size() - 1);
+}
+
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc) {
+  if (hwnd && !Find(hwnd)) return 0;
+  UINT period = std::max<UINT>(milliseconds, 10);
+  DWORD me = hwnd ? Peek(hwnd)->thread : GetCurrentThreadId();
+  UINT_PTR result;
+  {
+    std::lock_guard<std::mutex> l(g_lock);
+    if (!hwnd) {
+      bool known = id && std::any_of(g_timers.begin(), g_timers.end(),
+                                     [&](const Timer& t) { return !t.hwnd && t.id == id; });
+      if (!known) id = g_next_thread_timer++;
+    }
+    std::erase_if(g_timers, [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
+    g_timers.push_back(Timer{hwnd, id, period, proc, me, NowMs() + period});
+    result = hwnd ? (id ? id : 1) : id;
+  }
+  g_wake.notify_all();
+  return result;
+}
+
+BOOL KillTimer(HWND hwnd, UINT_PTR id) {
+  std::lock_guard<std::mutex> l(g_lock);
+  size_t n = std::erase_if(g_timers, [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
+  return n ? TRUE : FALSE;
+}

@@ -1,0 +1,232 @@
+// Tests of the script image reader: the string transform, the checks of damaged images, the appended form.
+#include "vm/script_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "tools/meiasm/meiasm.h"
+
+namespace {
+
+using meiasm::Builder;
+using meiasm::G;
+using meiasm::Label;
+using meiasm::Text;
+
+void PutWord(std::vector<uint8_t>& v, size_t at, uint32_t w) {
+  for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(w >> (8 * i));
+}
+void AppendWord(std::vector<uint8_t>& v, uint32_t w) {
+  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(w >> (8 * i)));
+}
+
+TEST(UnscrambleBlockTest, EveryByteSurvivesTheProducerRule) {
+  std::vector<uint8_t> stored(256);
+  for (int p = 0; p < 256; ++p) stored[p] = meiasm::ScrambleByte(static_cast<uint8_t>(p));
+  UnscrambleBlock(256, stored.data());
+  for (int p = 0; p < 256; ++p) EXPECT_EQ(stored[p], p) << p;
+}
+
+TEST(UnscrambleBlockTest, KnownBytesAndWordOrByteWalkAgree) {
+  uint8_t abc[] = {0xC7, 0xC4, 0xC6};
+  EXPECT_EQ(UnscrambleBlock(3, abc), abc);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(abc), 3), "abc");
+
+  // Lengths with and without a word part give the byte-by-byte result; bytes past the length stay.
+  for (uint32_t n : {0u, 1u, 2u, 3u, 4u, 5u, 9u}) {
+    uint8_t block[10], bytewise[10];
+    for (int i = 0; i < 10; ++i) block[i] = bytewise[i] = static_cast<uint8_t>(0x3D * i + 7);
+    UnscrambleBlock(n, block);
+    for (uint32_t i = 0; i < n; ++i) UnscrambleBlock(1, bytewise + i);
+    EXPECT_EQ(std::memcmp(block, bytewise, 10), 0) << n;
+  }
+}
+
+// A small image with every block in use: two exports, two methods, strings, globals, two sources.
+std::vector<uint8_t> GoodImage() {
+  Builder b;
+  b.Globals(3).File("a.txt").File("b.txt");
+  b.Method("main").Export(0).OpSetString(G(1), Text{"hello"}).OpJump(Label{"end"});
+  b.Method("sub").Export(1).Bind("end").OpHalt();
+  return b.Build();
+}
+
+TEST(LoadScriptImageInfoTest, GoodImageFillsEveryField) {
+  const auto image = GoodImage();
+  ScriptImageInfo info;
+  ASSERT_EQ(LoadScriptImageInfo(image, &info), nullptr);
+  EXPECT_EQ(info.globals, 3u);
+  ASSERT_EQ(info.exports.size(), 2u);
+  ASSERT_EQ(info.methods.size(), 2u);
+  EXPECT_EQ(info.methods[0].name, "main");
+  EXPECT_EQ(info.methods[1].name, "sub");
+  EXPECT_EQ(info.methods[1].entry, info.exports[1]);
+  ASSERT_EQ(info.sources.size(), 2u);
+  EXPECT_EQ(info.sources[1], "b.txt");
+  EXPECT_EQ(info.data_length, 6u);
+  ASSERT_EQ(info.data.size(), 7u);  // the plain block and the guard NUL
+  EXPECT_STREQ(info.data.data(), "hello");
+  EXPECT_EQ(info.code[0], static_cast<uint32_t>(VmOp::OpSetFile));
+  EXPECT_EQ(info.code[info.return_address], static_cast<uint32_t>(VmOp::OpHalt));
+}
+
+TEST(LoadScriptImageInfoTest, EmptyTablesAndUnterminatedLastTextAreAccepted) {
+  Builder b;
+  b.OpHalt();
+  auto image = b.Build();
+  ScriptImageInfo info;
+  ASSERT_EQ(LoadScriptImageInfo(image, &info), nullptr);
+  EXPECT_TRUE(info.exports.empty());
+  EXPECT_TRUE(info.methods.empty());
+  EXPECT_TRUE(info.sources.empty());
+  EXPECT_EQ(info.data_length, 0u);
+
+  // A string block whose last text lacks its NUL still ends inside the loaded copy.
+  Builder c;
+  const uint8_t raw[] = {'x', 'y'};
+  c.Data(raw);
+  c.OpHalt();
+  image = c.Build();
+  ASSERT_EQ(LoadScriptImageInfo(image, &info), nullptr);
+  EXPECT_EQ(info.data_length, 2u);
+  EXPECT_STREQ(info.data.data(), "xy");
+}
+
+// Header fields: 4 exports, 8 methods, 12 strings, 16 globals, 20 code, 24 sources.
+uint32_t Header(const std::vector<uint8_t>& v, int at) {
+  return ReadImageWord(v.data() + at);
+}
+
+// Appends a block at the end of the image and points header field `at` to it; the code still runs
+// to the end, so its word count only grows.
+void AppendBlock(std::vector<uint8_t>& v, int at, std::vector<uint8_t> block) {
+  PutWord(v, at, static_cast<uint32_t>(v.size()));
+  v.insert(v.end(), block.begin(), block.end());
+}
+
+TEST(LoadScriptImageInfoTest, DamagedImagesAreRefusedWithTheirReason) {
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> damage;
+    const char* reason;
+  };
+  const auto code_words = [](const std::vector<uint8_t>& v) { return (v.size() - Header(v, 20)) / 4; };
+  const Case cases[] = {
+      {"truncated header", [](auto& v) { v.resize(27); }, "shorter than its header"},
+      {"wrong magic", [](auto& v) { v[0] = 'Q'; }, "wrong magic"},
+      {"export table past the end", [](auto& v) { PutWord(v, 4, v.size() - 3); }, "export table outside"},
+      {"export offset near 4 GiB", [](auto& v) { PutWord(v, 4, 0xFFFFFFFE); }, "export table outside"},
+      {"huge export count", [](auto& v) { PutWord(v, Header(v, 4), 0x40000000); }, "export count larger"},
+      {"export entry past the code", [&](auto& v) { PutWord(v, Header(v, 4) + 4, code_words(v)); },
+       "export entry outside the code"},
+      {"method table past the end", [](auto& v) { PutWord(v, 8, 0xFFFFFFFF); }, "method table outside"},
+      {"huge method count", [](auto& v) { PutWord(v, Header(v, 8), 0xFFFFFFFF); }, "method count larger"},
+      {"method name without NUL",
+       [](auto& v) {
+         AppendBlock(v, 8, {1, 0, 0, 0, 'a', 'b', 'c', 'd', 'e'});
+       },
+       "method name without its NUL"},
+      {"method entry cut short",
+       [](auto& v) {
+         AppendBlock(v, 8, {1, 0, 0, 0, 'm', 'm', 'm', 0, 1, 0});
+       },
+       "method entry outside the image"},
+      {"method entry past the code", [&](auto& v) { PutWord(v, Header(v, 8) + 9, code_words(v)); },
+       "method entry outside the code"},
+      {"string block past the end", [](auto& v) { PutWord(v, 12, v.size()); }, "string block outside"},
+      {"huge string length", [](auto& v) { PutWord(v, Header(v, 12), 0xFFFFFFF0); }, "string block longer"},
+      {"globals record past the end", [](auto& v) { PutWord(v, 16, v.size() - 7); },
+       "globals record outside"},
+      {"huge global count", [](auto& v) { PutWord(v, Header(v, 16), kScriptImageMaxGlobals + 1); },
+       "global count too large"},
+      {"return address past the code", [&](auto& v) { PutWord(v, Header(v, 16) + 4, code_words(v)); },
+       "return address outside the code"},
+      {"code block past the end", [](auto& v) { PutWord(v, 20, v.size() + 1); }, "code block outside"},
+      {"code block under one word", [](auto& v) { PutWord(v, 20, v.size() - 3); }, "code block outside"},
+      {"source table past the end", [](auto& v) { PutWord(v, 24, 0xFFFFFFFC); }, "source table outside"},
+      {"huge source count", [](auto& v) { PutWord(v, Header(v, 24), 0x7FFFFFFF); }, "source count larger"},
+      {"source name without NUL",
+       [](auto& v) {
+         AppendBlock(v, 24, {2, 0, 0, 0, 'a', 0, 'b', 'c'});
+       },
+       "source name without its NUL"},
+  };
+  for (const auto& c : cases) {
+    auto image = GoodImage();
+    c.damage(image);
+    ScriptImageInfo info;
+    info.globals = 99;
+    const char* reason = LoadScriptImageInfo(image, &info);
+    ASSERT_NE(reason, nullptr) << c.name;
+    EXPECT_NE(std::strstr(reason, c.reason), nullptr) << c.name << ": " << reason;
+    EXPECT_TRUE(info.code.empty() && info.methods.empty() && info.globals == 0) << c.name;
+  }
+}
+
+// Appended form: a file made of an executable whose sections end at E, then `tail`.
+std::vector<uint8_t> ReadAppended(const std::vector<uint8_t>& file) {
+  MemoryImageFile f(file);
+  return ReadAppendedImage(f);
+}
+
+std::vector<uint8_t> Tail(uint32_t length, std::span<const uint8_t> image) {
+  std::vector<uint8_t> t;
+  AppendWord(t, length);
+  t.insert(t.end(), image.begin(), image.end());
+  return t;
+}
+
+TEST(ReadAppendedImageTest, FindsTheImageBehindTheLastSection) {
+  const auto image = GoodImage();
+  EXPECT_EQ(ReadAppended(meiasm::WrapInExecutable(image)), image);
+
+  // A section with SizeOfRawData 0 never decides E, even with the greatest PointerToRawData;
+  // sections with equal PointerToRawData give E from the larger size.
+  const meiasm::PeSection sections[] = {{0x400, 0x100}, {0x500, 0}, {0x400, 0x200}, {0x200, 0x100}};
+  EXPECT_EQ(ReadAppended(meiasm::BuildExecutable(sections, Tail(image.size(), image))), image);
+}
+
+TEST(ReadAppendedImageTest, FilesWithoutAnImageGiveNothing) {
+  const auto image = GoodImage();
+  const meiasm::PeSection one[] = {{0x200, 0x200}};
+  std::vector<uint8_t> bad_magic = Tail(image.size(), image);
+  bad_magic[4] = 'X';
+  std::vector<uint8_t> cut = Tail(image.size(), image);
+  cut.pop_back();
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+  };
+  const std::vector<uint8_t> no_tail;
+  const Case cases[] = {
+      {"plain image file", image},
+      {"size equal to E", meiasm::BuildExecutable(one, no_tail)},
+      {"L = 0", meiasm::BuildExecutable(one, Tail(0, image))},
+      {"L = 4", meiasm::BuildExecutable(one, Tail(4, image))},
+      {"image cut short", meiasm::BuildExecutable(one, cut)},
+      {"L past the end of the file", meiasm::BuildExecutable(one, Tail(0xFFFFFFFF, image))},
+      {"length word cut short", meiasm::BuildExecutable(one, std::vector<uint8_t>{8, 0})},
+      {"wrong magic", meiasm::BuildExecutable(one, bad_magic)},
+      {"no sections", meiasm::BuildExecutable({}, Tail(image.size(), image))},
+      {"only empty sections", meiasm::BuildExecutable(std::vector<meiasm::PeSection>{{0, 0x200}, {0x200, 0}},
+                                                      Tail(image.size(), image))},
+  };
+  for (const auto& c : cases) EXPECT_TRUE(ReadAppended(c.file).empty()) << c.name;
+
+  // E = PointerToRawData + SizeOfRawData passes 4 GiB: computed without wrapping, so no image.
+  auto far = meiasm::WrapInExecutable(image);
+  const size_t section = 64 + 4 + 20 + 224;
+  PutWord(far, section + 16, 0x500);  // wrapped to 32 bits, E would be 0x400: the real tail
+  PutWord(far, section + 20, 0xFFFFFF00);
+  EXPECT_TRUE(ReadAppended(far).empty());
+
+  // Headers cut short at every length up to the first section header refuse cleanly.
+  const auto full = meiasm::WrapInExecutable(image);
+  for (size_t n = 0; n < 64 + 4 + 20 + 224 + 40; n += 7) {
+    EXPECT_TRUE(ReadAppended(std::vector<uint8_t>(full.begin(), full.begin() + n)).empty()) << n;
+  }
+}
+
+}  // namespace

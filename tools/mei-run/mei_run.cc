@@ -1,0 +1,86 @@
+// mei-run: runs a script image headless as the engine would and exits with its first task's result.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/hostpath.h"
+#include "vm/script_image.h"
+#include "vm/script_loader.h"
+#include "vm/script_task.h"
+#include "vm/startup_config.h"
+#include "vm/vm_services.h"
+
+namespace {
+
+constexpr int kIdOk = 1;
+constexpr int kIdNo = 7;
+constexpr uint32_t kMbTypeMask = 0xF;
+constexpr uint32_t kMbYesNo = 4;
+
+bool g_runtime_error = false;
+
+// Boxes go to stderr in UTF-8; a question is answered No, so nothing ends by the runner's choice.
+int PrintBox(const char* text, const char* caption, uint32_t type) {
+  std::string utf8_text, utf8_caption;
+  orvane::Cp932ToUtf8(text ? text : "", &utf8_text, true);
+  orvane::Cp932ToUtf8(caption ? caption : "", &utf8_caption, true);
+  std::fprintf(stderr, "[%s] %s\n", utf8_caption.c_str(), utf8_text.c_str());
+  if (std::string(caption ? caption : "") == "実行エラー") g_runtime_error = true;
+  return (type & kMbTypeMask) == kMbYesNo ? kIdNo : kIdOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: mei-run IMAGE [ARGS]\n");
+    return 2;
+  }
+  std::string host_path = argv[1];
+  if (!host_path.empty() && host_path[0] != '/') {
+    std::vector<char> cwd(4096);
+    if (getcwd(cwd.data(), cwd.size()) == nullptr) return 3;
+    host_path = std::string(cwd.data()) + "/" + host_path;
+  }
+  std::string path;
+  if (!orvane::EnginePathFromHost(host_path, &path)) {
+    std::fprintf(stderr, "mei-run: %s: the path has no cp932 form\n", argv[1]);
+    return 3;
+  }
+
+  HostImageFile file(host_path);
+  if (!file.IsOpen()) {
+    std::fprintf(stderr, "mei-run: cannot open %s\n", argv[1]);
+    return 3;
+  }
+  std::vector<uint8_t> image = ReadAppendedImage(file);
+  uint64_t size = 0;
+  if (image.empty() && file.Size(&size) && size <= UINT32_MAX && file.Seek(0)) {
+    image.resize(size);
+    if (!file.Read(image.data(), image.size())) image.clear();
+  }
+
+  VmServices services = GetVmServices();
+  services.message_box = &PrintBox;
+  services.exit_all_tasks = &ExitAllTasks;
+  SetVmServices(services);
+  InstallTaskBuiltins();
+
+  if (!RunStartupConfig(image)) {
+    std::fprintf(stderr, "mei-run: %s: the start-up configuration pass failed\n", argv[1]);
+    return 3;
+  }
+  if (!InitVmUnit()) return 3;
+  if (!StartMainTask(image, path.c_str())) {
+    TermVmUnit();
+    return g_runtime_error ? 1 : 3;
+  }
+  const DRef<ScriptTask> first = TaskRegistry(kTaskList).Front();
+  RunTaskLoop();
+  const int code = g_runtime_error ? 1 : (first ? first->result.ToInt() : 0);
+  TermVmUnit();
+  return code;
+}
