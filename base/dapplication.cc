@@ -3,8 +3,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "base/dblockpool.h"
 #include "base/dlogstream.h"
@@ -191,17 +193,19 @@ bool DLibraryTerminate(const DProgramHooks& hooks) {
   return true;
 }
 
-int DProgramMain(int argc, char** argv, const DProgramHooks& hooks) {
+namespace {
+
+// The entry's steps around the application object, with the arguments given.
+int RunProgram(const std::vector<std::string>& arguments, const DProgramHooks& hooks) {
   DLibraryInitialize(hooks);
   int code = 0;
   {
     DApplication app;
     if (app.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr)) {
-      // The arguments come from argv as they are, in cp932: no command line is re-split.
-      for (int i = 1; i < argc; ++i) {
-        // A character that cp932 lacks becomes '?', so the arguments keep their positions.
-        std::string cp932 = orvane::host::Utf8ToCp932(argv[i] ? argv[i] : "");
-        app.GetArguments().PushBack(CopyText(cp932.c_str()));
+      // The arguments are taken as they are, in cp932: no command line is re-split. A character
+      // that cp932 lacks becomes '?', so the arguments keep their positions.
+      for (const std::string& a : arguments) {
+        app.GetArguments().PushBack(CopyText(orvane::host::Utf8ToCp932(a).c_str()));
       }
       DSetApplication(&app);
       code = hooks.engine_main ? hooks.engine_main() : 0;
@@ -209,4 +213,21 @@ int DProgramMain(int argc, char** argv, const DProgramHooks& hooks) {
   }
   DLibraryTerminate(hooks);
   return code;
+}
+
+}  // namespace
+
+int DProgramMain(int argc, char** argv, const DProgramHooks& hooks) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i] ? argv[i] : "");
+  return RunProgram(arguments, hooks);
+}
+
+int DMain(const DProgramHooks& hooks) {
+  // The process's own command line, the program's path first.
+  std::vector<std::string> arguments;
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string arg;
+  while (std::getline(in, arg, '\0')) arguments.push_back(arg);
+  return RunProgram(arguments, hooks);
 }

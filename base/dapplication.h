@@ -91,6 +91,8 @@ struct DProgramHooks {
 // the debug log's close and the plug-in support's stop. Returns the engine main's exit code, or
 // 0 when the start-up failed.
 int DProgramMain(int argc, char** argv, const DProgramHooks& hooks);
+// The same steps with the process's own command line (the program's path first in the list).
+int DMain(const DProgramHooks& hooks);
 // The library's global set-up (allocation-failure handler, tables, plug-in support) and
 // tear-down (debug log close, plug-in support stop) alone. Both give true.
 bool DLibraryInitialize(const DProgramHooks& hooks);

@@ -293,6 +293,26 @@ void DSplitPathEx(const DString& path, char* drive, char* directory, char* name,
   Put(extension, parts.extension);
 }
 
+void DMargePath(const DString& output, const DString& directory, const DString& name,
+                const DString& extension) {
+  DMargePath(output.Get(), directory, name, extension);
+}
+
+void DSplitPath(const DString& path, const DString& directory, const DString& name,
+                const DString& extension) {
+  DSplitPath(path, directory.Get(), name.Get(), extension.Get());
+}
+
+void DMakePathEx(const DString& output, const DString& drive, const DString& directory, const DString& name,
+                 const DString& extension) {
+  DMakePathEx(output.Get(), drive, directory, name, extension);
+}
+
+void DSplitPathEx(const DString& path, const DString& drive, const DString& directory, const DString& name,
+                  const DString& extension) {
+  DSplitPathEx(path, drive.Get(), directory.Get(), name.Get(), extension.Get());
+}
+
 DStringBuffer DGetAbsolutePath(const DString& path_text, const DString& base_text) {
   std::string path = Cut(path_text), base = Cut(base_text);
   if (path.empty()) return DStringBuffer(base.c_str());

@@ -44,6 +44,15 @@ void DMakePathEx(char* output, const DString& drive, const DString& directory, c
                  const DString& extension);
 // DSplitPath, with a leading "X:" of the directory moved to the drive output.
 void DSplitPathEx(const DString& path, char* drive, char* directory, char* name, char* extension);
+// The same four routines writing into the buffers of DString handles (264 bytes each; a handle
+// without a pointer is skipped).
+void DMargePath(const DString& output, const DString& directory, const DString& name,
+                const DString& extension);
+void DSplitPath(const DString& path, const DString& directory, const DString& name, const DString& extension);
+void DMakePathEx(const DString& output, const DString& drive, const DString& directory, const DString& name,
+                 const DString& extension);
+void DSplitPathEx(const DString& path, const DString& drive, const DString& directory, const DString& name,
+                  const DString& extension);
 
 // The path resolved against a rooted base directory ("." segments stay, ".." goes up one level,
 // "..." two, and so on). A rooted path keeps the base's drive; a path on another drive, an empty

@@ -1,6 +1,7 @@
 // Events, threads and their waits on pthreads, with thread ids and priorities kept by this layer.
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -53,7 +54,7 @@ class EventObject : public Object {
     signalled_ = false;
     if (waiters_ == 0) return;
     pulse_limit_ = next_ticket_;
-    pulse_left_ = manual_ ? waiters_ : 1;
+    pulse_left_ = manual_ ? waiters_ : std::min(pulse_left_ + 1, waiters_);
     cv_.notify_all();
   }
 
@@ -67,14 +68,13 @@ class EventObject : public Object {
       by_pulse = ticket < pulse_limit_ && pulse_left_ > 0;
       return by_pulse;
     });
-    --waiters_;
-    if (!woke) return WAIT_TIMEOUT;
-    if (by_pulse) {
+    if (woke && by_pulse) {
       --pulse_left_;
-    } else if (!manual_) {
+    } else if (woke && !manual_) {
       signalled_ = false;
     }
-    return WAIT_OBJECT_0;
+    if (--waiters_ == 0) pulse_left_ = 0;  // nobody is left for an earlier pulse
+    return woke ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
   }
 
  private:

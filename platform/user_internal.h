@@ -68,6 +68,10 @@ WindowPtr Find(HWND hwnd);
 WindowPtr Peek(HWND hwnd);
 // The children of a window (direct children when deep is false), in creation order.
 std::vector<HWND> Children(HWND hwnd, bool deep);
+// Whether some window may have got an update region since the last call (the hint is then
+// cleared); SetUpdateHint puts it back. Saves the queue a walk over every window per peek.
+bool TakeUpdateHint();
+void SetUpdateHint();
 // Every live window, in creation order.
 std::vector<WindowPtr> AllWindows();
 // Case-insensitive ASCII compare of two names (cp932 trail bytes compare exactly).

@@ -106,13 +106,23 @@ bool Take(MSG* out, HWND filter, UINT lo, UINT hi, UINT remove) {
       return true;
     }
   }
-  for (const WindowPtr& w : AllWindows()) {
-    if (w->thread != me || !w->has_update || !w->visible || !IsWindowVisible(w->handle)) continue;
-    if (!Matches(w->handle, WM_PAINT, filter, lo, hi)) continue;
-    std::lock_guard<std::mutex> l(g_lock);
-    *out = MSG{w->handle, WM_PAINT, 0, 0, NowMs(), g_cursor};
-    g_queues[me].last = *out;
-    return true;
+  if (TakeUpdateHint()) {
+    bool pending = false;
+    MSG paint{};
+    for (const WindowPtr& w : AllWindows()) {
+      if (!w->has_update) continue;
+      pending = true;  // this one or another thread's window still waits for its paint
+      if (w->thread != me || !w->visible || !IsWindowVisible(w->handle)) continue;
+      if (!Matches(w->handle, WM_PAINT, filter, lo, hi) || paint.hwnd) continue;
+      paint.hwnd = w->handle;
+    }
+    if (pending) SetUpdateHint();
+    if (paint.hwnd) {
+      std::lock_guard<std::mutex> l(g_lock);
+      *out = MSG{paint.hwnd, WM_PAINT, 0, 0, NowMs(), g_cursor};
+      g_queues[me].last = *out;
+      return true;
+    }
   }
   std::lock_guard<std::mutex> l(g_lock);
   DWORD now = NowMs();

@@ -1,6 +1,7 @@
 // The window manager: window classes, window records, creation and destruction, window data,
 // visibility, geometry, placement, update regions and the default window procedure.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 
@@ -22,6 +23,7 @@ struct ClassRecord {
 };
 
 std::recursive_mutex g_lock;
+std::atomic<bool> g_update_hint{false};  // some window may have an update region
 std::map<ATOM, ClassRecord> g_classes;
 ATOM g_next_atom = 0xC000;
 std::map<UINT_PTR, WindowPtr> g_windows;  // ordered by handle, so by creation
@@ -120,6 +122,7 @@ void SyncHost(const Window& w) {
 void InvalidateAll(Window& w) {
   SIZE s = ClientSize(w);
   w.has_update = true;
+  g_update_hint.store(true, std::memory_order_relaxed);
   w.update = {0, 0, s.cx, s.cy};
 }
 
@@ -217,6 +220,13 @@ std::vector<HWND> Children(HWND hwnd, bool deep) {
     }
   }
   return out;
+}
+
+bool TakeUpdateHint() {
+  return g_update_hint.exchange(false, std::memory_order_relaxed);
+}
+void SetUpdateHint() {
+  g_update_hint.store(true, std::memory_order_relaxed);
 }
 
 std::vector<WindowPtr> AllWindows() {
@@ -987,6 +997,7 @@ BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL) {
   if (!w->has_update) {
     w->update = r;
     w->has_update = true;
+    g_update_hint.store(true, std::memory_order_relaxed);
   } else {
     w->update = {std::min(w->update.left, r.left), std::min(w->update.top, r.top),
                  std::max(w->update.right, r.right), std::max(w->update.bottom, r.bottom)};

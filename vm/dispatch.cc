@@ -1,6 +1,8 @@
 // The 356-entry dispatch table, built-in installation, a task's turn and the synchronous run.
 #include "vm/dispatch.h"
 
+#include <iterator>
+
 #include "vm/instructions.h"
 #include "vm/vm_services.h"
 
@@ -15,19 +17,30 @@ constexpr uint32_t kPumpInterval = 100;
 
 }  // namespace
 
-VmHandler VmDispatchTable[kVmDispatchTableSize] = {
+// 284 empty built-in entries, written out so the whole table is constant-initialized: built-ins
+// installed by other units' static initializers are never overwritten by ours.
+#define ORVANE_VM_EMPTY4 &EmptyBuiltin, &EmptyBuiltin, &EmptyBuiltin, &EmptyBuiltin,
+#define ORVANE_VM_EMPTY16 ORVANE_VM_EMPTY4 ORVANE_VM_EMPTY4 ORVANE_VM_EMPTY4 ORVANE_VM_EMPTY4
+#define ORVANE_VM_EMPTY64 ORVANE_VM_EMPTY16 ORVANE_VM_EMPTY16 ORVANE_VM_EMPTY16 ORVANE_VM_EMPTY16
+#define ORVANE_VM_EMPTY284                                                                                   \
+  ORVANE_VM_EMPTY64 ORVANE_VM_EMPTY64 ORVANE_VM_EMPTY64 ORVANE_VM_EMPTY64 ORVANE_VM_EMPTY16 ORVANE_VM_EMPTY4 \
+      ORVANE_VM_EMPTY4 ORVANE_VM_EMPTY4
+
+namespace {
+constexpr VmHandler kEmptyBuiltins[] = {ORVANE_VM_EMPTY284};
+static_assert(std::size(kEmptyBuiltins) == kVmBuiltinCount);
+}  // namespace
+
+constinit VmHandler VmDispatchTable[kVmDispatchTableSize] = {
 #define ORVANE_VM_TABLE_ENTRY(num, name, count, fields, doc) &name,
     ORVANE_VM_OPCODES(ORVANE_VM_TABLE_ENTRY)
 #undef ORVANE_VM_TABLE_ENTRY
-};
+        ORVANE_VM_EMPTY284};
 
-namespace {
-// Fills the built-in half of the table before main runs.
-const bool g_builtins_filled = [] {
-  for (uint32_t i = kVmInstructionCount; i < kVmDispatchTableSize; ++i) VmDispatchTable[i] = &EmptyBuiltin;
-  return true;
-}();
-}  // namespace
+#undef ORVANE_VM_EMPTY284
+#undef ORVANE_VM_EMPTY64
+#undef ORVANE_VM_EMPTY16
+#undef ORVANE_VM_EMPTY4
 
 bool SetVmBuiltin(uint32_t n, VmHandler handler) {
   if (n >= kVmBuiltinCount) return false;

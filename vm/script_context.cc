@@ -6,11 +6,13 @@
 #include <cstring>
 
 #include "base/dblockpool.h"
+#include "base/dstring.h"
 #include "vm/dispatch.h"
 
 namespace {
 
 DGlobalBlockPool g_value_pool(2048, sizeof(ScriptValue));
+DGlobalBlockPool g_context_pool(32, sizeof(ScriptContext));
 
 char AsciiLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -19,7 +21,7 @@ char AsciiLower(char c) {
 // Same bytes over n, ASCII letters in any case, double-byte characters exactly.
 bool EqualNoCase(const char* a, const char* b, size_t n) {
   for (size_t i = 0; i < n;) {
-    if (ScriptIsLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < n) {
+    if (DIsLeadByte(a[i]) && i + 1 < n) {
       if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
       i += 2;
     } else {
@@ -64,6 +66,14 @@ bool ScriptImageInfo::FindMethod(const char* name, uint32_t* entry) const {
 }
 
 // ---- Creation and destruction.
+
+void* ScriptContext::operator new(size_t size) {
+  return DBlockPool::AllocFrom(g_context_pool.Get(), static_cast<uint32_t>(size));
+}
+
+void ScriptContext::operator delete(void* p) {
+  DBlockPool::FreeBlock(p);
+}
 
 ScriptContext::~ScriptContext() {
   pins_.clear();

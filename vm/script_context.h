@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -152,7 +153,7 @@ class ScriptContext {
   uint32_t code_size = 0;              // code words
   uint32_t pc = 0;                     // code address of the next word to read
   uint32_t frame_base = 0;             // slot index where the current frame begins
-  uint32_t stack_top = 0;              // words on the operand stack
+  uint32_t stack_top = 0;              // words on the operand stack (change it only by Push/Drop/Pop)
   uint32_t growth = 1024;              // slots added per growth of the table
   uint32_t slot_capacity = 0;          // entries of the slot table
   uint32_t slot_top = 0;               // slots in use: globals and frames
@@ -179,6 +180,9 @@ class ScriptContext {
 
   ScriptContext() = default;
   ~ScriptContext();
+  // Contexts come from the context pool (32 blocks), then from the heap.
+  static void* operator new(size_t size);
+  static void operator delete(void* p);
 
   void AttachImage(const DRef<ScriptImageInfo>& image);
   void AllocSlots();

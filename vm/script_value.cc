@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/dblockpool.h"
+#include "base/dstring.h"
 #include "vm/script_context.h"
 #include "vm/vm_services.h"
 
@@ -33,17 +34,7 @@ bool IsBlank(unsigned char c) {
 
 // Length in bytes of the character at p (2 for a lead byte followed by a byte, else 1).
 size_t CharLength(const char* p) {
-  return (ScriptIsLeadByte(*p) && p[1] != '\0') ? 2 : 1;
-}
-
-// The character at p (1 or 2 bytes) is in the set.
-bool InSet(const char* p, size_t n, const char* set) {
-  for (const char* s = set; *s;) {
-    size_t m = CharLength(s);
-    if (m == n && std::memcmp(p, s, n) == 0) return true;
-    s += m;
-  }
-  return false;
+  return (DIsLeadByte(*p) && p[1] != '\0') ? 2 : 1;
 }
 
 const char* NumberText(const ScriptValue& v, char* buf) {
@@ -230,6 +221,8 @@ void ScriptValue::SetConcat(const ScriptValue& a, const char* t, ScriptValue* de
 }
 
 void ScriptValue::SplitFirst(ScriptValue* dest, ScriptValue* a, const char* set) {
+  // a may be a member of the record that dest holds: keep that record until a is written.
+  DRef<void> keep = dest->IsObjectLike() && dest->u_.h ? dest->u_.h->ref : DRef<void>();
   std::string whole = a->type_ == kScriptString ? a->u_.s : "";
   std::string s = set;
   ptrdiff_t p = ScriptFindFirstOf(whole.c_str(), s.c_str());
@@ -244,6 +237,8 @@ void ScriptValue::SplitFirst(ScriptValue* dest, ScriptValue* a, const char* set)
 }
 
 void ScriptValue::SplitLast(ScriptValue* dest, ScriptValue* a, const char* set) {
+  // a may be a member of the record that dest holds: keep that record until a is written.
+  DRef<void> keep = dest->IsObjectLike() && dest->u_.h ? dest->u_.h->ref : DRef<void>();
   std::string whole = a->type_ == kScriptString ? a->u_.s : "";
   std::string s = set;
   ptrdiff_t p = ScriptFindLastOf(whole.c_str(), s.c_str());
@@ -274,22 +269,13 @@ void ScriptValue::CutAtFirst(const char* set) {
 }
 
 ptrdiff_t ScriptFindFirstOf(const char* text, const char* set) {
-  for (const char* p = text; *p;) {
-    size_t n = CharLength(p);
-    if (InSet(p, n, set)) return p - text;
-    p += n;
-  }
-  return -1;
+  uint32_t p;
+  return MbFindFirstOf(text, set, &p) ? static_cast<ptrdiff_t>(p) : -1;
 }
 
 ptrdiff_t ScriptFindLastOf(const char* text, const char* set) {
-  ptrdiff_t found = -1;
-  for (const char* p = text; *p;) {
-    size_t n = CharLength(p);
-    if (InSet(p, n, set)) found = p - text;
-    p += n;
-  }
-  return found;
+  uint32_t p;
+  return MbFindLastOf(text, set, &p) ? static_cast<ptrdiff_t>(p) : -1;
 }
 
 // ---- Records.

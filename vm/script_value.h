@@ -160,11 +160,8 @@ float TableTan(float x);
 // Copies at most size - 1 bytes of source and a NUL into dest (nothing for size 0); gives dest.
 char* CopyStringBounded(char* dest, const char* source, size_t size);
 
-// cp932 character search in a text: byte position of the first / last character that is in `set`,
-// or -1. Double-byte characters are whole characters on both sides; a trail byte never matches.
+// cp932 character search in a text (MbFindFirstOf / MbFindLastOf): byte position of the first /
+// last character that is in `set`, or -1. Double-byte characters are whole characters on both
+// sides; a trail byte never matches.
 ptrdiff_t ScriptFindFirstOf(const char* text, const char* set);
 ptrdiff_t ScriptFindLastOf(const char* text, const char* set);
-// The cp932 lead-byte test (0x81-0x9F, 0xE0-0xFC).
-inline bool ScriptIsLeadByte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}

@@ -146,6 +146,11 @@ TEST_F(DApplicationTest, ProgramEntryRunsItsStepsInOrder) {
   EXPECT_EQ(g_args[1], "x y");                   // not split again
   EXPECT_EQ(g_args[2], "?");                     // cp932 lacks it: kept in place as '?'
   EXPECT_EQ(DGetApplication(), nullptr);
+
+  g_args.clear();
+  EXPECT_EQ(DMain(hooks), 9);  // the process's own command line, its path first
+  ASSERT_FALSE(g_args.empty());
+  EXPECT_NE(g_args[0].find("base_dapplication_test"), std::string::npos);
 }
 
 }  // namespace

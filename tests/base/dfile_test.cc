@@ -1,6 +1,7 @@
 // DFile: open modes, views and their clamping, the seek rules, memory files and the throw flag.
 #include "base/dfile.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -11,6 +12,15 @@
 #include <vector>
 
 namespace {
+
+// Descriptors this process has open.
+int OpenDescriptors() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/fd");
+  while (readdir(d)) ++n;
+  closedir(d);
+  return n;
+}
 
 class DFileTest : public ::testing::Test {
  protected:
@@ -118,32 +128,38 @@ TEST_F(DFileTest, SeekRules) {
 }
 
 TEST_F(DFileTest, ViewsShareTheFileAndOutliveEachOther) {
-  DFile file;
-  OpenHundred(file);
-  ASSERT_TRUE(file.Seek(DFile::kSeekStart, 40));
-  DFile at_position, nested, past, copy(file);
-  ASSERT_TRUE(at_position.OpenView(file, -1, 10));  // starts at the file's position
-  char buf[20];
-  EXPECT_EQ(at_position.Read(buf, 20), 10);
-  EXPECT_EQ(std::string(buf, 10), hundred_.substr(40, 10));
-  ASSERT_TRUE(nested.OpenView(at_position, 4, DFile::kToEnd));
-  EXPECT_EQ(nested.GetSize(), 6);
-  // An offset past a sized parent leaves an empty view, never bytes beyond the parent.
-  ASSERT_TRUE(past.OpenView(at_position, 30, 5));
-  EXPECT_EQ(past.GetSize(), 0);
-  EXPECT_EQ(past.Read(buf, 5), -1);
-  EXPECT_STREQ(copy.GetName(), file.GetName());
-  file.Close();
-  at_position.Close();
-  EXPECT_EQ(nested.Read(buf, 20), 6);
-  EXPECT_EQ(std::string(buf, 6), hundred_.substr(44, 6));
-  EXPECT_EQ(copy.Read(buf, 3), 3);
-  EXPECT_EQ(std::string(buf, 3), hundred_.substr(0, 3));
-  EXPECT_FALSE(file.Close());  // nothing open
-  EXPECT_EQ(file.Read(buf, 1), -1);
-  file = copy;
-  file = file;  // self-assignment keeps the file
-  EXPECT_EQ(file.GetSize(), 100);
+  const int descriptors = OpenDescriptors();
+  {
+    DFile file;
+    OpenHundred(file);
+    EXPECT_EQ(OpenDescriptors(), descriptors + 1);
+    ASSERT_TRUE(file.Seek(DFile::kSeekStart, 40));
+    DFile at_position, nested, past, copy(file);
+    ASSERT_TRUE(at_position.OpenView(file, -1, 10));  // starts at the file's position
+    char buf[20];
+    EXPECT_EQ(at_position.Read(buf, 20), 10);
+    EXPECT_EQ(std::string(buf, 10), hundred_.substr(40, 10));
+    ASSERT_TRUE(nested.OpenView(at_position, 4, DFile::kToEnd));
+    EXPECT_EQ(nested.GetSize(), 6);
+    // An offset past a sized parent leaves an empty view, never bytes beyond the parent.
+    ASSERT_TRUE(past.OpenView(at_position, 30, 5));
+    EXPECT_EQ(past.GetSize(), 0);
+    EXPECT_EQ(past.Read(buf, 5), -1);
+    EXPECT_STREQ(copy.GetName(), file.GetName());
+    file.Close();
+    at_position.Close();
+    EXPECT_EQ(nested.Read(buf, 20), 6);
+    EXPECT_EQ(std::string(buf, 6), hundred_.substr(44, 6));
+    EXPECT_EQ(copy.Read(buf, 3), 3);
+    EXPECT_EQ(std::string(buf, 3), hundred_.substr(0, 3));
+    EXPECT_FALSE(file.Close());  // nothing open
+    EXPECT_EQ(file.Read(buf, 1), -1);
+    file = copy;
+    file = file;  // self-assignment keeps the file
+    EXPECT_EQ(file.GetSize(), 100);
+    EXPECT_EQ(OpenDescriptors(), descriptors + 1);  // one OS handle for all views
+  }
+  EXPECT_EQ(OpenDescriptors(), descriptors);  // closed with the last view
 }
 
 TEST_F(DFileTest, SetEndTruncatesAtThisViewsPosition) {

@@ -81,6 +81,12 @@ TEST(DPath, MergeAndSplit) {
   EXPECT_STREQ(drive, "");
   DMakePathEx(out, DString("D:"), DString("/data/"), DString("bg"), DString("png"));
   EXPECT_STREQ(out, "D:/data/bg.png");
+  DString handle;  // the DString-output forms write into the handle's buffer
+  handle.Alloc(264);
+  DSplitPathEx(DString(out), handle, DString(), DString(), DString());
+  EXPECT_STREQ(handle.Get(), "D:");
+  DMargePath(handle, DString("a\\b"), DString("c"), DString());
+  EXPECT_STREQ(handle.Get(), "a/b/c");
   std::string long_name(300, 'n');
   DMargePath(out, DString("dir"), DString(long_name.c_str()), DString("txt"));
   EXPECT_EQ(std::string(out), "dir/" + std::string(259, 'n'));

@@ -82,6 +82,8 @@ class DispatchTest : public VmFixture {
 TEST_F(DispatchTest, TableHoldsTheInstructionsThenTheBuiltins) {
   EXPECT_EQ(VmDispatchTable[static_cast<uint32_t>(VmOp::OpHalt)], &OpHalt);
   EXPECT_EQ(VmDispatchTable[static_cast<uint32_t>(VmOp::OpSetLine)], &OpSetLine);
+  for (uint32_t i = kVmInstructionCount; i < kVmDispatchTableSize; ++i)
+    EXPECT_NE(VmDispatchTable[i], nullptr);
   EXPECT_FALSE(SetVmBuiltin(kVmBuiltinCount, nullptr));
   static int ran = 0;
   SetVmBuiltin(0, [](ScriptContext*) {

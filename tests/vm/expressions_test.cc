@@ -188,4 +188,18 @@ TEST_F(ExpressionTest, DestinationMayBeAnOperand) {
   EXPECT_EQ(Slot(1).type(), kScriptString);
 }
 
+// d holds the only reference to the record whose member a is: a is still written safely.
+TEST_F(ExpressionTest, SplitIntoTheRecordHoldingItsOperand) {
+  for (VmOp op : {VmOp::OpSub, VmOp::OpDiv}) {
+    meiasm::Builder prog;
+    prog.Globals(3);
+    prog.OpSetString(G(1).Member("x"), meiasm::Text{"a,b"});
+    prog.OpSetString(G(2), meiasm::Text{","});
+    prog.Op(op, {G(1), G(1).Member("x"), G(2)});
+    prog.OpHalt();
+    Run(prog);
+    EXPECT_EQ(Show(Slot(1)), op == VmOp::OpSub ? "s:a" : "s:b");
+  }
+}
+
 }  // namespace

@@ -235,6 +235,14 @@ std::vector<uint8_t> Builder::Build() const {
     code[at] = it->second;
   }
   if (code.empty()) code.push_back(static_cast<uint32_t>(VmOp::OpHalt));
+  // Entries must name a code word, or the image reader refuses the image.
+  for (const auto& [name, entry] : methods_) {
+    if (entry >= code.size()) throw Error("method " + name + " has no code after it");
+  }
+  for (const auto& [k, entry] : exports_) {
+    if (entry >= code.size()) throw Error("export " + std::to_string(k) + " has no code after it");
+  }
+  if (return_address >= code.size()) throw Error("return label " + *return_label_ + " has no code after it");
 
   std::vector<uint8_t> out(kScriptImageHeaderSize, 0);
   SetWord(out, 0, kScriptImageMagic);
