@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr size_t kMaxHeld = 64 * 1024;
+
 // True when the text ends a line: its last byte other than CR is LF.
 bool EndsLine(const char* text, size_t length) {
   while (length > 0 && text[length - 1] == '\r') --length;
@@ -68,13 +70,21 @@ void DLogStream::Write(const DString& text) {
   DWORD self = GetCurrentThreadId();
   DLockGuard guard(lock_);
   if (line_owner_ != 0 && line_owner_ != self) {
+    size_t held_bytes = 0;
+    bool appended = false;
     for (auto& [thread, pending] : held_) {
       if (thread == self) {
         pending.append(p, length);
-        return;
+        appended = true;
       }
+      held_bytes += pending.size();
     }
-    held_.emplace_back(self, std::string(p, length));
+    if (!appended) {
+      held_.emplace_back(self, std::string(p, length));
+      held_bytes += length;
+    }
+    // A line that is never ended must not hold the other threads' text back for ever.
+    if (held_bytes > kMaxHeld) Drain(true);
     return;
   }
   Emit(p, length);

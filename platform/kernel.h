@@ -205,7 +205,8 @@ struct SYSTEMTIME {
 using LPSYSTEMTIME = SYSTEMTIME*;
 ORVANE_API void GetLocalTime(LPSYSTEMTIME time);
 
-// Writes cp932 text (as UTF-8) to stderr when the environment variable ORVANE_DEBUG is set.
+// Writes cp932 text (as UTF-8) to stderr when the environment variable ORVANE_DEBUG is set (read
+// once, at the first call); otherwise the text goes nowhere.
 ORVANE_API void OutputDebugStringA(LPCSTR text);
 
 // The running program's path as a cp932 path (module NULL only; other modules fail with

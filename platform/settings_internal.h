@@ -1,7 +1,11 @@
-// Shared helpers of the settings stores: where they live and how their files are replaced.
+// Shared helpers of the settings stores: where they live, how their files are replaced, and the
+// in-memory forms of their file contents.
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "platform/wintypes.h"
 
 namespace orvane::settings {
 
@@ -13,5 +17,26 @@ bool ReadWholeFile(const std::string& host_path, std::string* data, bool* exists
 // Replaces a file with data: written to a temporary file beside it, flushed, then renamed over
 // it, so the old or the new content is there after a crash, never half of one.
 bool WriteAtomically(const std::string& host_path, const std::string& data);
+
+// Private profile text (the bytes of an .ini file). ReadProfile answers one
+// GetPrivateProfileStringA call over it (buffer non-null, size > 0); EditProfile applies one
+// WritePrivateProfileStringA call (section non-null) and tells whether the text changed.
+DWORD ReadProfile(const std::string& text, LPCSTR section, LPCSTR key, LPCSTR default_text, LPSTR buffer,
+                  DWORD size);
+bool EditProfile(std::string* text, LPCSTR section, LPCSTR key, LPCSTR value);
+
+// The registry store: its keys with their typed values, and the text of its file.
+struct RegistryValue {
+  std::string name;
+  DWORD type;
+  std::string data;
+};
+struct RegistryKey {
+  std::string path;  // "HKCU\Software\..." as first written
+  std::vector<RegistryValue> values;
+};
+// Damaged lines are skipped.
+std::vector<RegistryKey> ParseRegistry(const std::string& text);
+std::string FormatRegistry(const std::vector<RegistryKey>& keys);
 
 }  // namespace orvane::settings

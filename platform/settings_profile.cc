@@ -107,12 +107,11 @@ bool ProfilePath(LPCSTR file, std::string* host) {
   return orvane::HostPathFromEngine(f, host);
 }
 
-bool LoadLines(LPCSTR file, std::vector<Line>* lines, std::string* host, bool* exists) {
+// Reads a profile file; a missing file reads as empty text.
+bool LoadText(LPCSTR file, std::string* text, std::string* host, bool* exists) {
+  *exists = false;
   if (!ProfilePath(file, host)) return false;
-  std::string data;
-  if (!ReadWholeFile(*host, &data, exists) && *exists) return false;
-  *lines = SplitLines(data);
-  return true;
+  return ReadWholeFile(*host, text, exists) || !*exists;
 }
 
 // Copies a list of NUL-terminated names, ended by a second NUL, cut to fit as the system does.
@@ -146,23 +145,14 @@ DWORD CopyValue(const std::string& v, LPSTR buffer, DWORD size) {
 }
 
 }  // namespace
-}  // namespace orvane::settings
 
-using namespace orvane::settings;
-
-DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_text, LPSTR buffer, DWORD size,
-                               LPCSTR file) {
-  if (!buffer || size == 0) return 0;
-  std::lock_guard<std::mutex> l(g_lock);
-  std::vector<Line> lines;
-  std::string host;
-  bool exists = false;
-  if (!LoadLines(file, &lines, &host, &exists)) lines.clear();
+DWORD ReadProfile(const std::string& text, LPCSTR section, LPCSTR key, LPCSTR default_text, LPSTR buffer,
+                  DWORD size) {
   std::vector<std::string> names;
   bool in_section = false;
   bool found = false;
   std::string value;
-  for (const Line& line : lines) {
+  for (const Line& line : SplitLines(text)) {
     std::string name, v;
     Kind k = Parse(line.text, &name, &v);
     if (k == Kind::kSection) {
@@ -187,27 +177,8 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_text, 
   return CopyValue(value, buffer, size);
 }
 
-UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, int default_value, LPCSTR file) {
-  char buf[64];
-  if (!section || !key) return static_cast<UINT>(default_value);
-  DWORD n = GetPrivateProfileStringA(section, key, "", buf, sizeof(buf), file);
-  if (n == 0) return static_cast<UINT>(default_value);
-  return static_cast<UINT>(std::strtol(buf, nullptr, 10));
-}
-
-BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-  if (!section) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  std::lock_guard<std::mutex> l(g_lock);
-  std::vector<Line> lines;
-  std::string host;
-  bool exists = false;
-  if (!LoadLines(file, &lines, &host, &exists)) {
-    SetLastError(exists ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
+bool EditProfile(std::string* text, LPCSTR section, LPCSTR key, LPCSTR value) {
+  std::vector<Line> lines = SplitLines(*text);
   // Locate the section: its header line and the end of its lines.
   long header = -1;
   size_t end = lines.size();
@@ -229,35 +200,67 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
     if (key && key_line < 0 && Same(name, key)) key_line = static_cast<long>(i);
   }
   const std::string crlf = "\r\n";
-  bool changed = true;
   if (!key) {
-    if (header >= 0)
-      lines.erase(lines.begin() + header, lines.begin() + static_cast<long>(end));
-    else
-      changed = false;
+    if (header < 0) return false;
+    lines.erase(lines.begin() + header, lines.begin() + static_cast<long>(end));
   } else if (!value) {
-    if (key_line >= 0)
-      lines.erase(lines.begin() + key_line);
-    else
-      changed = false;
+    if (key_line < 0) return false;
+    lines.erase(lines.begin() + key_line);
   } else {
-    std::string text = std::string(key) + "=" + value;
+    std::string entry = std::string(key) + "=" + value;
     if (key_line >= 0) {
-      lines[static_cast<size_t>(key_line)].text = text;
+      lines[static_cast<size_t>(key_line)].text = entry;
     } else if (header >= 0) {
       size_t at = static_cast<size_t>((last_entry >= 0 ? last_entry : header) + 1);
       if (lines[at - 1].end.empty()) lines[at - 1].end = crlf;
-      lines.insert(lines.begin() + static_cast<long>(at), Line{text, crlf});
+      lines.insert(lines.begin() + static_cast<long>(at), Line{entry, crlf});
     } else {
       if (!lines.empty() && lines.back().end.empty()) lines.back().end = crlf;
       lines.push_back(Line{"[" + std::string(section) + "]", crlf});
-      lines.push_back(Line{text, crlf});
+      lines.push_back(Line{entry, crlf});
     }
   }
-  if (!changed) return TRUE;
-  std::string out;
-  for (const Line& line : lines) out += line.text + line.end;
-  if (!WriteAtomically(host, out)) {
+  text->clear();
+  for (const Line& line : lines) *text += line.text + line.end;
+  return true;
+}
+
+}  // namespace orvane::settings
+
+using namespace orvane::settings;
+
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_text, LPSTR buffer, DWORD size,
+                               LPCSTR file) {
+  if (!buffer || size == 0) return 0;
+  std::lock_guard<std::mutex> l(g_lock);
+  std::string text, host;
+  bool exists = false;
+  if (!LoadText(file, &text, &host, &exists)) text.clear();
+  return ReadProfile(text, section, key, default_text, buffer, size);
+}
+
+UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, int default_value, LPCSTR file) {
+  char buf[64];
+  if (!section || !key) return static_cast<UINT>(default_value);
+  DWORD n = GetPrivateProfileStringA(section, key, "", buf, sizeof(buf), file);
+  if (n == 0) return static_cast<UINT>(default_value);
+  return static_cast<UINT>(std::strtol(buf, nullptr, 10));
+}
+
+BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  if (!section) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> l(g_lock);
+  std::string text, host;
+  bool exists = false;
+  if (!LoadText(file, &text, &host, &exists)) {
+    SetLastError(exists ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  if (!EditProfile(&text, section, key, value)) return TRUE;
+  if (!WriteAtomically(host, text)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }

@@ -6,6 +6,7 @@
 //   V|<root>\<key path>|<name>|<type>|<hex>  a value of that key
 // Damaged lines are skipped when the file is read; the next write drops them.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -18,16 +19,8 @@
 namespace orvane::settings {
 namespace {
 
-struct Value {
-  std::string name;
-  DWORD type;
-  std::string data;
-};
-
-struct Key {
-  std::string path;  // "HKCU\Software\..." as first written
-  std::vector<Value> values;
-};
+using Value = RegistryValue;
+using Key = RegistryKey;
 
 std::recursive_mutex g_lock;
 std::map<UINT_PTR, std::string> g_open;  // open key handles and their paths
@@ -106,57 +99,13 @@ bool Load(std::vector<Key>* keys) {
   std::string data;
   bool exists;
   if (!ReadWholeFile(file, &data, &exists)) return !exists;
-  for (const std::string& line : Split(data, '\n')) {
-    std::vector<std::string> f = Split(line, '|');
-    std::string path;
-    if (f.size() < 2 || !Unescape(f[1], &path) || path.empty()) continue;
-    if (f[0] == "K" && f.size() == 2) {
-      if (!FindKey(*keys, path)) keys->push_back(Key{path, {}});
-    } else if (f[0] == "V" && f.size() == 5) {
-      std::string name, hex = f[4];
-      char* end = nullptr;
-      unsigned long type = std::strtoul(f[3].c_str(), &end, 10);
-      if (!Unescape(f[2], &name) || !end || *end || hex.size() % 2 || f[3].empty()) continue;
-      std::string bytes;
-      bool ok = true;
-      for (size_t i = 0; i < hex.size(); i += 2) {
-        int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
-        if (hi < 0 || lo < 0) {
-          ok = false;
-          break;
-        }
-        bytes += static_cast<char>(hi * 16 + lo);
-      }
-      if (!ok) continue;
-      Key* k = FindKey(*keys, path);
-      if (!k) {
-        keys->push_back(Key{path, {}});
-        k = &keys->back();
-      }
-      std::erase_if(k->values, [&](const Value& v) { return SameName(v.name, name); });
-      k->values.push_back(Value{name, static_cast<DWORD>(type), bytes});
-    }
-  }
+  *keys = ParseRegistry(data);
   return true;
 }
 
 bool Save(const std::vector<Key>& keys) {
   std::string file = StorePath();
-  if (file.empty()) return false;
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const Key& k : keys) {
-    out += "K|" + Escape(k.path) + "\n";
-    for (const Value& v : k.values) {
-      out += "V|" + Escape(k.path) + "|" + Escape(v.name) + "|" + std::to_string(v.type) + "|";
-      for (unsigned char c : v.data) {
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-      }
-      out += "\n";
-    }
-  }
-  return WriteAtomically(file, out);
+  return !file.empty() && WriteAtomically(file, FormatRegistry(keys));
 }
 
 // The full path of root + sub key; false for an unknown root handle.
@@ -192,15 +141,24 @@ bool FullPath(HKEY root, LPCSTR sub, std::string* path) {
   return true;
 }
 
+// Whether path names a key somewhere below parent.
+bool IsBelow(const std::string& path, const std::string& parent) {
+  return path.size() > parent.size() && path[parent.size()] == '\\' &&
+         SameName(path.substr(0, parent.size()), parent);
+}
+
 bool KeyExists(std::vector<Key>& keys, const std::string& path) {
   if (path.find('\\') == std::string::npos) return true;  // a root
   for (const Key& k : keys) {
-    if (SameName(k.path, path)) return true;
-    if (k.path.size() > path.size() && k.path[path.size()] == '\\' &&
-        SameName(k.path.substr(0, path.size()), path))
-      return true;
+    if (SameName(k.path, path) || IsBelow(k.path, path)) return true;
   }
   return false;
+}
+
+// The path of root + sub key and the store, for the calls that name a key by root and sub key.
+LONG LoadKeyPath(HKEY root, LPCSTR sub_key, std::string* path, std::vector<Key>* keys) {
+  if (!FullPath(root, sub_key, path)) return ERROR_INVALID_HANDLE;
+  return Load(keys) ? ERROR_SUCCESS : ERROR_BADDB;
 }
 
 HKEY NewHandle(const std::string& path) {
@@ -216,6 +174,60 @@ const std::string* OpenPath(HKEY key) {
 }
 
 }  // namespace
+
+std::vector<RegistryKey> ParseRegistry(const std::string& text) {
+  std::vector<Key> keys;
+  for (const std::string& line : Split(text, '\n')) {
+    std::vector<std::string> f = Split(line, '|');
+    std::string path;
+    if (f.size() < 2 || !Unescape(f[1], &path) || path.empty()) continue;
+    if (f[0] == "K" && f.size() == 2) {
+      if (!FindKey(keys, path)) keys.push_back(Key{path, {}});
+    } else if (f[0] == "V" && f.size() == 5) {
+      std::string name, hex = f[4];
+      char* end = nullptr;
+      unsigned long type = std::strtoul(f[3].c_str(), &end, 10);
+      if (!Unescape(f[2], &name) || !end || *end || hex.size() % 2 || f[3].empty()) continue;
+      std::string bytes;
+      bool ok = true;
+      for (size_t i = 0; i < hex.size(); i += 2) {
+        int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
+        if (hi < 0 || lo < 0) {
+          ok = false;
+          break;
+        }
+        bytes += static_cast<char>(hi * 16 + lo);
+      }
+      if (!ok) continue;
+      Key* k = FindKey(keys, path);
+      if (!k) {
+        keys.push_back(Key{path, {}});
+        k = &keys.back();
+      }
+      std::erase_if(k->values, [&](const Value& v) { return SameName(v.name, name); });
+      k->values.push_back(Value{name, static_cast<DWORD>(type), bytes});
+    }
+  }
+  return keys;
+}
+
+std::string FormatRegistry(const std::vector<RegistryKey>& keys) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const Key& k : keys) {
+    out += "K|" + Escape(k.path) + "\n";
+    for (const Value& v : k.values) {
+      out += "V|" + Escape(k.path) + "|" + Escape(v.name) + "|" + std::to_string(v.type) + "|";
+      for (unsigned char c : v.data) {
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+      }
+      out += "\n";
+    }
+  }
+  return out;
+}
+
 }  // namespace orvane::settings
 
 using namespace orvane::settings;
@@ -226,9 +238,8 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR sub_key, DWORD, LPSTR, DWORD, REGSAM, LPS
   *result = nullptr;
   std::lock_guard<std::recursive_mutex> l(g_lock);
   std::string path;
-  if (!FullPath(root, sub_key, &path)) return ERROR_INVALID_HANDLE;
   std::vector<Key> keys;
-  if (!Load(&keys)) return ERROR_BADDB;
+  if (LONG error = LoadKeyPath(root, sub_key, &path, &keys)) return error;
   bool existed = KeyExists(keys, path);
   if (!existed) {
     keys.push_back(Key{path, {}});
@@ -244,9 +255,8 @@ LONG RegOpenKeyExA(HKEY root, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
   *result = nullptr;
   std::lock_guard<std::recursive_mutex> l(g_lock);
   std::string path;
-  if (!FullPath(root, sub_key, &path)) return ERROR_INVALID_HANDLE;
   std::vector<Key> keys;
-  if (!Load(&keys)) return ERROR_BADDB;
+  if (LONG error = LoadKeyPath(root, sub_key, &path, &keys)) return error;
   if (!KeyExists(keys, path)) return ERROR_FILE_NOT_FOUND;
   *result = NewHandle(path);
   return ERROR_SUCCESS;
@@ -329,9 +339,7 @@ LONG RegDeleteKeyA(HKEY root, LPCSTR sub_key) {
   if (!Load(&keys)) return ERROR_BADDB;
   if (!KeyExists(keys, path)) return ERROR_FILE_NOT_FOUND;
   for (const Key& k : keys) {
-    if (k.path.size() > path.size() && k.path[path.size()] == '\\' &&
-        SameName(k.path.substr(0, path.size()), path))
-      return ERROR_ACCESS_DENIED;  // it has sub-keys
+    if (IsBelow(k.path, path)) return ERROR_ACCESS_DENIED;  // it has sub-keys
   }
   std::erase_if(keys, [&](const Key& k) { return SameName(k.path, path); });
   return Save(keys) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;

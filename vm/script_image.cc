@@ -213,6 +213,20 @@ std::vector<uint8_t> ReadAppendedImage(ScriptImageFile& file) {
   return image;
 }
 
+std::vector<uint8_t> ReadScriptImageFile(ScriptImageFile& file) {
+  std::vector<uint8_t> image = ReadAppendedImage(file);
+  if (!image.empty()) return image;
+  uint64_t size;
+  uint8_t magic[4];
+  if (!file.Seek(0) || !file.Size(&size) || size < 4 || size > UINT32_MAX || !file.Read(magic, 4) ||
+      ReadImageWord(magic) != kScriptImageMagic)
+    return {};
+  image.resize(size);
+  std::memcpy(image.data(), magic, 4);
+  if (!file.Read(image.data() + 4, image.size() - 4)) return {};
+  return image;
+}
+
 bool DFileImageFile::Seek(uint64_t position) {
   return position <= INT64_MAX && file_.Seek(DFile::kSeekStart, static_cast<int64_t>(position));
 }

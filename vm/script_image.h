@@ -96,6 +96,11 @@ std::vector<uint8_t> ReadAppendedImage(ScriptImageFile& file);
 // The same on an open DFile (the engine's own program file, a script file).
 std::vector<uint8_t> ReadAppendedImage(DFile& file);
 
+// The image a script file carries: the one appended to an executable, else the whole file. Empty
+// when neither begins with the magic or a read fails. The first word of a whole file is checked
+// before the rest is read, so a large file of another kind is never read into memory.
+std::vector<uint8_t> ReadScriptImageFile(ScriptImageFile& file);
+
 // An open DFile seen by the image reader.
 class DFileImageFile : public ScriptImageFile {
  public:

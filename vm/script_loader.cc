@@ -25,18 +25,12 @@ void CopyText(char* target, const char* text) {
 }
 
 // The image of the file at `path`: the one appended to an executable, else the whole file. Empty
-// when the file cannot be opened or read.
+// when the file cannot be opened or read, or carries no image.
 std::vector<uint8_t> ReadImageFile(const char* path) {
   DFile file;
   if (!file.Open(DString(path), DFile::kRead)) return {};
   DFileImageFile reader(file);
-  std::vector<uint8_t> image = ReadAppendedImage(reader);
-  if (image.empty()) {
-    uint64_t size;
-    if (!reader.Seek(0) || !reader.Size(&size) || size > UINT32_MAX) return {};
-    image.resize(size);
-    if (!reader.Read(image.data(), image.size())) image.clear();
-  }
+  std::vector<uint8_t> image = ReadScriptImageFile(reader);
   file.Close();
   return image;
 }

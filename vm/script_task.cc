@@ -357,7 +357,7 @@ void SetEventHandler(ScriptContext* ctx, bool named) {
     return;
   }
   PathArg path(ctx, 2);
-  PathArg name(ctx, 3);  // read as text only when named
+  PathArg name(ctx, 3);  // the method name; used only by SetEventName
   const int32_t n = named ? 0 : ctx->GetArg(3)->ToInt();
   DRef<ScriptTask> task;
   if (path.text[0] == '\0') {

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "tests/vm/vm_fixture.h"
 
@@ -136,6 +137,58 @@ TEST_F(AssignmentTest, TypeTable) {
     EXPECT_EQ(Show(Slot(0)), row.result);
     EXPECT_TRUE(errors.empty());
   }
+}
+
+// The int-0 cells of the compound tables: every compound form on a record or object d, and the
+// shift and bit forms on a float or string d.
+TEST_F(AssignmentTest, IntZeroCells) {
+  for (uint32_t op = static_cast<uint32_t>(VmOp::OpMulAssign);
+       op <= static_cast<uint32_t>(VmOp::OpSubConstString); ++op) {
+    const VmOp vop = static_cast<VmOp>(op);
+    if (vop == VmOp::OpSetInt || vop == VmOp::OpSetFloat || vop == VmOp::OpSetString) continue;
+    const bool bitwise =
+        (op >= static_cast<uint32_t>(VmOp::OpShlAssign) && op <= static_cast<uint32_t>(VmOp::OpOrAssign)) ||
+        (op >= static_cast<uint32_t>(VmOp::OpShlConstInt) && op <= static_cast<uint32_t>(VmOp::OpOrConstInt));
+    std::vector<const char*> dests = {"rec", "img"};
+    if (bitwise) dests.insert(dests.end(), {"f:1.5", "s:12"});
+    for (const char* d : dests) {
+      SCOPED_TRACE(std::string(kVmOpInfo[op].name) + " " + d);
+      meiasm::Builder prog;
+      prog.Globals(2);
+      switch (kVmOpInfo[op].fields[1]) {
+        case 'o':
+          prog.Op(vop, {G(0), G(1)});
+          break;
+        case 'w':
+          prog.Op(vop, {G(0), int64_t{3}});
+          break;
+        case 'f':
+          prog.Op(vop, {G(0), 3.0f});
+          break;
+        default:
+          prog.Op(vop, {G(0), meiasm::Text{"3"}});
+          break;
+      }
+      prog.OpHalt();
+      Load(prog);
+      ASSERT_TRUE(ctx->Start(0));
+      SetSpec(&Slot(0), d);
+      Slot(1).SetInt(3);
+      RunStarted();
+      EXPECT_EQ(Show(Slot(0)), "i:0");
+    }
+  }
+}
+
+// d is decoded before s: when decoding s turns d into a record, the record rule applies.
+TEST_F(AssignmentTest, RuleFollowsTheTypeOfDAfterDecoding) {
+  meiasm::Builder prog;
+  prog.Globals(1);
+  prog.OpSetInt(G(0), 5);
+  prog.OpAddAssign(G(0), G(0).Member("x"));
+  prog.OpHalt();
+  Run(prog);
+  EXPECT_EQ(Show(Slot(0)), "i:0");
 }
 
 TEST_F(AssignmentTest, ReleasedObjectsLoseTheirReference) {

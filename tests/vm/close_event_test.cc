@@ -26,6 +26,7 @@ spin:   OpJumpIfZero g1, spin
         OpHalt
 .method onclose
         OpAddConstInt g1, 5
+        .builtin 162              ; Yield: a synchronous run goes on, the flag stays set
         .builtin 182              ; GetThisTask: the handler runs as the current task
         .builtin 183, g0
         .builtin 186              ; IsTaskEnd of itself: 0
@@ -79,6 +80,7 @@ TEST_F(TaskTest, AHandlerRunsInsideATurnWhenTheWindowPumps) {
   EXPECT_TRUE(Boxes().empty());
   // The handler stays registered for the next close, outside the task list.
   ASSERT_TRUE(*EventHandler(kEventClose));
+  EXPECT_EQ((*EventHandler(kEventClose))->run_flags, kVmRunYield);
   EXPECT_EQ(TaskRegistry(kHandlerList).GetCount(), 1u);
 }
 
@@ -111,11 +113,15 @@ TEST_F(TaskTest, EventBuiltinsRefuseOtherEventsAndAskWithoutAHandler) {
         OpSetInt g1, 0
         .builtin 68, g1           ; CallEvent 0 without a handler: the question, answered No
         .builtin 283, g1
-        OpSetString g0, "main"
+        OpSetString g0, "handler"
         OpSetString g2, ""
+        .builtin 80, g1, g2, g0   ; SetEventName 0, "", "handler"
+        OpSetString g0, "main"
         OpSetInt g1, -1
         .builtin 80, g1, g2, g0   ; SetEventName -1: refused, every task ends
         .builtin 283, g1
+        OpHalt
+.method handler
         OpHalt
 )");
   Answers() = {kIdNo};
@@ -124,7 +130,9 @@ TEST_F(TaskTest, EventBuiltinsRefuseOtherEventsAndAskWithoutAHandler) {
   ASSERT_EQ(Boxes().size(), 2u);
   EXPECT_EQ(Boxes()[0].text, "終了しますか？");
   EXPECT_EQ(Boxes()[1].text, "存在しないイベント [-1] です。");
-  EXPECT_FALSE(*EventHandler(kEventClose));
+  ASSERT_TRUE(*EventHandler(kEventClose));  // the handler installed before is kept
+  EXPECT_STREQ((*EventHandler(kEventClose))->entry_name, "handler");
+  EXPECT_EQ(TaskRegistry(kHandlerList).GetCount(), 1u);
 }
 
 TEST_F(TaskTest, AHandlerMayReplaceItselfWhileItRuns) {

@@ -145,6 +145,8 @@ const Row kRows[] = {
     {VmOp::OpEq, "s:abc", "s:abc", "i:1", nullptr},
     {VmOp::OpEq, "s:12", "i:12", "i:1", nullptr},
     {VmOp::OpEq, "s:1.", "f:1", "i:1", nullptr},
+    {VmOp::OpEq, "s:(error)", "img", "i:1", nullptr},  // an object's text is "(error)"
+    {VmOp::OpLt, "f:1", "s:1.5x", "i:1", nullptr},
     {VmOp::OpNe, "s:abc", "s:abc", "i:0", nullptr},
     {VmOp::OpEq, "img", "img", "i:1", nullptr},
     {VmOp::OpEq, "img", "imgB", "i:0", nullptr},
@@ -173,6 +175,51 @@ TEST_F(ExpressionTest, TypeTable) {
     }
     EXPECT_TRUE(errors.empty());
   }
+}
+
+// The whole record-or-object column of the two-operand forms: the comparisons test identity
+// (< and > never hold), every other form makes d share a.
+TEST_F(ExpressionTest, ObjectColumnOfEveryTwoOperandForm) {
+  for (uint32_t op = static_cast<uint32_t>(VmOp::OpMul); op <= static_cast<uint32_t>(VmOp::OpOr); ++op) {
+    for (const char* b : {"img", "imgB", "i:1"}) {
+      SCOPED_TRACE(std::string(kVmOpInfo[op].name) + " img " + b);
+      RunOp(static_cast<VmOp>(op), "img", b);
+      const bool same = std::string(b) == "img";
+      std::string want = "obj4";
+      switch (static_cast<VmOp>(op)) {
+        case VmOp::OpLt:
+        case VmOp::OpGt:
+          want = "i:0";
+          break;
+        case VmOp::OpLe:
+        case VmOp::OpGe:
+        case VmOp::OpEq:
+          want = same ? "i:1" : "i:0";
+          break;
+        case VmOp::OpNe:
+          want = same ? "i:0" : "i:1";
+          break;
+        default:
+          break;
+      }
+      EXPECT_EQ(Show(Slot(0)), want);
+      if (want == "obj4") {
+        EXPECT_TRUE(ScriptValue::SameObject(Slot(0), Slot(1)));
+      }
+    }
+  }
+}
+
+// All operands are decoded before the rule is chosen: decoding b may turn a into a record.
+TEST_F(ExpressionTest, RuleFollowsTheTypeOfAAfterDecoding) {
+  meiasm::Builder prog;
+  prog.Globals(2);
+  prog.OpSetInt(G(1), 5);
+  prog.OpAdd(G(0), G(1), G(1).Member("x"));
+  prog.OpHalt();
+  Run(prog);
+  EXPECT_EQ(Show(Slot(0)), "rec");
+  EXPECT_TRUE(ScriptValue::SameObject(Slot(0), Slot(1)));
 }
 
 TEST_F(ExpressionTest, DestinationMayBeAnOperand) {

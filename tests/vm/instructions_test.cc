@@ -132,14 +132,18 @@ TEST_F(InstructionTest, PushRefForms) {
   prog.OpPushRef(S(-1).Member("n"));  // address of a member of the addressed value
   prog.OpPushRef(S(-1).At(1));        // positive index on an address: error, 0, 0
   prog.OpPushRef(S(-11));             // a slot pair: (0, 7) pushed again
+  // With both a member and an index on a slot, the member wins and no index word is read: the
+  // word after X is the name word.
+  prog.OpPushRef(Operand::Raw({0x14, 2, prog.Intern("q")}));
   prog.OpHalt();
   Run(prog);
   ScriptValue* m = Slot(2).GetMember("m");
   ScriptValue* n = m->GetMember("n");
+  ScriptValue* q = Slot(2).GetMember("q");
   std::vector<VmWord> pushed(ctx->stack.begin() + 2, ctx->stack.begin() + ctx->stack_top);
   EXPECT_EQ(pushed, (std::vector<VmWord>{0, 5, 0, 7, 0, 0, 1, reinterpret_cast<uintptr_t>(m), 1,
                                          reinterpret_cast<uintptr_t>(m), 1, reinterpret_cast<uintptr_t>(n), 0,
-                                         0, 0, 7}));
+                                         0, 0, 7, 1, reinterpret_cast<uintptr_t>(q)}));
   EXPECT_EQ(errors, (std::vector<uint32_t>{1, 1}));
 }
 

@@ -51,6 +51,7 @@ TEST_F(OperandTest, SlotEncodings) {
       {{4, 10, 8}, 0, true},  // 18 is not below the slot top
       {{4, 10, 7}, 17, false},
       {{0x14, 3, 1}, 4, false},  // an indexed operand reads no name word
+      {{0x0C, 3, 1}, 4, false},  // the index word wins: no nested index operand is read
       {{0, 5000000}, 0, true},   // outside the slot table
   };
   for (const Case& c : cases) {
@@ -81,7 +82,11 @@ TEST_F(OperandTest, MembersByNameWordAndNameOperand) {
   prog.OpSetInt(G(6).Member(L(2)), 3);  // member named by the string "y"
   prog.OpSetInt(G(6).Member(L(3)), 4);  // member named "12"
   prog.OpSetInt(G(6).Member(G(6)), 5);  // a record names the member "(error)"
+  prog.OpSetFloat(L(1), 1.5f);
+  prog.OpSetInt(G(6).Member(L(1)), 6);  // a float names the member by its 7-digit text
   prog.OpAddConstInt(G(6).Member("x"), 10);
+  // The name word wins over the name operand, which is not read.
+  prog.OpAddConstInt(Operand::Raw({0x30, 6, prog.Intern("x")}), 100);
   prog.OpHalt();
   Run(prog);
   auto* record = static_cast<ScriptRecord*>(Slot(6).handle()->ref.Get());
@@ -89,7 +94,8 @@ TEST_F(OperandTest, MembersByNameWordAndNameOperand) {
   for (size_t i = 0; i < record->size(); ++i) {
     names.push_back(std::string(record->member(i).name.get()) + "=" + Show(record->member(i).value));
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"x=i:11", "X=i:2", "y=i:3", "12=i:4", "(error)=i:5"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"x=i:111", "X=i:2", "y=i:3", "12=i:4", "(error)=i:5", "1.5=i:6"}));
 }
 
 TEST_F(OperandTest, StackReferences) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -226,6 +227,56 @@ TEST(ReadAppendedImageTest, FilesWithoutAnImageGiveNothing) {
   const auto full = meiasm::WrapInExecutable(image);
   for (size_t n = 0; n < 64 + 4 + 20 + 224 + 40; n += 7) {
     EXPECT_TRUE(ReadAppended(std::vector<uint8_t>(full.begin(), full.begin() + n)).empty()) << n;
+  }
+}
+
+// A file whose reported size may exceed its bytes, recording the largest read asked of it.
+class ProbeFile : public ScriptImageFile {
+ public:
+  ProbeFile(std::span<const uint8_t> bytes, uint64_t size) : inner_(bytes), size_(size) {}
+  bool Seek(uint64_t position) override { return inner_.Seek(position); }
+  bool Read(void* buffer, size_t n) override {
+    largest_read = std::max(largest_read, n);
+    return inner_.Read(buffer, n);
+  }
+  bool Size(uint64_t* size) override {
+    *size = size_;
+    return true;
+  }
+  size_t largest_read = 0;
+
+ private:
+  MemoryImageFile inner_;
+  uint64_t size_;
+};
+
+TEST(ReadScriptImageFileTest, TakesTheAppendedImageElseAWholeFileThatBeginsWithTheMagic) {
+  const auto image = GoodImage();
+  const auto exe = meiasm::WrapInExecutable(image);
+  const std::vector<uint8_t> riff = {'R', 'I', 'F', 'F', 0, 0, 0, 0};
+  struct Case {
+    const char* name;
+    std::span<const uint8_t> bytes;
+    uint64_t size;
+    bool found;
+  };
+  const Case cases[] = {
+      {"plain image", image, image.size(), true},
+      {"executable", exe, exe.size(), true},
+      // A large file of another kind is refused after its first word, without a large read.
+      {"3 GiB of something else", riff, 3ull << 30, false},
+      {"image cut short", image, image.size() + 1, false},
+      {"shorter than a word", std::span(image).first(3), 3, false},
+  };
+  for (const auto& c : cases) {
+    ProbeFile file(c.bytes, c.size);
+    const auto got = ReadScriptImageFile(file);
+    EXPECT_EQ(!got.empty(), c.found) << c.name;
+    if (c.found) {
+      EXPECT_EQ(got, image) << c.name;
+    } else {
+      EXPECT_LT(file.largest_read, 1u << 20) << c.name;  // nothing near the reported size is read
+    }
   }
 }
 

@@ -69,8 +69,9 @@ class TaskTest : public ::testing::Test {
       return false;
     });
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::path(::testing::TempDir()) / "orvane_vm_tasks" / info->test_suite_name() /
-           info->name();
+    // One directory per process: the test programs of this fixture run side by side under ctest.
+    dir_ = std::filesystem::path(::testing::TempDir()) / ("orvane_vm_tasks_" + std::to_string(::getpid())) /
+           info->test_suite_name() / info->name();
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     SetProgramDirectory((dir_.string() + "/").c_str());

@@ -160,17 +160,63 @@ TEST_F(TaskTest, CreateTaskRetriesWithTheExtensionAndReportsOnlyTheSecondFailure
         OpSetString g0, "sub/b.mei"
         .builtin 66, g0, g1       ; found at once
         .builtin 162              ; both run before the next call
-        OpSetString g0, "nothing"
-        .builtin 66, g0, g1       ; fails twice: reported, every task ends
+        OpSetString g0, "nothing.mei"
+        .builtin 66, g0, g1       ; fails twice (the second time as nothing.mei.mei): reported
         .builtin 283, g1
         OpHalt
 )");
   RunMain(path);
   EXPECT_EQ(Trace(), (Ints{8, 8}));
   ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].text, "スクリプトを読み込めません。\n\"" + dir_.string() + "/nothing.mei\"");
+  EXPECT_EQ(Boxes()[0].text, "スクリプトを読み込めません。\n\"" + dir_.string() + "/nothing.mei.mei\"");
   EXPECT_EQ(Boxes()[0].caption, "実行エラー");
   EXPECT_EQ(Boxes()[0].type, 0x10u);
+}
+
+TEST_F(TaskTest, TaskBuiltinsWithNothingOrAnEndedTaskSelected) {
+  const auto path = WriteScript("a.mei", R"(
+.globals 3
+.method main
+.export 0
+        OpSetInt g0, 9
+        .builtin 181              ; GetTask, nothing selected: 0
+        .builtin 283, g0
+        OpSetInt g0, 9
+        .builtin 186              ; IsTaskEnd: 0, not 1
+        .builtin 283, g0
+        OpSetInt g0, 9
+        .builtin 187              ; GetTaskResult: 0
+        .builtin 283, g0
+        OpSetInt g0, 9
+        .builtin 196              ; GetTaskParam: 0
+        .builtin 283, g0
+        OpSetString g1, ""
+        OpSetInt g2, 1
+        .builtin 66, g1, g2       ; CreateTask "", export 1
+        .builtin 183, g0          ; SetTask
+        .builtin 162              ; Yield: the new task ends with 4
+        .builtin 186              ; IsTaskEnd: 1
+        .builtin 283, g0
+        OpSetInt g2, 2
+        .builtin 66, g1, g2       ; CreateTask "", export 2: traces 8 in its turn
+        .builtin 204              ; SwitchTask to the ended task: nothing, not even a yield
+        OpSetInt g2, 7
+        .builtin 283, g2
+        .builtin 162
+        .builtin 187              ; GetTaskResult: 4
+        .builtin 283, g0
+        OpHalt
+.export 1
+        OpSetInt g0, 4
+        OpHalt
+.export 2
+        OpSetInt g2, 8
+        .builtin 283, g2
+        OpHalt
+)");
+  RunMain(path);
+  EXPECT_EQ(Trace(), (Ints{0, 0, 0, 0, 1, 7, 8, 4}));
+  EXPECT_FALSE(SwitchRequest());
 }
 
 TEST_F(TaskTest, EmptyPathMakesAnInstanceSharingTheGlobals) {

@@ -56,11 +56,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "mei-run: cannot open %s\n", argv[1]);
     return 3;
   }
-  std::vector<uint8_t> image = ReadAppendedImage(file);
-  uint64_t size = 0;
-  if (image.empty() && file.Size(&size) && size <= UINT32_MAX && file.Seek(0)) {
-    image.resize(size);
-    if (!file.Read(image.data(), image.size())) image.clear();
+  const std::vector<uint8_t> image = ReadScriptImageFile(file);
+  if (image.empty()) {
+    std::fprintf(stderr, "mei-run: %s: not a script image\n", argv[1]);
+    return 3;
   }
 
   VmServices services = GetVmServices();
