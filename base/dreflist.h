@@ -13,14 +13,37 @@ struct DRefListNode {
   DRefListNode() = default;
   DRefListNode(const DRefListNode&) = delete;
   DRefListNode& operator=(const DRefListNode&) = delete;
+  // An erased node keeps its old neighbours, which may be erased nodes holding theirs: an
+  // iterator kept on one node of a cleared list holds a chain as long as the list was. The nodes
+  // that this one holds the last reference to are freed by a loop, not by nested destructor
+  // calls, so a long chain cannot exhaust the stack.
   ~DRefListNode() {
-    prev.Release();
-    next.Release();
+    DRef<void> pending;  // nodes still to free, chained through their empty value handles
+    Drop(prev, pending);
+    Drop(next, pending);
+    while (pending) {
+      DRef<DRefListNode> node = DRef<DRefListNode>::Convert(pending);
+      pending = static_cast<DRef<void>&&>(node->value);
+      Drop(node->prev, pending);
+      Drop(node->next, pending);
+      node.Release();  // its links and value are empty now: no nested work
+    }
   }
 
   DRef<DRefListNode> next;  // following node (the sentinel after the last node)
   DRef<DRefListNode> prev;  // preceding node (the sentinel before the first node)
   DRef<void> value;         // the element; empty for the sentinel and for erased nodes
+
+ private:
+  // Releases a link; a node that it held the last reference to (with an empty value) is put on
+  // the pending chain instead of being destroyed here.
+  static void Drop(DRef<DRefListNode>& link, DRef<void>& pending) {
+    if (link.UseCount() == 1 && !link->value) {
+      link->value = static_cast<DRef<void>&&>(pending);
+      pending = DRef<void>::Convert(link);
+    }
+    link.Release();
+  }
 };
 
 // The list of handles to T. It makes its sentinel on first use; an iterator is a handle to a node
@@ -99,6 +122,9 @@ class DRefList : public DObject {
     DRef<DRefListNode> s = Sentinel();
     if (pos.Node().Get() == s.Get()) return pos;
     DRef<DRefListNode> node = pos.Node();  // keeps the node while it is unlinked
+    // A node erased before is no longer its neighbour's next: unlinking it again would cut live
+    // nodes out of the ring and break the count. It changes nothing, like the end iterator.
+    if (node->prev->next.Get() != node.Get()) return End();
     node->prev->next = node->next;
     node->next->prev = node->prev;
     Iterator result(node->next);

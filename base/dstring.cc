@@ -29,6 +29,23 @@ bool InSet(const unsigned char* t, uint32_t k, const unsigned char* set) {
   return false;
 }
 
+// A byte span of an array: the handle, the offset of its first byte and the byte count.
+struct Span {
+  DString array;
+  uint32_t offset;
+  uint32_t count;
+};
+
+// The bytes a range names, kept inside its owner's array: a range taken before the owner was
+// cleared or moved to another array never reads outside the array it now has.
+Span Of(const DStringRange& r) {
+  const DStringBuffer* owner = r.GetOwner();
+  const uint32_t cap = owner->GetCapacity();
+  const uint32_t start = r.GetStart();
+  if (start >= cap) return {owner->GetBuffer(), 0, 0};
+  return {owner->GetBuffer(), start, r.GetLength() < cap - start ? r.GetLength() : cap - start};
+}
+
 }  // namespace
 
 // ---- DString routines.
@@ -181,8 +198,8 @@ DStringBuffer& DStringBuffer::operator=(const DString& text) {
 }
 
 DStringBuffer& DStringBuffer::operator=(const DStringRange& r) {
-  const DString src = r.GetBuffer();
-  Replace(0, length_, src, r.GetStart(), r.GetLength());
+  const Span src = Of(r);
+  Replace(0, length_, src.array, src.offset, src.count);
   return *this;
 }
 
@@ -235,7 +252,11 @@ void DStringBuffer::Clear() {
 }
 
 void DStringBuffer::RemoveBytes(uint32_t pos, uint32_t n) {
-  if (!buffer_ || n == 0) return;
+  if (!buffer_) return;
+  // A stale position (the text has shrunk since it was taken) is kept inside the text.
+  if (pos > length_) pos = length_;
+  if (n > length_ - pos) n = length_ - pos;
+  if (n == 0) return;
   DString::MoveBytes(buffer_, pos, pos + n, length_ - pos - n);
   length_ -= n;
   buffer_[length_] = 0;
@@ -247,6 +268,10 @@ void DStringBuffer::Replace(uint32_t pos, uint32_t count, const DString& source,
     RemoveBytes(pos, count);
     return;
   }
+  // A stale position or count (the text has shrunk since they were taken) is kept inside the
+  // text, so the tail move never runs outside the array.
+  if (pos > length_) pos = length_;
+  if (count > length_ - pos) count = length_ - pos;
   // Copy the source bytes first when they lie in this string's own array: moving the tail or
   // growing would otherwise change them before they are copied.
   const char* src = source.Get() + offset;
@@ -269,8 +294,16 @@ void DStringBuffer::Append(const DString& text) {
   const DString keep = text;  // appending a string to itself must survive the growth
   const uint32_t n = keep.Length();
   if (n > UINT32_MAX - 2 - length_) throw DBadAlloc();
+  // A text that points into this string's own array without holding it (a plain pointer from
+  // GetText) would be freed by the growth: copy its bytes first.
+  const char* src = keep.Get();
+  std::vector<char> own;
+  if (buffer_ && src >= buffer_.Get() && src < buffer_.Get() + capacity_) {
+    own.assign(src, src + n);
+    src = own.data();
+  }
   Reserve(length_ + n + 1);
-  std::memmove(buffer_.Get() + length_, keep.Get(), n);
+  std::memmove(buffer_.Get() + length_, src, n);
   length_ += n;
   buffer_[length_] = 0;
 }
@@ -373,7 +406,8 @@ DStringBuffer DStringBuffer::Concat(const DString& left, uint32_t loff, uint32_t
 
 void DStringRange::Assign(const DString& source, uint32_t offset, uint32_t n) {
   owner_->Replace(start_, length_, source, offset, n);
-  length_ = n;
+  // A null source inserts nothing: the range must not claim bytes that were never written.
+  length_ = source.Get() ? n : 0;
 }
 
 DStringRange& DStringRange::operator=(const DString& text) {
@@ -382,7 +416,9 @@ DStringRange& DStringRange::operator=(const DString& text) {
 }
 
 DStringRange& DStringRange::operator=(const DStringRange& r) {
-  if (this != &r) Assign(r.GetBuffer(), r.start_, r.length_);
+  if (this == &r) return *this;
+  const Span src = Of(r);
+  Assign(src.array, src.offset, src.count);
   return *this;
 }
 
@@ -393,14 +429,17 @@ DStringRange& DStringRange::operator=(const DStringBuffer& s) {
 }
 
 bool DStringRange::operator==(const DStringRange& r) const {
-  const uint32_t m = length_ < r.length_ ? length_ : r.length_;
-  return DString::CompareN(DString(owner_->GetText() + start_), DString(r.owner_->GetText() + r.start_), m) ==
-         0;
+  const Span a = Of(*this);
+  const Span b = Of(r);
+  const uint32_t m = a.count < b.count ? a.count : b.count;
+  if (m == 0) return true;
+  return DString::CompareN(DString(a.array.Get() + a.offset), DString(b.array.Get() + b.offset), m) == 0;
 }
 
 bool DStringRange::operator==(const DString& text) const {
-  if (length_ == 0) return text.Length() == 0;
-  return DString::CompareN(DString(owner_->GetText() + start_), text, length_) == 0;
+  const Span a = Of(*this);
+  if (a.count == 0) return text.Length() == 0;
+  return DString::CompareN(DString(a.array.Get() + a.offset), text, a.count) == 0;
 }
 
 bool DStringRange::operator==(const DStringBuffer& s) const {
@@ -410,16 +449,8 @@ bool DStringRange::operator==(const DStringBuffer& s) const {
 // ---- Concatenation.
 
 namespace {
-struct Span {
-  DString array;
-  uint32_t offset;
-  uint32_t count;
-};
 Span Of(const DStringBuffer& s) {
   return {s.GetBuffer(), 0, s.GetLength()};
-}
-Span Of(const DStringRange& r) {
-  return {r.GetBuffer(), r.GetStart(), r.GetLength()};
 }
 Span Of(const DString& t) {
   return {t, 0, t.Length()};

@@ -143,6 +143,37 @@ TEST_F(DRefListTest, OutsideIteratorKeepsNodeAliveAfterListDies) {
   // TearDown checks that every node and the sentinel are freed now.
 }
 
+TEST_F(DRefListTest, LongChainOfErasedNodesIsFreedWithoutDeepRecursion) {
+  // Each erased node holds its old next node, so an iterator kept on the first node of a cleared
+  // list holds the whole chain; releasing it must not nest one destructor call per node.
+  for (bool from_back : {false, true}) {
+    DRefList<Item>::Iterator kept;
+    {
+      DRefList<Item> list;
+      for (int i = 0; i < 300000; ++i) list.PushBack(DRef<Item>());
+      if (from_back) {
+        kept = list.Last();
+        while (list.GetCount() != 0) list.PopBack();  // the chain runs through prev
+      } else {
+        kept = list.Begin();
+      }
+    }
+    kept = DRefList<Item>::Iterator();
+  }
+}
+
+TEST_F(DRefListTest, ErasingAnErasedNodeAgainChangesNothing) {
+  DRefList<Item> list;
+  for (char c : std::string("abc")) list.PushBack(Make(c));
+  auto b = list.Begin().Next();
+  list.Erase(b);
+  EXPECT_TRUE(list.Erase(b) == list.End());
+  EXPECT_EQ(list.GetCount(), 2u);
+  EXPECT_EQ(Walk(list), "ac");
+  list.Clear();
+  EXPECT_TRUE(list.Begin() == list.End());
+}
+
 TEST_F(DRefListTest, ListsOfListsInHandles) {
   DRef<DRefList<Item>> levels;
   levels.Alloc(3);

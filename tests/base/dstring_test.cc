@@ -223,6 +223,24 @@ TEST(DStringBuffer, AppendGrowsAndDoubles) {
   EXPECT_EQ(S(s), std::string(80, 'x'));
   s += s.GetBuffer();
   EXPECT_EQ(s.GetLength(), 160u);
+  // A plain pointer into the string's own array holds no reference: the growth must not free the
+  // bytes before they are copied.
+  struct Case {
+    const char* start;
+    uint32_t from;  // byte offset into the own text that is appended
+    const char* want;
+  };
+  const Case cases[] = {
+      {"0123456789abcdefghijklmnopqrstu", 0,
+       "0123456789abcdefghijklmnopqrstu0123456789abcdefghijklmnopqrstu"},
+      {"0123456789abcdefghijklmnopqrstu", 20, "0123456789abcdefghijklmnopqrstuklmnopqrstu"},
+      {"abc", 1, "abcbc"},
+  };
+  for (const auto& c : cases) {
+    DStringBuffer t(c.start);
+    t += t.GetText() + c.from;
+    EXPECT_EQ(S(t), c.want);
+  }
 }
 
 TEST(DStringBuffer, GetBufferKeepsOldTextAfterGrowth) {
@@ -247,6 +265,10 @@ TEST(DStringBuffer, ReplaceTable) {
       {"abcdefg", 2, 1, "XYZW", 1, 3, "abYZWdefg"},
       {"abc", 3, 0, "def", 0, 3, "abcdef"},
       {"abc", 0, 3, nullptr, 0, 3, ""},
+      // Positions past the text (a text that shrank since they were taken) stay inside it.
+      {"abc", 5, 2, "XY", 0, 2, "abcXY"},
+      {"abc", 1, 9, "X", 0, 1, "aX"},
+      {"abc", 1, 9, nullptr, 0, 0, "a"},
   };
   for (const auto& c : cases) {
     DStringBuffer s(c.start);
@@ -353,6 +375,9 @@ TEST(DStringRange, AssignAndCompare) {
   r = "CDE";
   EXPECT_EQ(S(s), "abCDEfg");
   EXPECT_EQ(r.GetLength(), 3u);
+  r.Assign(DString(static_cast<const char*>(nullptr)), 0, 3);  // inserts nothing, claims nothing
+  EXPECT_EQ(S(s), "abfg");
+  EXPECT_EQ(r.GetLength(), 0u);
 
   DStringBuffer t("abc");
   DStringBuffer other("xyz");
@@ -367,6 +392,15 @@ TEST(DStringRange, AssignAndCompare) {
   EXPECT_TRUE(whole == t);
   DStringBuffer none;
   EXPECT_FALSE(whole == none);
+
+  // A range kept after its owner let its array go reads nothing outside the owner's array.
+  DStringBuffer gone("abcdef");
+  DStringRange stale = gone.Mid(2, 3);
+  gone.Clear();
+  EXPECT_EQ(S(stale + "x"), "x");
+  EXPECT_TRUE(stale == "");
+  DStringBuffer copy(stale);
+  EXPECT_EQ(copy.GetLength(), 0u);
 }
 
 TEST(DStringConcat, EveryPairing) {
