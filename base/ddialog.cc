@@ -33,12 +33,15 @@ bool DDialog::CreateFrom(LPCSTR name, DWindow* parent, bool modal) {
   if (modal) {
     modal_ = 1;
     INT_PTR r = DialogBoxParamA(instance, name, owner, &DDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    // A dialog ended other than by EndDialog(bool) is gone too: its record must not keep it.
+    DropDeadWindow();
     return r > 0;
   }
   modal_ = 0;
   owned_ = 1;
   HWND hwnd = CreateDialogParamA(instance, name, owner, &DDialog::DialogProc, reinterpret_cast<LPARAM>(this));
   if (!hwnd) {
+    DropDeadWindow();
     owned_ = 0;
     return false;
   }
@@ -49,6 +52,14 @@ bool DDialog::CreateFrom(LPCSTR name, DWindow* parent, bool modal) {
   modal_ = 0;
   owned_ = 1;
   return true;
+}
+
+void DDialog::DropDeadWindow() {
+  if (!record_ || !record_->window || ::IsWindow(record_->window)) return;
+  UnlinkAll(record_);
+  record_->window = nullptr;
+  record_.Release();
+  owned_ = 0;
 }
 
 bool DDialog::EndDialog(bool ok) {

@@ -37,6 +37,8 @@ class DDialog : public DWindow {
 
  private:
   bool CreateFrom(LPCSTR name, DWindow* parent, bool modal);
+  // Clears a record whose window no longer exists.
+  void DropDeadWindow();
 
   uint8_t modal_ = 0;  // 1 while the dialog runs modally
 };

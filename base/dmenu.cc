@@ -11,6 +11,7 @@ DMenu::DMenu(HMENU menu) {
 DMenu::DMenu(const DMenu& other) : DObject(other), ref_(other.ref_) {}
 
 DMenu& DMenu::operator=(const DMenu& other) {
+  if (this == &other) return *this;  // releasing first would free what is kept
   Release();
   ref_ = other.ref_;
   owned_ = 0;

@@ -15,6 +15,7 @@ DModule::DModule(HMODULE module) {
 DModule::DModule(const DModule& other) : DObject(other), ref_(other.ref_) {}
 
 DModule& DModule::operator=(const DModule& other) {
+  if (this == &other) return *this;  // releasing first would free what is kept
   Release();
   ref_ = other.ref_;
   owned_ = 0;

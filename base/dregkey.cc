@@ -13,6 +13,7 @@ DRegKey::DRegKey(HKEY key) {
 DRegKey::DRegKey(const DRegKey& other) : DObject(other), key_(other.key_) {}
 
 DRegKey& DRegKey::operator=(const DRegKey& other) {
+  if (this == &other) return *this;  // releasing first would free what is kept
   Release();
   key_ = other.key_;
   owned_ = 0;

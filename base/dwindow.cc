@@ -225,6 +225,8 @@ bool DWindow::PreTranslate(MSG* msg) {
 
 bool DWindow::AddListener(DMessageListener& listener) {
   if (!record_ || !record_->window) return false;
+  // A listener already in a chain would be cut out of it and could link to itself: refused.
+  if (listener.chain_) return false;
   listener.next_ = nullptr;
   listener.owner_ = this;
   listener.chain_ = record_;

@@ -143,7 +143,8 @@ class DWindow : public DObject {
   bool IsOwner() const { return owned_ != 0; }
 
   // The listener chain of the record: append (sets the listener's owner), unlink one, unlink
-  // all. False without a record or a window; RemoveListener also when the listener is not here.
+  // all. False without a record or a window; AddListener also when the listener is already in a
+  // chain, RemoveListener when the listener is not here.
   bool AddListener(DMessageListener& listener);
   bool RemoveListener(DMessageListener& listener);
   bool RemoveAllListeners();

@@ -18,11 +18,13 @@ const OrvaneDialogTemplate kTemplate = {
 class Ender : public DDialog {
  public:
   bool ok = true;
+  bool direct = false;  // ends through the system's EndDialog, not the object's
   std::vector<UINT> seen;
   LRESULT DefaultProc(UINT message, WPARAM wparam, LPARAM lparam) override {
     seen.push_back(message);
     if (message == WM_INITDIALOG) PostMessage(WM_USER, 0, 0);
-    if (message == WM_USER) EndDialog(ok);
+    if (message == WM_USER && direct) ::EndDialog(GetHandle(), ok ? 1 : -1);
+    if (message == WM_USER && !direct) EndDialog(ok);
     return DDialog::DefaultProc(message, wparam, lparam);
   }
 };
@@ -40,14 +42,20 @@ class DDialogTest : public ::testing::Test {
 };
 
 TEST_F(DDialogTest, ModalResultFollowsEndDialog) {
-  for (bool ok : {true, false}) {
+  struct Case {
+    bool ok, direct;
+  } cases[] = {{true, false}, {false, false}, {true, true}, {false, true}};
+  for (const Case& c : cases) {
     Ender d;
-    d.ok = ok;
-    EXPECT_EQ(d.Create(100, nullptr, true), ok);
-    EXPECT_EQ(d.GetHandle(), nullptr);
+    d.ok = c.ok;
+    d.direct = c.direct;
+    EXPECT_EQ(d.Create(100, nullptr, true), c.ok) << c.direct;
+    EXPECT_EQ(d.GetHandle(), nullptr) << c.direct;  // no stale handle, however it ended
     EXPECT_FALSE(d.IsOwner());
     ASSERT_FALSE(d.seen.empty());
     EXPECT_EQ(d.seen.front(), WM_INITDIALOG);  // messages before it went to DefWindowProcA
+    d.direct = false;
+    EXPECT_EQ(d.Create(100, nullptr, true), c.ok) << c.direct;  // the object can run it again
   }
   Ender missing;
   EXPECT_FALSE(missing.Create(101, nullptr, true));

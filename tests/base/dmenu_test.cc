@@ -54,6 +54,8 @@ TEST_F(DMenuTest, OnlyTheOwnerDestroysTheMenu) {
     DMenu copy(owner);
     DMenu over(h);
   }
+  DMenu& same = owner;
+  owner = same;                       // assigning itself keeps the menu
   EXPECT_EQ(GetMenuItemCount(h), 0);  // still alive
   owner.Release();
   EXPECT_EQ(GetMenuItemCount(h), -1);

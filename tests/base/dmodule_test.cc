@@ -34,6 +34,8 @@ TEST(DModuleTest, CopiesShareAndOnlyTheOwnerFrees) {
     assigned = owner;
     EXPECT_EQ(copy.GetHandle(), owner.GetHandle());
   }
+  DModule& same = owner;
+  owner = same;                                                        // assigning itself keeps the module
   EXPECT_NE(owner.GetProcAddress("OrvaneTestModuleAnswer"), nullptr);  // still loaded
 }
 

@@ -57,6 +57,9 @@ TEST_F(DRegKeyTest, OpenRulesAndCopies) {
     assigned = key;
     EXPECT_EQ(copy.GetHandle(), h);
   }
+  DRegKey& same = key;
+  key = same;  // assigning itself keeps the key open
+  EXPECT_EQ(key.GetHandle(), h);
   EXPECT_TRUE(key.SetInt("still", 1));  // releasing copies does not close the key
   EXPECT_TRUE(key.Close());
   EXPECT_EQ(RegCloseKey(h), static_cast<LONG>(ERROR_INVALID_HANDLE));

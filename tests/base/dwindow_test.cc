@@ -164,8 +164,13 @@ TEST_F(DWindowTest, ListenerChainRules) {
   Listener a;
   ASSERT_TRUE(a.Attach(w));
   EXPECT_FALSE(a.Attach(w));  // already attached: the chain is unchanged
+  Listener b;
+  ASSERT_TRUE(b.Attach(w));
+  EXPECT_FALSE(w.AddListener(a));  // re-adding would cut b off and link a to itself
   w.SendMessage(WM_USER, 0, 0);
   EXPECT_EQ(a.seen.size(), 1u);
+  EXPECT_EQ(b.seen.size(), 1u);
+  ASSERT_TRUE(b.Detach());
   Listener stranger;
   EXPECT_FALSE(w.RemoveListener(stranger));
   {
