@@ -123,8 +123,9 @@ bool DDataFile::Mount(DFile& source) {
       ReadExactly(source, header, 8);
       if (std::memcmp(header, "KMF ", 4) != 0) return false;
       uint32_t count = GetU32(header + 4);
-      // Every record takes at least 12 bytes: a count the directory cannot hold is damage.
-      if (uint64_t{count} * 12 > static_cast<uint64_t>(archive_size - 8)) return false;
+      // Every record takes at least 12 bytes: a count the file cannot hold means a short
+      // directory, which fails like the short read it would end in.
+      if (uint64_t{count} * 12 > static_cast<uint64_t>(archive_size - 8)) throw DExceptFile();
       if (!archive_.OpenView(source, 0, kToEnd)) return false;
       for (uint32_t i = 0; i < count; ++i) {
         DDataFileEntry entry;

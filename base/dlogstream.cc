@@ -149,6 +149,7 @@ void DLogStream::AttachFile(DFile& file) {
   Drain(true);
   file_.Close();
   file_.OpenView(file, 0, DFile::kToEnd);
+  file_.SetThrow(false);  // logging never fails visibly, whatever the given file's flag
   file_output_ = 1;
 }
 

@@ -50,6 +50,11 @@ DThread::DThread(HANDLE handle) {
 
 DThread& DThread::operator=(const DThread& other) {
   if (this == &other) return *this;
+  if (handle_ && handle_ == other.handle_) {
+    // Already sharing this thread: releasing first would close the handle under every copy.
+    thread_id_ = other.thread_id_;
+    return *this;
+  }
   DRef<HANDLE> shared = other.handle_;
   DWORD id = other.thread_id_;
   Release();

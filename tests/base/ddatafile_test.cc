@@ -154,15 +154,15 @@ TEST_F(DDataFileTest, DamagedArchivesFailCleanly) {
       {"empty file", "", true},
       {"short header", "KMF ", true},
       {"bad magic", "KMG " + good.substr(4), false},
-      {"short directory", Directory({{"a", 20, 0}}, 2), false},
-      {"record cut short", good.substr(0, 14), false},
+      {"short directory", Directory({{"a", 20, 0}}, 2), true},
+      {"record cut short", good.substr(0, 14), true},
       {"name length 264", Directory({{long_name, 0, 0}}, 1), true},
       {"offset beyond the file", Directory({{"a", 1000, 0}}, 1), false},
       {"size beyond the file", Directory({{"a", 8, 100}}, 1), false},
       {"offset with the top bit set", Directory({{"a", 0x80000000u, 1}}, 1), false},
       {"offset and size wrapping", Directory({{"a", 0xFFFFFFF0u, 0x20}}, 1), false},
       {"names equal ignoring case", Directory({{"a", 0, 1}, {"A", 0, 1}}, 2), false},
-      {"huge count", "KMF " + U32(0xFFFFFFFFu) + good.substr(8), false},
+      {"huge count", "KMF " + U32(0xFFFFFFFFu) + good.substr(8), true},
   };
   for (const Case& c : cases) {
     std::string path = Put("bad.kmf", c.bytes);

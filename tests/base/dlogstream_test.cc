@@ -102,6 +102,17 @@ TEST_F(DLogStreamTest, UncreatableLogFileLeavesDebuggerOutputOnly) {
   ::testing::internal::CaptureStderr();
   DDebugLog() << "still logged\n";
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "still logged\n");
+  // A file that refuses writes, attached with its throw flag set, fails quietly too.
+  std::string path = dir_ + "/ro.log";
+  std::ofstream(path) << "kept";
+  DFile read_only;
+  ASSERT_TRUE(read_only.Open(DString(path.c_str()), 1));
+  read_only.SetThrow(true);
+  DLogStream log;
+  log.AttachFile(read_only);
+  EXPECT_NO_THROW(log << "refused\n");
+  EXPECT_TRUE(read_only.GetThrow());
+  EXPECT_EQ(ReadHost(path), "kept");
 }
 
 TEST_F(DLogStreamTest, LogFileBesideTheProgram) {

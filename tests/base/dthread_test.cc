@@ -88,6 +88,10 @@ TEST(DThread, CopiesShareTheHandleWithoutOwningIt) {
   EXPECT_TRUE(owner.GetExitCode(&code));
   EXPECT_EQ(code, STILL_ACTIVE);
   DThread copy(owner);
+  owner = copy;  // already sharing: the handle stays open and the owner keeps it
+  EXPECT_TRUE(owner.IsOwner());
+  EXPECT_EQ(copy.GetHandle(), owner.GetHandle());
+  EXPECT_TRUE(owner.GetExitCode(&code));
   owner.Release();  // the owner closes the handle: copies see it gone
   EXPECT_EQ(copy.GetHandle(), nullptr);
   EXPECT_FALSE(copy.GetExitCode(&code));
