@@ -105,18 +105,28 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   return h;
 }
 
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped) {
-  if (done) *done = 0;
+namespace {
+// The file behind a handle for a read or a write of count bytes at buffer, or null with the error
+// set: an unknown handle, a file not opened for that access, or no buffer for a non-empty transfer.
+std::shared_ptr<FileObject> GetFileForTransfer(HANDLE file, bool write, const void* buffer, DWORD count) {
   auto f = GetFile(file);
-  if (!f) return FALSE;
-  if (!f->readable) {
+  if (!f) return nullptr;
+  if (!(write ? f->writable : f->readable)) {
     SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
+    return nullptr;
   }
   if (!buffer && count) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return nullptr;
   }
+  return f;
+}
+}  // namespace
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped) {
+  if (done) *done = 0;
+  auto f = GetFileForTransfer(file, false, buffer, count);
+  if (!f) return FALSE;
   std::lock_guard lock(f->mutex);
   std::int64_t at = overlapped ? OverlappedOffset(overlapped) : f->position;
   DWORD got = 0;
@@ -139,16 +149,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPE
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped) {
   if (done) *done = 0;
-  auto f = GetFile(file);
+  auto f = GetFileForTransfer(file, true, buffer, count);
   if (!f) return FALSE;
-  if (!f->writable) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (!buffer && count) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   std::lock_guard lock(f->mutex);
   std::int64_t at = overlapped ? OverlappedOffset(overlapped) : f->position;
   DWORD put = 0;
