@@ -87,6 +87,15 @@ bool DDialog::PreTranslateDialog(MSG* msg) {
   return false;
 }
 
+namespace {
+
+BOOL CALLBACK SetDefaultGuiFont(HWND child, LPARAM) {
+  SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
+  return TRUE;
+}
+
+}  // namespace
+
 INT_PTR CALLBACK DDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   MSG msg;
   FillMessage(&msg, hwnd, message, wparam, lparam);
@@ -97,7 +106,14 @@ INT_PTR CALLBACK DDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPA
     self = reinterpret_cast<DDialog*>(lparam);
     self->Bind(hwnd);
     SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
-    // No host font objects exist: WM_GETFONT gives none and every control keeps its font.
+    // A template font that is not Shift-JIS cannot show the program's text: every control
+    // gets the default GUI font instead.
+    auto font = reinterpret_cast<HFONT>(SendMessageA(hwnd, WM_GETFONT, 0, 0));
+    LOGFONTA lf{};
+    if (font && GetObjectA(font, sizeof(lf), &lf) == static_cast<int>(sizeof(lf)) &&
+        lf.lfCharSet != SHIFTJIS_CHARSET) {
+      EnumChildWindows(hwnd, &SetDefaultGuiFont, 0);
+    }
   }
   if (self->PreTranslateDialog(&msg)) return FALSE;
   LRESULT result = 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/gdi.h"
 #include "platform/host.h"
 #include "platform/user_internal.h"
 
@@ -124,7 +125,16 @@ HWND MakeDialog(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPAR
   WindowPtr dw = Peek(dlg);
   dw->is_dialog = true;
   dw->dlg_proc = proc;
-  dw->font_charset = t.font_charset;
+  if (t.font_face && *t.font_face) {
+    // The template's font: points at 96 dots per inch, as a negative (character) height.
+    LOGFONTA lf{};
+    lf.lfHeight = -((t.font_size * 96 + 36) / 72);
+    lf.lfWeight = 400;
+    lf.lfCharSet = t.font_charset;
+    std::strncpy(lf.lfFaceName, t.font_face, LF_FACESIZE - 1);
+    dw->own_font = CreateFontIndirectA(&lf);
+    dw->font = dw->own_font;
+  }
   HWND first = nullptr;
   for (int i = 0; i < t.control_count; ++i) {
     const OrvaneDialogControl& c = t.controls[i];
@@ -136,6 +146,7 @@ HWND MakeDialog(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPAR
       DestroyWindow(dlg);
       return nullptr;
     }
+    if (dw->font) SendMessageA(ctl, WM_SETFONT, reinterpret_cast<WPARAM>(dw->font), FALSE);
     if (!first) first = ctl;
   }
   if (!IsWindow(dlg)) return nullptr;
@@ -251,8 +262,6 @@ LRESULT DefDlgProcA(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CLOSE:
       PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
       return 0;
-    case WM_GETFONT:
-      return 0;  // no host font objects exist for dialogs
     case WM_INITDIALOG:
       return TRUE;
     default:

@@ -50,6 +50,8 @@ struct Window {
   bool host_window = false;  // the host shows this window
   bool destroying = false;
   ScrollBar scroll[2];
+  HFONT font = nullptr;      // set by WM_SETFONT, answered to WM_GETFONT
+  HFONT own_font = nullptr;  // a font this window made (a dialog's template font), deleted with it
   // Dialogs.
   bool is_dialog = false;
   DLGPROC dlg_proc = nullptr;
@@ -57,7 +59,6 @@ struct Window {
   LONG_PTR dlg_user = 0;
   bool dlg_ended = false;
   INT_PTR dlg_result = 0;
-  BYTE font_charset = 0;
 };
 
 using WindowPtr = std::shared_ptr<Window>;

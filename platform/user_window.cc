@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/gdi.h"
 #include "platform/host.h"
 #include "platform/module.h"
 #include "platform/user_internal.h"
@@ -270,6 +271,7 @@ void DestroyOne(HWND hwnd) {
   SendMessageA(hwnd, WM_NCDESTROY, 0, 0);
   if (w->host_window) host::Current().DestroyWindow(hwnd);
   HostTrace("destroy", hwnd, "");
+  if (w->own_font) DeleteObject(w->own_font);
   std::lock_guard<std::recursive_mutex> l(g_lock);
   g_windows.erase(reinterpret_cast<UINT_PTR>(hwnd));
   if (g_focus == hwnd) g_focus = nullptr;
@@ -1062,6 +1064,12 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_ERASEBKGND:
       return 1;
+    case WM_SETFONT:
+      w->font = reinterpret_cast<HFONT>(wparam);
+      if (LOWORD(lparam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(w->font);
     case WM_GETTEXTLENGTH:
       return static_cast<LRESULT>(w->title.size());
     case WM_GETTEXT: {

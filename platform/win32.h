@@ -6,3 +6,4 @@
 #include "platform/localmem.h"
 #include "platform/module.h"
 #include "platform/user.h"
+#include "platform/gdi.h"

@@ -53,7 +53,8 @@ TEST_F(DDialogTest, ModalResultFollowsEndDialog) {
     EXPECT_EQ(d.GetHandle(), nullptr) << c.direct;  // no stale handle, however it ended
     EXPECT_FALSE(d.IsOwner());
     ASSERT_FALSE(d.seen.empty());
-    EXPECT_EQ(d.seen.front(), WM_INITDIALOG);  // messages before it went to DefWindowProcA
+    // Messages before it went to DefWindowProcA (the font query comes after the object is bound).
+    EXPECT_EQ(d.seen.front() == WM_GETFONT ? d.seen.at(1) : d.seen.front(), WM_INITDIALOG);
     d.direct = false;
     EXPECT_EQ(d.Create(100, nullptr, true), c.ok) << c.direct;  // the object can run it again
   }
@@ -96,6 +97,50 @@ TEST_F(DDialogTest, ListenerEndsADialogMessage) {
   EXPECT_EQ(DDialog::DialogProc(d.GetHandle(), WM_USER + 2, 0, 0), 5);
   EXPECT_TRUE(d.seen.empty());
   d.Destroy();
+}
+
+TEST_F(DDialogTest, ControlsGetTheDefaultGuiFontUnlessTheTemplateFontIsShiftJis) {
+  const OrvaneDialogControl controls[] = {{"BUTTON", "OK", IDOK, WS_VISIBLE, 5, 5, 40, 14},
+                                          {"STATIC", "Text", 10, WS_VISIBLE, 5, 25, 40, 10},
+                                          {"EDIT", "", 11, WS_VISIBLE, 50, 25, 40, 10}};
+  struct Case {
+    WORD id;
+    const char* face;
+    BYTE charset;
+    bool stock;  // the controls end with the stock font, else with the dialog's own font
+  } cases[] = {{200, "ＭＳ Ｐゴシック", SHIFTJIS_CHARSET, false},
+               {201, "Tahoma", DEFAULT_CHARSET, true},
+               {202, "Arial", 0, true},
+               {203, "", SHIFTJIS_CHARSET, false}};  // no template font: nothing to replace
+  HFONT stock = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  ASSERT_NE(stock, nullptr);
+  for (const Case& c : cases) {
+    OrvaneDialogTemplate t = {"Font", WS_POPUP, 0, 0, 0, 100, 50, c.face, 9, c.charset, controls, 3};
+    OrvaneRegisterDialogTemplate(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(c.id), &t);
+    DDialog d;
+    ASSERT_TRUE(d.Create(c.id, nullptr, false)) << c.id;
+    HWND h = d.GetHandle();
+    auto own = reinterpret_cast<HFONT>(SendMessageA(h, WM_GETFONT, 0, 0));
+    if (*c.face) {
+      LOGFONTA lf{};
+      ASSERT_EQ(GetObjectA(own, sizeof(lf), &lf), static_cast<int>(sizeof(lf))) << c.id;
+      EXPECT_STREQ(lf.lfFaceName, c.face);
+      EXPECT_EQ(lf.lfCharSet, c.charset);
+      EXPECT_EQ(lf.lfHeight, -12);
+    } else {
+      EXPECT_EQ(own, nullptr);
+    }
+    for (int id : {IDOK, 10, 11}) {
+      auto font = reinterpret_cast<HFONT>(SendDlgItemMessageA(h, id, WM_GETFONT, 0, 0));
+      EXPECT_EQ(font, c.stock ? stock : own) << c.id << " control " << id;
+    }
+    ASSERT_TRUE(d.Destroy());
+    if (own) {
+      EXPECT_FALSE(DeleteObject(own)) << c.id;  // went with its dialog
+    }
+  }
+  EXPECT_TRUE(DeleteObject(stock));  // stock objects stay
+  EXPECT_EQ(GetObjectA(stock, 0, nullptr), static_cast<int>(sizeof(LOGFONTA)));
 }
 
 TEST(DPump, ReturnsAtOnceOnAnEmptyQueueAndFalseAtQuit) {
