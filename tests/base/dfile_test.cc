@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/scratch_dir.h"
+
 namespace {
 
 // Descriptors this process has open.
@@ -25,26 +27,17 @@ int OpenDescriptors() {
 class DFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/orvane_dfile_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     for (int i = 0; i < 100; ++i) hundred_ += static_cast<char>(i);
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  void WriteHost(const std::string& name, const std::string& bytes) {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string ReadHost(const std::string& name) {
-    std::ifstream in(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string Path(const std::string& name) const { return scratch_.Path(name); }
+  void WriteHost(const std::string& name, const std::string& bytes) { scratch_.Write(name, bytes); }
+  std::string ReadHost(const std::string& name) { return scratch_.Read(name); }
   // A 100-byte file (bytes 0..99) opened read-write.
   void OpenHundred(DFile& f) {
     WriteHost("h", hundred_);
     ASSERT_TRUE(f.Open(DString(Path("h").c_str()), 3));
   }
-  std::string dir_;
+  orvane_test::ScratchDir scratch_{"orvane_dfile_"};
   std::string hundred_;
 };
 

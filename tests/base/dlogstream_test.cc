@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/scratch_dir.h"
+
 namespace {
 
 // The debugger output goes to stderr only when this is set before its first use.
@@ -19,27 +21,19 @@ const bool kDebugOutput = (setenv("ORVANE_DEBUG", "1", 1), true);
 
 class DLogStreamTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/orvane_log_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
   void TearDown() override {
     DDebugLog().Close();
     DDebugLogFile().Close();
-    std::system(("rm -rf '" + dir_ + "'").c_str());
   }
-  std::string ReadHost(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string ReadHost(const std::string& path) { return orvane_test::ScratchDir::ReadPath(path); }
   // A stream with a fresh file attached.
   void Attach(DLogStream& log, DFile& file) {
     path_ = dir_ + "/t.log";
     ASSERT_TRUE(file.Open(DString(path_.c_str()), 15));
     log.AttachFile(file);
   }
-  std::string dir_;
+  orvane_test::ScratchDir scratch_{"orvane_log_"};
+  const std::string dir_ = scratch_.Dir();
   std::string path_;
 };
 

@@ -9,30 +9,20 @@
 #include <string>
 
 #include "platform/kernel.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
 class KernelFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/orvane_kfile_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  void WriteHost(const std::string& name, const std::string& bytes) {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string ReadHost(const std::string& name) {
-    std::ifstream in(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string Path(const std::string& name) const { return scratch_.Path(name); }
+  void WriteHost(const std::string& name, const std::string& bytes) { scratch_.Write(name, bytes); }
+  std::string ReadHost(const std::string& name) { return scratch_.Read(name); }
   HANDLE Open(const std::string& name, DWORD access, DWORD creation) {
     return CreateFileA(Path(name).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, creation,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
   }
-  std::string dir_;
+  orvane_test::ScratchDir scratch_{"orvane_kfile_"};
 };
 
 TEST_F(KernelFile, CreationRules) {
