@@ -55,3 +55,20 @@ function(orvane_fuzzer name src)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   add_dependencies(fuzz_all ${name})
 endfunction()
+
+# orvane_plugin(NAME SOURCES src... [LIBS lib...] EXPORTS sym...): a plug-in module NAME.opi.
+# Compiled with hidden visibility; a version script keeps exactly the listed entry points in the
+# dynamic symbol table, and --exclude-libs,ALL keeps the static libraries linked into it (its own
+# copies of base and imaging) private. libplatform.so is shared with the engine.
+function(orvane_plugin name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;EXPORTS" ${ARGN})
+  add_library(${name} MODULE ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".opi"
+    CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  set(map ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
+  list(JOIN ARG_EXPORTS ";\n    " syms)
+  file(WRITE ${map} "{\n  global:\n    ${syms};\n  local: *;\n};\n")
+  target_link_options(${name} PRIVATE -Wl,--version-script=${map} -Wl,--exclude-libs,ALL -Wl,--no-undefined)
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${map})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} platform)
+endfunction()

@@ -1,0 +1,30 @@
+// The client surface: every top-level window's one 32-bit XRGB picture of its client size, the
+// only way pixels reach a host. GDI window DCs draw into it; the DirectDraw and Direct3D stand-ins
+// present into it; the SDL host shows it through a streaming texture; the headless host keeps it
+// readable and traces each present.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/kernel.h"
+#include "platform/wintypes.h"  // RECT
+
+
+
+// A locked view of a window's client surface. Pixels are 0x00RRGGBB, top-down, pitch in bytes.
+struct ClientSurfaceView {
+  std::uint32_t* pixels;
+  int width;
+  int height;
+  int pitch;
+};
+
+// Locks the client surface of hwnd's top-level window (a child gets its part of its top-level
+// window's surface: the view then starts at the child's origin and is clipped to it). False for
+// a window that is not alive or has an empty client area.
+ORVANE_API BOOL ClientSurfaceLock(HWND hwnd, ClientSurfaceView* view);
+// Ends a lock; dirty (client coordinates of hwnd, may be null for "all") is shown at the next
+// present.
+ORVANE_API void ClientSurfaceUnlock(HWND hwnd, const RECT* dirty);
+// Shows the dirty parts on the host now (the SDL window, or the headless picture and trace).
+ORVANE_API void ClientSurfacePresent(HWND hwnd);
