@@ -8,6 +8,7 @@ orvane_packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   libpixman-1-dev
+  libmpg123-dev lame twolame sox vorbis-tools
 )
 
 orvane_install_deps() {
