@@ -173,6 +173,9 @@ class Mp3Decoder {
   static int ToPcm16(float v);
   static uint8_t ToPcm8(float v) { return static_cast<uint8_t>((ToPcm16(v) >> 8) ^ 0x80); }
 
+  // Regions decoded with each layer III Huffman table since Clear (for coverage reports).
+  const uint32_t* HuffmanTableUse() const { return table_use_; }
+
   // Layer III intensity-stereo ratios (for the tests): MPEG-1 is_pos 0..6.
   static void Mpeg1IntensityRatio(int is_pos, float* left, float* right);
 
@@ -256,5 +259,6 @@ class Mp3Decoder {
   uint8_t main_data_[kReservoirBytes + 16];
   int32_t main_fill_;
   int32_t main_start_;
+  uint32_t table_use_[32];
   int32_t error_;
 };

@@ -483,6 +483,7 @@ bool Mp3Decoder::HuffmanDecode(int gr, int ch, uint64_t end, uint64_t limit) {
     const int table = gi.table_select[reg];
     const mpeg::HuffSource& src = mpeg::kHuffSources[table];
     const int stop = region_end[reg];
+    if (i < stop) ++table_use_[table];
     if (!src.size) {
       for (; i < stop; ++i) is[i] = 0;
       continue;
