@@ -43,8 +43,8 @@ inline bool Shell(const std::string& command) {
 }
 
 // A test signal of about one second, band-limited to 0.4 x rate, made once per build directory.
-// kinds: "tone" (sines and a chirp), "noise" (pink noise and a chirp), "clicks" (noise bursts,
-// near full scale).
+// kinds: "tone" (sines and a chirp), "noise" (pink noise and a chirp; "long": two seconds of
+// it), "clicks" (noise bursts, near full scale).
 inline std::string Signal(const std::string& kind, int rate, int channels) {
   const std::string path =
       VectorDir() + "/" + kind + "_" + std::to_string(rate) + "_" + std::to_string(channels) + ".wav";
@@ -57,6 +57,8 @@ inline std::string Signal(const std::string& kind, int rate, int channels) {
   std::string cmd;
   if (kind == "tone")
     cmd = head + "synth 1 sine 440 sine 300-5000 gain -6 fade 0.05 1 0.05" + lp;
+  else if (kind == "long")
+    cmd = head + "synth 2 pinknoise synth 2 sine 200-8000 gain -3 fade 0.05 2 0.05" + lp;
   else if (kind == "noise")
     cmd = head + "synth 1 pinknoise synth 1 sine 200-8000 gain -3 fade 0.05 1 0.05" + lp;
   else
