@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // The twelve fields of a frame header, each as coded (version and layer decoded).
 struct Mp3Header {
@@ -77,6 +78,18 @@ struct Mp3BitReader {
     if (skip) Skip(skip);
   }
   void Fill() {
+    if (pos + 8 <= size) {
+      // Eight bytes at once; the bits below the counted ones are the stream's next bits, so a
+      // later fill ORs the same values onto them.
+      uint64_t v;
+      std::memcpy(&v, data + pos, 8);
+      v = __builtin_bswap64(v);
+      acc |= v >> bits;
+      const int take = (63 - bits) >> 3;
+      pos += static_cast<uint32_t>(take);
+      bits += take * 8;
+      return;
+    }
     while (bits <= 56) {
       const uint64_t b = pos < size ? data[pos] : 0;
       ++pos;
@@ -103,6 +116,11 @@ struct Mp3BitReader {
     return v;
   }
   uint32_t Read1() { return Read(1); }
+  // Drops n bits (0 to 32) that a Peek of at least n bits has just loaded.
+  void SkipPeeked(int n) {
+    acc <<= n;
+    bits -= n;
+  }
   // Skips any number of bits, re-seating by whole bytes when it passes the held bits.
   void SkipLong(uint64_t n) {
     if (n <= static_cast<uint64_t>(bits)) {
@@ -170,7 +188,9 @@ class Mp3Decoder {
 
   // A synthesised value as a PCM sample: truncated toward zero, then clipped; 8-bit output is
   // the top byte with the sign bit inverted.
-  static int ToPcm16(float v);
+  static int ToPcm16(float v) {
+    return static_cast<int>(v < -32768.0f ? -32768.0f : (v < 32767.0f ? v : 32767.0f));
+  }
   static uint8_t ToPcm8(float v) { return static_cast<uint8_t>((ToPcm16(v) >> 8) ^ 0x80); }
 
   // Regions decoded with each layer III Huffman table since Clear (for coverage reports).
@@ -251,8 +271,8 @@ class Mp3Decoder {
   int32_t is_max_s_[13];
   int32_t intensity_scale_;
   int32_t nonzero_[2][2];
-  int32_t prev_subbands_[2];  // subbands that carried an overlap into this granule
-  int32_t huff_[576];
+  int32_t prev_subbands_[2];     // subbands that carried an overlap into this granule
+  alignas(32) float huff_[576];  // Huffman values as signed |v|^(4/3)
   alignas(32) float xr_[2][576];
   alignas(32) float overlap_[2][32][18];
   alignas(32) float hybrid_out_[18][32];

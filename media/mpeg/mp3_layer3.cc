@@ -63,7 +63,7 @@ struct Layer3Tables {
     for (int j = 0; j < 18; ++j) {
       const int i = j < 9 ? j : j + 9;
       for (int k = 0; k < 18; ++k)
-        imdct36[j][k] = static_cast<float>(std::cos(M_PI / 72 * (2 * i + 19) * (2 * k + 1)));
+        imdct36[k][j] = static_cast<float>(std::cos(M_PI / 72 * (2 * i + 19) * (2 * k + 1)));
     }
     // x_i = sum_k X_k cos(pi / 24 (2i + 7)(2k + 1)); outputs 0-2 and 6-8 determine the rest.
     for (int j = 0; j < 6; ++j) {
@@ -190,7 +190,7 @@ inline uint32_t DecodePair(Mp3BitReader& r, const HuffLookup& hl, int table) {
     bits = static_cast<int>((e >> 24) & 31);
     e = hl.entries[(e & 0xFFFFFF) + r.Peek(bits)];
   }
-  r.Skip(static_cast<int>(e & 0xFF));
+  r.SkipPeeked(static_cast<int>(e & 0xFF));
   return e >> 8;
 }
 
@@ -453,12 +453,15 @@ void Mp3Decoder::ReadScaleFactorsMpeg2(int ch, bool intensity_right) {
   }
 }
 
+// Decodes the big values and the count1 quadruples into signed |v|^(4/3) values. The reader is
+// a local copy so that it stays in registers while the values are stored.
 bool Mp3Decoder::HuffmanDecode(int gr, int ch, uint64_t end, uint64_t limit) {
-  Mp3BitReader& r = reader_;
+  Mp3BitReader r = reader_;
   const HuffLookup& hl = Huffman();
+  const float* pow43 = Tables().pow43.data();
   const Mp3GranuleInfo& gi = gi_[gr][ch];
   const mpeg::BandEdges& e = mpeg::kBandEdges[band_row_];
-  int* is = huff_;
+  float* is = huff_;
   const int lines = decoded_lines_;
   int big_end = gi.big_values * 2;
   if (big_end > lines) big_end = lines;
@@ -485,19 +488,45 @@ bool Mp3Decoder::HuffmanDecode(int gr, int ch, uint64_t end, uint64_t limit) {
     const int stop = region_end[reg];
     if (i < stop) ++table_use_[table];
     if (!src.size) {
-      for (; i < stop; ++i) is[i] = 0;
+      for (; i < stop; ++i) is[i] = 0.0f;
       continue;
     }
     const int linbits = src.linbits;
+    if (!linbits) {
+      // Values below 16: the sign bits follow the code, one per nonzero value, taken without
+      // branches.
+      for (; i < stop; i += 2) {
+        const uint32_t v = DecodePair(r, hl, table);
+        const uint32_t x = v >> 4, y = v & 15;
+        const uint32_t nx = x != 0, ny = y != 0;
+        const uint32_t signs = r.Peek(2);
+        const uint32_t sx = (signs >> 1) & nx;
+        const uint32_t sy = (signs >> (1 - nx)) & ny;
+        r.SkipPeeked(static_cast<int>(nx + ny));
+        uint32_t bx, by;
+        std::memcpy(&bx, &pow43[x], 4);
+        std::memcpy(&by, &pow43[y], 4);
+        bx |= sx << 31;
+        by |= sy << 31;
+        std::memcpy(&is[i], &bx, 4);
+        std::memcpy(&is[i + 1], &by, 4);
+      }
+      continue;
+    }
     for (; i < stop; i += 2) {
       const uint32_t v = DecodePair(r, hl, table);
-      int x = static_cast<int>(v >> 4), y = static_cast<int>(v & 15);
-      if (linbits && x == 15) x += static_cast<int>(r.Read(linbits));
-      if (x && r.Read1()) x = -x;
-      if (linbits && y == 15) y += static_cast<int>(r.Read(linbits));
-      if (y && r.Read1()) y = -y;
-      is[i] = x;
-      is[i + 1] = y;
+      uint32_t x = v >> 4, y = v & 15;
+      float fx = 0.0f, fy = 0.0f;
+      if (x) {
+        if (linbits && x == 15) x += r.Read(linbits);
+        fx = r.Read1() ? -pow43[x] : pow43[x];
+      }
+      if (y) {
+        if (linbits && y == 15) y += r.Read(linbits);
+        fy = r.Read1() ? -pow43[y] : pow43[y];
+      }
+      is[i] = fx;
+      is[i + 1] = fy;
     }
   }
   // Count1 quadruples while bits of part2_3_length remain.
@@ -511,17 +540,18 @@ bool Mp3Decoder::HuffmanDecode(int gr, int ch, uint64_t end, uint64_t limit) {
       v = hl.count1a[p][0];
       r.Skip(hl.count1a[p][1]);
     }
-    int q[4] = {(v >> 3) & 1, (v >> 2) & 1, (v >> 1) & 1, v & 1};
-    for (int& s : q)
-      if (s && r.Read1()) s = -s;
+    float q[4] = {float((v >> 3) & 1), float((v >> 2) & 1), float((v >> 1) & 1), float(v & 1)};
+    for (float& s : q)
+      if (s != 0.0f && r.Read1()) s = -s;
     if (r.BitPosition() > end) break;  // this quadruple ran past the granule's data
     is[i] = q[0], is[i + 1] = q[1], is[i + 2] = q[2], is[i + 3] = q[3];
     i += 4;
   }
+  reader_ = r;
   if (r.BitPosition() > limit) return false;
   int cut = (gi.window_switching && gi.block_type == 2) ? short_lines_ : long_lines_;
   if (i > cut) i = cut;
-  for (int j = i; j < 576; ++j) is[j] = 0;
+  for (int j = i; j < 576; ++j) is[j] = 0.0f;
   nonzero_[gr][ch] = i;
   return true;
 }
@@ -530,19 +560,14 @@ void Mp3Decoder::Requantize(int gr, int ch) {
   const Layer3Tables& t = Tables();
   const Mp3GranuleInfo& gi = gi_[gr][ch];
   const mpeg::BandEdges& e = mpeg::kBandEdges[band_row_];
-  const int* is = huff_;
+  const float* is = huff_;
   float* xr = xr_[ch];
-  std::memset(xr, 0, sizeof(xr_[ch]));
   const int nz = nonzero_[gr][ch];
   int gidx = gi.global_gain + 6;
   if (gidx < 0) gidx = 0;
   if (gidx > 261) gidx = 261;
   const float gain = t.gain[gidx];
   const float* att = t.sf_att[gi.scalefac_scale];
-  auto value = [&](int v) {
-    const float m = t.pow43[v < 0 ? -v : v];
-    return v < 0 ? -m : m;
-  };
   const int* sl = sf_l_[gr][ch];
   const bool is_short = gi.window_switching && gi.block_type == 2;
   int long_end = 576;  // lines coded as long bands
@@ -555,15 +580,20 @@ void Mp3Decoder::Requantize(int gr, int ch) {
       long_end = 0;
     }
   }
+  int done = 0;
   for (int sfb = 0; sfb < 22 && e.long_edges[sfb] < long_end && e.long_edges[sfb] < nz; ++sfb) {
     int m = sl[sfb] + (gi.preflag ? mpeg::kPretab[sfb] : 0);
     if (m > 34) m = 34;
     const float f = gain * att[m];
     const int stop = e.long_edges[sfb + 1] < nz ? e.long_edges[sfb + 1] : nz;
-    for (int i = e.long_edges[sfb]; i < stop; ++i)
-      if (is[i]) xr[i] = value(is[i]) * f;
+    for (int i = e.long_edges[sfb]; i < stop; ++i) xr[i] = is[i] * f;
+    done = stop;
   }
-  if (!is_short) return;
+  if (!is_short) {
+    std::memset(xr + done, 0, sizeof(float) * (576 - done));
+    return;
+  }
+  std::memset(xr + done, 0, sizeof(float) * (576 - done));
   // Short bands: decoded per band, window, line; stored window-interleaved at 3 x line + window.
   // The reordered lines of a band that is cut reach up to 3 x its end.
   const int(*ss)[3] = sf_s_[gr][ch];
@@ -579,7 +609,7 @@ void Mp3Decoder::Requantize(int gr, int ch) {
       for (int k = 0; k < width; ++k) {
         const int j = j0 + k;
         if (j >= nz) break;
-        if (is[j]) xr[3 * (lo + k) + w] = value(is[j]) * f;
+        xr[3 * (lo + k) + w] = is[j] * f;
       }
     }
   }
@@ -747,11 +777,11 @@ void Mp3Decoder::Hybrid(int gr, int ch, float (*out)[32]) {
       for (int i = 0; i < 36; ++i) z[i] = 0.0f;
     } else if (!short_here) {
       const int type = is_short ? 0 : gi.block_type;
-      float u[18];
-      for (int j = 0; j < 18; ++j) {
-        float s = 0.0f;
-        for (int k = 0; k < 18; ++k) s += in[k] * t.imdct36[j][k];
-        u[j] = s;
+      float u[18] = {};
+      for (int k = 0; k < 18; ++k) {
+        const float v = in[k];
+        const float* c = t.imdct36[k];
+        for (int j = 0; j < 18; ++j) u[j] += v * c[j];
       }
       // u[0..8] = x[0..8], x[17 - i] = -x[i]; u[9..17] = x[18..26], x[53 - i] = x[i].
       for (int i = 0; i < 9; ++i) {

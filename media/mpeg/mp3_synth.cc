@@ -1,9 +1,12 @@
 // Mp3Decoder synthesis: the polyphase filter bank shared by all layers and the PCM output.
+#include <bit>
 #include <cmath>
 #include <cstring>
 
 #include "media/mpeg/mp3_decoder.h"
 #include "media/mpeg/mpeg_tables.h"
+
+static_assert(std::endian::native == std::endian::little, "PCM is written in host order");
 
 namespace {
 
@@ -79,13 +82,6 @@ inline void Dct(const float* in, float* out, const DctFactors& fac) {
 
 }  // namespace
 
-int Mp3Decoder::ToPcm16(float v) {
-  if (v >= 32767.0f) return 32767;
-  if (v <= -32768.0f) return -32768;
-  if (!(v == v)) return 0;     // NaN from damaged data
-  return static_cast<int>(v);  // toward zero
-}
-
 void Mp3Decoder::ClearSynthesis() {
   std::memset(synth_a_, 0, sizeof(synth_a_));
   std::memset(synth_b_, 0, sizeof(synth_b_));
@@ -133,11 +129,13 @@ void Mp3Decoder::WritePcm(const float* pcm, uint8_t* output, int index, int stri
     uint8_t* o = output + index;
     for (int j = 0; j < 32; ++j) o[j * stride] = static_cast<uint8_t>((ToPcm16(pcm[j]) >> 8) ^ 0x80);
   } else {
+    int16_t v[32];
+    for (int j = 0; j < 32; ++j) v[j] = static_cast<int16_t>(ToPcm16(pcm[j]));
     uint8_t* o = output + 2 * index;
-    for (int j = 0; j < 32; ++j) {
-      const int v = ToPcm16(pcm[j]);
-      o[j * 2 * stride] = static_cast<uint8_t>(v);
-      o[j * 2 * stride + 1] = static_cast<uint8_t>(v >> 8);
+    if (stride == 1) {
+      std::memcpy(o, v, sizeof(v));
+    } else {
+      for (int j = 0; j < 32; ++j) std::memcpy(o + j * 2 * stride, &v[j], 2);
     }
   }
 }

@@ -303,9 +303,8 @@ TEST(MpegSynthesis, PcmConversion) {
     int pcm16;
     uint8_t pcm8;
   } cases[] = {
-      {32767.9f, 32767, 0xFF}, {-32768.7f, -32768, 0x00}, {-0.9f, 0, 0x80},
-      {0.0f, 0, 0x80},         {1e9f, 32767, 0xFF},       {-1e9f, -32768, 0x00},
-      {255.5f, 255, 0x80},     {-256.5f, -256, 0x7F},     {NAN, 0, 0x80},
+      {32767.9f, 32767, 0xFF}, {-32768.7f, -32768, 0x00}, {-0.9f, 0, 0x80},    {0.0f, 0, 0x80},
+      {1e9f, 32767, 0xFF},     {-1e9f, -32768, 0x00},     {255.5f, 255, 0x80}, {-256.5f, -256, 0x7F},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Mp3Decoder::ToPcm16(c.in), c.pcm16) << c.in;
