@@ -9,12 +9,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "media/mpeg/mp3_decoder.h"
+#include "media/mpeg/mpeg_tables.h"
 #include "tests/media/mpeg_vectors.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -265,6 +267,147 @@ TEST(MpegConformance, Layers1And2) {
     auto d = std::make_unique<Mp3Decoder>();
     d->Clear();
     ExpectConforms(v, d.get());
+  }
+}
+
+// Layer III frames built bit by bit: MPEG-1, 44100 Hz, joint stereo with the given mode
+// extension, long blocks, Huffman table 13. The left channel carries random lines up to line
+// 160; the right one only up to line 40, and its scale factors of bands 10 to 20 are intensity
+// positions 0 to 7 (7: not intensity coded).
+std::vector<uint8_t> SyntheticLayer3(int mode_extension, int frames, uint32_t seed) {
+  const mpeg::HuffSource& h13 = mpeg::kHuffSources[13];
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> file;
+  const int frame_bytes = 144 * 320000 / 44100;  // 1044
+  for (int f = 0; f < frames; ++f) {
+    std::vector<uint8_t> side(32, 0), main;
+    size_t side_pos = 0, main_pos = 0;
+    auto put = [](std::vector<uint8_t>& v, size_t& pos, uint32_t value, int n) {
+      for (int i = n - 1; i >= 0; --i, ++pos) {
+        if ((pos >> 3) >= v.size()) v.push_back(0);
+        if ((value >> i) & 1) v[pos >> 3] |= static_cast<uint8_t>(0x80 >> (pos & 7));
+      }
+    };
+    put(side, side_pos, 0, 9);  // main_data_begin
+    put(side, side_pos, 0, 3);
+    put(side, side_pos, 0, 8);  // scfsi
+    for (int gr = 0; gr < 2; ++gr) {
+      for (int ch = 0; ch < 2; ++ch) {
+        const size_t start = main_pos;
+        // Scale factors, slen1 4 bits (bands 0-10) and slen2 3 bits (bands 11-20).
+        for (int sfb = 0; sfb < 21; ++sfb) {
+          const int bits = sfb < 11 ? 4 : 3;
+          const uint32_t v = ch == 1 && sfb >= 10 ? rng() % 8 : rng() % 3;
+          put(main, main_pos, v, bits);
+        }
+        const int lines = ch == 0 ? 160 : 40;
+        for (int i = 0; i < lines; i += 2) {
+          int v[2];
+          for (int& x : v) x = static_cast<int>(rng() % 9) - 4;
+          const int x = std::abs(v[0]), y = std::abs(v[1]);
+          put(main, main_pos, h13.codes[x * 16 + y], h13.lengths[x * 16 + y]);
+          if (x) put(main, main_pos, v[0] < 0, 1);
+          if (y) put(main, main_pos, v[1] < 0, 1);
+        }
+        const uint32_t part23 = static_cast<uint32_t>(main_pos - start);
+        put(side, side_pos, part23, 12);
+        put(side, side_pos, static_cast<uint32_t>(lines / 2), 9);
+        put(side, side_pos, 180, 8);  // global gain
+        put(side, side_pos, 15, 4);   // scalefac_compress: slen 4 and 3
+        put(side, side_pos, 0, 1);    // no window switching
+        for (int r = 0; r < 3; ++r) put(side, side_pos, 13, 5);
+        put(side, side_pos, 15, 4);  // region0_count
+        put(side, side_pos, 7, 3);   // region1_count
+        put(side, side_pos, 0, 3);   // preflag, scalefac_scale, count1 table
+      }
+    }
+    std::vector<uint8_t> frame(frame_bytes, 0);
+    frame[0] = 0xFF, frame[1] = 0xFB, frame[2] = 0xE0;
+    frame[3] = static_cast<uint8_t>(0x40 | mode_extension << 4);
+    std::memcpy(frame.data() + 4, side.data(), 32);
+    if (main.size() > frame.size() - 36) return {};
+    std::memcpy(frame.data() + 36, main.data(), main.size());
+    file.insert(file.end(), frame.begin(), frame.end());
+  }
+  return file;
+}
+
+// Intensity stereo and mid/side on synthetic lines, against the reference decoder's ISO
+// formulas (intensity alone; mid/side alone: the 1/sqrt 2 of mid/side is folded into the
+// global gain, which the reference does not do when both are on).
+TEST(MpegConformance, JointStereoOnSyntheticLines) {
+  for (int ext : {1, 2}) {
+    const std::vector<uint8_t> data = SyntheticLayer3(ext, 30, 7 + ext);
+    ASSERT_FALSE(data.empty());
+    auto d = std::make_unique<Mp3Decoder>();
+    d->Clear();
+    const Decoded ours = DecodeOurs(data, d.get());
+    const Decoded ref = DecodeReference(data, 44100, 2);
+    ASSERT_EQ(ours.pcm.size(), ref.pcm.size());
+    ASSERT_GT(ours.pcm.size(), 60000u);
+    for (int ch = 0; ch < 2; ++ch) {
+      double err = 0, sig = 0;
+      for (size_t i = ch; i < ours.pcm.size(); i += 2) {
+        const double e = ours.pcm[i] - ref.pcm[i];
+        err += e * e;
+        sig += double(ref.pcm[i]) * ref.pcm[i];
+      }
+      EXPECT_GT(sig, 1e6 * ours.pcm.size());
+      const double rms = std::sqrt(err / (ours.pcm.size() / 2));
+      const double snr = 10 * std::log10(sig / std::max(err, 1e-30));
+      EXPECT_TRUE(snr >= 80 || rms < 1.0)
+          << "mode extension " << ext << " channel " << ch << ": SNR " << snr << " rms " << rms;
+    }
+  }
+}
+
+// The conversions: left or right alone equal that channel of the two-channel output, and 8-bit
+// output is the top byte of the 16-bit sample with the sign bit inverted; for each layer.
+TEST(MpegConformance, ConversionsMatchTheTwoChannelOutput) {
+  const std::vector<std::string> files = {
+      Encode("conv.mp3", "lame -t --quiet -b 128 -m s", Signal("noise", 44100, 2)),
+      Encode("conv.mp2", "twolame --quiet -b 192 -m s", Signal("noise", 44100, 2)),
+      WriteLayer1("conv.mp1", 0xFF, 0xE0, 0x00, 40)};
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
+    ASSERT_FALSE(path.empty());
+    const std::vector<uint8_t> data = ReadFile(path);
+    auto decode = [&](int conversion) {
+      auto d = std::make_unique<Mp3Decoder>();
+      d->Clear();
+      Mp3FrameInfo fi;
+      EXPECT_TRUE(d->GetFrameInfo(data.data(), 156, &fi, false));
+      d->SetOptions(Mp3DecodeOptions{0, conversion, fi.rate});
+      EXPECT_TRUE(d->InitFromFrame(data.data(), static_cast<uint32_t>(data.size())));
+      EXPECT_TRUE(d->GetFrameInfo(data.data(), 156, &fi, false));
+      std::vector<uint8_t> pcm, out(fi.pcm_bytes);
+      size_t off = 0;
+      while (off + 4 < data.size()) {
+        Mp3DecodeRequest rq;
+        rq.input = data.data() + off;
+        rq.input_bytes = static_cast<uint32_t>(data.size() - off);
+        rq.output = out.data();
+        if (!d->DecodeFrame(&rq)) break;
+        off += rq.input_bytes;
+        pcm.insert(pcm.end(), out.begin(), out.begin() + rq.output_bytes);
+      }
+      return pcm;
+    };
+    const std::vector<uint8_t> stereo = decode(0), left = decode(2), right = decode(3), stereo8 = decode(8),
+                               mix = decode(1);
+    ASSERT_EQ(left.size() * 2, stereo.size());
+    ASSERT_EQ(right.size(), left.size());
+    ASSERT_EQ(mix.size(), left.size());
+    ASSERT_EQ(stereo8.size() * 2, stereo.size());
+    for (size_t i = 0; i < left.size() / 2; ++i) {
+      ASSERT_EQ(std::memcmp(&left[2 * i], &stereo[4 * i], 2), 0) << i;
+      ASSERT_EQ(std::memcmp(&right[2 * i], &stereo[4 * i + 2], 2), 0) << i;
+    }
+    for (size_t i = 0; i < stereo8.size(); ++i) {
+      int16_t v;
+      std::memcpy(&v, &stereo[2 * i], 2);
+      ASSERT_EQ(stereo8[i], static_cast<uint8_t>((v >> 8) ^ 0x80)) << i;
+    }
   }
 }
 
