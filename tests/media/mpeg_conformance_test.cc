@@ -270,17 +270,19 @@ TEST(MpegConformance, Layers1And2) {
   }
 }
 
-// Layer III frames built bit by bit: MPEG-1, 44100 Hz, joint stereo with the given mode
-// extension, long blocks, Huffman table 13. The left channel carries random lines up to line
-// 160; the right one only up to line 40, and its scale factors of bands 10 to 20 are intensity
-// positions 0 to 7 (7: not intensity coded).
-std::vector<uint8_t> SyntheticLayer3(int mode_extension, int frames, uint32_t seed) {
+// Layer III frames built bit by bit: joint stereo with the given mode extension, long blocks,
+// Huffman table 13; MPEG-1 at 44100 Hz (two granules) or MPEG-2 at 22050 Hz (one). The left
+// channel carries random lines up to line 160, the right one up to line 40 (MPEG-2: 24), and
+// the right channel's scale factors above those lines are intensity positions, the largest
+// value of each included (not intensity coded).
+std::vector<uint8_t> SyntheticLayer3(bool lsf, int mode_extension, int frames, uint32_t seed) {
   const mpeg::HuffSource& h13 = mpeg::kHuffSources[13];
   std::mt19937 rng(seed);
   std::vector<uint8_t> file;
-  const int frame_bytes = 144 * 320000 / 44100;  // 1044
+  const int frame_bytes = lsf ? 144 * 160000 / 22050 / 2 : 144 * 320000 / 44100;
+  const int side_bytes = lsf ? 17 : 32;
   for (int f = 0; f < frames; ++f) {
-    std::vector<uint8_t> side(32, 0), main;
+    std::vector<uint8_t> side(side_bytes, 0), main;
     size_t side_pos = 0, main_pos = 0;
     auto put = [](std::vector<uint8_t>& v, size_t& pos, uint32_t value, int n) {
       for (int i = n - 1; i >= 0; --i, ++pos) {
@@ -288,19 +290,33 @@ std::vector<uint8_t> SyntheticLayer3(int mode_extension, int frames, uint32_t se
         if ((value >> i) & 1) v[pos >> 3] |= static_cast<uint8_t>(0x80 >> (pos & 7));
       }
     };
-    put(side, side_pos, 0, 9);  // main_data_begin
-    put(side, side_pos, 0, 3);
-    put(side, side_pos, 0, 8);  // scfsi
-    for (int gr = 0; gr < 2; ++gr) {
+    if (lsf) {
+      put(side, side_pos, 0, 8);  // main_data_begin
+      put(side, side_pos, 0, 2);
+    } else {
+      put(side, side_pos, 0, 9);
+      put(side, side_pos, 0, 3);
+      put(side, side_pos, 0, 8);  // scfsi
+    }
+    for (int gr = 0; gr < (lsf ? 1 : 2); ++gr) {
       for (int ch = 0; ch < 2; ++ch) {
         const size_t start = main_pos;
-        // Scale factors, slen1 4 bits (bands 0-10) and slen2 3 bits (bands 11-20).
-        for (int sfb = 0; sfb < 21; ++sfb) {
-          const int bits = sfb < 11 ? 4 : 3;
-          const uint32_t v = ch == 1 && sfb >= 10 ? rng() % 8 : rng() % 3;
-          put(main, main_pos, v, bits);
+        uint32_t sfc;
+        if (!lsf) {
+          // slen1 4 bits (bands 0-10), slen2 3 bits (bands 11-20).
+          sfc = 15;
+          for (int sfb = 0; sfb < 21; ++sfb) {
+            const int bits = sfb < 11 ? 4 : 3;
+            put(main, main_pos, ch == 1 && sfb >= 10 ? rng() % 8 : rng() % 3, bits);
+          }
+        } else if (ch == 0 || !(mode_extension & 1)) {
+          sfc = 0;  // no scale factors
+        } else {
+          // Intensity right channel: three partitions of 7 bands with 3 bits each, scale 1.
+          sfc = (3 * 36 + 3 * 6 + 3) << 1 | 1;
+          for (int sfb = 0; sfb < 21; ++sfb) put(main, main_pos, rng() % 8, 3);
         }
-        const int lines = ch == 0 ? 160 : 40;
+        const int lines = ch == 0 ? 160 : (lsf ? 24 : 40);
         for (int i = 0; i < lines; i += 2) {
           int v[2];
           for (int& x : v) x = static_cast<int>(rng() % 9) - 4;
@@ -313,20 +329,20 @@ std::vector<uint8_t> SyntheticLayer3(int mode_extension, int frames, uint32_t se
         put(side, side_pos, part23, 12);
         put(side, side_pos, static_cast<uint32_t>(lines / 2), 9);
         put(side, side_pos, 180, 8);  // global gain
-        put(side, side_pos, 15, 4);   // scalefac_compress: slen 4 and 3
-        put(side, side_pos, 0, 1);    // no window switching
+        put(side, side_pos, sfc, lsf ? 9 : 4);
+        put(side, side_pos, 0, 1);  // no window switching
         for (int r = 0; r < 3; ++r) put(side, side_pos, 13, 5);
-        put(side, side_pos, 15, 4);  // region0_count
-        put(side, side_pos, 7, 3);   // region1_count
-        put(side, side_pos, 0, 3);   // preflag, scalefac_scale, count1 table
+        put(side, side_pos, 15, 4);           // region0_count
+        put(side, side_pos, 7, 3);            // region1_count
+        put(side, side_pos, 0, lsf ? 2 : 3);  // (preflag,) scalefac_scale, count1 table
       }
     }
     std::vector<uint8_t> frame(frame_bytes, 0);
-    frame[0] = 0xFF, frame[1] = 0xFB, frame[2] = 0xE0;
+    frame[0] = 0xFF, frame[1] = lsf ? 0xF3 : 0xFB, frame[2] = 0xE0;
     frame[3] = static_cast<uint8_t>(0x40 | mode_extension << 4);
-    std::memcpy(frame.data() + 4, side.data(), 32);
-    if (main.size() > frame.size() - 36) return {};
-    std::memcpy(frame.data() + 36, main.data(), main.size());
+    std::memcpy(frame.data() + 4, side.data(), side_bytes);
+    if (main.size() > frame.size() - 4 - side_bytes) return {};
+    std::memcpy(frame.data() + 4 + side_bytes, main.data(), main.size());
     file.insert(file.end(), frame.begin(), frame.end());
   }
   return file;
@@ -336,15 +352,21 @@ std::vector<uint8_t> SyntheticLayer3(int mode_extension, int frames, uint32_t se
 // formulas (intensity alone; mid/side alone: the 1/sqrt 2 of mid/side is folded into the
 // global gain, which the reference does not do when both are on).
 TEST(MpegConformance, JointStereoOnSyntheticLines) {
-  for (int ext : {1, 2}) {
-    const std::vector<uint8_t> data = SyntheticLayer3(ext, 30, 7 + ext);
+  struct Case {
+    bool lsf;
+    int ext;
+  } cases[] = {{false, 1}, {false, 2}, {true, 1}, {true, 2}};
+  for (const Case& c : cases) {
+    const int ext = c.ext;
+    SCOPED_TRACE(c.lsf ? "MPEG-2" : "MPEG-1");
+    const std::vector<uint8_t> data = SyntheticLayer3(c.lsf, ext, 30, 7 + ext);
     ASSERT_FALSE(data.empty());
     auto d = std::make_unique<Mp3Decoder>();
     d->Clear();
     const Decoded ours = DecodeOurs(data, d.get());
-    const Decoded ref = DecodeReference(data, 44100, 2);
+    const Decoded ref = DecodeReference(data, c.lsf ? 22050 : 44100, 2);
     ASSERT_EQ(ours.pcm.size(), ref.pcm.size());
-    ASSERT_GT(ours.pcm.size(), 60000u);
+    ASSERT_GT(ours.pcm.size(), 30000u);
     for (int ch = 0; ch < 2; ++ch) {
       double err = 0, sig = 0;
       for (size_t i = ch; i < ours.pcm.size(); i += 2) {
