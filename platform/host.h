@@ -7,6 +7,7 @@
 // set, else headless); an unknown name is reported on stderr and the process ends with status 2.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,10 @@ struct HostHooks {
   int (*MessageBox)(HWND owner, const char* text_utf8, const char* caption_utf8, UINT type);
   bool (*FileDialog)(bool save, const char* initial_utf8, std::string* chosen_utf8);
   void (*Beep)(UINT type);
+
+  // -- Pictures. PresentSurface shows the dirty part (client coordinates) of a top-level window's
+  // client surface: pixels 0x00RRGGBB, top-down, pitch in bytes. Default: nothing.
+  void (*PresentSurface)(HWND hwnd, const std::uint32_t* pixels, int w, int h, int pitch, const RECT& dirty);
 };
 
 // The running host's hooks (defaults filled in), chosen on first use.
@@ -104,5 +109,9 @@ const HostHooks& HeadlessHost();
 const HostHooks& SdlHost();
 // The SDL host's native window of hwnd.
 void* SdlNativeWindow(HWND hwnd);
+// The SDL host's pictures (host_sdl_present.cc): a present, an expose, a window going away.
+void SdlPresentSurface(HWND hwnd, const std::uint32_t* pixels, int w, int h, int pitch, const RECT& dirty);
+void SdlPresentExpose(HWND hwnd);
+void SdlPresentForget(HWND hwnd);
 
 }  // namespace orvane::host

@@ -46,6 +46,7 @@ bool CancelFileDialog(bool, const char*, std::string*) {
   return false;
 }
 void NoBeep(UINT) {}
+void NoPresent(HWND, const std::uint32_t*, int, int, int, const RECT&) {}
 
 // A copy of the host's table with every missing hook given its default.
 HostHooks WithDefaults(const HostHooks& h) {
@@ -63,6 +64,7 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.MessageBox) r.MessageBox = NoMessageBox;
   if (!r.FileDialog) r.FileDialog = CancelFileDialog;
   if (!r.Beep) r.Beep = NoBeep;
+  if (!r.PresentSurface) r.PresentSurface = NoPresent;
   return r;
 }
 

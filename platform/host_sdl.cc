@@ -39,6 +39,7 @@ bool SdlCreate(HWND hwnd, const char* title, int x, int y, int w, int h, bool vi
 
 void SdlDestroy(HWND hwnd) {
   if (hwnd != g_hwnd || !g_window) return;
+  SdlPresentForget(hwnd);
   SDL_DestroyWindow(g_window);
   g_window = nullptr;
   g_hwnd = nullptr;
@@ -157,6 +158,7 @@ void Translate(const SDL_Event& e) {
           HostWindowResized(h, e.window.data1, e.window.data2);
           break;
         case SDL_WINDOWEVENT_EXPOSED:
+          SdlPresentExpose(h);
           InvalidateRect(h, nullptr, FALSE);
           break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
@@ -384,6 +386,7 @@ const HostHooks& SdlHost() {
     h.ScreenSize = SdlScreen;
     h.MessageBox = SdlMessageBox;
     h.FileDialog = SdlFileDialog;
+    h.PresentSurface = SdlPresentSurface;
     return h;
   }();
   return hooks;
