@@ -9,6 +9,7 @@
 // start, a default choice falls back to headless with one line on stderr.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,9 @@ struct HostHooks {
   // -- The host's own window of a top-level window (SDL_Window* for sdl), for tests of a real
   // host. Default: null.
   void* (*NativeWindow)(HWND hwnd);
+  // -- Pictures. PresentSurface shows the dirty part (client coordinates) of a top-level window's
+  // client surface: pixels 0x00RRGGBB, top-down, pitch in bytes. Default: nothing.
+  void (*PresentSurface)(HWND hwnd, const std::uint32_t* pixels, int w, int h, int pitch, const RECT& dirty);
 };
 
 // The running host's hooks (defaults filled in), chosen on first use.

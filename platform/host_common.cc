@@ -86,6 +86,7 @@ void NoBeep(UINT) {}
 void* NoNativeWindow(HWND) {
   return nullptr;
 }
+void NoPresent(HWND, const std::uint32_t*, int, int, int, const RECT&) {}
 
 // A copy of the host's table with every missing hook given its default.
 HostHooks WithDefaults(const HostHooks& h) {
@@ -104,6 +105,7 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.FileDialog) r.FileDialog = CancelFileDialog;
   if (!r.Beep) r.Beep = NoBeep;
   if (!r.NativeWindow) r.NativeWindow = NoNativeWindow;
+  if (!r.PresentSurface) r.PresentSurface = NoPresent;
   return r;
 }
 

@@ -45,6 +45,7 @@ bool SdlCreate(HWND hwnd, const char* title, int x, int y, int w, int h, bool vi
 void SdlDestroy(HWND hwnd) {
   auto it = g_windows.find(hwnd);
   if (it == g_windows.end()) return;
+  SdlPresentForget(hwnd);
   SDL_DestroyWindow(it->second);
   g_windows.erase(it);
 }
@@ -132,6 +133,7 @@ void Translate(const SDL_Event& e) {
           HostWindowResized(h, e.window.data1, e.window.data2);
           break;
         case SDL_WINDOWEVENT_EXPOSED:
+          SdlPresentExpose(h);
           InvalidateRect(h, nullptr, FALSE);
           break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
@@ -356,6 +358,7 @@ const HostHooks& SdlHost() {
     h.MessageBox = SdlMessageBox;
     h.FileDialog = SdlFileDialog;
     h.NativeWindow = [](HWND hwnd) -> void* { return SdlWindowOf(hwnd); };
+    h.PresentSurface = SdlPresentSurface;
     return h;
   }();
   return hooks;

@@ -4,6 +4,8 @@
 
 #include <SDL.h>
 
+#include <cstdint>
+
 #include "platform/host.h"
 
 namespace orvane::host {
@@ -14,5 +16,10 @@ const HostHooks& SdlHost();
 SDL_Window* SdlWindowOf(HWND hwnd);
 // The top-level window an SDL window shows, or null.
 HWND SdlWindowHandle(SDL_Window* window);
+// The pictures (host_sdl_present.cc): a present of a client surface's dirty part, an expose that
+// shows the whole picture again, a window going away.
+void SdlPresentSurface(HWND hwnd, const std::uint32_t* pixels, int w, int h, int pitch, const RECT& dirty);
+void SdlPresentExpose(HWND hwnd);
+void SdlPresentForget(HWND hwnd);
 
 }  // namespace orvane::host
