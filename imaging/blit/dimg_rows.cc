@@ -21,12 +21,18 @@ std::uint32_t DimgSelectBltMode(std::int32_t kind, const DimgImageRecord& record
       if (level == 31) return 3;
       if (level == 16) return pick(13, 14, 15);
       return pick(11, 6, 7);
-    case 2: return layer ? pick(10, 4, 5) : pick(0, 1, 2);
-    case 3: return layer ? pick(12, 8, 9) : pick(0, 1, 2);
-    case 4: return pick(13, 14, 15);
-    case 5: return pick(16, 17, 18);
-    case 6: return pick(19, 20, 21);
-    default: return 0;
+    case 2:
+      return layer ? pick(10, 4, 5) : pick(0, 1, 2);
+    case 3:
+      return layer ? pick(12, 8, 9) : pick(0, 1, 2);
+    case 4:
+      return pick(13, 14, 15);
+    case 5:
+      return pick(16, 17, 18);
+    case 6:
+      return pick(19, 20, 21);
+    default:
+      return 0;
   }
 }
 
@@ -105,36 +111,94 @@ void Rows(const DimgRowArgs& a) {
 
 }  // namespace
 
-void DimgRowsCopy(const DimgRowArgs& a) { Rows<Pattern::kWhole, Span::kCopy>(a); }
-void DimgRowsCopyKey(const DimgRowArgs& a) { Rows<Pattern::kWhole, Span::kCopyKey>(a); }
-void DimgRowsCopyRuns(const DimgRowArgs& a) { Rows<Pattern::kRunMap, Span::kCopy>(a); }
-void DimgRowsBlendMapKey(const DimgRowArgs& a) { Rows<Pattern::kKeyScan, Span::kBlendMap>(a); }
-void DimgRowsBlendMapRuns(const DimgRowArgs& a) { Rows<Pattern::kRunMap, Span::kBlendMap>(a); }
-void DimgRowsBlendKey(const DimgRowArgs& a) { Rows<Pattern::kKeyScan, Span::kBlend>(a); }
-void DimgRowsBlendRuns(const DimgRowArgs& a) { Rows<Pattern::kRunMap, Span::kBlend>(a); }
-void DimgRowsBlendMapLevelKey(const DimgRowArgs& a) { Rows<Pattern::kKeyScan, Span::kBlendMapLevel>(a); }
-void DimgRowsBlendMapLevelRuns(const DimgRowArgs& a) { Rows<Pattern::kRunMap, Span::kBlendMapLevel>(a); }
-void DimgRowsBlendMap(const DimgRowArgs& a) { Rows<Pattern::kWhole, Span::kBlendMap>(a); }
-void DimgRowsBlend(const DimgRowArgs& a) { Rows<Pattern::kWhole, Span::kBlend>(a); }
-void DimgRowsBlendMapLevel(const DimgRowArgs& a) { Rows<Pattern::kWhole, Span::kBlendMapLevel>(a); }
-void DimgRowsHalf(const DimgRowArgs& a) { Rows<Pattern::kWhole, Span::kHalf>(a); }
-void DimgRowsHalfKey(const DimgRowArgs& a) { Rows<Pattern::kKeyScan, Span::kHalf>(a); }
-void DimgRowsHalfRuns(const DimgRowArgs& a) { Rows<Pattern::kRunMap, Span::kHalf>(a); }
-void DimgRowsAdd(const DimgRowArgs& a) { Rows<Pattern::kWhole, Span::kAdd>(a); }
-void DimgRowsAddKey(const DimgRowArgs& a) { Rows<Pattern::kKeyScan, Span::kAdd>(a); }
-void DimgRowsAddRuns(const DimgRowArgs& a) { Rows<Pattern::kRunMap, Span::kAdd>(a); }
-void DimgRowsSub(const DimgRowArgs& a) { Rows<Pattern::kWhole, Span::kSub>(a); }
-void DimgRowsSubKey(const DimgRowArgs& a) { Rows<Pattern::kKeyScan, Span::kSub>(a); }
-void DimgRowsSubRuns(const DimgRowArgs& a) { Rows<Pattern::kRunMap, Span::kSub>(a); }
+void DimgRowsCopy(const DimgRowArgs& a) {
+  Rows<Pattern::kWhole, Span::kCopy>(a);
+}
+void DimgRowsCopyKey(const DimgRowArgs& a) {
+  Rows<Pattern::kWhole, Span::kCopyKey>(a);
+}
+void DimgRowsCopyRuns(const DimgRowArgs& a) {
+  Rows<Pattern::kRunMap, Span::kCopy>(a);
+}
+void DimgRowsBlendMapKey(const DimgRowArgs& a) {
+  Rows<Pattern::kKeyScan, Span::kBlendMap>(a);
+}
+void DimgRowsBlendMapRuns(const DimgRowArgs& a) {
+  Rows<Pattern::kRunMap, Span::kBlendMap>(a);
+}
+void DimgRowsBlendKey(const DimgRowArgs& a) {
+  Rows<Pattern::kKeyScan, Span::kBlend>(a);
+}
+void DimgRowsBlendRuns(const DimgRowArgs& a) {
+  Rows<Pattern::kRunMap, Span::kBlend>(a);
+}
+void DimgRowsBlendMapLevelKey(const DimgRowArgs& a) {
+  Rows<Pattern::kKeyScan, Span::kBlendMapLevel>(a);
+}
+void DimgRowsBlendMapLevelRuns(const DimgRowArgs& a) {
+  Rows<Pattern::kRunMap, Span::kBlendMapLevel>(a);
+}
+void DimgRowsBlendMap(const DimgRowArgs& a) {
+  Rows<Pattern::kWhole, Span::kBlendMap>(a);
+}
+void DimgRowsBlend(const DimgRowArgs& a) {
+  Rows<Pattern::kWhole, Span::kBlend>(a);
+}
+void DimgRowsBlendMapLevel(const DimgRowArgs& a) {
+  Rows<Pattern::kWhole, Span::kBlendMapLevel>(a);
+}
+void DimgRowsHalf(const DimgRowArgs& a) {
+  Rows<Pattern::kWhole, Span::kHalf>(a);
+}
+void DimgRowsHalfKey(const DimgRowArgs& a) {
+  Rows<Pattern::kKeyScan, Span::kHalf>(a);
+}
+void DimgRowsHalfRuns(const DimgRowArgs& a) {
+  Rows<Pattern::kRunMap, Span::kHalf>(a);
+}
+void DimgRowsAdd(const DimgRowArgs& a) {
+  Rows<Pattern::kWhole, Span::kAdd>(a);
+}
+void DimgRowsAddKey(const DimgRowArgs& a) {
+  Rows<Pattern::kKeyScan, Span::kAdd>(a);
+}
+void DimgRowsAddRuns(const DimgRowArgs& a) {
+  Rows<Pattern::kRunMap, Span::kAdd>(a);
+}
+void DimgRowsSub(const DimgRowArgs& a) {
+  Rows<Pattern::kWhole, Span::kSub>(a);
+}
+void DimgRowsSubKey(const DimgRowArgs& a) {
+  Rows<Pattern::kKeyScan, Span::kSub>(a);
+}
+void DimgRowsSubRuns(const DimgRowArgs& a) {
+  Rows<Pattern::kRunMap, Span::kSub>(a);
+}
 
 DimgRowLoop DimgRowLoopFor(std::uint32_t mode) {
   static constexpr DimgRowLoop kLoops[22] = {
-      &DimgRowsCopy,          &DimgRowsCopyKey,          &DimgRowsCopyRuns,      nullptr,
-      &DimgRowsBlendMapKey,   &DimgRowsBlendMapRuns,     &DimgRowsBlendKey,      &DimgRowsBlendRuns,
-      &DimgRowsBlendMapLevelKey, &DimgRowsBlendMapLevelRuns, &DimgRowsBlendMap,  &DimgRowsBlend,
-      &DimgRowsBlendMapLevel, &DimgRowsHalf,             &DimgRowsHalfKey,       &DimgRowsHalfRuns,
-      &DimgRowsAdd,           &DimgRowsAddKey,           &DimgRowsAddRuns,       &DimgRowsSub,
-      &DimgRowsSubKey,        &DimgRowsSubRuns,
+      &DimgRowsCopy,
+      &DimgRowsCopyKey,
+      &DimgRowsCopyRuns,
+      nullptr,
+      &DimgRowsBlendMapKey,
+      &DimgRowsBlendMapRuns,
+      &DimgRowsBlendKey,
+      &DimgRowsBlendRuns,
+      &DimgRowsBlendMapLevelKey,
+      &DimgRowsBlendMapLevelRuns,
+      &DimgRowsBlendMap,
+      &DimgRowsBlend,
+      &DimgRowsBlendMapLevel,
+      &DimgRowsHalf,
+      &DimgRowsHalfKey,
+      &DimgRowsHalfRuns,
+      &DimgRowsAdd,
+      &DimgRowsAddKey,
+      &DimgRowsAddRuns,
+      &DimgRowsSub,
+      &DimgRowsSubKey,
+      &DimgRowsSubRuns,
   };
   return mode < 22 ? kLoops[mode] : nullptr;
 }

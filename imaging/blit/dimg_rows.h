@@ -17,12 +17,12 @@ inline constexpr std::uint32_t kDimgBltHonourBlend = 2;
 
 // What the mode choice and the row loops know of a 16-bit draw image; Display fills it.
 struct DimgImageRecord {
-  std::uint32_t flags = 0;           // kDimgRecord* bits
-  DImageDib image;                   // pixels in the screen format, bottom-up rows
-  std::uint16_t key = 0;             // transparent colour, compared with all 16 bits
-  std::vector<std::uint8_t> run_map; // per pixel, rows of the image's width: pixels to the end of
-                                     // its run of key or non-key pixels, runs cut at 255
-  std::vector<std::uint8_t> layer;   // per pixel, rows of the image's width: 0 opaque .. 31 invisible
+  std::uint32_t flags = 0;            // kDimgRecord* bits
+  DImageDib image;                    // pixels in the screen format, bottom-up rows
+  std::uint16_t key = 0;              // transparent colour, compared with all 16 bits
+  std::vector<std::uint8_t> run_map;  // per pixel, rows of the image's width: pixels to the end of
+                                      // its run of key or non-key pixels, runs cut at 255
+  std::vector<std::uint8_t> layer;    // per pixel, rows of the image's width: 0 opaque .. 31 invisible
 };
 
 // The blit mode 0-21 for a source of blend kind `kind` (0 copy, 1 level byte, 2 layer, 3 layer and
@@ -34,15 +34,15 @@ std::uint32_t DimgSelectBltMode(std::int32_t kind, const DimgImageRecord& record
 
 // One blit rectangle, already clipped to both images and to the maps, both images locked.
 struct DimgRowArgs {
-  std::uint8_t* dst = nullptr;          // destination pixel at the rectangle's corner
-  const DImage* dst_image = nullptr;    // steps destination rows (NextLine)
-  const std::uint8_t* src = nullptr;    // source pixel at the rectangle's corner
-  const DImage* src_image = nullptr;    // steps source rows; its width steps the maps
-  std::uint32_t w = 0, h = 0;           // pixels, rows
-  std::uint16_t key = 0;                // transparent colour (key modes)
+  std::uint8_t* dst = nullptr;            // destination pixel at the rectangle's corner
+  const DImage* dst_image = nullptr;      // steps destination rows (NextLine)
+  const std::uint8_t* src = nullptr;      // source pixel at the rectangle's corner
+  const DImage* src_image = nullptr;      // steps source rows; its width steps the maps
+  std::uint32_t w = 0, h = 0;             // pixels, rows
+  std::uint16_t key = 0;                  // transparent colour (key modes)
   const std::uint8_t* run_map = nullptr;  // run-map byte of the corner pixel (run-map modes)
-  std::uint8_t level = 0;               // level byte (level modes)
-  const std::uint8_t* layer = nullptr;  // layer byte of the corner pixel (layer modes)
+  std::uint8_t level = 0;                 // level byte (level modes)
+  const std::uint8_t* layer = nullptr;    // layer byte of the corner pixel (layer modes)
 };
 
 // Row loops, one per mode but 3; each calls its span routine through DHalSpans. Whole-row loops

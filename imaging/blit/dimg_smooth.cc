@@ -88,7 +88,8 @@ std::vector<Tap> Taps(std::uint32_t m, std::uint32_t n, bool single) {
 // c0 + floor((c1 - c0) f / 65536).
 std::uint8_t Lerp(std::uint32_t c0, std::uint32_t c1, std::uint32_t f) {
   const std::int32_t diff = static_cast<std::int32_t>(c1) - static_cast<std::int32_t>(c0);
-  return static_cast<std::uint8_t>(static_cast<std::int32_t>(c0) + ((diff * static_cast<std::int32_t>(f)) >> 16));
+  return static_cast<std::uint8_t>(static_cast<std::int32_t>(c0) +
+                                   ((diff * static_cast<std::int32_t>(f)) >> 16));
 }
 
 // The averaging tables of n outputs from m > n inputs: output k covers inputs index[k] to
@@ -133,7 +134,8 @@ void DimgSmoothEnlargeH(std::uint8_t* tmp_top, const DImage& tmp, std::uint32_t 
   std::vector<std::uint8_t> in(4 * std::size_t{sw});
   std::uint8_t* out = tmp_top;
   for (std::uint32_t y = 0;;) {
-    for (std::uint32_t i = 0; i < sw; ++i) Unpack<F>(Load16(src + 2 * std::size_t{i}), &in[4 * std::size_t{i}]);
+    for (std::uint32_t i = 0; i < sw; ++i)
+      Unpack<F>(Load16(src + 2 * std::size_t{i}), &in[4 * std::size_t{i}]);
     for (std::uint32_t k = 0; k < dw; ++k) {
       const std::uint8_t* c0 = &in[4 * std::size_t{taps[k].i}];
       const std::uint8_t* c1 = &in[4 * std::size_t{taps[k].j}];
@@ -154,10 +156,12 @@ void DimgSmoothReduceH(std::uint8_t* tmp_top, const DImage& tmp, std::uint32_t d
   std::vector<std::uint8_t> in(4 * std::size_t{sw});
   std::uint8_t* out = tmp_top;
   for (std::uint32_t y = 0;;) {
-    for (std::uint32_t i = 0; i < sw; ++i) Unpack<F>(Load16(src + 2 * std::size_t{i}), &in[4 * std::size_t{i}]);
+    for (std::uint32_t i = 0; i < sw; ++i)
+      Unpack<F>(Load16(src + 2 * std::size_t{i}), &in[4 * std::size_t{i}]);
     for (std::uint32_t k = 0; k < dw; ++k)
       for (int ch = 0; ch < 4; ++ch)
-        out[4 * std::size_t{k} + ch] = avg.Average(k, [&](std::uint32_t j) { return in[4 * std::size_t{j} + ch]; });
+        out[4 * std::size_t{k} + ch] =
+            avg.Average(k, [&](std::uint32_t j) { return in[4 * std::size_t{j} + ch]; });
     if (++y == rows) break;
     src = src_image.NextLine(src);
     out = tmp.NextLine(out);
@@ -177,7 +181,8 @@ void DimgSmoothEnlargeV(std::uint8_t* dst, const DImage& dst_image, const std::u
       const std::uint8_t* a = r0 + 4 * std::size_t{x};
       const std::uint8_t* b = r1 + 4 * std::size_t{x};
       const std::uint32_t alpha = F == DimgFormat::ARGB1555 ? Lerp(a[3], b[3], f) : 255;
-      Store16(dst + 2 * std::size_t{x}, Pack<F>(Lerp(a[0], b[0], f), Lerp(a[1], b[1], f), Lerp(a[2], b[2], f), alpha));
+      Store16(dst + 2 * std::size_t{x},
+              Pack<F>(Lerp(a[0], b[0], f), Lerp(a[1], b[1], f), Lerp(a[2], b[2], f), alpha));
     }
     if (++k == dh) break;
     dst = dst_image.NextLine(dst);
@@ -254,9 +259,9 @@ void StretchSmooth(std::uint8_t* dst_top, DImage& dst, std::int32_t dx, std::int
 }  // namespace
 
 void DimgStretchSmoothRGB565(std::uint8_t* dst_top, DImage& dst, std::int32_t dx, std::int32_t dy,
-                             std::uint32_t dw, std::uint32_t dh, const std::uint8_t* src_top, const DImage& src,
-                             std::int32_t sx, std::int32_t sy, std::uint32_t sw, std::uint32_t sh,
-                             std::uint8_t alpha, std::uint8_t /*trailing*/) {
+                             std::uint32_t dw, std::uint32_t dh, const std::uint8_t* src_top,
+                             const DImage& src, std::int32_t sx, std::int32_t sy, std::uint32_t sw,
+                             std::uint32_t sh, std::uint8_t alpha, std::uint8_t /*trailing*/) {
   StretchSmooth<DimgFormat::RGB565>(dst_top, dst, dx, dy, dw, dh, src_top, src, sx, sy, sw, sh, alpha);
 }
 
@@ -267,17 +272,17 @@ void DimgStretchSmoothARGB1555(std::uint8_t* dst_top, DImage& dst, std::int32_t 
   StretchSmooth<DimgFormat::ARGB1555>(dst_top, dst, dx, dy, dw, dh, src_top, src, sx, sy, sw, sh, alpha);
 }
 
-#define DIMG_SMOOTH_INSTANTIATE(F)                                                                          \
-  template void DimgSmoothEnlargeH<F>(std::uint8_t*, const DImage&, std::uint32_t, const std::uint8_t*,      \
-                                      const DImage&, std::uint32_t, std::uint32_t);                          \
-  template void DimgSmoothReduceH<F>(std::uint8_t*, const DImage&, std::uint32_t, const std::uint8_t*,       \
-                                     const DImage&, std::uint32_t, std::uint32_t);                           \
-  template void DimgSmoothEnlargeV<F>(std::uint8_t*, const DImage&, const std::uint8_t*, const DImage&,      \
-                                      std::uint32_t, std::uint32_t, std::uint32_t);                          \
-  template void DimgSmoothReduceV<F>(std::uint8_t*, const DImage&, const std::uint8_t*, const DImage&,       \
-                                     std::uint32_t, std::uint32_t, std::uint32_t);                           \
-  template void DimgSmoothTwoPass<F>(std::uint8_t*, const DImage&, std::uint32_t, std::uint32_t,             \
-                                     const std::uint8_t*, const DImage&, std::uint32_t, std::uint32_t,       \
+#define DIMG_SMOOTH_INSTANTIATE(F)                                                                      \
+  template void DimgSmoothEnlargeH<F>(std::uint8_t*, const DImage&, std::uint32_t, const std::uint8_t*, \
+                                      const DImage&, std::uint32_t, std::uint32_t);                     \
+  template void DimgSmoothReduceH<F>(std::uint8_t*, const DImage&, std::uint32_t, const std::uint8_t*,  \
+                                     const DImage&, std::uint32_t, std::uint32_t);                      \
+  template void DimgSmoothEnlargeV<F>(std::uint8_t*, const DImage&, const std::uint8_t*, const DImage&, \
+                                      std::uint32_t, std::uint32_t, std::uint32_t);                     \
+  template void DimgSmoothReduceV<F>(std::uint8_t*, const DImage&, const std::uint8_t*, const DImage&,  \
+                                     std::uint32_t, std::uint32_t, std::uint32_t);                      \
+  template void DimgSmoothTwoPass<F>(std::uint8_t*, const DImage&, std::uint32_t, std::uint32_t,        \
+                                     const std::uint8_t*, const DImage&, std::uint32_t, std::uint32_t,  \
                                      std::uint8_t);
 DIMG_SMOOTH_INSTANTIATE(DimgFormat::RGB565)
 DIMG_SMOOTH_INSTANTIATE(DimgFormat::ARGB1555)

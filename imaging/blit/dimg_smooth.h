@@ -15,9 +15,9 @@ class DImage;
 // output of the passes has bit 5 clear; ARGB1555 alpha is filtered like a colour (set from 128).
 // An empty rectangle on either side, or a temporary image beyond the image size cap, writes nothing.
 void DimgStretchSmoothRGB565(std::uint8_t* dst_top, DImage& dst, std::int32_t dx, std::int32_t dy,
-                             std::uint32_t dw, std::uint32_t dh, const std::uint8_t* src_top, const DImage& src,
-                             std::int32_t sx, std::int32_t sy, std::uint32_t sw, std::uint32_t sh,
-                             std::uint8_t alpha = 0, std::uint8_t trailing = 0);
+                             std::uint32_t dw, std::uint32_t dh, const std::uint8_t* src_top,
+                             const DImage& src, std::int32_t sx, std::int32_t sy, std::uint32_t sw,
+                             std::uint32_t sh, std::uint8_t alpha = 0, std::uint8_t trailing = 0);
 void DimgStretchSmoothARGB1555(std::uint8_t* dst_top, DImage& dst, std::int32_t dx, std::int32_t dy,
                                std::uint32_t dw, std::uint32_t dh, const std::uint8_t* src_top,
                                const DImage& src, std::int32_t sx, std::int32_t sy, std::uint32_t sw,

@@ -10,10 +10,10 @@ DHalSpanRecord DHalSpans{};
 
 namespace {
 
-std::int32_t g_count = 0;       // references taken by successful DHalInit calls
-std::uint32_t g_format = 0;     // the format in force while g_count > 0
-bool g_vector_chosen = false;   // the unit DHalInit chose, which DHalTerm terms
-bool g_plain_forced = false;    // ORVANE_HAL=plain, read at each DHalInit from count 0
+std::int32_t g_count = 0;      // references taken by successful DHalInit calls
+std::uint32_t g_format = 0;    // the format in force while g_count > 0
+bool g_vector_chosen = false;  // the unit DHalInit chose, which DHalTerm terms
+bool g_plain_forced = false;   // ORVANE_HAL=plain, read at each DHalInit from count 0
 
 bool PlainForcedByEnvironment() {
   const char* v = std::getenv("ORVANE_HAL");

@@ -248,7 +248,8 @@ void ThresholdCopy16(void* dst, const void* src, std::uint32_t count, const std:
 }
 
 template <bool kRev>
-void ThresholdCopy8(void* dst, const void* src, std::uint32_t count, const std::uint16_t* map, std::uint16_t t) {
+void ThresholdCopy8(void* dst, const void* src, std::uint32_t count, const std::uint16_t* map,
+                    std::uint16_t t) {
   t = std::min(t, kLevelMask);
   if (TakesAll<kRev>(t)) return Copy(dst, src, count);
   auto* d = static_cast<std::uint8_t*>(dst);
@@ -288,8 +289,8 @@ inline __m128i BlendV(__m128i d, __m128i s, __m128i w, __m128i rs, __m128i gs) {
   auto channel = [&](__m128i shift) {
     const __m128i dc = _mm_add_epi16(_mm_and_si128(_mm_srl_epi16(d, shift), c31), one);
     const __m128i sc = _mm_add_epi16(_mm_and_si128(_mm_srl_epi16(s, shift), c31), one);
-    const __m128i r = _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(w, dc), 5),
-                                    _mm_srli_epi16(_mm_mullo_epi16(v, sc), 5));
+    const __m128i r =
+        _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(w, dc), 5), _mm_srli_epi16(_mm_mullo_epi16(v, sc), 5));
     return _mm_sll_epi16(r, shift);
   };
   return _mm_or_si128(_mm_or_si128(channel(rs), channel(gs)), channel(_mm_setzero_si128()));
@@ -321,7 +322,8 @@ void BlendRun(void* dst, const void* src, std::uint32_t count, WeightOf weights,
 void Blend16(void* dst, const void* src, std::uint32_t count, std::uint8_t w) {
   const std::uint32_t wc = Clamp31(w);
   const __m128i wv = Set16(wc);
-  BlendRun(dst, src, count, [&](std::uint32_t) { return wv; }, [&](std::uint32_t) { return wc; });
+  BlendRun(
+      dst, src, count, [&](std::uint32_t) { return wv; }, [&](std::uint32_t) { return wc; });
 }
 
 void BlendMap16(void* dst, const void* src, std::uint32_t count, const std::uint8_t* layer) {
@@ -379,8 +381,8 @@ void Blend16(void* dst, const void* src, std::uint32_t count, std::uint8_t w) {
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
   for (std::uint32_t i = 0; i < count; ++i)
-    Store16(d + 2 * std::size_t{i}, g_tables.Blend(Clamp31(w), Load16(d + 2 * std::size_t{i}),
-                                                   Load16(s + 2 * std::size_t{i})));
+    Store16(d + 2 * std::size_t{i},
+            g_tables.Blend(Clamp31(w), Load16(d + 2 * std::size_t{i}), Load16(s + 2 * std::size_t{i})));
 }
 
 void BlendMap16(void* dst, const void* src, std::uint32_t count, const std::uint8_t* layer) {
@@ -398,8 +400,9 @@ void BlendMapLevel16(void* dst, const void* src, std::uint32_t count, std::uint8
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
   for (std::uint32_t i = 0; i < count; ++i)
-    Store16(d + 2 * std::size_t{i}, g_tables.Blend(LevelWeight(layer[i], level), Load16(d + 2 * std::size_t{i}),
-                                                   Load16(s + 2 * std::size_t{i})));
+    Store16(d + 2 * std::size_t{i},
+            g_tables.Blend(LevelWeight(layer[i], level), Load16(d + 2 * std::size_t{i}),
+                           Load16(s + 2 * std::size_t{i})));
 }
 
 DHalSpanRecord VectorRoutines(std::uint32_t format) {

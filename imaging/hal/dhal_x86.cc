@@ -65,7 +65,8 @@ void CopyKey32(void* dst, const void* src, std::uint32_t count, std::uint32_t ke
 void CopyMirror16(void* dst, const void* src, std::uint32_t count) {
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
-  for (std::uint32_t i = 0; i < count; ++i) Store16(d + 2 * std::size_t{count - 1 - i}, Load16(s + 2 * std::size_t{i}));
+  for (std::uint32_t i = 0; i < count; ++i)
+    Store16(d + 2 * std::size_t{count - 1 - i}, Load16(s + 2 * std::size_t{i}));
 }
 
 template <std::uint16_t (*kOp)(std::uint16_t, std::uint16_t)>
@@ -91,7 +92,8 @@ bool TakesAll(std::uint16_t t) {
 }
 
 template <bool kRev>
-void ThresholdCopy8(void* dst, const void* src, std::uint32_t count, const std::uint16_t* map, std::uint16_t t) {
+void ThresholdCopy8(void* dst, const void* src, std::uint32_t count, const std::uint16_t* map,
+                    std::uint16_t t) {
   t = std::min(t, kLevelMask);
   if (TakesAll<kRev>(t)) return Copy(dst, src, count);
   auto* d = static_cast<std::uint8_t*>(dst);

@@ -48,8 +48,9 @@ std::uint16_t ModelHalf(std::uint16_t d, std::uint16_t s, std::uint32_t f) {
 }
 std::uint16_t ModelBlend(std::uint16_t d, std::uint16_t s, std::uint32_t w, std::uint32_t f) {
   w = std::min(w, 31u);
-  return PerChannel(d, s, f,
-                    [w](std::uint32_t x, std::uint32_t y) { return ((w * (x + 1)) >> 5) + (((31 - w) * (y + 1)) >> 5); });
+  return PerChannel(d, s, f, [w](std::uint32_t x, std::uint32_t y) {
+    return ((w * (x + 1)) >> 5) + (((31 - w) * (y + 1)) >> 5);
+  });
 }
 std::uint32_t ModelLevelWeight(std::uint32_t m, std::uint32_t level) {
   m = std::min(m, 31u);
@@ -74,9 +75,27 @@ bool ModelTakes(std::uint16_t entry, std::uint16_t t, bool rev) {
 // ---- One harness over all twenty routines --------------------------------------------------------
 
 enum Routine {
-  kFill32, kFill8, kFillMask16, kAddSat16, kCopyKey16, kFill16, kThresholdCopy8, kThresholdFill8,
-  kThresholdFill8Rev, kSubSat16, kCopyKey32, kCopyMirror16, kThresholdCopy16, kThresholdCopy16Rev,
-  kHalf16, kCopy, kThresholdCopy8Rev, kBlend16, kBlendMap16, kBlendMapLevel16, kRoutineCount
+  kFill32,
+  kFill8,
+  kFillMask16,
+  kAddSat16,
+  kCopyKey16,
+  kFill16,
+  kThresholdCopy8,
+  kThresholdFill8,
+  kThresholdFill8Rev,
+  kSubSat16,
+  kCopyKey32,
+  kCopyMirror16,
+  kThresholdCopy16,
+  kThresholdCopy16Rev,
+  kHalf16,
+  kCopy,
+  kThresholdCopy8Rev,
+  kBlend16,
+  kBlendMap16,
+  kBlendMapLevel16,
+  kRoutineCount
 };
 
 constexpr std::size_t kGuard = 32;
@@ -117,27 +136,48 @@ void RunUnit(const DHalSpanRecord& r, Routine k, Case& c) {
   const std::uint32_t n = c.count;
   const auto v16 = static_cast<std::uint16_t>(c.value);
   switch (k) {
-    case kFill32: return r.Fill32(c.D(), n, c.value);
-    case kFill8: return r.Fill8(c.D(), n, static_cast<std::uint8_t>(c.value));
-    case kFillMask16: return r.FillMask16(c.D(), c.S(), n, v16);
-    case kAddSat16: return r.AddSat16(c.D(), c.S(), n);
-    case kCopyKey16: return r.CopyKey16(c.D(), c.S(), n, v16);
-    case kFill16: return r.Fill16(c.D(), n, v16);
-    case kThresholdCopy8: return r.ThresholdCopy8(c.D(), c.S(), n, c.M(), v16);
-    case kThresholdFill8: return r.ThresholdFill8(c.D(), c.a, c.b, n, c.M(), v16);
-    case kThresholdFill8Rev: return r.ThresholdFill8Rev(c.D(), c.a, c.b, n, c.M(), v16);
-    case kSubSat16: return r.SubSat16(c.D(), c.S(), n);
-    case kCopyKey32: return r.CopyKey32(c.D(), c.S(), n, c.value);
-    case kCopyMirror16: return r.CopyMirror16(c.D(), c.S(), n);
-    case kThresholdCopy16: return r.ThresholdCopy16(c.D(), c.S(), n, c.M(), v16);
-    case kThresholdCopy16Rev: return r.ThresholdCopy16Rev(c.D(), c.S(), n, c.M(), v16);
-    case kHalf16: return r.Half16(c.D(), c.S(), n);
-    case kCopy: return r.Copy(c.D(), c.S(), n);
-    case kThresholdCopy8Rev: return r.ThresholdCopy8Rev(c.D(), c.S(), n, c.M(), v16);
-    case kBlend16: return r.Blend16(c.D(), c.S(), n, static_cast<std::uint8_t>(c.value));
-    case kBlendMap16: return r.BlendMap16(c.D(), c.S(), n, c.L());
-    case kBlendMapLevel16: return r.BlendMapLevel16(c.D(), c.S(), n, c.level, c.L());
-    default: return;
+    case kFill32:
+      return r.Fill32(c.D(), n, c.value);
+    case kFill8:
+      return r.Fill8(c.D(), n, static_cast<std::uint8_t>(c.value));
+    case kFillMask16:
+      return r.FillMask16(c.D(), c.S(), n, v16);
+    case kAddSat16:
+      return r.AddSat16(c.D(), c.S(), n);
+    case kCopyKey16:
+      return r.CopyKey16(c.D(), c.S(), n, v16);
+    case kFill16:
+      return r.Fill16(c.D(), n, v16);
+    case kThresholdCopy8:
+      return r.ThresholdCopy8(c.D(), c.S(), n, c.M(), v16);
+    case kThresholdFill8:
+      return r.ThresholdFill8(c.D(), c.a, c.b, n, c.M(), v16);
+    case kThresholdFill8Rev:
+      return r.ThresholdFill8Rev(c.D(), c.a, c.b, n, c.M(), v16);
+    case kSubSat16:
+      return r.SubSat16(c.D(), c.S(), n);
+    case kCopyKey32:
+      return r.CopyKey32(c.D(), c.S(), n, c.value);
+    case kCopyMirror16:
+      return r.CopyMirror16(c.D(), c.S(), n);
+    case kThresholdCopy16:
+      return r.ThresholdCopy16(c.D(), c.S(), n, c.M(), v16);
+    case kThresholdCopy16Rev:
+      return r.ThresholdCopy16Rev(c.D(), c.S(), n, c.M(), v16);
+    case kHalf16:
+      return r.Half16(c.D(), c.S(), n);
+    case kCopy:
+      return r.Copy(c.D(), c.S(), n);
+    case kThresholdCopy8Rev:
+      return r.ThresholdCopy8Rev(c.D(), c.S(), n, c.M(), v16);
+    case kBlend16:
+      return r.Blend16(c.D(), c.S(), n, static_cast<std::uint8_t>(c.value));
+    case kBlendMap16:
+      return r.BlendMap16(c.D(), c.S(), n, c.L());
+    case kBlendMapLevel16:
+      return r.BlendMapLevel16(c.D(), c.S(), n, c.level, c.L());
+    default:
+      return;
   }
 }
 
@@ -148,29 +188,67 @@ void RunModel(Routine k, Case& c, std::uint32_t f) {
   const auto v16 = static_cast<std::uint16_t>(c.value);
   for (std::uint32_t i = 0; i < c.count; ++i) {
     switch (k) {
-      case kFill32: Put32(d, i, c.value); break;
-      case kFill8: d[i] = static_cast<std::uint8_t>(c.value); break;
-      case kFillMask16: if (Get16(s, i) != 0) Put16(d, i, v16); break;
-      case kAddSat16: Put16(d, i, ModelAdd(Get16(d, i), Get16(s, i), f)); break;
-      case kSubSat16: Put16(d, i, ModelSub(Get16(d, i), Get16(s, i), f)); break;
-      case kHalf16: Put16(d, i, ModelHalf(Get16(d, i), Get16(s, i), f)); break;
-      case kCopyKey16: if (Get16(s, i) != v16) Put16(d, i, Get16(s, i)); break;
-      case kCopyKey32: if (Get32(s, i) != c.value) Put32(d, i, Get32(s, i)); break;
-      case kFill16: Put16(d, i, v16); break;
-      case kCopyMirror16: Put16(d, c.count - 1 - i, Get16(s, i)); break;
-      case kThresholdCopy8: if (ModelTakes(m[i], v16, false)) d[i] = s[i]; break;
-      case kThresholdCopy8Rev: if (ModelTakes(m[i], v16, true)) d[i] = s[i]; break;
-      case kThresholdCopy16: if (ModelTakes(m[i], v16, false)) Put16(d, i, Get16(s, i)); break;
-      case kThresholdCopy16Rev: if (ModelTakes(m[i], v16, true)) Put16(d, i, Get16(s, i)); break;
-      case kThresholdFill8: d[i] = ModelTakes(m[i], v16, false) ? c.a : c.b; break;
-      case kThresholdFill8Rev: d[i] = ModelTakes(m[i], v16, true) ? c.a : c.b; break;
-      case kBlend16: Put16(d, i, ModelBlend(Get16(d, i), Get16(s, i), c.value & 0xFF, f)); break;
-      case kBlendMap16: Put16(d, i, ModelBlend(Get16(d, i), Get16(s, i), c.L()[i], f)); break;
+      case kFill32:
+        Put32(d, i, c.value);
+        break;
+      case kFill8:
+        d[i] = static_cast<std::uint8_t>(c.value);
+        break;
+      case kFillMask16:
+        if (Get16(s, i) != 0) Put16(d, i, v16);
+        break;
+      case kAddSat16:
+        Put16(d, i, ModelAdd(Get16(d, i), Get16(s, i), f));
+        break;
+      case kSubSat16:
+        Put16(d, i, ModelSub(Get16(d, i), Get16(s, i), f));
+        break;
+      case kHalf16:
+        Put16(d, i, ModelHalf(Get16(d, i), Get16(s, i), f));
+        break;
+      case kCopyKey16:
+        if (Get16(s, i) != v16) Put16(d, i, Get16(s, i));
+        break;
+      case kCopyKey32:
+        if (Get32(s, i) != c.value) Put32(d, i, Get32(s, i));
+        break;
+      case kFill16:
+        Put16(d, i, v16);
+        break;
+      case kCopyMirror16:
+        Put16(d, c.count - 1 - i, Get16(s, i));
+        break;
+      case kThresholdCopy8:
+        if (ModelTakes(m[i], v16, false)) d[i] = s[i];
+        break;
+      case kThresholdCopy8Rev:
+        if (ModelTakes(m[i], v16, true)) d[i] = s[i];
+        break;
+      case kThresholdCopy16:
+        if (ModelTakes(m[i], v16, false)) Put16(d, i, Get16(s, i));
+        break;
+      case kThresholdCopy16Rev:
+        if (ModelTakes(m[i], v16, true)) Put16(d, i, Get16(s, i));
+        break;
+      case kThresholdFill8:
+        d[i] = ModelTakes(m[i], v16, false) ? c.a : c.b;
+        break;
+      case kThresholdFill8Rev:
+        d[i] = ModelTakes(m[i], v16, true) ? c.a : c.b;
+        break;
+      case kBlend16:
+        Put16(d, i, ModelBlend(Get16(d, i), Get16(s, i), c.value & 0xFF, f));
+        break;
+      case kBlendMap16:
+        Put16(d, i, ModelBlend(Get16(d, i), Get16(s, i), c.L()[i], f));
+        break;
       case kBlendMapLevel16:
         Put16(d, i, ModelBlend(Get16(d, i), Get16(s, i), ModelLevelWeight(c.L()[i], c.level), f));
         break;
-      case kCopy: break;
-      default: break;
+      case kCopy:
+        break;
+      default:
+        break;
     }
   }
   if (k == kCopy) ModelCopy(d, s, c.count);
@@ -195,10 +273,18 @@ Case RandomCase(std::mt19937& rng, Routine k, std::uint32_t count, std::uint32_t
   c.b = static_cast<std::uint8_t>(rng());
   c.level = static_cast<std::uint8_t>(rng() % 4 == 0 ? rng() : rng() % 32);
   switch (rng() % 6) {
-    case 0: c.value = 0; break;
-    case 1: c.value = 0x7FFF; break;
-    case 2: c.value = rng(); break;
-    default: c.value = rng() % 66; break;
+    case 0:
+      c.value = 0;
+      break;
+    case 1:
+      c.value = 0x7FFF;
+      break;
+    case 2:
+      c.value = rng();
+      break;
+    default:
+      c.value = rng() % 66;
+      break;
   }
   if (k == kBlend16 && rng() % 2 == 0) c.value %= 32;
   if (k == kCopyKey16 || k == kCopyKey32) {

@@ -117,8 +117,8 @@ struct Step {
 // Expected destination after drawing src at (dx, dy) about (cx, cy), from the description: the
 // box from the turned corners, then pixel (px, py) of the clipped box shows source pixel
 // (((px - dx) A - (py - dy) B + 256 cx) >> 8, ((px - dx) B + (py - dy) A + 256 cy) >> 8).
-std::vector<std::uint16_t> Model(const DImage& dst, const DImage& src, int dx, int dy, int cx, int cy, Step st,
-                                 float scale) {
+std::vector<std::uint16_t> Model(const DImage& dst, const DImage& src, int dx, int dy, int cx, int cy,
+                                 Step st, float scale) {
   const int W = static_cast<int>(dst.GetWidth()), H = static_cast<int>(dst.GetHeight());
   const int sw = static_cast<int>(src.GetWidth()), sh = static_cast<int>(src.GetHeight());
   std::vector<std::uint16_t> out;
@@ -138,14 +138,17 @@ std::vector<std::uint16_t> Model(const DImage& dst, const DImage& src, int dx, i
   const std::int64_t ymin = RoundEven(static_cast<float>(*std::min_element(Y, Y + 4)) * scale);
   const std::int64_t ymax = RoundEven(static_cast<float>(*std::max_element(Y, Y + 4)) * scale);
   const float k = (1.0f / scale) * 256.0f;
-  const std::int64_t B = RoundEven(DimgSinTable[st.walk] * k), A = RoundEven(DimgSinTable[st.walk + 1024] * k);
-  for (std::int64_t py = std::max<std::int64_t>(dy + ymin, 0); py <= std::min<std::int64_t>(dy + ymax, H - 1); ++py)
-    for (std::int64_t px = std::max<std::int64_t>(dx + xmin, 0); px <= std::min<std::int64_t>(dx + xmax, W - 1);
-         ++px) {
+  const std::int64_t B = RoundEven(DimgSinTable[st.walk] * k),
+                     A = RoundEven(DimgSinTable[st.walk + 1024] * k);
+  for (std::int64_t py = std::max<std::int64_t>(dy + ymin, 0); py <= std::min<std::int64_t>(dy + ymax, H - 1);
+       ++py)
+    for (std::int64_t px = std::max<std::int64_t>(dx + xmin, 0);
+         px <= std::min<std::int64_t>(dx + xmax, W - 1); ++px) {
       const std::int64_t u = (px - dx) * A - (py - dy) * B + 256 * std::int64_t{cx};
       const std::int64_t v = (px - dx) * B + (py - dy) * A + 256 * std::int64_t{cy};
       const std::int64_t sx = u >> 8, sy = v >> 8;
-      if (sx >= 0 && sx < sw && sy >= 0 && sy < sh) out[py * W + px] = Src(static_cast<int>(sx), static_cast<int>(sy));
+      if (sx >= 0 && sx < sw && sy >= 0 && sy < sh)
+        out[py * W + px] = Src(static_cast<int>(sx), static_cast<int>(sy));
     }
   return out;
 }

@@ -85,7 +85,8 @@ void RecBlend(void* d, const void* s, std::uint32_t n, std::uint8_t w) {
 void RecBlendMap(void* d, const void* s, std::uint32_t n, const std::uint8_t* layer) {
   g_calls.push_back({"BlendMap16", d, s, n, layer, 0});
 }
-void RecBlendMapLevel(void* d, const void* s, std::uint32_t n, std::uint8_t level, const std::uint8_t* layer) {
+void RecBlendMapLevel(void* d, const void* s, std::uint32_t n, std::uint8_t level,
+                      const std::uint8_t* layer) {
   g_calls.push_back({"BlendMapLevel16", d, s, n, layer, level});
 }
 void RecHalf(void* d, const void* s, std::uint32_t n) {
@@ -138,8 +139,8 @@ class DimgRowsTest : public ::testing::Test {
   }
 
   // Runs a mode over the rectangle (sx, sy, w, h) of the source drawn at (dx, dy).
-  void Run(std::uint32_t mode, std::int32_t dx, std::int32_t dy, std::int32_t sx, std::int32_t sy, std::uint32_t w,
-           std::uint32_t h) {
+  void Run(std::uint32_t mode, std::int32_t dx, std::int32_t dy, std::int32_t sx, std::int32_t sy,
+           std::uint32_t w, std::uint32_t h) {
     DimgRowArgs a;
     a.dst = dst_->GetPixelPointer(dx, dy);
     a.dst_image = dst_;
@@ -164,7 +165,8 @@ class DimgRowsTest : public ::testing::Test {
     for (std::uint32_t y = 0; y < dst_->GetHeight(); ++y) {
       const auto* row = dst_->GetPixelPointer(0, static_cast<std::int32_t>(y));
       const auto off = static_cast<const std::uint8_t*>(p) - row;
-      if (off >= 0 && off < std::int64_t{dst_->GetWidth()} * 2) return {static_cast<int>(off / 2), static_cast<int>(y)};
+      if (off >= 0 && off < std::int64_t{dst_->GetWidth()} * 2)
+        return {static_cast<int>(off / 2), static_cast<int>(y)};
     }
     return {-1, -1};
   }
@@ -265,10 +267,28 @@ TEST_F(DimgRowsTest, EmptyRectangles) {
 // Every mode on bottom-up and top-down images: the spans of row y reach destination row dy + y,
 // source row sy + y, and the maps' rows sy + y (steps of the source width), in picture order.
 TEST_F(DimgRowsTest, RowsAndMapsStepInPictureOrder) {
-  const char* spans[22] = {"Copy",    "CopyKey16", "Copy",    "",           "BlendMap16",      "BlendMap16",
-                           "Blend16", "Blend16",   "BlendMapLevel16", "BlendMapLevel16", "BlendMap16",
-                           "Blend16", "BlendMapLevel16", "Half16", "Half16", "Half16", "AddSat16",
-                           "AddSat16", "AddSat16", "SubSat16", "SubSat16", "SubSat16"};
+  const char* spans[22] = {"Copy",
+                           "CopyKey16",
+                           "Copy",
+                           "",
+                           "BlendMap16",
+                           "BlendMap16",
+                           "Blend16",
+                           "Blend16",
+                           "BlendMapLevel16",
+                           "BlendMapLevel16",
+                           "BlendMap16",
+                           "Blend16",
+                           "BlendMapLevel16",
+                           "Half16",
+                           "Half16",
+                           "Half16",
+                           "AddSat16",
+                           "AddSat16",
+                           "AddSat16",
+                           "SubSat16",
+                           "SubSat16",
+                           "SubSat16"};
   for (bool bottom_up : {false, true})
     for (std::uint32_t mode = 0; mode < 22; ++mode) {
       if (mode == 3) continue;

@@ -43,8 +43,8 @@ std::vector<std::uint16_t> All(const DImage& img) {
 // The whole of src stretched onto the whole of dst.
 void Stretch(DImage& dst, const DImage& src) {
   const auto fn = src.GetFormat() == k565 ? &DimgStretchSmoothRGB565 : &DimgStretchSmoothARGB1555;
-  fn(dst.GetTopLine(), dst, 0, 0, dst.GetWidth(), dst.GetHeight(), src.GetTopLine(), src, 0, 0, src.GetWidth(),
-     src.GetHeight(), 0, 0);
+  fn(dst.GetTopLine(), dst, 0, 0, dst.GetWidth(), dst.GetHeight(), src.GetTopLine(), src, 0, 0,
+     src.GetWidth(), src.GetHeight(), 0, 0);
 }
 
 // One source row of RGB565 pixels stretched to n pixels in one row.
@@ -64,13 +64,13 @@ TEST(DimgSmoothTest, WorkedRowExamples) {
     std::vector<std::uint16_t> want;
   };
   const Case cases[] = {
-      {{0xFFFF, 0xFFFF}, 3, {0xFFDF, 0xFFDF, 0xFFDF}},                // bit 5 clear even uninterpolated
-      {{0xF800, 0xFFFF}, 4, {0xF800, 0xFBCF, 0xFFDF, 0xFFDF}},        // the last input repeated
-      {{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}, 2, {0xFFDF, 0xFFDF}},        // 4 -> 2
-      {{0xFFFF, 0xFFFF, 0xFFFF}, 2, {0xFFDF, 0xFFDF}},                // 3 -> 2: the last not darker
+      {{0xFFFF, 0xFFFF}, 3, {0xFFDF, 0xFFDF, 0xFFDF}},                  // bit 5 clear even uninterpolated
+      {{0xF800, 0xFFFF}, 4, {0xF800, 0xFBCF, 0xFFDF, 0xFFDF}},          // the last input repeated
+      {{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}, 2, {0xFFDF, 0xFFDF}},          // 4 -> 2
+      {{0xFFFF, 0xFFFF, 0xFFFF}, 2, {0xFFDF, 0xFFDF}},                  // 3 -> 2: the last not darker
       {{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}, 2, {0xFFDF, 0xFFDF}},  // 5 -> 2 likewise
       {{0xFFFF, 0x0000, 0xF800}, 2, {0xA514, 0xA000}},  // red 165 = 248 * 256 / 384, then the whole red
-      {{0x1234}, 5, {0x1214, 0x1214, 0x1214, 0x1214, 0x1214}},        // one pixel enlarged
+      {{0x1234}, 5, {0x1214, 0x1214, 0x1214, 0x1214, 0x1214}},  // one pixel enlarged
   };
   for (const Case& c : cases) EXPECT_EQ(StretchRow(c.in, c.n), c.want) << c.in.size() << " -> " << c.n;
 }
@@ -111,7 +111,8 @@ TEST(DimgSmoothTest, PassChannelExamples) {
   // Red 248, 0, 248 to five: positions 0, 0.6, 1.2, 1.8, 2.4.
   EXPECT_EQ(RedOfPass({0xF800, 0x0000, 0xF800}, 5, true), (std::vector<std::uint8_t>{248, 99, 49, 198, 248}));
   // Exact halving: floor((c0 + c1) * 256 / 512).
-  EXPECT_EQ(RedOfPass({0xF800, 0x0800, 0x8000, 0x9000}, 2, false), (std::vector<std::uint8_t>{(248 + 8) / 2, (128 + 144) / 2}));
+  EXPECT_EQ(RedOfPass({0xF800, 0x0800, 0x8000, 0x9000}, 2, false),
+            (std::vector<std::uint8_t>{(248 + 8) / 2, (128 + 144) / 2}));
   // Three to two: white, black, red gives red 165 first.
   EXPECT_EQ(RedOfPass({0xFFFF, 0x0000, 0xF800}, 2, false)[0], 165);
 }
