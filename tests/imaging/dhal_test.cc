@@ -30,8 +30,11 @@ TEST_F(DHalTest, LifecycleFollowsTheReferenceCount) {
   ASSERT_TRUE(DHalInit(6));
   ASSERT_TRUE(DHalInit(6));
   EXPECT_EQ(DHalRefCount(), 2);
+  const auto add565 = DHalSpans.AddSat16;
   EXPECT_FALSE(DHalInit(4));  // another format while RGB565 is in force
+  EXPECT_FALSE(DHalInit(5));
   EXPECT_EQ(DHalRefCount(), 2);
+  EXPECT_EQ(DHalSpans.AddSat16, add565);  // the record is untouched
   EXPECT_NE(ChosenA(), nullptr);
 
   DHalTerm();
