@@ -48,6 +48,12 @@ struct HostHooks {
   int (*MessageBox)(HWND owner, const char* text_utf8, const char* caption_utf8, UINT type);
   bool (*FileDialog)(bool save, const char* initial_utf8, std::string* chosen_utf8);
   void (*Beep)(UINT type);
+
+  // -- Display. DesktopDepth gives the desktop's bits per pixel (16, 24 or 32). Default: 32.
+  // SetFullscreen shows hwnd's top-level window over the whole screen with its client surface
+  // scaled from a w x h picture (on), or back as a window (off). Default: nothing.
+  int (*DesktopDepth)();
+  void (*SetFullscreen)(HWND hwnd, bool on, int w, int h);
 };
 
 // The running host's hooks (defaults filled in), chosen on first use.
@@ -104,5 +110,8 @@ const HostHooks& HeadlessHost();
 const HostHooks& SdlHost();
 // The SDL host's native window of hwnd.
 void* SdlNativeWindow(HWND hwnd);
+// The SDL host's display hooks (host_sdl_display.cc).
+int SdlDesktopDepth();
+void SdlSetFullscreen(HWND hwnd, bool on, int w, int h);
 
 }  // namespace orvane::host

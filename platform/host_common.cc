@@ -46,6 +46,14 @@ bool CancelFileDialog(bool, const char*, std::string*) {
   return false;
 }
 void NoBeep(UINT) {}
+int DefaultDepth() {
+  return 32;
+}
+void TraceFullscreen(HWND hwnd, bool on, int w, int h) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "fullscreen %p %d %dx%d", static_cast<void*>(hwnd), on ? 1 : 0, w, h);
+  RecordTrace(buf);
+}
 
 // A copy of the host's table with every missing hook given its default.
 HostHooks WithDefaults(const HostHooks& h) {
@@ -63,6 +71,8 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.MessageBox) r.MessageBox = NoMessageBox;
   if (!r.FileDialog) r.FileDialog = CancelFileDialog;
   if (!r.Beep) r.Beep = NoBeep;
+  if (!r.DesktopDepth) r.DesktopDepth = DefaultDepth;
+  if (!r.SetFullscreen) r.SetFullscreen = TraceFullscreen;
   return r;
 }
 

@@ -384,6 +384,8 @@ const HostHooks& SdlHost() {
     h.ScreenSize = SdlScreen;
     h.MessageBox = SdlMessageBox;
     h.FileDialog = SdlFileDialog;
+    h.DesktopDepth = SdlDesktopDepth;
+    h.SetFullscreen = SdlSetFullscreen;
     return h;
   }();
   return hooks;
