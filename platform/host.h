@@ -58,6 +58,11 @@ struct HostHooks {
   // -- Pictures. PresentSurface shows the dirty part (client coordinates) of a top-level window's
   // client surface: pixels 0x00RRGGBB, top-down, pitch in bytes. Default: nothing.
   void (*PresentSurface)(HWND hwnd, const std::uint32_t* pixels, int w, int h, int pitch, const RECT& dirty);
+  // -- Display. DesktopDepth gives the desktop's bits per pixel (16, 24 or 32). Default: 32.
+  // SetFullscreen shows hwnd's top-level window over the whole screen with its client surface
+  // scaled from a w x h picture (on), or back as a window (off). Default: nothing.
+  int (*DesktopDepth)();
+  void (*SetFullscreen)(HWND hwnd, bool on, int w, int h);
 };
 
 // The running host's hooks (defaults filled in), chosen on first use.

@@ -87,6 +87,14 @@ void* NoNativeWindow(HWND) {
   return nullptr;
 }
 void NoPresent(HWND, const std::uint32_t*, int, int, int, const RECT&) {}
+int DefaultDepth() {
+  return 32;
+}
+void TraceFullscreen(HWND hwnd, bool on, int w, int h) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "fullscreen %p %d %dx%d", static_cast<void*>(hwnd), on ? 1 : 0, w, h);
+  RecordTrace(buf);
+}
 
 // A copy of the host's table with every missing hook given its default.
 HostHooks WithDefaults(const HostHooks& h) {
@@ -106,6 +114,8 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.Beep) r.Beep = NoBeep;
   if (!r.NativeWindow) r.NativeWindow = NoNativeWindow;
   if (!r.PresentSurface) r.PresentSurface = NoPresent;
+  if (!r.DesktopDepth) r.DesktopDepth = DefaultDepth;
+  if (!r.SetFullscreen) r.SetFullscreen = TraceFullscreen;
   return r;
 }
 

@@ -359,6 +359,8 @@ const HostHooks& SdlHost() {
     h.FileDialog = SdlFileDialog;
     h.NativeWindow = [](HWND hwnd) -> void* { return SdlWindowOf(hwnd); };
     h.PresentSurface = SdlPresentSurface;
+    h.DesktopDepth = SdlDesktopDepth;
+    h.SetFullscreen = SdlSetFullscreen;
     return h;
   }();
   return hooks;

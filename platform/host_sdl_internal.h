@@ -21,5 +21,8 @@ HWND SdlWindowHandle(SDL_Window* window);
 void SdlPresentSurface(HWND hwnd, const std::uint32_t* pixels, int w, int h, int pitch, const RECT& dirty);
 void SdlPresentExpose(HWND hwnd);
 void SdlPresentForget(HWND hwnd);
+// The display hooks (host_sdl_display.cc).
+int SdlDesktopDepth();
+void SdlSetFullscreen(HWND hwnd, bool on, int w, int h);
 
 }  // namespace orvane::host
