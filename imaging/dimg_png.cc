@@ -14,7 +14,7 @@
 #include "imaging/dimage.h"
 #include "imaging/dimg_blit.h"
 #include "imaging/dimg_kci.h"
-#include "imaging/dimg_load.h"
+#include "imaging/dimg_common.h"
 
 namespace {
 
