@@ -14,8 +14,8 @@
 #include "base/dprofile.h"
 #include "base/dregkey.h"
 #include "base/dwindow.h"
-#include "platform/hostpath.h"
 #include "platform/host.h"
+#include "platform/hostpath.h"
 
 namespace {
 

@@ -90,14 +90,14 @@ bool ReadBmpPicture(DFile& file, BmpPicture* picture) {
   if (size >= 0 && fh.offset > after_info && fh.offset < static_cast<std::uint64_t>(size) &&
       needed <= static_cast<std::uint64_t>(size) - fh.offset)
     rows_at = fh.offset;
-  if (size >= 0 && (rows_at > static_cast<std::uint64_t>(size) || needed > static_cast<std::uint64_t>(size) - rows_at))
+  if (size >= 0 &&
+      (rows_at > static_cast<std::uint64_t>(size) || needed > static_cast<std::uint64_t>(size) - rows_at))
     return false;
   picture->rows_at = static_cast<std::int64_t>(rows_at);
   return true;
 }
 
 }  // namespace
-
 
 void DimgReadFileHeader(DFile& file, DimgBmpFileHeader* h) {
   std::uint8_t b[14];
@@ -165,7 +165,8 @@ bool DimgLoadBitmap(DImage& image, DFile& file) {
   if (!ReadBmpPicture(file, &picture)) return false;
   const DimgDibLayout& layout = picture.layout;
   if (!file.Seek(DFile::kSeekStart, picture.rows_at)) return false;
-  if (!image.CreateAligned(static_cast<std::uint32_t>(layout.width), layout.rows, DimgFormat::RGBA8888)) return false;
+  if (!image.CreateAligned(static_cast<std::uint32_t>(layout.width), layout.rows, DimgFormat::RGBA8888))
+    return false;
   image.GetTopLine();
   std::vector<std::uint8_t> row(layout.row_bytes);
   std::vector<std::uint8_t> bgra(static_cast<std::size_t>(layout.width) * 4);

@@ -67,8 +67,8 @@ bool DimgParseDibInfo(const std::uint8_t* info, std::size_t info_size, DimgDibLa
   if (!ValidBitCount(bit_count)) return false;
   const bool bitfields = compression == kBiBitfields;
   if (compression != kBiRgb && !(bitfields && (bit_count == 16 || bit_count == 32))) return false;
-  const std::uint32_t rows =
-      height < 0 ? static_cast<std::uint32_t>(-static_cast<std::int64_t>(height)) : static_cast<std::uint32_t>(height);
+  const std::uint32_t rows = height < 0 ? static_cast<std::uint32_t>(-static_cast<std::int64_t>(height))
+                                        : static_cast<std::uint32_t>(height);
   if (!DimgSizeWithinCap(width, rows, 4)) return false;
 
   DimgDibLayout out;
@@ -106,7 +106,8 @@ void DimgDibDecodeRow(const DimgDibLayout& layout, const std::uint8_t* row, std:
   const std::size_t width = static_cast<std::size_t>(layout.width);
   std::uint8_t* out = bgra;
   if (layout.bit_count == 24) {
-    for (std::size_t x = 0; x < width; ++x, out += 4, row += 3) out[0] = row[0], out[1] = row[1], out[2] = row[2], out[3] = 255;
+    for (std::size_t x = 0; x < width; ++x, out += 4, row += 3)
+      out[0] = row[0], out[1] = row[1], out[2] = row[2], out[3] = 255;
     return;
   }
   if (layout.bit_count == 32 && layout.masks[0] == 0xFF0000 && layout.masks[1] == 0xFF00 &&
@@ -161,7 +162,8 @@ void DimgDibToBgr888(const DimgDibLayout& layout, const std::uint8_t* bits, std:
     DimgDibDecodeRow(layout, row.data(), bgra.data());
     const std::uint32_t y = layout.bottom_up ? layout.rows - 1 - r : r;
     std::uint8_t* out = dst + static_cast<std::size_t>(y) * dst_pitch;
-    for (std::size_t x = 0; x < width; ++x) out[x * 3] = bgra[x * 4], out[x * 3 + 1] = bgra[x * 4 + 1], out[x * 3 + 2] = bgra[x * 4 + 2];
+    for (std::size_t x = 0; x < width; ++x)
+      out[x * 3] = bgra[x * 4], out[x * 3 + 1] = bgra[x * 4 + 1], out[x * 3 + 2] = bgra[x * 4 + 2];
     std::memset(out + width * 3, 0, dst_pitch - width * 3);
   }
 }

@@ -19,7 +19,7 @@ namespace {
 // The SDL host's module, beside this library: its table, or null with the reason in *why.
 const HostHooks* LoadSdlModule(std::string* why) {
   static std::string failure;
-  static const HostHooks* const hooks = [] () -> const HostHooks* {
+  static const HostHooks* const hooks = []() -> const HostHooks* {
     Dl_info self{};
     std::string dir;
     if (dladdr(reinterpret_cast<void*>(&LoadSdlModule), &self) && self.dli_fname) {

@@ -100,7 +100,8 @@ bool HostTextFromEngine(std::string_view engine, std::string* host) {
   };
   for (size_t i = 0; i < engine.size();) {
     const unsigned char c = static_cast<unsigned char>(engine[i]);
-    if (c == kEscapeLead && i + 1 < engine.size() && IsEscapeTrail(static_cast<unsigned char>(engine[i + 1]))) {
+    if (c == kEscapeLead && i + 1 < engine.size() &&
+        IsEscapeTrail(static_cast<unsigned char>(engine[i + 1]))) {
       if (!flush(i)) return false;
       out.push_back(static_cast<char>(EscapedByte(static_cast<unsigned char>(engine[i + 1]))));
       i += 2;

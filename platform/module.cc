@@ -17,7 +17,6 @@
 
 namespace {
 
-
 HMODULE ProgramHandle() {
   static void* const self = dlopen(nullptr, RTLD_NOW);
   return static_cast<HMODULE>(self);

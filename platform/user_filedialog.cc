@@ -3,8 +3,8 @@
 #include <string>
 
 #include "platform/cp932.h"
-#include "platform/hostpath.h"
 #include "platform/host.h"
+#include "platform/hostpath.h"
 #include "platform/user_internal.h"
 
 namespace host = orvane::host;

@@ -261,7 +261,8 @@ TEST(DimgBmpTest, RefusesWhatItCannotRead) {
       {"over the size cap", with([](BmpSpec& s) { s.width = 1 << 20, s.height = 1 << 12; })},
       {"padded rows overflow", with([](BmpSpec& s) { s.width = INT_MAX, s.height = 1; })},
       {"header size past the file", with([](BmpSpec& s) { s.header_size = 0xFFFFFFF0u; })},
-      {"info header shorter than 40", with([](BmpSpec& s) { s.header_size = 12, s.width = -1, s.height = -1; })},
+      {"info header shorter than 40",
+       with([](BmpSpec& s) { s.header_size = 12, s.width = -1, s.height = -1; })},
       {"masks cut by a 44-byte header", with([](BmpSpec& s) {
          s.bits = 32, s.compression = 3, s.header_size = 44;
          s.header_tail.resize(4, 0);
@@ -336,9 +337,9 @@ TEST(DimgBmpTest, BmpSuite) {
     ASSERT_EQ(image.GetHeight(), h);
     EXPECT_TRUE(ImagePixels(image) == expected);
   }
-  const char* refused[] = {"pal1.bmp",         "pal1bg.bmp",     "pal1wb.bmp",  "pal4.bmp",  "pal4gs.bmp",
-                           "pal4rle.bmp",      "pal8os2.bmp",    "pal8rle.bmp", "rgb16.bmp", "rgb16-565.bmp",
-                           "rgb16-565pal.bmp", "rgb16bfdef.bmp"};
+  const char* refused[] = {"pal1.bmp",   "pal1bg.bmp",    "pal1wb.bmp",       "pal4.bmp",
+                           "pal4gs.bmp", "pal4rle.bmp",   "pal8os2.bmp",      "pal8rle.bmp",
+                           "rgb16.bmp",  "rgb16-565.bmp", "rgb16-565pal.bmp", "rgb16bfdef.bmp"};
   for (const char* name : refused) {
     SCOPED_TRACE(name);
     auto file = MemoryFile(ReadDiskFile(dir + name), name);

@@ -1,12 +1,11 @@
 // Tests of the JPEG loader against djpeg's float-DCT decode of generated files, and its failures.
 #include "imaging/dimg_jpeg.h"
 
+#include <dlfcn.h>
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <dlfcn.h>
-#include <errno.h>
 
 #include <cctype>
 #include <cstdio>

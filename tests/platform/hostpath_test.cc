@@ -72,10 +72,13 @@ TEST(HostPath, NamesCp932CannotSpellRoundTrip) {
     const char* engine;  // null: only the round trip is checked
   } cases[] = {
       {"/home/jos\xC3\xA9/a.mei", "/home/jos\xF0\x84\xF0\x69/a.mei"},  // é = C3 A9
-      {"/\xF0\x9F\x98\x80", "/\xF0\xB1\xF0\x5F\xF0\x58\xF0\x40"},   // an emoji
-      {"/bad\xFF\x80" "byte", "/bad\xF0\xC0\xF0\x40" "byte"},              // not UTF-8
-      {"/\xEE\x80\x80", nullptr},                                     // U+E000, private use
-      {"/\xE8\xA1\xA8\xE7\xA4\xBA", "/\x95\x5C\x8E\xA6"},               // cp932 spells it
+      {"/\xF0\x9F\x98\x80", "/\xF0\xB1\xF0\x5F\xF0\x58\xF0\x40"},      // an emoji
+      {"/bad\xFF\x80"
+       "byte",
+       "/bad\xF0\xC0\xF0\x40"
+       "byte"},                                            // not UTF-8
+      {"/\xEE\x80\x80", nullptr},                          // U+E000, private use
+      {"/\xE8\xA1\xA8\xE7\xA4\xBA", "/\x95\x5C\x8E\xA6"},  // cp932 spells it
       {"/mixed \xE8\xA1\xA8 caf\xC3\xA9", nullptr},
   };
   for (const Case& c : cases) {
