@@ -69,6 +69,24 @@ for value in 300 -1 255; do
   fi
 done
 
+# With a display named, the runner still maps no windowing library, though its task loop pumps
+# messages (every 100 instructions).
+cat > "$work/loop.asm" <<'ASM'
+.globals 2
+.method main
+.export 0
+        OpSetInt g1, 500
+again:  OpSubConstInt g1, 1
+        OpJumpIfNonZero g1, again
+        OpSetInt g0, 7
+        OpHalt
+ASM
+"$bin/meiasm" "$work/loop.asm" "$work/loop.mei" || fail "meiasm loop.asm"
+DISPLAY=:97 LD_DEBUG=files "$bin/mei-run" "$work/loop.mei" 2> "$work/ld.txt"
+code=$?
+[ "$code" -eq 7 ] || fail "loop.mei exited with $code, not 7"
+if grep -q -E "libSDL2|libX11" "$work/ld.txt"; then fail "mei-run loaded a windowing library"; fi
+
 "$bin/mei-run" "$work/none.mei" 2> /dev/null
 code=$?
 [ "$code" -eq 3 ] || fail "a missing image exited with $code, not 3"

@@ -42,6 +42,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: mei-run IMAGE [ARGS]\n");
     return 2;
   }
+  // The runner is headless whatever display there is: the message pumps of the task loop then
+  // never load the SDL host.
+  setenv("ORVANE_BACKEND", "headless", 1);
   std::string host_path = argv[1];
   if (!host_path.empty() && host_path[0] != '/') {
     std::vector<char> cwd(4096);
