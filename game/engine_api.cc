@@ -9,11 +9,11 @@ bool g_bound = false;
 
 bool BindEngineApi(EngineLookup lookup, void* context) {
   g_bound = false;
-#define OV_EXPORT(position, name, return_type, params)                                   \
-  {                                                                                      \
-    void* address = lookup(context, #name);                                              \
-    if (!address) return false;                                                          \
-    g_engine.name = reinterpret_cast<OvFn_##name>(address);                             \
+#define OV_EXPORT(position, name, return_type, params)      \
+  {                                                         \
+    void* address = lookup(context, #name);                 \
+    if (!address) return false;                             \
+    g_engine.name = reinterpret_cast<OvFn_##name>(address); \
   }
 #include "api/export_list.h"
 #undef OV_EXPORT

@@ -84,8 +84,8 @@ void ThrowGameExit() {
 }
 
 void TagOptionError(const char* tag, const char* option) {
-  FatalError("ファイル \"%s\"\n行数 %d\n\nタグ[%s]の%sオプションが認識できません。", g_error_file, g_error_line, tag,
-             option);
+  FatalError("ファイル \"%s\"\n行数 %d\n\nタグ[%s]の%sオプションが認識できません。", g_error_file,
+             g_error_line, tag, option);
 }
 
 void TagError(const char* tag) {
@@ -93,8 +93,8 @@ void TagError(const char* tag) {
 }
 
 void CommandOptionError(const char* command, const char* option) {
-  FatalError("ファイル \"%s\"\n行数 %d\n\nコマンド%sの%sオプションが認識できません。", g_error_file, g_error_line,
-             command, option);
+  FatalError("ファイル \"%s\"\n行数 %d\n\nコマンド%sの%sオプションが認識できません。", g_error_file,
+             g_error_line, command, option);
 }
 
 void CommandError(const char* command) {

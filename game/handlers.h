@@ -18,7 +18,8 @@ struct GameHandlers {
   void (*sprLoadMotion)(int32_t base_slot, const char* file, bool wait);
 
   // Stage pictures and characters.
-  void (*backSet)(const char* file, const char* color, int32_t pos, bool noclear, const char* wipe, bool nowipe);
+  void (*backSet)(const char* file, const char* color, int32_t pos, bool noclear, const char* wipe,
+                  bool nowipe);
   void (*frontSet)(const char* file, int32_t x, int32_t y, bool nowipe);
   void (*backPos)(int32_t pos, float speed);
   void (*charaShow)(const char* file, int32_t character_class, int32_t x, int32_t y, bool nowipe);

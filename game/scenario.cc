@@ -216,7 +216,8 @@ void RunScenario(DScenario& scenario, int32_t kind) {
         break;
     }
     if (scenario.exit_request || scenario.return_request) return;
-    if (scenario.link_target[0]) CopyText(scenario.jump_target, sizeof(scenario.jump_target), scenario.link_target);
+    if (scenario.link_target[0])
+      CopyText(scenario.jump_target, sizeof(scenario.jump_target), scenario.link_target);
     if (scenario.jump_target[0]) {
       char target[kPathSize];
       CopyText(target, sizeof(target), scenario.jump_target);

@@ -42,15 +42,15 @@ class DScenario {
   // Clears the current scenario's right-click request and link target.
   static void ClearLinkRequest();
 
-  char name[kPathSize];              // path of the loaded file; "" when none
-  int32_t line;                      // current line number from 1; 0 before a file is loaded
-  char result[kResultSize];          // result code, set by @exit
-  bool exit_request;                 // set by @exit and commands that end the scenario
-  bool return_request;               // set by @return
-  char jump_target[kPathSize];       // pending jump
-  bool right_click_allowed;          // the message output accepts a right click as a choice
-  bool right_click_request;          // a right click arrived while allowed
-  char link_target[kPathSize];       // target of the text link the player clicked
+  char name[kPathSize];         // path of the loaded file; "" when none
+  int32_t line;                 // current line number from 1; 0 before a file is loaded
+  char result[kResultSize];     // result code, set by @exit
+  bool exit_request;            // set by @exit and commands that end the scenario
+  bool return_request;          // set by @return
+  char jump_target[kPathSize];  // pending jump
+  bool right_click_allowed;     // the message output accepts a right click as a choice
+  bool right_click_request;     // a right click arrived while allowed
+  char link_target[kPathSize];  // target of the text link the player clicked
 
  private:
   friend void LoadScenarioFile(DScenario& scenario, const char* name);

@@ -112,7 +112,8 @@ CommandSpec ItemCommand(const char* name, CommandRun run, std::initializer_list<
 
 const char* const kShouts[] = {"kurae", "matta", "igi"};
 constexpr const char kCourtBackError[] =
-    "@courtSetLawyerBack / @courtSetWitnessBack / @courtSetProsecutorBack / @courtSetJudgeBack / @courtSetGuideBack";
+    "@courtSetLawyerBack / @courtSetWitnessBack / @courtSetProsecutorBack / @courtSetJudgeBack / "
+    "@courtSetGuideBack";
 
 // Option indexes below follow each row's option list.
 void RunSprRender(const CommandArgs&) {
@@ -282,10 +283,10 @@ std::vector<CommandSpec> BuildCommandTable() {
   const EmptyName kReject = EmptyName::kReject;
   std::vector<CommandSpec> t;
   t.push_back(Bare("@sprRender", RunSprRender));
-  t.push_back(WithOptions("@backSet", "@backSet", RunBackSet,
-                          {Text("file", 264), Text("color", 256), Flag("noclear"), Flag("wipe"), Flag("fade"),
-                           Int("pos", 0)},
-                          kReject));
+  t.push_back(WithOptions(
+      "@backSet", "@backSet", RunBackSet,
+      {Text("file", 264), Text("color", 256), Flag("noclear"), Flag("wipe"), Flag("fade"), Int("pos", 0)},
+      kReject));
   t.push_back(WithOptions("@frontSet", "@frontSet", RunFrontSet,
                           {Text("file", 264), Int("x", 0), Int("y", 0), Flag("wipe")}, kReject));
   const char* const show[] = {"@charaShowLeft", "@charaShowCenter", "@charaShowRight"};
@@ -294,7 +295,8 @@ std::vector<CommandSpec> BuildCommandTable() {
     t.push_back(WithOptions(show[i], "@charaShow", RunCharaShow,
                             {Text("file", 264), Int("x", show_x[i]), Int("y", 0), Flag("wipe")}, kReject, i));
   const char* const hide[] = {"@charaHideLeft", "@charaHideCenter", "@charaHideRight", "@charaHideAll"};
-  for (int i = 0; i < 4; ++i) t.push_back(WithOptions(hide[i], "@charaHide", RunCharaHide, {Flag("wipe")}, kReject, i));
+  for (int i = 0; i < 4; ++i)
+    t.push_back(WithOptions(hide[i], "@charaHide", RunCharaHide, {Flag("wipe")}, kReject, i));
   t.push_back(Bare("@sprBeginScene", RunSprBeginScene));
   t.push_back(Bare("@sprEndScene", RunSprEndScene));
   t.push_back(WithOptions("@sprLoadMotion", "@sprLoadMotion", RunSprLoadMotion,
@@ -320,20 +322,23 @@ std::vector<CommandSpec> BuildCommandTable() {
   t.push_back(Bare("@return", RunReturn));
   t.push_back(ItemCommand("@itemShow", RunItemShow, {Flag("right")}));
   t.push_back(Bare("@itemHide", RunItemHide));
-  t.push_back(ItemCommand("@itemMessage", RunItemMessage, {Text("before", 256), Text("after", 256), Flag("right")}));
+  t.push_back(
+      ItemCommand("@itemMessage", RunItemMessage, {Text("before", 256), Text("after", 256), Flag("right")}));
   t.push_back(ItemCommand("@itemGetShow", RunItemGetShow, {Int("se", 0)}));
   t.push_back(ItemCommand("@itemGetNoshow", RunItemGetNoshow, {}));
   t.push_back(ItemCommand("@itemLost", RunItemLost, {}));
-  t.push_back(WithOptions("@backPos", "@backPos", RunBackPos, {Int("pos", 0), Float("speed", 500.0f)}, kReject));
+  t.push_back(
+      WithOptions("@backPos", "@backPos", RunBackPos, {Int("pos", 0), Float("speed", 500.0f)}, kReject));
   for (int i = 0; i < 2; ++i) {
-    CommandSpec spec = WithOptions(i == 0 ? "@inquiryRun" : "@testimonyRun", "@inquiryRun/@testimonyRun",
-                                   RunInquiryRun, {Text("file", 264, true), Text("bgm", 264)}, EmptyName::kSkip, i);
+    CommandSpec spec =
+        WithOptions(i == 0 ? "@inquiryRun" : "@testimonyRun", "@inquiryRun/@testimonyRun", RunInquiryRun,
+                    {Text("file", 264, true), Text("bgm", 264)}, EmptyName::kSkip, i);
     spec.kind = 0;
     t.push_back(spec);
   }
   {
-    CommandSpec disable = WithOptions("@inquiryDisableSpeech", "@inquiryDisableSpeech", RunInquiryDisableSpeech,
-                                      {Int("no", -1, true)});
+    CommandSpec disable = WithOptions("@inquiryDisableSpeech", "@inquiryDisableSpeech",
+                                      RunInquiryDisableSpeech, {Int("no", -1, true)});
     disable.kind = 1;
     t.push_back(disable);
     CommandSpec enable = WithOptions("@inquiryEnableSpeech", "@inquiryEnableSpeech", RunInquiryEnableSpeech,
@@ -347,7 +352,8 @@ std::vector<CommandSpec> BuildCommandTable() {
   for (int i = 0; i < 3; ++i)
     t.push_back(WithOptions(shouts[i], "@courtShowKurae/@courtShowMatta/@courtShowIgi", RunCourtShowKakegoe,
                             {Flag("right"), Int("item", -1)}, EmptyName::kSkip, i));
-  t.push_back(WithOptions("@courtHideCourtLife", "@courtHideCourtLife", RunCourtHideCourtLife, {Flag("nowipe")}));
+  t.push_back(
+      WithOptions("@courtHideCourtLife", "@courtHideCourtLife", RunCourtHideCourtLife, {Flag("nowipe")}));
   t.push_back(WithOptions("@courtShowLife", "@courtShowLife", RunCourtShowLife, {Flag("wipe")}));
   t.push_back(Bare("@courtReduceLife", RunCourtReduceLife));
   {
@@ -362,7 +368,8 @@ std::vector<CommandSpec> BuildCommandTable() {
                                "@courtSetJudgeBack", "@courtSetGuideBack"};
   for (int i = 0; i < 5; ++i)
     t.push_back(WithOptions(backs[i], kCourtBackError, RunCourtSetBack,
-                            {Flag("noscr"), Flag("noclear"), Flag("wipe"), Flag("fade")}, EmptyName::kSkip, i));
+                            {Flag("noscr"), Flag("noclear"), Flag("wipe"), Flag("fade")}, EmptyName::kSkip,
+                            i));
   t.push_back(Bare("@textShowFull", RunTextShowFull));
   t.push_back(WithOptions("@itemShowKiroku", "@itemShowKiroku", RunItemShowKiroku,
                           {Int("x", 0), Int("y", 0), Text("target", 264)}));
@@ -410,7 +417,8 @@ void TakeToken(const CommandSpec& spec, CommandArgs& args, const char* name, con
     return;
   }
   if (name[0] == '\0') {
-    if (spec.empty_name == EmptyName::kReject && !spec.ignore_unknown) CommandOptionError(spec.error_name, "");
+    if (spec.empty_name == EmptyName::kReject && !spec.ignore_unknown)
+      CommandOptionError(spec.error_name, "");
     return;
   }
   for (int i = 0; i < kMaxOptions && spec.options[i].name; ++i) {
