@@ -30,18 +30,6 @@ DRef<char> CopyLine(const char* text, size_t length) {
   return line;
 }
 
-// Makes the scenario the current one and puts the previous one back when the run ends, also
-// when an error unwinds it.
-class CurrentScenarioScope {
- public:
-  explicit CurrentScenarioScope(DScenario* scenario) : previous_(g_current) { g_current = scenario; }
-  ~CurrentScenarioScope() { g_current = previous_; }
-  CurrentScenarioScope(const CurrentScenarioScope&) = delete;
-  CurrentScenarioScope& operator=(const CurrentScenarioScope&) = delete;
-
- private:
-  DScenario* previous_;
-};
 
 }  // namespace
 
@@ -141,6 +129,14 @@ void DScenario::ClearLinkRequest() {
 
 DScenario* CurrentScenario() {
   return g_current;
+}
+
+CurrentScenarioScope::CurrentScenarioScope(DScenario* scenario) : previous_(g_current) {
+  g_current = scenario;
+}
+
+CurrentScenarioScope::~CurrentScenarioScope() {
+  g_current = previous_;
 }
 
 const char* ChapterFolder() {

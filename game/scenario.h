@@ -62,6 +62,19 @@ class DScenario {
 // The innermost running scenario; null outside every run.
 DScenario* CurrentScenario();
 
+// Makes a scenario the current one for the scope's life and puts the previous one back at its end,
+// also when an error unwinds it. RunScenario holds one for its run.
+class CurrentScenarioScope {
+ public:
+  explicit CurrentScenarioScope(DScenario* scenario);
+  ~CurrentScenarioScope();
+  CurrentScenarioScope(const CurrentScenarioScope&) = delete;
+  CurrentScenarioScope& operator=(const CurrentScenarioScope&) = delete;
+
+ private:
+  DScenario* previous_;
+};
+
 // The folder of the chapter being played (263 characters and the NUL).
 const char* ChapterFolder();
 void SetChapterFolder(const char* folder);
