@@ -125,15 +125,21 @@ TEST(ReadOption, TokenLists) {
 }
 
 TEST(ReadOption, TerminatorEndsTheListAndIsConsumed) {
-  const char* rest = nullptr;
-  EXPECT_EQ(Tokens("a=1 b]tail", ']', &rest), (std::vector<Token>{{"a", "1", false}, {"b", "", true}}));
-  EXPECT_STREQ(rest, "tail");
-  EXPECT_EQ(Tokens("a=x]tail", ']', &rest), (std::vector<Token>{{"a", "x", true}}));
-  EXPECT_STREQ(rest, "tail");
-  // Inside quotes the terminator is an ordinary character.
-  EXPECT_EQ(Tokens("a=\"x]y\"]z", ']', &rest), (std::vector<Token>{{"a", "x]y", true}}));
-  EXPECT_STREQ(rest, "z");
-  EXPECT_EQ(Tokens("]", ']', &rest), (std::vector<Token>{{"", "", true}}));
+  const struct {
+    std::string line;
+    std::vector<Token> tokens;
+    const char* rest;
+  } cases[] = {
+      {"a=1 b]tail", {{"a", "1", false}, {"b", "", true}}, "tail"},
+      {"a=x]tail", {{"a", "x", true}}, "tail"},
+      {"a=\"x]y\"]z", {{"a", "x]y", true}}, "z"},  // inside quotes it is an ordinary character
+      {"]", {{"", "", true}}, ""},
+  };
+  for (const auto& c : cases) {
+    const char* rest = nullptr;
+    EXPECT_EQ(Tokens(c.line, ']', &rest), c.tokens) << c.line;
+    EXPECT_STREQ(rest, c.rest) << c.line;
+  }
 }
 
 TEST(NextOption, KeepsRawValuesAndCutsToTheBuffers) {

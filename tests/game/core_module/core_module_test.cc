@@ -116,7 +116,7 @@ TEST(CoreModule, BindsTheEngineByPath) {
   core.ovUnloadSystem();
   EXPECT_EQ(core.start(0), 1);
   EXPECT_EQ(g_file_tests.size(), 1u);
-  EXPECT_TRUE(FreeLibrary(core.module));
+  // core.opi stays loaded, as plug-ins do until the engine ends: its own debug log lives as long.
 }
 
 }  // namespace
