@@ -115,6 +115,17 @@ TEST_F(ScenarioTest, JumpsToLabelsInTheFileAndInOthers) {
   EXPECT_STREQ(s.name, "scn/t/other.scn");
 }
 
+TEST_F(ScenarioTest, TargetWithAFilePartReloadsEvenTheSameFile) {
+  File("start", "@textShowName change\n@goto target=start:l\n:l\nold\n");
+  Handlers().textShowName = [](const char*) {
+    FakeEngine::Current()->AddFile("scn/t/start.scn", "x\n:L\nnew\n");
+  };
+  DScenario s;
+  Play("start:", s);
+  EXPECT_EQ(g_seen, (std::vector<std::string>{"text:new||3"}));
+  EXPECT_EQ(s.line, 4);
+}
+
 TEST_F(ScenarioTest, TargetWithAFileAndNoLabelStartsAtTheFirstLine) {
   File("start", "@goto target=b:\n");
   File("b", "one\ntwo\n");
