@@ -30,7 +30,6 @@ DRef<char> CopyLine(const char* text, size_t length) {
   return line;
 }
 
-
 }  // namespace
 
 DScenario::DScenario() {
