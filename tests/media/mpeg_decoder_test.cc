@@ -297,6 +297,35 @@ TEST(MpegSynthesis, FastTransformMatchesReference) {
   for (float x : out) EXPECT_EQ(x, 0.0f);
 }
 
+// The equalizer scales the subbands before the synthesis: ten values in tenths of a decibel,
+// the last one for subbands 20 to 31.
+TEST(MpegSynthesis, EqualizerScalesItsSubbands) {
+  auto plain = NewDecoder();
+  auto eq = NewDecoder();
+  int32_t values[10] = {0, 0, 0, 0, 0, 0, 0, 0, 0, -200};  // -20 dB above subband 19
+  ASSERT_TRUE(eq->SetEqualizer(values));
+  for (int sb : {3, 25}) {
+    plain->ClearSynthesis();
+    eq->ClearSynthesis();
+    float in[32] = {}, a[32], b[32];
+    in[sb] = 1000.0f;
+    for (int blk = 0; blk < 4; ++blk) {
+      plain->SynthesizeBlock(0, in, a);
+      eq->SynthesizeBlock(0, in, b);
+      const float gain = sb >= 20 ? 0.1f : 1.0f;
+      for (int j = 0; j < 32; ++j) EXPECT_NEAR(b[j], a[j] * gain, 1e-3f) << sb;
+    }
+  }
+  ASSERT_TRUE(eq->SetEqualizer(nullptr));
+  float in[32] = {}, a[32], b[32];
+  in[30] = 1.0f;
+  plain->ClearSynthesis();
+  eq->ClearSynthesis();
+  plain->SynthesizeBlock(1, in, a);
+  eq->SynthesizeBlock(1, in, b);
+  for (int j = 0; j < 32; ++j) EXPECT_EQ(a[j], b[j]);
+}
+
 TEST(MpegSynthesis, PcmConversion) {
   struct Case {
     float in;
