@@ -521,4 +521,42 @@ TEST(GdiWindow, PaintReachesTheClientSurfaceAndIsTraced) {
   EXPECT_EQ(ReleaseDC(child, dc), 1);
 }
 
+INT_PTR CALLBACK QuietDialog(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+TEST(GdiWindow, DialogControlsPaintTheirTextInTheDialogFont) {
+  static const OrvaneDialogControl controls[] = {
+      {"STATIC", "表示テスト", 10, WS_VISIBLE, 4, 4, 80, 12},
+      {"BUTTON", "OK", IDOK, WS_VISIBLE, 4, 20, 40, 14},
+  };
+  OrvaneDialogTemplate t{};
+  t.title = "about";
+  t.style = WS_POPUP | WS_VISIBLE;
+  t.cx = 100;
+  t.cy = 40;
+  t.font_face = "ＭＳ ゴシック";
+  t.font_size = 9;
+  t.font_charset = SHIFTJIS_CHARSET;
+  t.controls = controls;
+  t.control_count = 2;
+  ASSERT_TRUE(OrvaneRegisterDialogTemplate(nullptr, "GDI_PAINT_DIALOG", &t));
+  HWND dlg = CreateDialogParamA(nullptr, "GDI_PAINT_DIALOG", nullptr, QuietDialog, 0);
+  ASSERT_NE(dlg, nullptr);
+  MSG m;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+  ClientSurfaceView v{};
+  ASSERT_TRUE(ClientSurfaceLock(dlg, &v));
+  auto at = [&](int x, int y) { return v.pixels[y * (v.pitch / 4) + x] & 0xFFFFFF; };
+  EXPECT_EQ(at(v.width - 1, v.height - 1), 0xC0C0C0u);  // the dialog's face
+  // Text ink in the static control (6, 6)-(126, 24) and the button's frame at (6, 30).
+  int ink = 0;
+  for (int y = 6; y < 24; ++y)
+    for (int x = 6; x < 126; ++x) ink += at(x, y) == 0;
+  EXPECT_GT(ink, 40);
+  EXPECT_EQ(at(6, 30), 0u);
+  ClientSurfaceUnlock(dlg, nullptr);
+  DestroyWindow(dlg);
+}
+
 }  // namespace
