@@ -617,7 +617,7 @@ BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx,
     std::vector<int> cols(static_cast<std::size_t>(r.right - r.left));
     for (int cx = r.left; cx < r.right; ++cx) {
       std::int64_t i = cx - dst.ox - dx0;
-      std::int64_t j = (2 * i + 1) * sw / (2 * dw);
+      std::int64_t j = static_cast<std::int64_t>((__int128{2} * i + 1) * sw / (__int128{2} * dw));
       if (mirror_x) j = sw - 1 - j;
       std::int64_t scx = sx0 + j + from->ox;
       cols[static_cast<std::size_t>(cx - r.left)] =
@@ -626,7 +626,7 @@ BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx,
     bool same_format = from->format == dst.format;
     for (int cy = r.top; cy < r.bottom; ++cy) {
       std::int64_t i = cy - dst.oy - dy0;
-      std::int64_t j = (2 * i + 1) * sh / (2 * dh);
+      std::int64_t j = static_cast<std::int64_t>((__int128{2} * i + 1) * sh / (__int128{2} * dh));
       if (mirror_y) j = sh - 1 - j;
       std::int64_t scy = sy0 + j + from->oy;
       if (scy < from->clip.top || scy >= from->clip.bottom) continue;
