@@ -54,7 +54,8 @@ bool DDC::Adopt(HDC dc) {
   return true;
 }
 
-bool DDC::CreateDC(const DString& driver, const DString& device, const DString& output, const DEVMODEA* mode) {
+bool DDC::CreateDC(const DString& driver, const DString& device, const DString& output,
+                   const DEVMODEA* mode) {
   return !Holds() && Adopt(CreateDCA(driver.Get(), device.Get(), output.Get(), mode));
 }
 
@@ -66,7 +67,8 @@ bool DDC::CreateCompatible() {
   return CreateCompatible(DDC(static_cast<HDC>(nullptr)));
 }
 
-bool DDC::CreateIC(const DString& driver, const DString& device, const DString& output, const DEVMODEA* mode) {
+bool DDC::CreateIC(const DString& driver, const DString& device, const DString& output,
+                   const DEVMODEA* mode) {
   return !Holds() && Adopt(CreateICA(driver.Get(), device.Get(), output.Get(), mode));
 }
 
@@ -144,14 +146,16 @@ bool DDC::GetTextMetrics(TEXTMETRICA* metrics) {
 DPoint DDC::GetTextExtent(const DString& text, uint32_t count) {
   SIZE s{0, 0};
   uint32_t n = WholeOr(text, count);
-  if (!GetTextExtentPoint32A(GetHandle(), text.Text(), static_cast<int>(std::min<uint32_t>(n, INT32_MAX)), &s))
+  if (!GetTextExtentPoint32A(GetHandle(), text.Text(), static_cast<int>(std::min<uint32_t>(n, INT32_MAX)),
+                             &s))
     return DPoint(0, 0);
   return DPoint(s.cx, s.cy);
 }
 
 bool DDC::TextOut(int x, int y, const DString& text, uint32_t count) {
   uint32_t n = WholeOr(text, count);
-  return TextOutA(GetHandle(), x, y, text.Text(), static_cast<int>(std::min<uint32_t>(n, INT32_MAX))) != FALSE;
+  return TextOutA(GetHandle(), x, y, text.Text(), static_cast<int>(std::min<uint32_t>(n, INT32_MAX))) !=
+         FALSE;
 }
 
 bool DDC::ExtTextOut(int x, int y, UINT options, const DRect& rect, const DString& text, uint32_t count,

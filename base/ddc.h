@@ -14,14 +14,14 @@
 #include "platform/win32.h"
 
 // DrawTextWrapped flags.
-inline constexpr uint32_t kDtwMeasure = 0x001;       // measure only: nothing drawn
-inline constexpr uint32_t kDtwRight = 0x004;         // a line that fits: right-aligned
-inline constexpr uint32_t kDtwCenter = 0x008;        // lines centred (see DrawTextWrapped)
-inline constexpr uint32_t kDtwBottom = 0x020;        // a block that fits: at the bottom
-inline constexpr uint32_t kDtwVCenter = 0x040;       // a block that fits: centred vertically
-inline constexpr uint32_t kDtwOverRight = 0x080;     // a line too wide: ends at the right edge
-inline constexpr uint32_t kDtwOverBottom = 0x100;    // a block too tall: ends at the bottom edge
-inline constexpr uint32_t kDtwWrap = 0x200;          // break lines at the area's width
+inline constexpr uint32_t kDtwMeasure = 0x001;     // measure only: nothing drawn
+inline constexpr uint32_t kDtwRight = 0x004;       // a line that fits: right-aligned
+inline constexpr uint32_t kDtwCenter = 0x008;      // lines centred (see DrawTextWrapped)
+inline constexpr uint32_t kDtwBottom = 0x020;      // a block that fits: at the bottom
+inline constexpr uint32_t kDtwVCenter = 0x040;     // a block that fits: centred vertically
+inline constexpr uint32_t kDtwOverRight = 0x080;   // a line too wide: ends at the right edge
+inline constexpr uint32_t kDtwOverBottom = 0x100;  // a block too tall: ends at the bottom edge
+inline constexpr uint32_t kDtwWrap = 0x200;        // break lines at the area's width
 
 // Creation makes the object owner; objects made from an HDC and copies are not. Release deletes
 // only when owner; Delete always. Drawing on an empty object passes DC 0 to the system.
@@ -34,10 +34,12 @@ class DDC : public DObject {
   DDC& operator=(const DDC& other);
   ~DDC() override;
 
-  virtual bool CreateDC(const DString& driver, const DString& device, const DString& output, const DEVMODEA* mode);
+  virtual bool CreateDC(const DString& driver, const DString& device, const DString& output,
+                        const DEVMODEA* mode);
   virtual bool CreateCompatible(const DDC& other);
   virtual bool CreateCompatible();
-  virtual bool CreateIC(const DString& driver, const DString& device, const DString& output, const DEVMODEA* mode);
+  virtual bool CreateIC(const DString& driver, const DString& device, const DString& output,
+                        const DEVMODEA* mode);
   virtual void Release();
   virtual bool Delete();
   virtual int GetDeviceCaps(int index);
@@ -61,8 +63,10 @@ class DDC : public DObject {
   virtual bool TextOut(int x, int y, const DString& text, uint32_t count);
   virtual bool ExtTextOut(int x, int y, UINT options, const DRect& rect, const DString& text, uint32_t count,
                           const int* spacing);
-  virtual bool ExtTextOut(int x, int y, UINT options, const DRect& rect, const DString& text, const int* spacing);
-  virtual bool ExtTextOut(int x, int y, UINT options, const DString& text, uint32_t count, const int* spacing);
+  virtual bool ExtTextOut(int x, int y, UINT options, const DRect& rect, const DString& text,
+                          const int* spacing);
+  virtual bool ExtTextOut(int x, int y, UINT options, const DString& text, uint32_t count,
+                          const int* spacing);
   virtual bool ExtTextOut(int x, int y, UINT options, const DString& text, const int* spacing);
   virtual int DrawText(const DString& text, int count, const DRect& rect, UINT format);
   virtual int DrawText(const DString& text, const DRect& rect, UINT format);
@@ -89,7 +93,8 @@ class DDC : public DObject {
   virtual bool LineTo(int x, int y);
   // Top and left edges with pen1, right and bottom with pen2, which stays selected.
   virtual void Draw3dRect(const DRect& rect, const DGdiObject& pen1, const DGdiObject& pen2);
-  virtual void Draw3dRect(int x, int y, int width, int height, const DGdiObject& pen1, const DGdiObject& pen2);
+  virtual void Draw3dRect(int x, int y, int width, int height, const DGdiObject& pen1,
+                          const DGdiObject& pen2);
   // The four edges with the current pen (LineTo leaves out the bottom-right pixel).
   virtual void FrameRect(const DRect& rect);
   virtual void FrameRect(int x, int y, int width, int height);

@@ -76,7 +76,8 @@ bool DPen::Create(int style, int width, COLORREF color) {
   return CreateIndirect(&p);
 }
 
-bool DPen::CreateExt(DWORD style, DWORD width, const LOGBRUSH* brush, DWORD style_count, const DWORD* styles) {
+bool DPen::CreateExt(DWORD style, DWORD width, const LOGBRUSH* brush, DWORD style_count,
+                     const DWORD* styles) {
   return !Holds() && Adopt(ExtCreatePen(style, width, brush, style_count, styles));
 }
 

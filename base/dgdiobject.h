@@ -51,7 +51,8 @@ class DPen : public DGdiObject {
   using DGdiObject::DGdiObject;
   virtual bool CreateIndirect(const LOGPEN* pen);
   virtual bool Create(int style, int width, COLORREF color);
-  virtual bool CreateExt(DWORD style, DWORD width, const LOGBRUSH* brush, DWORD style_count, const DWORD* styles);
+  virtual bool CreateExt(DWORD style, DWORD width, const LOGBRUSH* brush, DWORD style_count,
+                         const DWORD* styles);
   // The pen as an EXTLOGPEN with one style entry.
   virtual bool GetExtLogPen(EXTLOGPEN* pen);
   virtual bool GetLogPen(LOGPEN* pen);

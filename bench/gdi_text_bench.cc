@@ -48,7 +48,8 @@ struct Canvas {
 void BM_ExtTextOutA(benchmark::State& state) {
   Canvas c;
   RECT r{0, 0, 640, 480};
-  for (auto _ : state) benchmark::DoNotOptimize(ExtTextOutA(c.dc, 0, 0, ETO_CLIPPED, &r, kLine, sizeof(kLine) - 1, nullptr));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ExtTextOutA(c.dc, 0, 0, ETO_CLIPPED, &r, kLine, sizeof(kLine) - 1, nullptr));
 }
 BENCHMARK(BM_ExtTextOutA);
 

@@ -189,7 +189,8 @@ std::string FcFile(const std::string& family_utf8, bool japanese, bool mono, int
     FcChar8* fam = nullptr;
     for (int i = 0; !family_ok && FcPatternGetString(m, FC_FAMILY, i, &fam) == FcResultMatch; ++i)
       family_ok = strcasecmp(reinterpret_cast<const char*>(fam), family_utf8.c_str()) == 0;
-    if (family_ok && FcPatternGetString(m, FC_FILE, 0, &f) == FcResultMatch) file = reinterpret_cast<const char*>(f);
+    if (family_ok && FcPatternGetString(m, FC_FILE, 0, &f) == FcResultMatch)
+      file = reinterpret_cast<const char*>(f);
     FcPatternDestroy(m);
   }
   FcPatternDestroy(p);
@@ -377,10 +378,11 @@ long long DrawChars(const Canvas& c, Face& f, const std::vector<Char>& chars, lo
     byte += ch.bytes;
   }
   auto line = [&](long long ly, int thick) {
-    RECT r{static_cast<LONG>(std::clamp(std::min(x, pen) + c.ox, (long long)clip.left, (long long)clip.right)),
-           static_cast<LONG>(std::clamp(ly + c.oy, (long long)clip.top, (long long)clip.bottom)),
-           static_cast<LONG>(std::clamp(std::max(x, pen) + c.ox, (long long)clip.left, (long long)clip.right)),
-           static_cast<LONG>(std::clamp(ly + thick + c.oy, (long long)clip.top, (long long)clip.bottom))};
+    RECT r{
+        static_cast<LONG>(std::clamp(std::min(x, pen) + c.ox, (long long)clip.left, (long long)clip.right)),
+        static_cast<LONG>(std::clamp(ly + c.oy, (long long)clip.top, (long long)clip.bottom)),
+        static_cast<LONG>(std::clamp(std::max(x, pen) + c.ox, (long long)clip.left, (long long)clip.right)),
+        static_cast<LONG>(std::clamp(ly + thick + c.oy, (long long)clip.top, (long long)clip.bottom))};
     for (int yy = r.top; yy < r.bottom; ++yy) FillSpan(c, yy, r.left, r.right, px);
   };
   if (f.underline) line(base + f.underline_pos, f.underline_thickness);
@@ -435,8 +437,8 @@ BOOL Output(HDC dc, int x, int y, UINT options, const RECT* rect, const char* te
   RECT touched = ClipLogical(c, std::min<long long>(x, x + width) - f->ppem, y,
                              std::max<long long>(x, x + width) + f->ppem,
                              static_cast<long long>(y) + f->tm.tmHeight + f->underline_thickness + 1);
-  c.Touch({std::max(touched.left, clip.left), std::max(touched.top, clip.top), std::min(touched.right, clip.right),
-           std::min(touched.bottom, clip.bottom)});
+  c.Touch({std::max(touched.left, clip.left), std::max(touched.top, clip.top),
+           std::min(touched.right, clip.right), std::min(touched.bottom, clip.bottom)});
   EndDraw(&c);
   return TRUE;
 }
@@ -532,7 +534,8 @@ int DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format) {
     std::string piece(text + i, static_cast<size_t>(len));
     if (c == '&' && !(format & DT_NOPREFIX)) {
       // A prefix character: "&&" is one '&', "&x" is x.
-      if (i + 1 < n && text[i + 1] == '&') ++i;
+      if (i + 1 < n && text[i + 1] == '&')
+        ++i;
       else {
         ++i;
         continue;
@@ -551,20 +554,25 @@ int DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format) {
     long long widest = 0;
     for (auto& s : lines) widest = std::max(widest, ExtentOf(*f, s.data(), static_cast<int>(s.size())));
     rect->right = static_cast<LONG>(std::min<long long>(rect->left + widest, INT32_MAX));
-    rect->bottom = static_cast<LONG>(std::min<long long>(static_cast<long long>(rect->top) + total, INT32_MAX));
+    rect->bottom =
+        static_cast<LONG>(std::min<long long>(static_cast<long long>(rect->top) + total, INT32_MAX));
     return total;
   }
   long long y = rect->top;
   if (format & DT_SINGLELINE) {
-    if (format & DT_VCENTER) y = rect->top + (static_cast<long long>(rect->bottom - rect->top) - line_h) / 2;
-    else if (format & DT_BOTTOM) y = static_cast<long long>(rect->bottom) - line_h;
+    if (format & DT_VCENTER)
+      y = rect->top + (static_cast<long long>(rect->bottom - rect->top) - line_h) / 2;
+    else if (format & DT_BOTTOM)
+      y = static_cast<long long>(rect->bottom) - line_h;
   }
   UINT opts = (format & DT_NOCLIP) ? 0 : ETO_CLIPPED;
   for (auto& s : lines) {
     long long w = ExtentOf(*f, s.data(), static_cast<int>(s.size()));
     long long x = rect->left;
-    if (format & DT_CENTER) x = rect->left + (width - w) / 2;
-    else if (format & DT_RIGHT) x = rect->right - w;
+    if (format & DT_CENTER)
+      x = rect->left + (width - w) / 2;
+    else if (format & DT_RIGHT)
+      x = rect->right - w;
     Output(dc, static_cast<int>(std::clamp<long long>(x, INT32_MIN, INT32_MAX)),
            static_cast<int>(std::clamp<long long>(y, INT32_MIN, INT32_MAX)), opts, rect, s.data(),
            static_cast<long long>(s.size()), nullptr);
@@ -600,7 +608,8 @@ DWORD GetGlyphOutlineA(HDC dc, UINT code, UINT format, GLYPHMETRICS* metrics, DW
   Dc* d = FindDc(dc);
   char32_t cp;
   if (!d || !metrics || !CodeChar(code, &cp)) return GDI_ERROR;
-  if (format != GGO_METRICS && format != GGO_BITMAP && (format < GGO_GRAY2_BITMAP || format > GGO_GRAY8_BITMAP))
+  if (format != GGO_METRICS && format != GGO_BITMAP &&
+      (format < GGO_GRAY2_BITMAP || format > GGO_GRAY8_BITMAP))
     return GDI_ERROR;
   Face* f = DcFace(d);
   if (!f) return GDI_ERROR;

@@ -59,8 +59,8 @@ struct Object {
   UINT kind = 0;  // OBJ_*
   HGDIOBJ handle = nullptr;
   bool stock = false;
-  bool doomed = false;   // deleted while selected: goes when the last DC lets it go
-  int selected = 0;      // DC states (current and saved) that hold it
+  bool doomed = false;     // deleted while selected: goes when the last DC lets it go
+  int selected = 0;        // DC states (current and saved) that hold it
   HDC owner_dc = nullptr;  // bitmaps: the memory DC it is selected into
   // Pens and brushes.
   UINT style = 0;  // pen style, or brush style

@@ -37,7 +37,8 @@ bool Ready(SDL_Window* window, int w, int h) {
   }
   if (!g_screen.texture || g_screen.width != w || g_screen.height != h) {
     if (g_screen.texture) SDL_DestroyTexture(g_screen.texture);
-    g_screen.texture = SDL_CreateTexture(g_screen.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, w, h);
+    g_screen.texture =
+        SDL_CreateTexture(g_screen.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, w, h);
     g_screen.width = w;
     g_screen.height = h;
     if (!g_screen.texture) return false;
@@ -62,8 +63,8 @@ void SdlPresentSurface(HWND hwnd, const std::uint32_t* pixels, int w, int h, int
   SDL_Rect r{0, 0, w, h};
   if (!fresh) r = {dirty.left, dirty.top, dirty.right - dirty.left, dirty.bottom - dirty.top};
   if (r.w > 0 && r.h > 0) {
-    const auto* first = reinterpret_cast<const std::uint8_t*>(pixels) + static_cast<std::ptrdiff_t>(r.y) * pitch +
-                        static_cast<std::ptrdiff_t>(r.x) * 4;
+    const auto* first = reinterpret_cast<const std::uint8_t*>(pixels) +
+                        static_cast<std::ptrdiff_t>(r.y) * pitch + static_cast<std::ptrdiff_t>(r.x) * 4;
     SDL_UpdateTexture(g_screen.texture, &r, first, pitch);
   }
   Show();

@@ -33,9 +33,7 @@ TEST(DGdiObject, CreationRefusesWhenHoldingAndDeleteAlwaysDeletes) {
   EXPECT_EQ(GetObjectType(b), 0u);
   // Release deletes only what it owns.
   HBRUSH kept = CreateSolidBrush(0);
-  {
-    DBrush other(kept);
-  }
+  { DBrush other(kept); }
   EXPECT_EQ(GetObjectType(kept), static_cast<DWORD>(OBJ_BRUSH));
   DeleteObject(kept);
 }

@@ -3,7 +3,6 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 
 #include <climits>
@@ -188,7 +187,8 @@ TEST(GdiBitmaps, DibSectionFormatsAndSizes) {
     info.h = {sizeof(BITMAPINFOHEADER), c.w, c.h, 1, static_cast<WORD>(c.bpp), c.compression, 0, 0, 0, 0, 0};
     std::memcpy(info.masks, c.masks, sizeof(info.masks));
     void* bits = reinterpret_cast<void*>(1);
-    HBITMAP bm = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bm =
+        CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
     EXPECT_EQ(bm != nullptr, c.ok) << c.w << "x" << c.h << "x" << c.bpp;
     if (!bm) {
       EXPECT_EQ(bits, nullptr);
@@ -337,7 +337,9 @@ TEST(GdiText, FaceNamesMapAndNeverRefuse) {
   struct Case {
     const char* face;
     const char* file;
-  } cases[] = {{"ＭＳ Ｐゴシック", "/ipagp.ttf"}, {"ＭＳ 明朝", "/ipam.ttf"}, {"ＭＳ Ｐ明朝", "/ipamp.ttf"},
+  } cases[] = {{"ＭＳ Ｐゴシック", "/ipagp.ttf"},
+               {"ＭＳ 明朝", "/ipam.ttf"},
+               {"ＭＳ Ｐ明朝", "/ipamp.ttf"},
                {"No Such Face At All", "/"}};
   for (const Case& c : cases) {
     orvane::host::TakeTrace();
@@ -427,7 +429,8 @@ TEST(GdiText, TextOutDrawsWhatFreeTypeRenders) {
   std::vector<BYTE> out(need);
   ASSERT_EQ(GetGlyphOutlineA(d.dc, 0x82A0, GGO_BITMAP, &gm, need, out.data(), &identity), need);
   for (unsigned y = 0; y < bm.rows; ++y)
-    EXPECT_EQ(std::memcmp(out.data() + y * ((bm.width + 31) / 32 * 4), bm.buffer + y * bm.pitch, (bm.width + 7) / 8),
+    EXPECT_EQ(std::memcmp(out.data() + y * ((bm.width + 31) / 32 * 4), bm.buffer + y * bm.pitch,
+                          (bm.width + 7) / 8),
               0);
   DeleteObject(f);
 }
@@ -458,7 +461,8 @@ TEST(GdiText, GrayOutlinesAreRoundedCoverageAndBadCodesFail) {
   }
   GLYPHMETRICS gm{};
   EXPECT_EQ(GetGlyphOutlineA(dc, ' ', GGO_GRAY8_BITMAP, &gm, 0, nullptr, &identity), 0u);  // blank
-  EXPECT_EQ(GetGlyphOutlineA(dc, 0x82, GGO_BITMAP, &gm, 0, nullptr, &identity), GDI_ERROR);  // a lone lead byte
+  EXPECT_EQ(GetGlyphOutlineA(dc, 0x82, GGO_BITMAP, &gm, 0, nullptr, &identity),
+            GDI_ERROR);  // a lone lead byte
   EXPECT_EQ(GetGlyphOutlineA(dc, 0x8130 + 0x0F, GGO_BITMAP, &gm, 0, nullptr, &identity), GDI_ERROR);
   EXPECT_EQ(GetGlyphOutlineA(dc, 0x80, GGO_BITMAP, &gm, 0, nullptr, &identity), GDI_ERROR);
   DeleteDC(dc);
@@ -488,11 +492,11 @@ TEST(GdiWindow, PaintReachesTheClientSurfaceAndIsTraced) {
   wc.lpfnWndProc = PaintProc;
   wc.lpszClassName = "GdiPaintTest";
   RegisterClassExA(&wc);
-  HWND w = CreateWindowExA(0, "GdiPaintTest", "t", WS_POPUP | WS_VISIBLE, 0, 0, 40, 30, nullptr, nullptr, nullptr,
-                           nullptr);
+  HWND w = CreateWindowExA(0, "GdiPaintTest", "t", WS_POPUP | WS_VISIBLE, 0, 0, 40, 30, nullptr, nullptr,
+                           nullptr, nullptr);
   ASSERT_NE(w, nullptr);
-  HWND child = CreateWindowExA(0, "GdiPaintTest", "c", WS_CHILD | WS_VISIBLE, 20, 10, 15, 15, w, nullptr, nullptr,
-                               nullptr);
+  HWND child = CreateWindowExA(0, "GdiPaintTest", "c", WS_CHILD | WS_VISIBLE, 20, 10, 15, 15, w, nullptr,
+                               nullptr, nullptr);
   orvane::host::TakeTrace();
   MSG m;
   while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
