@@ -5,6 +5,7 @@
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
 #include FT_SYNTHESIS_H
+#include FT_GLYPH_H
 #include <fontconfig/fontconfig.h>
 #include <iconv.h>
 #include <strings.h>
@@ -302,38 +303,64 @@ Face* Realize(const LOGFONTA& lf) {
   return raw;
 }
 
-// Loads and renders a glyph (mono for drawing, gray for outlines) into the cache.
+std::uint64_t g_renders = 0;
+
+// A cache entry from a rendered bitmap: mono rows of (width + 7) / 8 bytes, or a byte a pixel.
+Glyph FromBitmap(const FT_Bitmap& bm, int left, int top, int advance, bool gray) {
+  Glyph g;
+  g.advance = advance;
+  g.width = static_cast<int>(bm.width);
+  g.height = static_cast<int>(bm.rows);
+  if (g.width <= 0 || g.height <= 0 || !bm.buffer) {
+    g.width = g.height = 0;
+    return g;
+  }
+  g.left = left;
+  g.top = top;
+  g.pitch = gray ? g.width : (g.width + 7) / 8;
+  g.bits.resize(static_cast<size_t>(g.pitch) * static_cast<size_t>(g.height));
+  for (int y = 0; y < g.height; ++y) {
+    const unsigned char* src = bm.buffer + static_cast<std::ptrdiff_t>(bm.pitch) * y;
+    std::memcpy(g.bits.data() + static_cast<size_t>(g.pitch) * static_cast<size_t>(y), src,
+                static_cast<size_t>(g.pitch));
+  }
+  return g;
+}
+
+// The cached glyph of a character, mono (drawing, ABC widths) or gray (outlines). A miss loads
+// the glyph once (hinted for monochrome: the advances the pen moves by) and renders both forms,
+// so a size query, a fetch and the ABC widths of one code cost one render.
 const Glyph& GetGlyph(Face& f, char32_t cp, bool gray) {
   auto& cache = gray ? f.gray : f.mono;
   auto it = cache.find(cp);
   if (it != cache.end()) return it->second;
-  Glyph g;
+  ++g_renders;
+  Glyph mono, coverage;
   FT_UInt index = cp == 0xFFFF ? 0 : FT_Get_Char_Index(f.face, cp);
-  FT_Int32 flags = FT_LOAD_DEFAULT | (gray ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO);
-  if (FT_Load_Glyph(f.face, index, flags) == 0) {
+  if (FT_Load_Glyph(f.face, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_MONO) == 0) {
     FT_GlyphSlot slot = f.face->glyph;
     if (f.bold) FT_GlyphSlot_Embolden(slot);
     if (f.italic) FT_GlyphSlot_Oblique(slot);
-    if (FT_Render_Glyph(slot, gray ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO) == 0) {
-      const FT_Bitmap& bm = slot->bitmap;
-      g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
-      g.width = static_cast<int>(bm.width);
-      g.height = static_cast<int>(bm.rows);
-      if (g.width > 0 && g.height > 0) {
-        g.left = slot->bitmap_left;
-        g.top = slot->bitmap_top;
-        g.pitch = gray ? g.width : (g.width + 7) / 8;
-        g.bits.resize(static_cast<size_t>(g.pitch) * g.height);
-        for (int y = 0; y < g.height; ++y) {
-          const unsigned char* src = bm.buffer + static_cast<std::ptrdiff_t>(bm.pitch) * y;
-          std::memcpy(g.bits.data() + static_cast<size_t>(g.pitch) * y, src, static_cast<size_t>(g.pitch));
-        }
+    int advance = static_cast<int>((slot->advance.x + 32) >> 6);
+    FT_Glyph copy = nullptr;
+    if (FT_Get_Glyph(slot, &copy) == 0) {
+      if (FT_Glyph_To_Bitmap(&copy, FT_RENDER_MODE_NORMAL, nullptr, 1) == 0) {
+        auto* bg = reinterpret_cast<FT_BitmapGlyph>(copy);
+        coverage = FromBitmap(bg->bitmap, bg->left, bg->top, advance, true);
       } else {
-        g.width = g.height = 0;
+        coverage.advance = advance;
       }
+      FT_Done_Glyph(copy);
+    }
+    if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) == 0) {
+      mono = FromBitmap(slot->bitmap, slot->bitmap_left, slot->bitmap_top, advance, false);
+    } else {
+      mono.advance = advance;
     }
   }
-  return cache.emplace(cp, std::move(g)).first->second;
+  f.gray.emplace(cp, std::move(coverage));
+  f.mono.emplace(cp, std::move(mono));
+  return cache.find(cp)->second;
 }
 
 // The realised font selected into a DC.
@@ -463,6 +490,12 @@ long long ExtentOf(Face& f, const char* text, int n) {
 }
 
 }  // namespace
+
+std::uint64_t GlyphRenders() {
+  std::lock_guard<std::recursive_mutex> l(Lock());
+  return g_renders;
+}
+
 }  // namespace orvane::gdi
 
 using namespace orvane::gdi;

@@ -126,6 +126,9 @@ void FillSpan(const Canvas& c, int y, int x0, int x1, std::uint32_t pixel);
 
 // ---- Surfaces of top-level windows (client_surface.cc): the top-level window of hwnd.
 HWND TopLevel(HWND hwnd);
+// Glyphs FreeType has rendered so far (the cache's misses), for tests of the glyph cache.
+__attribute__((visibility("default"))) std::uint64_t GlyphRenders();
+
 // The top-level windows whose client surfaces hold pixels not yet presented.
 std::vector<HWND> DirtySurfaces();
 
