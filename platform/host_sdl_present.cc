@@ -1,56 +1,58 @@
-// The SDL host's pictures: each top-level window's client surface shown through an SDL renderer
-// and a streaming texture; presents upload only the dirty rectangle, an expose shows it all again.
+// The SDL host's pictures: each top-level window's client surface shown through its own SDL
+// renderer and streaming texture; a present uploads only the dirty rectangle, an expose shows
+// the whole texture again.
 #include <SDL.h>
+
+#include <map>
 
 #include "platform/host.h"
 
 namespace orvane::host {
 namespace {
 
-// The renderer and texture of the one SDL window.
+// The renderer and texture of one SDL window.
 struct Screen {
-  SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;
   SDL_Texture* texture = nullptr;
   int width = 0;
   int height = 0;
 };
-Screen g_screen;
+std::map<SDL_Window*, Screen> g_screens;
 
-void Drop() {
-  if (g_screen.texture) SDL_DestroyTexture(g_screen.texture);
-  if (g_screen.renderer) SDL_DestroyRenderer(g_screen.renderer);
-  g_screen = Screen{};
+void Drop(Screen& s) {
+  if (s.texture) SDL_DestroyTexture(s.texture);
+  if (s.renderer) SDL_DestroyRenderer(s.renderer);
+  s = Screen{};
 }
 
-// The renderer of the window, made on first present (software: its pictures read back exactly).
-bool Ready(SDL_Window* window, int w, int h) {
-  if (g_screen.window != window) {
-    Drop();
-    g_screen.window = window;
-    g_screen.renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
-    if (!g_screen.renderer) g_screen.renderer = SDL_CreateRenderer(window, -1, 0);
-    if (!g_screen.renderer) {
-      g_screen.window = nullptr;
-      return false;
+// The window's screen with a texture of w x h, made on first use (a software renderer: its
+// pictures read back exactly). Null when SDL refuses; *fresh tells that the texture is new.
+Screen* Ready(SDL_Window* window, int w, int h, bool* fresh) {
+  Screen& s = g_screens[window];
+  *fresh = false;
+  if (!s.renderer) {
+    s.renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+    if (!s.renderer) s.renderer = SDL_CreateRenderer(window, -1, 0);
+    if (!s.renderer) {
+      g_screens.erase(window);
+      return nullptr;
     }
   }
-  if (!g_screen.texture || g_screen.width != w || g_screen.height != h) {
-    if (g_screen.texture) SDL_DestroyTexture(g_screen.texture);
-    g_screen.texture =
-        SDL_CreateTexture(g_screen.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, w, h);
-    g_screen.width = w;
-    g_screen.height = h;
-    if (!g_screen.texture) return false;
-    return true;
+  if (!s.texture || s.width != w || s.height != h) {
+    if (s.texture) SDL_DestroyTexture(s.texture);
+    s.texture = SDL_CreateTexture(s.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, w, h);
+    s.width = w;
+    s.height = h;
+    *fresh = true;
+    if (!s.texture) return nullptr;
   }
-  return true;
+  return &s;
 }
 
-void Show() {
-  SDL_RenderClear(g_screen.renderer);
-  SDL_RenderCopy(g_screen.renderer, g_screen.texture, nullptr, nullptr);
-  SDL_RenderPresent(g_screen.renderer);
+void Show(const Screen& s) {
+  SDL_RenderClear(s.renderer);
+  SDL_RenderCopy(s.renderer, s.texture, nullptr, nullptr);
+  SDL_RenderPresent(s.renderer);
 }
 
 }  // namespace
@@ -58,24 +60,30 @@ void Show() {
 void SdlPresentSurface(HWND hwnd, const std::uint32_t* pixels, int w, int h, int pitch, const RECT& dirty) {
   auto* window = static_cast<SDL_Window*>(SdlNativeWindow(hwnd));
   if (!window || w <= 0 || h <= 0) return;
-  bool fresh = !g_screen.texture || g_screen.window != window || g_screen.width != w || g_screen.height != h;
-  if (!Ready(window, w, h)) return;
+  bool fresh;
+  Screen* s = Ready(window, w, h, &fresh);
+  if (!s) return;
+  // A new texture needs every pixel; otherwise only what changed.
   SDL_Rect r{0, 0, w, h};
   if (!fresh) r = {dirty.left, dirty.top, dirty.right - dirty.left, dirty.bottom - dirty.top};
   if (r.w > 0 && r.h > 0) {
     const auto* first = reinterpret_cast<const std::uint8_t*>(pixels) +
                         static_cast<std::ptrdiff_t>(r.y) * pitch + static_cast<std::ptrdiff_t>(r.x) * 4;
-    SDL_UpdateTexture(g_screen.texture, &r, first, pitch);
+    SDL_UpdateTexture(s->texture, &r, first, pitch);
   }
-  Show();
+  Show(*s);
 }
 
 void SdlPresentExpose(HWND hwnd) {
-  if (g_screen.texture && g_screen.window == SdlNativeWindow(hwnd)) Show();
+  auto it = g_screens.find(static_cast<SDL_Window*>(SdlNativeWindow(hwnd)));
+  if (it != g_screens.end() && it->second.texture) Show(it->second);
 }
 
 void SdlPresentForget(HWND hwnd) {
-  if (g_screen.window && g_screen.window == SdlNativeWindow(hwnd)) Drop();
+  auto it = g_screens.find(static_cast<SDL_Window*>(SdlNativeWindow(hwnd)));
+  if (it == g_screens.end()) return;
+  Drop(it->second);
+  g_screens.erase(it);
 }
 
 }  // namespace orvane::host
