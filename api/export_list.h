@@ -5,3 +5,6 @@
 // the linker's dynamic list, the declarations plug-ins include, the engine's {name, address}
 // table and the game's binding table.
 OV_EXPORT(1, ovGetWindow, HWND, (void))
+OV_EXPORT(6, ovMessage, int, (const char* text, const char* caption, int flag))
+OV_EXPORT(8, ovIsExit, int, (void))
+OV_EXPORT(19, ovCheckSystemName, int, (const char* name))

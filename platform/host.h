@@ -48,6 +48,12 @@ struct HostHooks {
   int (*MessageBox)(HWND owner, const char* text_utf8, const char* caption_utf8, UINT type);
   bool (*FileDialog)(bool save, const char* initial_utf8, std::string* chosen_utf8);
   void (*Beep)(UINT type);
+
+  // -- Mouse capture and the cursor. CaptureMouse keeps the host's mouse events coming to the
+  // window also from outside it (on) or stops that (off); ShowCursor shows or hides the host's
+  // cursor over the program's windows. Defaults: nothing.
+  void (*CaptureMouse)(HWND hwnd, bool on);
+  void (*ShowCursor)(bool visible);
 };
 
 // The running host's hooks (defaults filled in), chosen on first use.
@@ -92,6 +98,11 @@ void HostWindowMoved(HWND hwnd, int x, int y);
 void HostWindowResized(HWND hwnd, int w, int h);
 // The mouse moved to this screen position (GetMessagePos reports it).
 void HostCursorMoved(int x, int y);
+// The host's keyboard focus came to (gained) or left the top-level window: the window manager
+// activates it (WM_ACTIVATEAPP, WM_ACTIVATE, WM_SETFOCUS) or deactivates the application
+// (WM_CANCELMODE to a capture, WM_ACTIVATE, WM_ACTIVATEAPP, WM_KILLFOCUS). Tests call it to
+// stand for a host.
+ORVANE_HOST_API void HostFocusChanged(HWND hwnd, bool gained);
 // The next scripted answers of the headless host; false when none is left.
 bool TakeMessageBoxAnswer(int* id);
 bool TakeFileDialogAnswer(std::string* path);
@@ -104,5 +115,8 @@ const HostHooks& HeadlessHost();
 const HostHooks& SdlHost();
 // The SDL host's native window of hwnd.
 void* SdlNativeWindow(HWND hwnd);
+// The SDL host's capture and cursor hooks (platform/host_sdl_focus.cc).
+void SdlCaptureMouse(HWND hwnd, bool on);
+void SdlShowCursor(bool visible);
 
 }  // namespace orvane::host

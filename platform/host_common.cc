@@ -46,6 +46,8 @@ bool CancelFileDialog(bool, const char*, std::string*) {
   return false;
 }
 void NoBeep(UINT) {}
+void NoCapture(HWND, bool) {}
+void NoCursor(bool) {}
 
 // A copy of the host's table with every missing hook given its default.
 HostHooks WithDefaults(const HostHooks& h) {
@@ -63,6 +65,8 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.MessageBox) r.MessageBox = NoMessageBox;
   if (!r.FileDialog) r.FileDialog = CancelFileDialog;
   if (!r.Beep) r.Beep = NoBeep;
+  if (!r.CaptureMouse) r.CaptureMouse = NoCapture;
+  if (!r.ShowCursor) r.ShowCursor = NoCursor;
   return r;
 }
 

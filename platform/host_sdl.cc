@@ -160,10 +160,10 @@ void Translate(const SDL_Event& e) {
           InvalidateRect(h, nullptr, FALSE);
           break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
-          PostMessageA(h, WM_ACTIVATE, WA_ACTIVE, 0);
+          HostFocusChanged(h, true);
           break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
-          PostMessageA(h, WM_ACTIVATE, WA_INACTIVE, 0);
+          HostFocusChanged(h, false);
           break;
         default:
           break;
@@ -384,6 +384,8 @@ const HostHooks& SdlHost() {
     h.ScreenSize = SdlScreen;
     h.MessageBox = SdlMessageBox;
     h.FileDialog = SdlFileDialog;
+    h.CaptureMouse = SdlCaptureMouse;
+    h.ShowCursor = SdlShowCursor;
     return h;
   }();
   return hooks;

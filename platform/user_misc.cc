@@ -57,7 +57,13 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
 HCURSOR SetCursor(HCURSOR cursor) {
   HCURSOR old = g_cursor;
   g_cursor = cursor;
+  // NULL hides the cursor over the program's windows.
+  if ((old == nullptr) != (cursor == nullptr)) host::Current().ShowCursor(cursor != nullptr);
   return old;
+}
+
+HCURSOR GetCursor() {
+  return g_cursor;
 }
 
 int ShowCursor(BOOL show) {

@@ -304,6 +304,8 @@ LRESULT DispatchMessageA(const MSG* msg) {
   if (!msg->hwnd) return 0;
   WindowPtr w = Peek(msg->hwnd);
   if (!w || !w->proc) return 0;
+  SetCursorBeforeMouse(*msg);
+  if (!(w = Peek(msg->hwnd))) return 0;
   TraceMessage(msg->hwnd, msg->message);
   LRESULT r = w->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
   if (msg->message == WM_PAINT) {
