@@ -41,6 +41,15 @@ void ActivateApplication() {
   SendActivateApp(true);
 }
 
+void DeactivateApplication() {
+  {
+    std::lock_guard l(g_lock);
+    if (!g_app_active) return;
+    g_app_active = false;
+  }
+  SendActivateApp(false);
+}
+
 void SetCursorBeforeMouse(const MSG& msg) {
   if (!msg.hwnd || !IsMouseMessage(msg.message) || GetCapture()) return;
   SendMessageA(msg.hwnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(msg.hwnd), MAKELONG(HTCLIENT, msg.message));
@@ -69,13 +78,7 @@ void HostFocusChanged(HWND hwnd, bool gained) {
     if (GetCapture()) ReleaseCapture();
   }
   DeactivateForeground();
-  bool was_active;
-  {
-    std::lock_guard l(orvane::user::g_lock);
-    was_active = g_app_active;
-    g_app_active = false;
-  }
-  if (was_active) SendActivateApp(false);
+  DeactivateApplication();
   SetFocus(nullptr);
 }
 

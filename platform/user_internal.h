@@ -90,6 +90,7 @@ bool IsMenu(HMENU menu);
 // Activation and focus (user_focus.cc): the application becomes active (WM_ACTIVATEAPP to the
 // top-level windows when it was not); the active window stops being active (WM_ACTIVATE).
 void ActivateApplication();
+void DeactivateApplication();
 void DeactivateForeground();
 // Before a mouse message reaches a window that holds no capture: WM_SETCURSOR for its client area.
 void SetCursorBeforeMouse(const MSG& msg);

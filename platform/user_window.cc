@@ -273,17 +273,24 @@ void DestroyOne(HWND hwnd) {
   HostTrace("destroy", hwnd, "");
   if (w->own_font) DeleteObject(w->own_font);
   HWND reactivate = nullptr;
+  bool was_foreground = false;
   {
     std::lock_guard<std::recursive_mutex> l(g_lock);
     g_windows.erase(reinterpret_cast<UINT_PTR>(hwnd));
     if (g_focus == hwnd) g_focus = nullptr;
     if (g_foreground == hwnd) {
       g_foreground = nullptr;
+      was_foreground = true;
       // The owner of an active window that goes (a dialog) becomes active again.
       if (w->owner && Peek(w->owner)) reactivate = w->owner;
     }
   }
-  if (reactivate) SetForegroundWindow(reactivate);
+  if (reactivate) {
+    SetForegroundWindow(reactivate);
+  } else if (was_foreground) {
+    // No window of the program is active any more.
+    DeactivateApplication();
+  }
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include "base/dlogstream.h"
 #include "base/dpump.h"
 #include "shell/cmainwindow.h"
-#include "shell/cpluginmanager.h"
 #include "shell/engine_units.h"
 #include "vm/script_image.h"
 #include "vm/script_task.h"
@@ -164,7 +163,6 @@ bool ShutdownUnits() {
       CloseHandle(g_instance_mutex);
       g_instance_mutex = nullptr;
     }
-    if (std::strcmp(it->name, "Plugin") == 0) PluginManager().UnloadAll();
   }
   if (g_instance_mutex) {
     CloseHandle(g_instance_mutex);

@@ -5,6 +5,7 @@
 
 #include "shell/cframetimer.h"
 #include "shell/cmainwindow.h"
+#include "shell/cpluginmanager.h"
 #include "vm/script_task.h"
 #include "vm/startup_config.h"
 
@@ -28,6 +29,9 @@ void SuspendTime() {
 void ResumeTime() {
   FrameTimer().Resume();
 }
+void StopPlugins() {
+  PluginManager().UnloadAll();
+}
 bool StartVm() {
   return InitVmUnit();
 }
@@ -39,9 +43,9 @@ void StopVm() {
 
 std::vector<EngineUnit> DefaultEngineUnits() {
   using V = UnitVariant;
-  // Rows without start and stop are units whose code is not part of the engine yet.
   return {
       {"Window", V::kAlways, StartWindow, StopWindow, true, "[Orvane] initialized Window unit.\r\n"},
+      // Rows without start and stop: units whose code is not part of the engine yet.
       {"TSS", V::kTssOnly, nullptr, nullptr, true, "[Orvane] initialized TSS unit.\r\n"},
       {"Draw", V::kDrawOnly, nullptr, nullptr, true, "[Orvane] initialized Draw unit.\r\n"},
       {"Midi", V::kAlways, nullptr, nullptr, false, "[Orvane] initialized Midi unit.\r\n"},
@@ -54,7 +58,8 @@ std::vector<EngineUnit> DefaultEngineUnits() {
       {"File", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized File unit.\r\n"},
       {"Net", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Net unit.\r\n"},
       {"Event", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Event unit.\r\n"},
-      {"Plugin", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Plugin unit.\r\n"},
+      // Plug-ins load on demand: nothing to start.
+      {"Plugin", V::kAlways, nullptr, StopPlugins, true, "[Orvane] initialized Plugin unit.\r\n"},
       {"VM", V::kAlways, StartVm, StopVm, true, "[Orvane] initialized VM unit.\r\n"},
   };
 }
