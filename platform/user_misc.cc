@@ -57,8 +57,12 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
 HCURSOR SetCursor(HCURSOR cursor) {
   HCURSOR old = g_cursor;
   g_cursor = cursor;
-  // NULL hides the cursor over the program's windows.
-  if ((old == nullptr) != (cursor == nullptr)) host::Current().ShowCursor(cursor != nullptr);
+  // NULL hides the cursor over the program's windows (the host shows it until told otherwise).
+  static bool host_visible = true;
+  if (host_visible != (cursor != nullptr)) {
+    host_visible = cursor != nullptr;
+    host::Current().ShowCursor(host_visible);
+  }
   return old;
 }
 
