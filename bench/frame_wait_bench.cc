@@ -46,7 +46,8 @@ void BM_AbsoluteSleep600(benchmark::State& state) {
   for (auto _ : state) {
     const std::int64_t start = orvane::MonotonicNs();
     const double cpu = CpuMs();
-    for (int i = 1; i <= kFrames; ++i) orvane::SleepUntilNs(start + static_cast<std::int64_t>(i) * 1000000000 / 60);
+    for (int i = 1; i <= kFrames; ++i)
+      orvane::SleepUntilNs(start + static_cast<std::int64_t>(i) * 1000000000 / 60);
     Report(state, static_cast<double>(orvane::MonotonicNs() - start) / 1e6, CpuMs() - cpu);
   }
 }

@@ -21,8 +21,8 @@ const std::string& ImagePath() {
     char dir[] = "/tmp/orvane_startup_XXXXXX";
     std::string p = std::string(mkdtemp(dir)) + "/halt.mei";
     auto image = meiasm::Assemble(".method main\n OpHalt\n");
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                             static_cast<std::streamsize>(image.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     return p;
   }();
   return path;

@@ -123,8 +123,8 @@ HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
   if (verb && *verb && std::strcmp(verb, "open") != 0) return Result(SE_ERR_NOASSOC);
   if (!file || !*file) return Result(SE_ERR_FNF);
   if (std::strcmp(orvane::host::CurrentName(), "headless") == 0) {
-    orvane::host::RecordTrace(std::string("shellexecute 'open' '") + file + "' '" + (parameters ? parameters : "") +
-                              "'");
+    orvane::host::RecordTrace(std::string("shellexecute 'open' '") + file + "' '" +
+                              (parameters ? parameters : "") + "'");
     return Result(42);
   }
   std::string target = file;

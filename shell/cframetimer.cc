@@ -75,7 +75,8 @@ void CFrameTimer::Restart() {
 
 void CFrameTimer::WriteRateCaption() {
   char caption[64];
-  std::snprintf(caption, sizeof caption, "%d / %d FPS", static_cast<int>(drawn_rate_), static_cast<int>(loop_rate_));
+  std::snprintf(caption, sizeof caption, "%d / %d FPS", static_cast<int>(drawn_rate_),
+                static_cast<int>(loop_rate_));
   HWND hwnd = MainWindow().GetHandle();
   if (hwnd) SetWindowTextA(hwnd, caption);
 }

@@ -9,11 +9,11 @@
 class CFrameTimer : public DObject {
  public:
   // Flags.
-  static constexpr uint32_t kSkip = 1;        // the current frame is late: do not draw it
-  static constexpr uint32_t kShowRate = 2;    // the rates are shown in the main window's caption
-  static constexpr uint32_t kRestart = 4;     // the next wait restarts the frame clock
-  static constexpr uint32_t kPause = 8;       // hold while the engine is suspended
-  static constexpr uint32_t kSuspended = 16;  // the engine is suspended
+  static constexpr uint32_t kSkip = 1;                   // the current frame is late: do not draw it
+  static constexpr uint32_t kShowRate = 2;               // the rates are shown in the main window's caption
+  static constexpr uint32_t kRestart = 4;                // the next wait restarts the frame clock
+  static constexpr uint32_t kPause = 8;                  // hold while the engine is suspended
+  static constexpr uint32_t kSuspended = 16;             // the engine is suspended
   static constexpr uint32_t kDefaultInterval = 1092267;  // 16.666666 ms: 60 frames per second
 
   ~CFrameTimer() override { Term(); }

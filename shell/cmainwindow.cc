@@ -23,7 +23,8 @@ constexpr UINT kIconId = 106;
 // Menu 101: the window manager keeps it (no host draws a menu bar).
 const OrvaneMenuItem kFileMenu[] = {{"終了(&X)", CMainWindow::kCommandExit, 0, nullptr, 0}};
 const OrvaneMenuItem kInfoMenu[] = {{"オルベインについて(&V)", CMainWindow::kCommandAbout, 0, nullptr, 0}};
-const OrvaneMenuItem kMenu[] = {{"ファイル(&F)", 0, MF_POPUP, kFileMenu, 1}, {"情報(&A)", 0, MF_POPUP, kInfoMenu, 1}};
+const OrvaneMenuItem kMenu[] = {{"ファイル(&F)", 0, MF_POPUP, kFileMenu, 1},
+                                {"情報(&A)", 0, MF_POPUP, kInfoMenu, 1}};
 
 HINSTANCE Instance() {
   DApplication* app = DGetApplication();
@@ -69,7 +70,8 @@ bool CMainWindow::Create() {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(GetStockObject(kBlackBrush));
   wc.lpszClassName = kClassName;
   if (!DRegisterWindowClass(wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-  if (!DWindow::Create(DString(kClassName), DString("オルベイン"), kStyle, 0, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0))
+  if (!DWindow::Create(DString(kClassName), DString("オルベイン"), kStyle, 0, CW_USEDEFAULT, 0, CW_USEDEFAULT,
+                       0))
     return false;
   LoadPlacement(DString("MainWindow"));
   SetClientSize(640, 480);

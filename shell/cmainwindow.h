@@ -16,12 +16,12 @@ using WndProcHook = BOOL (*)(LRESULT* result, HWND hwnd, UINT message, WPARAM wp
 class CMainWindow : public DWindow {
  public:
   // State flags.
-  static constexpr uint32_t kActive = 1;      // the application is active
-  static constexpr uint32_t kSizeMove = 2;    // a size/move loop runs
-  static constexpr uint32_t kMenuLoop = 4;    // a menu loop runs
-  static constexpr uint32_t kFocus = 8;       // the window has the keyboard focus
-  static constexpr uint32_t kHideCursor = 16; // the cursor is hidden over the client area
-  static constexpr uint32_t kGdiMode = 32;    // GDI mode entered through UseGDI
+  static constexpr uint32_t kActive = 1;       // the application is active
+  static constexpr uint32_t kSizeMove = 2;     // a size/move loop runs
+  static constexpr uint32_t kMenuLoop = 4;     // a menu loop runs
+  static constexpr uint32_t kFocus = 8;        // the window has the keyboard focus
+  static constexpr uint32_t kHideCursor = 16;  // the cursor is hidden over the client area
+  static constexpr uint32_t kGdiMode = 32;     // GDI mode entered through UseGDI
   static constexpr uint32_t kNoCapture = 3;
 
   // Menu commands.
@@ -34,6 +34,7 @@ class CMainWindow : public DWindow {
   // Registers the class, makes the window with its saved placement and a 640 x 480 client
   // area, shows and activates it. False when the class or the window cannot be made.
   bool Create();
+  using DWindow::Create;
   bool Destroy() override;
   int MessageBox(const DString& text, const DString& caption, UINT type) override;
   LRESULT DefaultProc(UINT message, WPARAM wparam, LPARAM lparam) override;

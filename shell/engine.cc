@@ -194,8 +194,8 @@ bool CheckSingleInstance(const char* name) {
   CMainWindow& window = MainWindow();
   DStringBuffer caption = window.GetHandle() ? window.GetText() : DStringBuffer();
   if (!name || !*name) {
-    window.MessageBox(DString("名前が指定されていません。\nプログラム作成者に報告してください。"), caption.GetBuffer(),
-                      MB_ICONEXCLAMATION);
+    window.MessageBox(DString("名前が指定されていません。\nプログラム作成者に報告してください。"),
+                      caption.GetBuffer(), MB_ICONEXCLAMATION);
     return false;
   }
   std::string full = std::string("KAVELON_Orvane_") + name;

@@ -11,15 +11,15 @@
 enum class UnitVariant : uint8_t { kAlways, kTssOnly, kDrawOnly };
 
 struct EngineUnit {
-  const char* name;          // "Window", "Draw", "Midi" ...
+  const char* name;  // "Window", "Draw", "Midi" ...
   UnitVariant variant;
-  bool (*start)();           // null: nothing to start
-  void (*stop)();            // null: nothing to stop; must be harmless when never started
-  bool stop_on_failure;      // a failing start ends start-up; otherwise it is ignored
-  const char* log_line;      // written to the debug log after the start, whatever its result
-  void (*suspend)() = nullptr;         // the engine lost the user's attention (null: not concerned)
-  void (*resume)() = nullptr;          // it came back
-  void (*use_gdi)(bool on) = nullptr;  // display units: one more (or one less) request for GDI mode
+  bool (*start)();                            // null: nothing to start
+  void (*stop)();                             // null: nothing to stop; must be harmless when never started
+  bool stop_on_failure;                       // a failing start ends start-up; otherwise it is ignored
+  const char* log_line;                       // written to the debug log after the start, whatever its result
+  void (*suspend)() = nullptr;                // the engine lost the user's attention (null: not concerned)
+  void (*resume)() = nullptr;                 // it came back
+  void (*use_gdi)(bool on) = nullptr;         // display units: one more (or one less) request for GDI mode
   void (*set_time_pause)(bool on) = nullptr;  // whether the unit pauses while the engine is suspended
 };
 

@@ -273,7 +273,7 @@ std::vector<uint8_t> ReadAppendedImage(ScriptImageFile& file) {
   uint64_t e;
   if (dos[0] == 'M' && dos[1] == 'Z') {
     if (!PeEnd(file, dos, &e)) return {};
-  } else if (std::memcmp(dos, "\x7f" "ELF", 4) == 0) {
+  } else if (std::memcmp(dos, "\177ELF", 4) == 0) {
     if (!ElfEnd(file, dos, file_size, &e)) return {};
   } else {
     return {};

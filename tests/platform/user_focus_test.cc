@@ -34,7 +34,8 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
       g_messages.push_back("capturechanged");
       break;
     case WM_SETCURSOR:
-      g_messages.push_back("setcursor " + std::to_string(LOWORD(lparam)) + " " + std::to_string(HIWORD(lparam)));
+      g_messages.push_back("setcursor " + std::to_string(LOWORD(lparam)) + " " +
+                           std::to_string(HIWORD(lparam)));
       break;
     case WM_MOUSEMOVE:
       g_messages.push_back("mousemove");
@@ -126,9 +127,13 @@ TEST(HeadlessHost, MessageBoxesAlsoGoToStderrInUtf8) {
 
 TEST(ShellExecute, HeadlessRecordsRequestsAndRefusesOtherVerbs) {
   orvane::host::TakeTrace();
-  EXPECT_GT(reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", "https://example.org/", nullptr, nullptr, 1)), 32);
-  EXPECT_GT(reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, nullptr, "/bin/true", "a \"b c\"", nullptr, 1)), 32);
-  EXPECT_EQ(reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "print", "x", nullptr, nullptr, 1)), SE_ERR_NOASSOC);
+  EXPECT_GT(
+      reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", "https://example.org/", nullptr, nullptr, 1)),
+      32);
+  EXPECT_GT(reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, nullptr, "/bin/true", "a \"b c\"", nullptr, 1)),
+            32);
+  EXPECT_EQ(reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "print", "x", nullptr, nullptr, 1)),
+            SE_ERR_NOASSOC);
   EXPECT_EQ(reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", "", nullptr, nullptr, 1)), SE_ERR_FNF);
   EXPECT_EQ(orvane::host::TakeTrace(),
             (std::vector<std::string>{"shellexecute 'open' 'https://example.org/' ''",

@@ -71,9 +71,9 @@ TEST_F(About, ShowsTheTextsOpensTheLinksAndCloses) {
   EXPECT_EQ(g_seen.copyright, "no message.");
   EXPECT_TRUE(g_seen.hand_over_link);
   EXPECT_TRUE(g_seen.arrow_elsewhere);
-  EXPECT_EQ(ShellRequests(),
-            (std::vector<std::string>{std::string("shellexecute 'open' '") + CAboutDialog::MailTarget() + "' ''",
-                                      std::string("shellexecute 'open' '") + CAboutDialog::WebTarget() + "' ''"}));
+  EXPECT_EQ(ShellRequests(), (std::vector<std::string>{
+                                 std::string("shellexecute 'open' '") + CAboutDialog::MailTarget() + "' ''",
+                                 std::string("shellexecute 'open' '") + CAboutDialog::WebTarget() + "' ''"}));
   EXPECT_EQ(FindWindowA(nullptr, "バージョン情報"), nullptr);  // closed by OK
 
   MainWindow().SetCopyright(DString("(c) the script"));

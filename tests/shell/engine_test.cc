@@ -74,13 +74,14 @@ TEST_F(Engine, UnitsStartInOrderWithTheirLogLinesInBothDisplayVariants) {
     EXPECT_NE(MainWindow().GetHandle(), nullptr);
     Calls().clear();
     ShutdownUnits();
-    const std::vector<std::string> expected = {"Window", c.display, "Midi", "Time",  "Input",  "Text", "Sound",
-                                               "Movie",  "File",    "Net",  "Event", "Plugin", "VM"};
+    const std::vector<std::string> expected = {"Window", c.display, "Midi",  "Time", "Input",
+                                               "Text",   "Sound",   "Movie", "File", "Net",
+                                               "Event",  "Plugin",  "VM"};
     EXPECT_EQ(UnitLines(), expected);
     // Shutdown: the reverse order, the other display variant untouched.
-    const std::vector<std::string> stops = {"stop Event", "stop Net",   "stop File", "stop Movie",
-                                            "stop Sound", "stop Text",  "stop Input", "stop Midi",
-                                            std::string("stop ") + c.display};
+    const std::vector<std::string> stops = {"stop Event", "stop Net",   "stop File",
+                                            "stop Movie", "stop Sound", "stop Text",
+                                            "stop Input", "stop Midi",  std::string("stop ") + c.display};
     EXPECT_EQ(Calls(), stops);
     EXPECT_EQ(MainWindow().GetHandle(), nullptr);
     EXPECT_TRUE(ScriptImage().empty());
@@ -113,7 +114,8 @@ TEST_F(Engine, AMissingImageShowsTwoBoxesAndEndsWithZero) {
   EngineUnits() = FakeTable(false);
   AddArgument(scratch_.Path("missing.mei"));
   EXPECT_EQ(EngineMain(), 0);
-  EXPECT_EQ(Boxes(), (std::vector<std::string>{"Orvane|実行ファイルを開けません|16", "Orvane|起動できませんでした。|16"}));
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{"Orvane|実行ファイルを開けません|16",
+                                               "Orvane|起動できませんでした。|16"}));
   EXPECT_TRUE(Calls().empty() || Calls().front().rfind("stop ", 0) == 0);  // nothing started
 
   // Without an argument the file dialog is offered; a cancel gives the same two boxes.
@@ -176,7 +178,8 @@ TEST_F(Engine, SingleInstanceChecksInOneProcess) {
   EXPECT_FALSE(CheckSingleInstance(""));
   EXPECT_EQ(SingleInstanceHandle(), nullptr);
   (void)before;
-  EXPECT_EQ(Boxes(), (std::vector<std::string>{"caption|名前が指定されていません。\nプログラム作成者に報告してください。|48"}));
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                         "caption|名前が指定されていません。\nプログラム作成者に報告してください。|48"}));
   ShutdownUnits();
 }
 

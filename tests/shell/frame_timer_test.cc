@@ -59,7 +59,8 @@ TEST_F(Timer, IntervalsFromRatesAndMilliseconds) {
     float ms;
     uint32_t interval;
   };
-  for (const Ms& m : {Ms{-5.0f, 0}, Ms{NAN, 0}, Ms{1e30f, UINT32_MAX}, Ms{INFINITY, UINT32_MAX}, Ms{20.0f, 1310720}}) {
+  for (const Ms& m :
+       {Ms{-5.0f, 0}, Ms{NAN, 0}, Ms{1e30f, UINT32_MAX}, Ms{INFINITY, UINT32_MAX}, Ms{20.0f, 1310720}}) {
     timer_.SetInterval(m.ms);
     EXPECT_EQ(timer_.GetIntervalFixed(), m.interval) << m.ms;
   }
@@ -77,7 +78,8 @@ TEST_F(Timer, FramesAlternateAndSixtyTakeOneSecondAcrossTheWrap) {
     lengths.push_back(now - before);
     before = now;
   }
-  EXPECT_EQ((std::vector<DWORD>(lengths.begin(), lengths.begin() + 6)), (std::vector<DWORD>{16, 17, 17, 16, 17, 17}));
+  EXPECT_EQ((std::vector<DWORD>(lengths.begin(), lengths.begin() + 6)),
+            (std::vector<DWORD>{16, 17, 17, 16, 17, 17}));
   EXPECT_EQ(timeGetTime() - start, 1000u);
   // The counts of the second that just ended are published at the next wait.
   timer_.Wait();

@@ -17,7 +17,9 @@ class Window : public ShellTest {
     Calls().clear();
     EngineMouseQueues().Reset();
   }
-  LRESULT Send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) { return SendMessageA(hwnd_, message, wparam, lparam); }
+  LRESULT Send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+    return SendMessageA(hwnd_, message, wparam, lparam);
+  }
   std::vector<uint32_t> QueuedKinds() {
     std::vector<uint32_t> out;
     for (int i = 0; i < EngineMouseQueues().LiveCount(); ++i) out.push_back(EngineMouseQueues().Live(i).kind);
@@ -50,8 +52,9 @@ TEST_F(Window, AltTabSuspendsOnceAndResumesOnceInOrder) {
   orvane::host::HostFocusChanged(hwnd_, true);
   EXPECT_EQ(MainWindow().GetSuspendCount(), 0u);
   // Time is the real frame timer: only the fakes show up here.
-  EXPECT_EQ(Calls(), (std::vector<std::string>{"suspend Midi", "suspend Sound", "suspend Movie", "resume Midi",
-                                               "resume Sound", "resume Movie", "resume Draw"}));
+  EXPECT_EQ(Calls(),
+            (std::vector<std::string>{"suspend Midi", "suspend Sound", "suspend Movie", "resume Midi",
+                                      "resume Sound", "resume Movie", "resume Draw"}));
   EXPECT_EQ(GetFocus(), hwnd_);
 }
 

@@ -135,8 +135,9 @@ TEST_F(Plugins, ADuplicateNameFailsTheLoadButTheModuleStays) {
   PluginTrace();
   // Unloading goes in load order: exit, then system, per module.
   manager_.UnloadAll();
-  EXPECT_EQ(PluginTrace(), (std::vector<std::string>{"plugin plugin_core unloadexit", "plugin plugin_core unloadsystem",
-                                                     "plugin plugin_upper unloadsystem"}));
+  EXPECT_EQ(PluginTrace(),
+            (std::vector<std::string>{"plugin plugin_core unloadexit", "plugin plugin_core unloadsystem",
+                                      "plugin plugin_upper unloadsystem"}));
   EXPECT_EQ(manager_.GetModuleCount(), 0u);
 }
 
@@ -185,11 +186,12 @@ std::vector<std::string> DefinedDynamicSymbols(const std::string& file) {
 // Symbols the linker and the runtimes put there: versioned library symbols, std:: instantiations,
 // sanitizer entry points and the linker's own markers.
 bool Foreign(const std::string& s) {
-  static const char* kPrefixes[] = {"_ZNSt", "_ZNKSt", "_ZTISt", "_ZTSSt", "_ZTVSt", "_ZZNSt", "_ZZNKSt", "_ZSt",
-                                    "_ZGVZNSt", "_ZNSa", "_ZN9__gnu_cxx", "_ZTIN9__gnu_cxx", "_ZTSN9__gnu_cxx",
-                                    "__asan", "__ubsan", "__sanitizer", "__lsan", "__interceptor",
-                                    "___interceptor"};
-  static const std::set<std::string> kLinker = {"_edata", "_end", "__bss_start", "_init", "_fini", "_IO_stdin_used",
+  static const char* kPrefixes[] = {
+      "_ZNSt",   "_ZNKSt",      "_ZTISt", "_ZTSSt",        "_ZTVSt",          "_ZZNSt",          "_ZZNKSt",
+      "_ZSt",    "_ZGVZNSt",    "_ZNSa",  "_ZN9__gnu_cxx", "_ZTIN9__gnu_cxx", "_ZTSN9__gnu_cxx", "__asan",
+      "__ubsan", "__sanitizer", "__lsan", "__interceptor", "___interceptor"};
+  static const std::set<std::string> kLinker = {"_edata",       "_end",       "__bss_start",
+                                                "_init",        "_fini",      "_IO_stdin_used",
                                                 "__data_start", "data_start", "__dso_handle"};
   if (s.find('@') != std::string::npos || kLinker.count(s)) return true;
   for (const char* p : kPrefixes)

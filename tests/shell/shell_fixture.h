@@ -144,15 +144,15 @@ inline std::vector<EngineUnit> FakeTable(bool real_window) {
     }
     EngineUnit f;
     switch (i++) {
-#define FAKE_CASE(k) \
-  case k:            \
+#define FAKE_CASE(k)                                               \
+  case k:                                                          \
     f = Fake<k>(u.name, u.variant, u.stop_on_failure, u.log_line); \
     break;
-      FAKE_CASE(0) FAKE_CASE(1) FAKE_CASE(2) FAKE_CASE(3) FAKE_CASE(4) FAKE_CASE(5) FAKE_CASE(6)
-      FAKE_CASE(7) FAKE_CASE(8) FAKE_CASE(9) FAKE_CASE(10) FAKE_CASE(11) FAKE_CASE(12) FAKE_CASE(13)
+      FAKE_CASE(0)
+      FAKE_CASE(1) FAKE_CASE(2) FAKE_CASE(3) FAKE_CASE(4) FAKE_CASE(5) FAKE_CASE(6) FAKE_CASE(7) FAKE_CASE(8)
+          FAKE_CASE(9) FAKE_CASE(10) FAKE_CASE(11) FAKE_CASE(12) FAKE_CASE(13)
 #undef FAKE_CASE
-      default:
-        break;
+              default : break;
     }
     out.push_back(f);
   }

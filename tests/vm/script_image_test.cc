@@ -255,12 +255,12 @@ std::vector<uint8_t> BuildElf(const ElfLayout& l, std::span<const uint8_t> tail)
   const bool w = l.is64;
   const size_t sh_size = w ? 64 : 40;
   std::vector<uint8_t> f(l.shoff + 3 * sh_size, 0);
-  std::memcpy(f.data(), "\x7f" "ELF", 4);
+  std::memcpy(f.data(), "\177ELF", 4);
   f[4] = w ? 2 : 1;
   f[5] = 1;
   f[6] = 1;
   if (w) {
-    Put64(f, 32, 64);      // e_phoff
+    Put64(f, 32, 64);       // e_phoff
     Put64(f, 40, l.shoff);  // e_shoff
     Put16(f, 54, 56);
     Put16(f, 56, 1);
@@ -327,7 +327,8 @@ TEST(ReadAppendedImageTest, DamagedElfFilesGiveNothing) {
   small_entries.shentsize = 16;
   ElfLayout beyond;  // a section said to end far past the file
   beyond.section_size = uint64_t{1} << 40;
-  for (const ElfLayout& l : {overflow, small_entries, beyond}) EXPECT_TRUE(ReadAppended(BuildElf(l, tail)).empty());
+  for (const ElfLayout& l : {overflow, small_entries, beyond})
+    EXPECT_TRUE(ReadAppended(BuildElf(l, tail)).empty());
   // The header table's offset cannot be laid out in memory: write the header by hand.
   auto f = BuildElf(ElfLayout(), tail);
   Put64(f, 40, table_past_end.shoff);

@@ -67,14 +67,17 @@ PLUGIN_EXPORT int32_t ovLoadSystem(const char* engine_path) {
     if (GetProcAddress(g_engine, name)) ++bound;
   }
   auto is_exit = reinterpret_cast<int (*)()>(GetProcAddress(g_engine, "ovIsExit"));
-  auto message = reinterpret_cast<int (*)(const char*, const char*, int)>(GetProcAddress(g_engine, "ovMessage"));
+  auto message =
+      reinterpret_cast<int (*)(const char*, const char*, int)>(GetProcAddress(g_engine, "ovMessage"));
   auto window = reinterpret_cast<HWND (*)()>(GetProcAddress(g_engine, "ovGetWindow"));
   std::string calls;
   if (is_exit && message && window) {
-    calls = " isexit=" + std::to_string(is_exit()) + " message=" + std::to_string(message("hello", "from", 1)) +
+    calls = " isexit=" + std::to_string(is_exit()) +
+            " message=" + std::to_string(message("hello", "from", 1)) +
             " window=" + (window() ? "set" : "none");
   }
-  Trace("loadsystem bound=" + std::to_string(bound) + calls + " pathlength=" + std::to_string(std::strlen(engine_path)));
+  Trace("loadsystem bound=" + std::to_string(bound) + calls +
+        " pathlength=" + std::to_string(std::strlen(engine_path)));
   return PLUGIN_LOAD_SYSTEM_RESULT;
 }
 
