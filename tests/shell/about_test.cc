@@ -81,6 +81,9 @@ TEST_F(About, ShowsTheTextsOpensTheLinksAndCloses) {
   EXPECT_EQ(g_seen.copyright, "(c) the script");
   EXPECT_EQ(FindWindowA(nullptr, "バージョン情報"), nullptr);  // closed by the close box
   EXPECT_TRUE(IsWindow(MainWindow().GetHandle()));
+  // The box took the focus while it was up; the main window has it back and the engine runs.
+  EXPECT_EQ(GetFocus(), MainWindow().GetHandle());
+  EXPECT_EQ(MainWindow().GetSuspendCount(), 0u);
   // The display was asked for GDI mode around the box, and left it.
   EXPECT_EQ(std::count(Calls().begin(), Calls().end(), "gdi+ Draw"), 2);
   EXPECT_EQ(std::count(Calls().begin(), Calls().end(), "gdi- Draw"), 2);

@@ -123,9 +123,15 @@ TEST_F(Timer, RatesShowInTheCaption) {
 
 // Ends every task when its message is dispatched (the program is told to exit while paused).
 int g_pumped = 0;
+CFrameTimer* g_resume = nullptr;
 LRESULT CALLBACK ExitProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_USER + 1) {
     if (++g_pumped == 2) ExitAllTasks();
+    return 0;
+  }
+  if (message == WM_USER + 2) {
+    ++g_pumped;
+    g_resume->Resume();
     return 0;
   }
   return DefWindowProcA(hwnd, message, wparam, lparam);
@@ -152,6 +158,18 @@ TEST_F(Timer, ThePauseHoldsUntilResumeAndEndsWithTheTasks) {
   char caption[64];
   GetWindowTextA(MainWindow().GetHandle(), caption, sizeof caption);
   EXPECT_STREQ(caption, "-- Pause --");
+  EndAllTasks();
+
+  // A resume arriving while paused ends the pause, and the clock restarts.
+  ASSERT_TRUE(StartMainTask(image, "/tmp/pause.mei"));
+  g_resume = &timer_;
+  g_pumped = 0;
+  timer_.Suspend();
+  PostMessageA(w, WM_USER + 2, 0, 0);
+  clk::AdvanceVirtualClock(300);
+  EXPECT_FALSE(timer_.Wait());
+  EXPECT_EQ(g_pumped, 1);
+  EXPECT_EQ(timer_.GetFlags() & (CFrameTimer::kSuspended | CFrameTimer::kRestart), 0u);
   DestroyWindow(w);
   EndAllTasks();
 

@@ -1,6 +1,8 @@
 // Tests of the main window by injected messages: suspension counting, mouse events and capture,
 // the cursor, hooks, the close event, GDI mode.
+#include "shell/cframetimer.h"
 #include "shell/mouse_queue.h"
+#include "vm/startup_config.h"
 #include "shell_fixture.h"
 
 namespace {
@@ -49,6 +51,7 @@ TEST_F(Window, AltTabSuspendsOnceAndResumesOnceInOrder) {
   ASSERT_EQ(GetFocus(), hwnd_);
   orvane::host::HostFocusChanged(hwnd_, false);
   EXPECT_EQ(MainWindow().GetSuspendCount(), 2u);  // inactive and without focus
+  EXPECT_TRUE(FrameTimer().GetFlags() & CFrameTimer::kSuspended);
   orvane::host::HostFocusChanged(hwnd_, true);
   EXPECT_EQ(MainWindow().GetSuspendCount(), 0u);
   // Time is the real frame timer: only the fakes show up here.
@@ -56,6 +59,16 @@ TEST_F(Window, AltTabSuspendsOnceAndResumesOnceInOrder) {
             (std::vector<std::string>{"suspend Midi", "suspend Sound", "suspend Movie", "resume Midi",
                                       "resume Sound", "resume Movie", "resume Draw"}));
   EXPECT_EQ(GetFocus(), hwnd_);
+  // The frame timer held while suspended and restarts its counting at the next wait.
+  EXPECT_EQ(FrameTimer().GetFlags() & (CFrameTimer::kSuspended | CFrameTimer::kRestart), CFrameTimer::kRestart);
+}
+
+TEST_F(Window, WithNomenuTheWindowHasNoMenuBar) {
+  MainWindow().Destroy();
+  SetStartupFlags(kStartupNoMenu);
+  ASSERT_TRUE(MainWindow().Create());
+  EXPECT_EQ(GetMenu(MainWindow().GetHandle()), nullptr);
+  SetStartupFlags(0);
 }
 
 TEST_F(Window, MenuAndSizeLoopsCountOnceEach) {
