@@ -95,6 +95,8 @@ void TraceFullscreen(HWND hwnd, bool on, int w, int h) {
   std::snprintf(buf, sizeof buf, "fullscreen %p %d %dx%d", static_cast<void*>(hwnd), on ? 1 : 0, w, h);
   RecordTrace(buf);
 }
+void NoCapture(HWND, bool) {}
+void NoCursor(bool) {}
 
 // A copy of the host's table with every missing hook given its default.
 HostHooks WithDefaults(const HostHooks& h) {
@@ -116,6 +118,8 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.PresentSurface) r.PresentSurface = NoPresent;
   if (!r.DesktopDepth) r.DesktopDepth = DefaultDepth;
   if (!r.SetFullscreen) r.SetFullscreen = TraceFullscreen;
+  if (!r.CaptureMouse) r.CaptureMouse = NoCapture;
+  if (!r.ShowCursor) r.ShowCursor = NoCursor;
   return r;
 }
 
