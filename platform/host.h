@@ -7,6 +7,7 @@
 // set, else headless); an unknown name is reported on stderr and the process ends with status 2.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,13 @@ struct HostHooks {
   int (*MessageBox)(HWND owner, const char* text_utf8, const char* caption_utf8, UINT type);
   bool (*FileDialog)(bool save, const char* initial_utf8, std::string* chosen_utf8);
   void (*Beep)(UINT type);
+
+  // -- Audio output. OpenAudio opens the host's sound device for 16-bit stereo frames, stores
+  // its rate and then calls render from its own thread for every block it plays; false when no
+  // device opens. CloseAudio stops it: render is not called once it returns. Defaults: false,
+  // nothing.
+  bool (*OpenAudio)(unsigned* rate, void (*render)(std::int16_t* out, unsigned frames));
+  void (*CloseAudio)();
 };
 
 // The running host's hooks (defaults filled in), chosen on first use.
@@ -104,5 +112,8 @@ const HostHooks& HeadlessHost();
 const HostHooks& SdlHost();
 // The SDL host's native window of hwnd.
 void* SdlNativeWindow(HWND hwnd);
+// The SDL host's audio output (host_sdl_audio.cc).
+bool SdlOpenAudio(unsigned* rate, void (*render)(std::int16_t* out, unsigned frames));
+void SdlCloseAudio();
 
 }  // namespace orvane::host

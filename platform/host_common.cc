@@ -46,6 +46,9 @@ bool CancelFileDialog(bool, const char*, std::string*) {
   return false;
 }
 void NoBeep(UINT) {}
+bool NoAudio(unsigned*, void (*)(std::int16_t*, unsigned)) {
+  return false;
+}
 
 // A copy of the host's table with every missing hook given its default.
 HostHooks WithDefaults(const HostHooks& h) {
@@ -63,6 +66,8 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.MessageBox) r.MessageBox = NoMessageBox;
   if (!r.FileDialog) r.FileDialog = CancelFileDialog;
   if (!r.Beep) r.Beep = NoBeep;
+  if (!r.OpenAudio) r.OpenAudio = NoAudio;
+  if (!r.CloseAudio) r.CloseAudio = Nothing;
   return r;
 }
 

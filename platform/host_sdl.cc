@@ -384,6 +384,8 @@ const HostHooks& SdlHost() {
     h.ScreenSize = SdlScreen;
     h.MessageBox = SdlMessageBox;
     h.FileDialog = SdlFileDialog;
+    h.OpenAudio = SdlOpenAudio;
+    h.CloseAudio = SdlCloseAudio;
     return h;
   }();
   return hooks;
