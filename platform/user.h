@@ -258,6 +258,19 @@ using WNDENUMPROC = BOOL (*)(HWND, LPARAM);
 // ---- Queue access.
 #define PM_NOREMOVE 0x0000u
 #define PM_REMOVE 0x0001u
+// Kinds of queue input a wait wakes for.
+#define QS_KEY 0x0001u
+#define QS_MOUSEMOVE 0x0002u
+#define QS_MOUSEBUTTON 0x0004u
+#define QS_POSTMESSAGE 0x0008u
+#define QS_TIMER 0x0010u
+#define QS_PAINT 0x0020u
+#define QS_SENDMESSAGE 0x0040u
+#define QS_HOTKEY 0x0080u
+#define QS_MOUSE (QS_MOUSEMOVE | QS_MOUSEBUTTON)
+#define QS_INPUT (QS_MOUSE | QS_KEY)
+#define QS_ALLEVENTS (QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY)
+#define QS_ALLINPUT (QS_ALLEVENTS | QS_SENDMESSAGE)
 
 // ---- Menus.
 #define MF_BYCOMMAND 0x00000000u
@@ -453,6 +466,16 @@ ORVANE_API UINT RegisterWindowMessageA(LPCSTR name);
 // ---- Timers. A timer of a window (id != 0) or of the thread (hwnd NULL: the id is chosen).
 ORVANE_API UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc);
 ORVANE_API BOOL KillTimer(HWND hwnd, UINT_PTR id);
+// Waits until one of count (0 to 63) events or threads is signalled (WAIT_OBJECT_0 + the lowest
+// signalled index, only that auto-reset event consumed) or the calling thread's queue has input
+// of the wake mask that arrived since the thread last looked at its queue (WAIT_OBJECT_0 + count;
+// a due timer and a pending paint count as new): WAIT_TIMEOUT after ms. A SetEvent or a post from
+// another thread ends the wait at once; a host with its own events is polled every 10 ms.
+// wait_all is not supported (WAIT_FAILED, ERROR_NOT_SUPPORTED, unless count is 1).
+ORVANE_API DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD ms,
+                                           DWORD wake_mask);
+// Waits until the queue has input that arrived since the thread last looked at it.
+ORVANE_API BOOL WaitMessage();
 
 // ---- Message boxes and beeps. The host shows the box (headless: a scripted answer, else the
 // default button); the result is the id of the button chosen, 0 on failure.
