@@ -567,8 +567,10 @@ ORVANE_API int SetScrollInfo(HWND hwnd, int bar, LPCSCROLLINFO info, BOOL redraw
 
 // ---- Start-up of the shell libraries. Neither has anything to set up on this host: both are
 // documented no-ops that report success.
+#ifndef S_OK  // platform/com.h defines them too
 #define S_OK 0
 #define S_FALSE 1
+#endif
 ORVANE_API void InitCommonControls();
 ORVANE_API HRESULT CoInitialize(LPVOID reserved);
 ORVANE_API void CoUninitialize();
