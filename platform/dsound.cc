@@ -446,11 +446,15 @@ class Buffer final : public IDirectSoundBuffer,
     if (!playing_) {
       playing_ = true;
       AddSource(this);
-      // A notification at the cursor where playing begins is signalled now.
+      // A notification at the cursor where playing begins is signalled now, unless the cursor
+      // stopped right on it and it was signalled then.
       DWORD at = static_cast<DWORD>(position_ >> 32) * pcm_->format.nBlockAlign;
-      for (const DSBPOSITIONNOTIFY& n : notify_) {
-        if (n.dwOffset == at) Fire(n.hEventNotify);
+      if (at != notified_at_) {
+        for (const DSBPOSITIONNOTIFY& n : notify_) {
+          if (n.dwOffset == at) Fire(n.hEventNotify);
+        }
       }
+      notified_at_ = at;
     }
     return DS_OK;
   }
@@ -460,6 +464,7 @@ class Buffer final : public IDirectSoundBuffer,
     DWORD frame = position / pcm_->format.nBlockAlign;
     if (frame >= frames_) return DSERR_INVALIDPARAM;
     position_ = static_cast<std::uint64_t>(frame) << 32;
+    notified_at_ = kNotNotified;
     return DS_OK;
   }
   HRESULT SetFormat(const WAVEFORMATEX* format) override {
@@ -608,6 +613,7 @@ class Buffer final : public IDirectSoundBuffer,
     }
     const DWORD size = frames_ * align;
     const DWORD end = ended ? size : static_cast<DWORD>(position_ >> 32) * align;
+    notified_at_ = kNotNotified;
     for (const DSBPOSITIONNOTIFY& n : notify_) {
       DWORD o = n.dwOffset;
       if (o == DSBPN_OFFSETSTOP) continue;
@@ -619,7 +625,10 @@ class Buffer final : public IDirectSoundBuffer,
       } else {
         crossed = o > start && (ended ? o < end : o <= end);
       }
-      if (crossed) Fire(n.hEventNotify);
+      if (crossed) {
+        Fire(n.hEventNotify);
+        if (o == end) notified_at_ = end;
+      }
     }
     if (ended) StopLocked();
   }
@@ -724,6 +733,8 @@ class Buffer final : public IDirectSoundBuffer,
   bool playing_ = false;
   bool looping_ = false;
   std::vector<DSBPOSITIONNOTIFY> notify_;
+  static constexpr DWORD kNotNotified = 0xFFFFFFFFu;
+  DWORD notified_at_ = kNotNotified;  // cursor where the last notifications were signalled
   Params3D applied_;
   Params3D pending_;
   MixParams mix_;
