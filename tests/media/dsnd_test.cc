@@ -340,6 +340,51 @@ TEST_F(DsndTest, LostBufferIsRestoredAndRefilledOnResume) {
   EXPECT_EQ(Step(3), Ramp(3, 3));
 }
 
+TEST_F(DsndTest, BufferLocationsFallBackAndFailuresReleaseEverything) {
+  ASSERT_TRUE(dsnd_.Create(nullptr, 3));
+  DFile m;
+  ASSERT_TRUE(MemoryFile(m, Wav(Fmt(1, 1, kRate, 16), Pcm16({1, 2, 3, 4}))));
+  struct Case {
+    const char* what;
+    DWORD fail_locations;
+    bool fail_duplicate;
+    uint32_t wanted;
+    int32_t count;
+    uint32_t location;  // 0: no voice set
+  } cases[] = {
+      {"3D voice-managed", 0, false, 3, 1, DSBCAPS_LOCDEFER},
+      {"3D", 0, false, 1, 1, DSBCAPS_LOCHARDWARE},
+      {"plain", 0, false, 0, 1, DSBCAPS_LOCSOFTWARE},
+      {"no deferred", DSBCAPS_LOCDEFER, false, 3, 1, DSBCAPS_LOCHARDWARE},
+      {"no hardware", DSBCAPS_LOCDEFER | DSBCAPS_LOCHARDWARE, false, 3, 1, DSBCAPS_LOCSOFTWARE},
+      {"nothing", DSBCAPS_LOCDEFER | DSBCAPS_LOCHARDWARE | DSBCAPS_LOCSOFTWARE, false, 3, 1, 0},
+      {"duplicates fail", 0, true, 0, 3, 0},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    orvane::audio::DsoundFaults f;
+    f.fail_locations = c.fail_locations;
+    f.fail_duplicate = c.fail_duplicate;
+    orvane::audio::SetDsoundFaults(f);
+    std::string name = "loc" + std::to_string(n++) + ".wav";
+    DRef<DsndVoices> v = dsnd_.CreateSound(DString(name.c_str()), m, c.count, c.wanted, 0xFFFFFFFFu);
+    EXPECT_EQ(v ? v->GetLocation() : 0u, c.location) << c.what;
+    if (v) {
+      EXPECT_EQ(v->GetFlags(), c.wanted) << c.what;
+    }
+  }
+  orvane::audio::SetDsoundFaults({});
+  // A set whose duplicates failed released its first buffer and left the cache with it.
+  EXPECT_FALSE(dsnd_.FindSound(DString("loc6.wav")));
+  // Duplicates of a location are made from its first set: the second 3D set duplicates.
+  orvane::audio::DsoundFaults no_new;
+  no_new.fail_locations = DSBCAPS_LOCDEFER | DSBCAPS_LOCHARDWARE | DSBCAPS_LOCSOFTWARE;
+  orvane::audio::SetDsoundFaults(no_new);
+  DRef<DsndVoices> again = dsnd_.CreateSound(DString("loc0.wav"), m, 2, 3, 0xFFFFFFFFu);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->GetLocation(), uint32_t{DSBCAPS_LOCDEFER});
+}
+
 // ---- Streams: byte for byte with the source, through the worker's handshakes.
 class StreamTest : public DsndTest {
  protected:

@@ -294,3 +294,30 @@ TEST_F(DsoundTest, ThreeDGainPanAndDeferredCommit) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without a manual sink the headless host plays into the real-time null sink: buffers end on time.
+TEST(DsoundNullSinkTest, BuffersPlayInRealTime) {
+  orvane::audio::StopSink();
+  IDirectSound* ds = nullptr;
+  ASSERT_EQ(DirectSoundCreate(nullptr, &ds, nullptr), DS_OK);
+  EXPECT_STREQ(orvane::audio::SinkName(), "null");
+  ds->SetCooperativeLevel(nullptr, DSSCL_PRIORITY);
+  WAVEFORMATEX f = Pcm(1, 16, 8000);
+  DSBUFFERDESC d{sizeof(DSBUFFERDESC), 0, 800, 0, &f, {}};  // 50 ms
+  IDirectSoundBuffer* b = nullptr;
+  ASSERT_EQ(ds->CreateSoundBuffer(&d, &b, nullptr), DS_OK);
+  b->Play(0, 0, 0);
+  DWORD status = DSBSTATUS_PLAYING;
+  for (int i = 0; i < 200 && (status & DSBSTATUS_PLAYING); ++i) {
+    Sleep(10);
+    b->GetStatus(&status);
+  }
+  EXPECT_EQ(status, 0u);
+  b->Release();
+  ds->Release();
+  orvane::audio::StopSink();
+}
+
+}  // namespace
