@@ -15,7 +15,7 @@ std::vector<BYTE> Format(WORD tag, WORD ch, WORD align, WORD bits, const std::ve
   std::vector<BYTE> b(sizeof(WAVEFORMATEX) + extra.size() * 2);
   WAVEFORMATEX f{tag, ch, 8000, 8000u * align, align, bits, static_cast<WORD>(extra.size() * 2)};
   std::memcpy(b.data(), &f, sizeof(f));
-  std::memcpy(b.data() + sizeof(f), extra.data(), extra.size() * 2);
+  if (!extra.empty()) std::memcpy(b.data() + sizeof(f), extra.data(), extra.size() * 2);
   return b;
 }
 
