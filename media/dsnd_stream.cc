@@ -143,7 +143,9 @@ void DsndStream::Stop() {
 }
 
 void DsndStream::Request(uint32_t bit) {
-  if (!owner_ || !owner_->IsTimePause()) return;
+  // A paused stream takes a resume even when the switch was turned off while it was paused;
+  // otherwise it would stay silent until stopped.
+  if (!owner_ || (!owner_->IsTimePause() && !(bit == kResumeRequest && paused_.load()))) return;
   lock_.Enter();
   if (state_.load() == 0) {
     lock_.Leave();
@@ -179,6 +181,7 @@ unsigned DsndStream::EndWorker(bool failed) {
   DRef<DsndStreamEntry> current = list_->GetCurrent();
   if (current && current->IsDecoding()) current->EndDecode();
   buffer_->Stop();
+  paused_.store(false);
   state_.store(0);
   lock_.Leave();
   return 1;
@@ -205,6 +208,7 @@ unsigned DsndStream::Run() {
   uint32_t flags = owner_->GetFlags();
   bool hold = (flags & Dsnd::kInactive) && (flags & Dsnd::kTimePause);
   if (!hold && FAILED(buffer_->Play(0, 0, DSBPLAY_LOOPING))) return EndWorker(true);
+  paused_.store(hold);
   ack_event_.Set();
   DWORD next = half_;
   HANDLE events[2] = {notify_event_.GetHandle(), command_event_.GetHandle()};
@@ -233,12 +237,14 @@ unsigned DsndStream::Run() {
     if (state & kPauseRequest) {
       buffer_->Stop();
       if (current) current->EndDecode();
+      paused_.store(true);
       state_.fetch_and(~kPauseRequest);
       ack_event_.Set();
     }
     if (state & kResumeRequest) {
-      if (current) current->BeginDecode();
+      if (current && !current->IsDecoding()) current->BeginDecode();
       buffer_->Play(0, 0, DSBPLAY_LOOPING);
+      paused_.store(false);
       state_.fetch_and(~kResumeRequest);
       ack_event_.Set();
     }

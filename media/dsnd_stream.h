@@ -101,6 +101,7 @@ class DsndStream : public DObject {
   DEvent ack_event_;
   DThread worker_;
   std::atomic<uint32_t> state_{0};
+  std::atomic<bool> paused_{false};  // the worker holds the buffer stopped (paused or held back)
   DRef<uint8_t> scratch_;
   uint32_t half_ = 0;
   DRefList<DsndStream>::Iterator node_;

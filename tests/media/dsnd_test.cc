@@ -542,6 +542,15 @@ TEST_F(StreamTest, PauseResumeAndStartWhileInactive) {
   WithTimeout("resume", 10, [&] { dsnd_.Resume(); });
   WithTimeout("step", 20, [&] { got = Step(1500); });
   EXPECT_EQ(got, Ramp(1, 1500));
+  // Paused while inactive, then the switch turned off: the resume still plays it on.
+  WithTimeout("suspend", 10, [&] { dsnd_.Suspend(); });
+  dsnd_.SetTimePause(false);
+  WithTimeout("resume", 10, [&] { dsnd_.Resume(); });
+  DWORD status = 0;
+  t.GetStream()->GetBuffer()->GetStatus(&status);
+  EXPECT_EQ(status, DWORD{DSBSTATUS_PLAYING | DSBSTATUS_LOOPING});
+  EXPECT_EQ(t.GetStream()->GetState(), 1u);
+  dsnd_.SetTimePause(true);
   // The device's release closes running streams.
   WithTimeout("release", 10, [&] { dsnd_.Release(); });
 }

@@ -2,6 +2,7 @@
 #include "media/dwave.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,9 @@
 namespace {
 
 using namespace orvane_test;
+
+// The debug log reaches stderr only when this is set before its first use.
+const bool kDebugOutput = (setenv("ORVANE_DEBUG", "1", 1), true);
 
 // Everything the reader hands out, read in pieces of `piece` bytes.
 std::string ReadAll(DWave& w, uint32_t piece = 1000) {
@@ -55,6 +59,10 @@ TEST(DWaveTest, WaveLayoutsOpen) {
       {"11 bytes", std::string("RIFF\0\0\0\0WAV", 11), false},
       {"unknown tag", Wav(Fmt(0x1234, 1, 8000, 4, 36), pcm), false},
       {"RIFF of another form", Riff("ABCD", Chunk("data", pcm)), false},
+      {"fmt claims 1 MiB", Riff("WAVE", "fmt " + Le32(1 << 20) + Fmt(1, 2, 22050, 16) + Chunk("data", pcm)),
+       false},
+      {"fmt claims more than the file", Riff("WAVE", "fmt " + Le32(40000) + Fmt(1, 2, 22050, 16)), false},
+      {"data before fmt", Riff("WAVE", Chunk("data", pcm) + Chunk("fmt ", Fmt(1, 2, 22050, 16))), true},
   };
   for (const Case& c : cases) {
     DFile f;
@@ -188,6 +196,28 @@ TEST(DWaveTest, AcmCodecsMatchSox) {
     ASSERT_GE(got.size(), expect.size()) << c.encoding << " " << c.channels;
     EXPECT_LT(got.size(), expect.size() + 4096) << c.encoding;
     EXPECT_TRUE(got.compare(0, expect.size(), expect) == 0) << c.encoding << " " << c.channels;
+    // The same audio as the stream of an AVI, its data cut into chunks at a block boundary.
+    std::string bytes = ScratchDir::ReadPath(wav);
+    auto chunk = [&](const char* id) {
+      size_t at = 12;
+      while (at + 8 <= bytes.size()) {
+        uint32_t size = static_cast<uint8_t>(bytes[at + 4]) | static_cast<uint8_t>(bytes[at + 5]) << 8 |
+                        static_cast<uint8_t>(bytes[at + 6]) << 16 |
+                        static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 7])) << 24;
+        if (bytes.compare(at, 4, id) == 0) return bytes.substr(at + 8, size);
+        at += 8 + size + (size & 1);
+      }
+      return std::string();
+    };
+    std::string fmt = chunk("fmt "), data = chunk("data");
+    size_t align = static_cast<uint8_t>(fmt[12]) | static_cast<uint8_t>(fmt[13]) << 8;
+    size_t cut = (data.size() / align / 2) * align;
+    DFile avi;
+    ASSERT_TRUE(MemoryFile(avi, Avi(1, fmt, {data.substr(0, cut), data.substr(cut)})));
+    DWave a;
+    ASSERT_TRUE(a.Open(avi)) << c.encoding;
+    EXPECT_EQ(a.GetKind(), DWave::kAviAcm);
+    EXPECT_EQ(ReadAll(a, 333), got) << c.encoding << " in AVI";
   }
 }
 
@@ -220,6 +250,14 @@ TEST(DWaveTest, DamagedAdpcmHeadersFailToOpen) {
       EXPECT_GT(ReadAll(w).size(), 0u);
     }
   }
+  // A tag that no driver takes fails with the reader's log line, naming the file.
+  ASSERT_TRUE(kDebugOutput);
+  DFile unknown;
+  ASSERT_TRUE(MemoryFile(unknown, Wav(Fmt(0x1234, 1, 8000, 4, 36), data), "odd.wav"));
+  DWave u;
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(u.Open(unknown));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[DWave] Can't init ACM to 'odd.wav'\n");
   // cbSize claiming more than the chunk holds is cut to the chunk.
   std::string fmt = Fmt(2, 1, 8000, 4, 256, ms_extra(500, 7, 28));
   fmt.replace(16, 2, Le16(60000));
