@@ -271,11 +271,37 @@ TEST_F(DsoundTest, ThreeDGainPanAndDeferredCommit) {
     EXPECT_NEAR(left, c.left, 2e-3) << c.x << "," << c.y << "," << c.z;
     EXPECT_NEAR(right, c.right, 2e-3) << c.x << "," << c.y << "," << c.z;
   }
+  // Cones: the direction from the source to the listener against the cone's orientation; full
+  // gain inside half the inside angle, the outside volume beyond half the outside angle, and
+  // decibels in between. The source stands at distance 2 (gain 0.5).
+  struct Cone {
+    float ox, oy, oz;
+    DWORD inside, outside;
+    LONG volume;
+    float gain;
+  } cones[] = {
+      {0, 0, -1, 60, 240, -2000, 0.5f},  // facing the listener
+      {0, 0, 1, 60, 240, -2000, 0.05f},  // facing away
+      {1, 0, 0, 60, 240, -2000, 0.5f * static_cast<float>(std::pow(10.0, -2.0 / 3.0))},  // 90 degrees
+  };
+  a3->SetPosition(0, 0, 2, DS3D_DEFERRED);
+  a3->SetMinDistance(1, DS3D_DEFERRED);
+  l->SetRolloffFactor(1, DS3D_DEFERRED);
+  for (const Cone& c : cones) {
+    a3->SetConeOrientation(c.ox, c.oy, c.oz, DS3D_DEFERRED);
+    a3->SetConeAngles(c.inside, c.outside, DS3D_DEFERRED);
+    a3->SetConeOutsideVolume(c.volume, DS3D_DEFERRED);
+    l->CommitDeferredSettings();
+    orvane::audio::GetBufferMix(a, &left, &right, &rate);
+    EXPECT_NEAR(left, c.gain, 2e-3) << c.ox << "," << c.oz;
+    EXPECT_NEAR(right, c.gain, 2e-3) << c.ox << "," << c.oz;
+  }
+  a3->SetConeAngles(360, 360, DS3D_IMMEDIATE);
   // Deferred: nothing changes before the commit; the getters show applied values.
   a3->SetPosition(0, 0, 8, DS3D_DEFERRED);
   D3DVECTOR p;
   a3->GetPosition(&p);
-  EXPECT_EQ(p.x, 1.0f);
+  EXPECT_EQ(p.z, 2.0f);
   l->CommitDeferredSettings();
   a3->GetPosition(&p);
   EXPECT_EQ(p.z, 8.0f);
