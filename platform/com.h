@@ -29,7 +29,7 @@ inline bool IsEqualIID(REFIID a, REFIID b) { return a == b; }
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
 #define MAKE_HRESULT(sev, fac, code) \
   static_cast<HRESULT>((static_cast<DWORD>(sev) << 31) | (static_cast<DWORD>(fac) << 16) | static_cast<DWORD>(code))
-#ifndef S_OK  // platform/user.h defines them too
+#ifndef S_OK
 #define S_OK static_cast<HRESULT>(0)
 #define S_FALSE static_cast<HRESULT>(1)
 #endif

@@ -1,6 +1,6 @@
 // The host choice, the defaults of hooks a host leaves out, the trace, scripted answers and the
-// cp932 <-> UTF-8 conversion at the host boundary.
-#include <iconv.h>
+// cp932 <-> UTF-8 conversion of texts at the host boundary.
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,16 +10,53 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/cp932.h"
 #include "platform/host.h"
 
 namespace orvane::host {
 namespace {
 
+// The SDL host's module, beside this library: its table, or null with the reason in *why.
+const HostHooks* LoadSdlModule(std::string* why) {
+  static std::string failure;
+  static const HostHooks* const hooks = []() -> const HostHooks* {
+    Dl_info self{};
+    std::string dir;
+    if (dladdr(reinterpret_cast<void*>(&LoadSdlModule), &self) && self.dli_fname) {
+      dir = self.dli_fname;
+      size_t slash = dir.rfind('/');
+      dir = slash == std::string::npos ? std::string() : dir.substr(0, slash + 1);
+    }
+    std::string path = dir + "libplatform_sdl.so";
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+      const char* error = dlerror();
+      failure = error ? error : path;
+      return nullptr;
+    }
+    using Entry = const HostHooks* (*)();
+    auto entry = reinterpret_cast<Entry>(dlsym(module, "OrvaneSdlHostHooks"));
+    if (!entry) {
+      failure = path + ": no host entry";
+      return nullptr;
+    }
+    return entry();  // the module stays loaded for the rest of the run
+  }();
+  if (!hooks && why) *why = failure;
+  return hooks;
+}
+
+const HostHooks& SdlModuleHost() {
+  static const HostHooks missing{};  // name null: FindHost reports the module missing
+  const HostHooks* hooks = LoadSdlModule(nullptr);
+  return hooks ? *hooks : missing;
+}
+
 struct HostEntry {
   const char* name;
   const HostHooks& (*make)();
 };
-const HostEntry kHosts[] = {{"headless", HeadlessHost}, {"sdl", SdlHost}};
+const HostEntry kHosts[] = {{"headless", HeadlessHost}, {"sdl", SdlModuleHost}};
 
 bool NoInit() {
   return true;
@@ -46,6 +83,18 @@ bool CancelFileDialog(bool, const char*, std::string*) {
   return false;
 }
 void NoBeep(UINT) {}
+void* NoNativeWindow(HWND) {
+  return nullptr;
+}
+void NoPresent(HWND, const std::uint32_t*, int, int, int, const RECT&) {}
+int DefaultDepth() {
+  return 32;
+}
+void TraceFullscreen(HWND hwnd, bool on, int w, int h) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "fullscreen %p %d %dx%d", static_cast<void*>(hwnd), on ? 1 : 0, w, h);
+  RecordTrace(buf);
+}
 bool NoAudio(unsigned*, void (*)(std::int16_t*, unsigned)) {
   return false;
 }
@@ -66,6 +115,10 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.MessageBox) r.MessageBox = NoMessageBox;
   if (!r.FileDialog) r.FileDialog = CancelFileDialog;
   if (!r.Beep) r.Beep = NoBeep;
+  if (!r.NativeWindow) r.NativeWindow = NoNativeWindow;
+  if (!r.PresentSurface) r.PresentSurface = NoPresent;
+  if (!r.DesktopDepth) r.DesktopDepth = DefaultDepth;
+  if (!r.SetFullscreen) r.SetFullscreen = TraceFullscreen;
   if (!r.OpenAudio) r.OpenAudio = NoAudio;
   if (!r.CloseAudio) r.CloseAudio = Nothing;
   return r;
@@ -87,6 +140,14 @@ const HostHooks& Choose() {
       name = ((x && *x) || (w && *w)) ? "sdl" : "headless";
     }
     const HostHooks* h = FindHost(name);
+    if (!h && std::strcmp(name, "sdl") == 0) {
+      // The SDL host's module is missing or broken.
+      std::string why;
+      LoadSdlModule(&why);
+      if (explicit_choice) Fail(("cannot load the host module (" + why + ") of host").c_str(), name);
+      std::fprintf(stderr, "orvane: cannot load the SDL host module (%s), running headless\n", why.c_str());
+      h = &HeadlessHost();
+    }
     if (!h) Fail("unknown host", name);
     HostHooks r = WithDefaults(*h);
     if (!r.Init()) {
@@ -105,45 +166,14 @@ std::vector<std::string> g_trace;
 std::deque<int> g_box_answers;
 std::deque<std::string> g_file_answers;
 
-std::string Convert(const char* to, const char* from, const std::string& text) {
-  const bool from_utf8 = std::strcmp(from, "UTF-8") == 0;
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return text;
-  std::string out;
-  std::string in = text;
-  char* ip = in.data();
-  size_t il = in.size();
-  char buf[256];
-  while (il > 0) {
-    char* op = buf;
-    size_t ol = sizeof(buf);
-    size_t r = iconv(cd, &ip, &il, &op, &ol);
-    out.append(buf, static_cast<size_t>(op - buf));
-    if (r == static_cast<size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      // An invalid or unconvertible character: one '?', then go on after it (a whole UTF-8
-      // sequence, or one byte of other text).
-      out.push_back('?');
-      size_t skip = 1;
-      if (from_utf8) {
-        unsigned char lead = static_cast<unsigned char>(*ip);
-        skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        if (skip > il) skip = il;
-      }
-      ip += skip;
-      il -= skip;
-    }
-  }
-  iconv_close(cd);
-  return out;
-}
-
 }  // namespace
 
 const HostHooks* FindHost(const char* name) {
   if (!name) return nullptr;
   for (const auto& e : kHosts) {
-    if (std::strcmp(e.name, name) == 0) return &e.make();
+    if (std::strcmp(e.name, name) != 0) continue;
+    const HostHooks& h = e.make();
+    return h.name ? &h : nullptr;
   }
   return nullptr;
 }
@@ -220,14 +250,18 @@ bool Inject(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void* NativeWindow(HWND hwnd) {
-  return std::strcmp(CurrentName(), "sdl") == 0 ? SdlNativeWindow(hwnd) : nullptr;
+  return Current().NativeWindow(hwnd);
 }
 
 std::string Cp932ToUtf8(const std::string& text) {
-  return Convert("UTF-8", "CP932", text);
+  std::string out;
+  cp932::ToUtf8(text, &out, true);
+  return out;
 }
 std::string Utf8ToCp932(const std::string& text) {
-  return Convert("CP932", "UTF-8", text);
+  std::string out;
+  cp932::FromUtf8(text, &out, true);
+  return out;
 }
 
 }  // namespace orvane::host

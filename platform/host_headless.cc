@@ -1,6 +1,7 @@
 // The headless host: windows exist only in the window manager, boxes and file dialogs take the
 // answers a test scripted (host_common.cc), and the trace keeps what happened.
 #include "platform/host.h"
+#include "platform/hostpath.h"
 
 namespace orvane::host {
 namespace {
@@ -17,7 +18,7 @@ int HeadlessMessageBox(HWND, const char*, const char*, UINT type) {
 bool HeadlessFileDialog(bool, const char*, std::string* chosen) {
   std::string answer;
   if (!TakeFileDialogAnswer(&answer) || answer.empty()) return false;
-  *chosen = Cp932ToUtf8(answer);
+  if (!orvane::HostTextFromEngine(answer, chosen)) *chosen = Cp932ToUtf8(answer);
   return true;
 }
 

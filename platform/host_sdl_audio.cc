@@ -1,7 +1,7 @@
 // The SDL host's audio output: one SDL audio device that pulls the software mixer's frames.
 #include <SDL.h>
 
-#include "platform/host.h"
+#include "platform/host_sdl_internal.h"
 
 namespace orvane::host {
 namespace {

@@ -177,9 +177,8 @@ std::shared_ptr<ThreadObject> GetThread(HANDLE h) {
   return LookupAs<ThreadObject>(h, ObjectKind::kThread);
 }
 
-void LogRefusal(const char* function) {
-  std::string line = std::string("[") + function + "] not supported on this platform.\n";
-  OutputDebugStringA(line.c_str());
+// The refusal is the caller's to report (DThread writes it to the debug log).
+void LogRefusal(const char*) {
   SetLastError(ERROR_NOT_SUPPORTED);
 }
 

@@ -120,6 +120,30 @@ using WNDENUMPROC = BOOL (*)(HWND, LPARAM);
 #define VK_DIVIDE 0x6F
 #define VK_F1 0x70
 #define VK_F12 0x7B
+#define VK_KANA 0x15
+#define VK_CONVERT 0x1C
+#define VK_NONCONVERT 0x1D
+#define VK_SNAPSHOT 0x2C
+#define VK_LWIN 0x5B
+#define VK_RWIN 0x5C
+#define VK_APPS 0x5D
+#define VK_SEPARATOR 0x6C
+#define VK_NUMLOCK 0x90
+#define VK_SCROLL 0x91
+#define VK_OEM_1 0xBA
+#define VK_OEM_PLUS 0xBB
+#define VK_OEM_COMMA 0xBC
+#define VK_OEM_MINUS 0xBD
+#define VK_OEM_PERIOD 0xBE
+#define VK_OEM_2 0xBF
+#define VK_OEM_3 0xC0
+#define VK_OEM_4 0xDB
+#define VK_OEM_5 0xDC
+#define VK_OEM_6 0xDD
+#define VK_OEM_7 0xDE
+#define VK_OEM_102 0xE2
+#define VK_OEM_COPY 0xF2
+#define VK_OEM_AUTO 0xF3
 
 // ---- Class and window styles.
 #define CS_VREDRAW 0x0001u
@@ -451,7 +475,10 @@ ORVANE_API BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT filter_min, UINT filter_m
 // Calls the window procedure of msg->hwnd (or the TIMERPROC of a WM_TIMER); a WM_PAINT that the
 // procedure left unvalidated is validated afterwards, so a pump cannot spin on it.
 ORVANE_API LRESULT DispatchMessageA(const MSG* msg);
-// Characters arrive from the hosts as WM_CHAR of their own; this only reports key messages.
+// Text typed arrives from the hosts as WM_CHAR of their own (cp932 bytes, a double-byte character
+// as two messages, lead byte first). For the keys that type control characters, a WM_KEYDOWN
+// makes the WM_CHAR here: Return 0x0D, Backspace 0x08, Escape 0x1B, Tab 0x09, the next message
+// the thread takes. TRUE for key messages.
 ORVANE_API BOOL TranslateMessage(const MSG* msg);
 ORVANE_API LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 // The default handling: WM_CLOSE destroys the window, WM_PAINT validates it, WM_NCCREATE gives
@@ -567,7 +594,7 @@ ORVANE_API int SetScrollInfo(HWND hwnd, int bar, LPCSCROLLINFO info, BOOL redraw
 
 // ---- Start-up of the shell libraries. Neither has anything to set up on this host: both are
 // documented no-ops that report success.
-#ifndef S_OK  // platform/com.h defines them too
+#ifndef S_OK
 #define S_OK 0
 #define S_FALSE 1
 #endif

@@ -316,7 +316,35 @@ LRESULT DispatchMessageA(const MSG* msg) {
 BOOL TranslateMessage(const MSG* msg) {
   if (!msg) return FALSE;
   UINT m = msg->message;
-  return (m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP) ? TRUE : FALSE;
+  if (m != WM_KEYDOWN && m != WM_KEYUP && m != WM_SYSKEYDOWN && m != WM_SYSKEYUP) return FALSE;
+  WPARAM ch = 0;
+  if (m == WM_KEYDOWN) {
+    switch (msg->wParam) {
+      case VK_RETURN:
+        ch = 0x0D;
+        break;
+      case VK_BACK:
+        ch = 0x08;
+        break;
+      case VK_ESCAPE:
+        ch = 0x1B;
+        break;
+      case VK_TAB:
+        ch = 0x09;
+        break;
+      default:
+        break;
+    }
+  }
+  if (ch) {
+    {
+      std::lock_guard<std::mutex> l(g_lock);
+      Queue& q = g_queues[GetCurrentThreadId()];
+      q.posted.push_front(MSG{msg->hwnd, WM_CHAR, ch, msg->lParam, msg->time, msg->pt});
+    }
+    g_wake.notify_all();
+  }
+  return TRUE;
 }
 
 LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {

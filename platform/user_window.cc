@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/cp932.h"
 #include "platform/gdi.h"
 #include "platform/host.h"
 #include "platform/module.h"
@@ -36,9 +37,7 @@ int g_default_pos = 0;
 char Lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
-bool Lead(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
+using orvane::cp932::IsLeadByte;
 
 ClassRecord* FindClass(LPCSTR name) {
   if (!name) return nullptr;
@@ -182,7 +181,7 @@ void DestroyOne(HWND hwnd);
 bool SameName(const char* a, const char* b) {
   while (*a && *b) {
     unsigned char ca = static_cast<unsigned char>(*a);
-    if (Lead(ca)) {
+    if (IsLeadByte(ca)) {
       if (a[0] != b[0] || a[1] != b[1]) return false;
       if (!a[1]) return true;
       a += 2;

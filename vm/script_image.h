@@ -27,8 +27,10 @@
 
 inline constexpr uint32_t kScriptImageMagic = 0x78657750;  // "Pwex" read as one little-endian word
 inline constexpr size_t kScriptImageHeaderSize = 28;
-// Most global slots an image may ask for; a larger count is taken for a damaged image.
-inline constexpr uint32_t kScriptImageMaxGlobals = 1u << 20;
+// Most global slots an image may ask for; a larger count is taken for a damaged image. Half of
+// the slot table (kVmMaxSlots), so the globals always leave room for the frames.
+inline constexpr uint32_t kScriptImageMaxGlobals = 1u << 19;
+static_assert(kScriptImageMaxGlobals <= kVmMaxSlots / 2, "the globals leave room for the frames");
 
 // Reads a little-endian u32 at any byte address.
 inline uint32_t ReadImageWord(const uint8_t* p) {
