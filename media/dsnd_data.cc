@@ -117,9 +117,10 @@ void DsndData::FillBuffer(DsndVoices* voices) {
   wave_.EndDecode();
   // A short decode (every MP3 is short of its estimate) leaves silence, not stale bytes.
   uint32_t filled = got > 0 ? static_cast<uint32_t>(got) : 0;
-  if (filled < n)
+  if (filled < n) {
     std::memset(static_cast<uint8_t*>(p) + filled, wave_.GetFormat().wBitsPerSample == 8 ? 0x80 : 0,
                 n - filled);
+  }
   b->Unlock(p, n, nullptr, 0);
 }
 

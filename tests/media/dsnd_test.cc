@@ -19,6 +19,7 @@
 #include "media/dsnd_stream.h"
 #include "media/sound_handle.h"
 #include "platform/mixer.h"
+#include "tests/media/fake_decoders.h"
 #include "tests/media/riff_builder.h"
 
 namespace {
@@ -383,6 +384,35 @@ TEST_F(DsndTest, BufferLocationsFallBackAndFailuresReleaseEverything) {
   DRef<DsndVoices> again = dsnd_.CreateSound(DString("loc0.wav"), m, 2, 3, 0xFFFFFFFFu);
   ASSERT_TRUE(again);
   EXPECT_EQ(again->GetLocation(), uint32_t{DSBCAPS_LOCDEFER});
+}
+
+// A decode shorter than the reader's estimate (every CBR MP3 is) leaves silence behind it, not
+// what the buffer held before.
+TEST_F(DsndTest, ShortDecodeLeavesSilence) {
+  ASSERT_TRUE(dsnd_.Create(nullptr, 0));
+  DWaveSetDecoders(MakeFakeMpeg, nullptr);
+  FakeMpeg::extra_total = 100;
+  DFile f;
+  ASSERT_TRUE(MemoryFile(f, FakeMpegFile(60)));  // 480 PCM bytes, 580 promised
+  SoundHandle h;
+  ASSERT_TRUE(h.Load(DString("short.mp3"), f, 1));
+  IDirectSoundBuffer* b = h.GetVoices()->GetBuffer(0);
+  void* p;
+  DWORD n;
+  ASSERT_EQ(b->Lock(0, 0, &p, &n, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
+  ASSERT_EQ(n, 580u);
+  std::memset(p, 0x55, n);
+  b->Unlock(p, n, nullptr, 0);
+  orvane::audio::LoseBuffer(b);
+  dsnd_.Suspend();
+  dsnd_.Resume();  // restores and refills the lost buffer
+  ASSERT_EQ(b->Lock(0, 0, &p, &n, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
+  const uint8_t* bytes = static_cast<const uint8_t*>(p);
+  EXPECT_EQ(bytes[0], 100);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes) + 480, 100), std::string(100, '\0'));
+  b->Unlock(p, n, nullptr, 0);
+  FakeMpeg::extra_total = 0;
+  DWaveSetDecoders(nullptr, nullptr);
 }
 
 // ---- Streams: byte for byte with the source, through the worker's handshakes.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/media/fake_decoders.h"
 #include "tests/media/riff_builder.h"
 #include "tests/support/scratch_dir.h"
 
@@ -265,6 +266,48 @@ TEST(DWaveTest, DamagedAdpcmHeadersFailToOpen) {
   ASSERT_TRUE(MemoryFile(f, Wav(fmt, data)));
   DWave w;
   EXPECT_TRUE(w.Open(f));
+}
+
+// Without decoders the MPEG and Ogg kinds do not open; with them, DWave reads frames through
+// its own buffers, rewinds, skips and hands Ogg reads through.
+TEST(DWaveTest, MpegAndOggThroughTheirDecoders) {
+  std::string mpeg = FakeMpegFile(100);  // 300 bytes, 800 PCM bytes
+  std::string ogg = "OggS" + Pcm16({7, 8, 9, 10, 11});
+  for (const std::string& bytes : {mpeg, ogg}) {
+    DFile f;
+    ASSERT_TRUE(MemoryFile(f, bytes));
+    DWave w;
+    EXPECT_FALSE(w.Open(f));
+  }
+  DWaveSetDecoders(MakeFakeMpeg, MakeFakeOgg);
+  DFile f;
+  ASSERT_TRUE(MemoryFile(f, mpeg));
+  DWave w;
+  ASSERT_TRUE(w.Open(f));
+  EXPECT_EQ(w.GetKind(), DWave::kMpeg);
+  EXPECT_EQ(w.GetTotalBytes(), 800u);
+  std::vector<int16_t> want;
+  for (int i = 0; i < 100; ++i) want.insert(want.end(), 4, static_cast<int16_t>((1 + i) * 100));
+  EXPECT_EQ(ReadAll(w, 13), Pcm16(want));
+  w.Rewind();
+  ASSERT_TRUE(w.BeginDecode());
+  w.Skip(8.0f / 16000);  // 8 bytes: one frame
+  int16_t first = 0;
+  EXPECT_EQ(w.Read(&first, 2), 2);
+  EXPECT_EQ(first, 200);
+  w.EndDecode();
+  std::string short_head = FakeMpegFile(10);  // fewer than 156 bytes
+  DFile s;
+  ASSERT_TRUE(MemoryFile(s, short_head));
+  DWave ws;
+  EXPECT_FALSE(ws.Open(s));
+  DFile o;
+  ASSERT_TRUE(MemoryFile(o, ogg));
+  DWave wo;
+  ASSERT_TRUE(wo.Open(o));
+  EXPECT_EQ(wo.GetKind(), DWave::kOgg);
+  EXPECT_EQ(ReadAll(wo, 4), Pcm16({7, 8, 9, 10, 11}));
+  DWaveSetDecoders(nullptr, nullptr);
 }
 
 }  // namespace
