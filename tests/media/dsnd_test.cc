@@ -477,6 +477,13 @@ TEST_F(StreamTest, ShortListsEightBitPaddingAndEndlessEmptyEntries) {
   WithTimeout("step", 20, [&] { Step(200); });
   for (int i = 0; i < 200 && s.GetStream()->GetState() != 0; ++i) usleep(10000);
   EXPECT_EQ(s.GetStream()->GetState(), 0u);
+  // The ended worker left its acknowledgement signalled: a new play still waits for the new
+  // worker, so an immediate stop reaches it.
+  WithTimeout("play", 10, [&] { s.Play(); });
+  EXPECT_EQ(s.GetStream()->GetState(), 1u);
+  WithTimeout("stop", 10, [&] { s.Stop(); });
+  EXPECT_EQ(s.GetStream()->GetState(), 0u);
+  EXPECT_EQ(Step(100), std::vector<int16_t>(200, 0));
   // 8-bit mono pads with 0x80 (silence after the mixer's (v - 128) << 8).
   DFile eight;
   ASSERT_TRUE(MemoryFile(eight, Wav(Fmt(1, 1, kRate, 8), std::string(500, '\x90'))));
