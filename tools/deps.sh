@@ -8,7 +8,8 @@ orvane_packages=(
   xvfb xauth xdotool
   clang libclang-rt-14-dev
   libpixman-1-dev
-  libmpg123-dev lame twolame sox vorbis-tools
+  sox
+  libmpg123-dev lame twolame vorbis-tools
 )
 
 orvane_install_deps() {
