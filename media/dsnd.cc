@@ -6,6 +6,7 @@
 #include "base/dwindow.h"
 #include "media/dsnd_data.h"
 #include "media/dsnd_stream.h"
+#include "media/mpeg/mpeg_audio_install.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ Dsnd::~Dsnd() {
 
 bool Dsnd::Create(DWindow* window, uint32_t mode) {
   if (device_) return false;
+  MpegAudioInstall();  // MPEG audio and Ogg Vorbis files, MPEG audio in WAV files
   bool ok = SUCCEEDED(DirectSoundCreate(nullptr, &device_, nullptr));
   if (ok) {
     DirectSoundEnumerateA(DsndEnumDeviceCallback, nullptr);
