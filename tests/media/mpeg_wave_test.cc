@@ -9,9 +9,13 @@
 #include <vector>
 
 #include "base/dfile.h"
+#include "media/dsnd.h"
+#include "media/dsnd_data.h"
 #include "media/dwave.h"
 #include "media/mpeg/mp3_decoder.h"
 #include "media/mpeg/mpeg_audio_install.h"
+#include "media/sound_handle.h"
+#include "platform/mixer.h"
 #include "tests/media/mpeg_vectors.h"
 
 namespace {
@@ -180,6 +184,49 @@ TEST_F(MpegWave, DamagedFilesOpenOrFailCleanly) {
     if (!w.BeginDecode()) continue;
     ReadAll(w, 4096);
   }
+}
+
+// A sound loaded from an MP3 and from an Ogg file holds the reader's PCM in its buffer; the
+// device installs the decoders itself.
+TEST(MpegSound, Mp3AndOggLoadAsSounds) {
+  DWaveSetDecoders(nullptr, nullptr);
+  orvane::audio::UseManualSink(44100);
+  Dsnd dsnd;
+  SoundHandle::UseDevice(&dsnd);
+  ASSERT_TRUE(dsnd.Create(nullptr, 0));
+  const std::string ogg = VectorDir() + "/sound.ogg";
+  if (!Exists(ogg)) {
+    ASSERT_TRUE(Shell("oggenc -Q -q 3 " + Signal("tone", 22050, 1) + " -o " + ogg));
+  }
+  const std::string files[] = {Encode("sound.mp3", "lame -t --quiet -b 96", Signal("tone", 44100, 2)), ogg};
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
+    ASSERT_FALSE(path.empty());
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    std::vector<uint8_t> want;
+    {
+      DFile f;
+      MemoryFile(f, bytes);
+      DWave w;
+      ASSERT_TRUE(w.Open(f));
+      ASSERT_TRUE(w.BeginDecode());
+      want = ReadAll(w, 8192);
+    }
+    DFile f;
+    MemoryFile(f, bytes);
+    SoundHandle h;
+    ASSERT_TRUE(h.Load(DString(path.c_str()), f, 1));
+    IDirectSoundBuffer* b = h.GetVoices()->GetBuffer(0);
+    void* p;
+    DWORD n;
+    ASSERT_EQ(b->Lock(0, 0, &p, &n, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
+    ASSERT_GE(n, want.size());
+    EXPECT_EQ(0, std::memcmp(p, want.data(), want.size()));
+    b->Unlock(p, n, nullptr, 0);
+  }
+  dsnd.Release();
+  SoundHandle::UseDevice(nullptr);
+  orvane::audio::StopSink();
 }
 
 }  // namespace
