@@ -1,8 +1,10 @@
-// Fuzz target: opens arbitrary bytes with the audio file reader and reads, rewinds and skips.
+// Fuzz target: opens arbitrary bytes with the audio file reader (every kind, MPEG audio and Ogg
+// Vorbis included) and reads, rewinds and skips.
 #include <cstddef>
 #include <cstdint>
 
 #include "media/dwave.h"
+#include "media/mpeg/mpeg_audio_install.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > (1u << 22)) return 0;
@@ -10,6 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!file.OpenMemory(DString("fuzz.wav"), static_cast<uint32_t>(size), DFile::kRead | DFile::kWrite))
     return 0;
   if (file.Write(data, static_cast<uint32_t>(size)) != static_cast<int64_t>(size)) return 0;
+  MpegAudioInstall();  // MPEG audio, Ogg Vorbis and MPEG audio in WAV too
   DWave wave;
   if (!wave.Open(file)) return 0;
   static char buffer[8192];
