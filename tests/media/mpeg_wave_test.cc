@@ -11,6 +11,7 @@
 #include "base/dfile.h"
 #include "media/dsnd.h"
 #include "media/dsnd_data.h"
+#include "media/dsnd_stream.h"
 #include "media/dwave.h"
 #include "media/mpeg/mp3_decoder.h"
 #include "media/mpeg/mpeg_audio_install.h"
@@ -223,6 +224,51 @@ TEST(MpegSound, Mp3AndOggLoadAsSounds) {
     ASSERT_GE(n, want.size());
     EXPECT_EQ(0, std::memcmp(p, want.data(), want.size()));
     b->Unlock(p, n, nullptr, 0);
+  }
+  dsnd.Release();
+  SoundHandle::UseDevice(nullptr);
+  orvane::audio::StopSink();
+}
+
+// MP3 and Ogg Vorbis files played as streams: the mixer's output at the files' own rate is the
+// reader's PCM, followed by silence when the list ends.
+TEST(MpegSound, Mp3AndOggPlayAsStreams) {
+  DWaveSetDecoders(nullptr, nullptr);
+  orvane::audio::UseManualSink(22050);
+  Dsnd dsnd;
+  SoundHandle::UseDevice(&dsnd);
+  ASSERT_TRUE(dsnd.Create(nullptr, 0));
+  const std::string ogg = VectorDir() + "/stream.ogg";
+  if (!Exists(ogg)) {
+    ASSERT_TRUE(Shell("oggenc -Q -q 3 " + Signal("noise", 22050, 2) + " -o " + ogg));
+  }
+  const std::string files[] = {Encode("stream22.mp3", "lame -t --quiet -b 64", Signal("noise", 22050, 2)),
+                               ogg};
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
+    ASSERT_FALSE(path.empty());
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    std::vector<uint8_t> want;
+    {
+      DFile f;
+      MemoryFile(f, bytes);
+      DWave w;
+      ASSERT_TRUE(w.Open(f));
+      ASSERT_TRUE(w.BeginDecode());
+      want = ReadAll(w, 8192);
+    }
+    DFile f;
+    MemoryFile(f, bytes);
+    StreamHandle s;
+    ASSERT_TRUE(s.AddToList(f, 0, 0.0f, 0));
+    s.Play();
+    const unsigned frames = static_cast<unsigned>(want.size() / 4) + 4000;
+    std::vector<int16_t> got;
+    orvane::audio::StepManualSink(frames, &got);
+    s.Stop();
+    want.resize(frames * 4, 0);
+    ASSERT_EQ(got.size() * 2, want.size());
+    EXPECT_EQ(0, std::memcmp(got.data(), want.data(), want.size()));
   }
   dsnd.Release();
   SoundHandle::UseDevice(nullptr);
