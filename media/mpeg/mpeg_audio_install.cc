@@ -59,11 +59,12 @@ class OggWaveDecoder : public DWaveOggDecoder {
 // decoder takes every input byte and keeps a partial frame for the next Convert.
 class MpegAcmDecoder : public orvane::acm::Decoder {
  public:
-  MpegAcmDecoder(const Mp3FrameInfo& info, DWORD file_rate)
+  explicit MpegAcmDecoder(const Mp3FrameInfo& info)
       : pcm_per_frame_(static_cast<DWORD>(info.pcm_bytes)),
         max_frame_(static_cast<DWORD>(info.max_frame_bytes)),
         min_frame_(static_cast<DWORD>(info.frame_bytes > 0 ? info.frame_bytes : 1)),
-        rate_(file_rate) {
+        rate_out_(info.rate),
+        channels_(info.channels) {
     decoder_.Clear();
     decoder_.SetOptions(Mp3DecodeOptions{0, 0, info.rate});
     pending_.reserve(2 * max_frame_ + 156);
@@ -95,7 +96,13 @@ class MpegAcmDecoder : public orvane::acm::Decoder {
         if (have < 156 && have < max_frame_) break;  // wait for more bytes
         std::vector<uint8_t> head(frame, frame + have);
         head.resize(have < 156 ? 156 : have, 0);
-        if (!decoder_.InitFromFrame(head.data(), static_cast<uint32_t>(head.size()))) {
+        // Only a frame of the format the file's header promised starts the stream: the output
+        // sizes were set from it.
+        Mp3FrameInfo fi;
+        if (!decoder_.GetFrameInfo(head.data(), static_cast<uint32_t>(head.size()), &fi, false) ||
+            static_cast<DWORD>(fi.pcm_bytes) != pcm_per_frame_ || fi.rate != rate_out_ ||
+            fi.channels != channels_ ||
+            !decoder_.InitFromFrame(head.data(), static_cast<uint32_t>(head.size()))) {
           ++pos;
           continue;
         }
@@ -118,14 +125,14 @@ class MpegAcmDecoder : public orvane::acm::Decoder {
     if (pending_.size() > 2 * max_frame_ + 156)
       pending_.erase(pending_.begin(), pending_.end() - static_cast<std::ptrdiff_t>(max_frame_));
     *dst_used = made;
-    (void)rate_;
     return true;
   }
 
  private:
   Mp3Decoder decoder_;
   std::vector<uint8_t> pending_;
-  DWORD pcm_per_frame_, max_frame_, min_frame_, rate_;
+  DWORD pcm_per_frame_, max_frame_, min_frame_;
+  int32_t rate_out_, channels_;
   bool initialised_ = false;
 };
 
@@ -147,7 +154,7 @@ class MpegAcmDriver : public orvane::acm::Driver {
     if (!Describe(src, &info) || pcm.wFormatTag != WAVE_FORMAT_PCM || pcm.wBitsPerSample != 16 ||
         pcm.nChannels != info.channels || pcm.nSamplesPerSec != static_cast<DWORD>(info.rate))
       return nullptr;
-    return std::make_unique<MpegAcmDecoder>(info, src.nSamplesPerSec);
+    return std::make_unique<MpegAcmDecoder>(info);
   }
 
  private:

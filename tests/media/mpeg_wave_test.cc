@@ -170,7 +170,7 @@ TEST_F(MpegWave, DamagedFilesOpenOrFailCleanly) {
   const std::string path = Encode("wave_cbr.mp3", "lame -t --quiet -b 128", Signal("noise", 44100, 2));
   ASSERT_FALSE(path.empty());
   const std::vector<uint8_t> good = ReadFile(path);
-  for (int variant = 0; variant < 4; ++variant) {
+  for (int variant = 0; variant < 5; ++variant) {
     std::vector<uint8_t> bytes = good;
     if (variant == 0) bytes.resize(300);
     if (variant == 1)
@@ -178,6 +178,8 @@ TEST_F(MpegWave, DamagedFilesOpenOrFailCleanly) {
     if (variant == 2)
       bytes = WrapInWav(std::vector<uint8_t>(good.begin(), good.begin() + 2000), 0x55, 2, 44100);
     if (variant == 3) bytes = WrapInWav(std::vector<uint8_t>(5000, 0x33), 0x55, 1, 22050);
+    // The header promises 22050 Hz mono, the data holds 44100 Hz stereo frames (4 times the PCM).
+    if (variant == 4) bytes = WrapInWav(good, 0x55, 1, 22050);
     DFile f;
     MemoryFile(f, bytes);
     DWave w;
