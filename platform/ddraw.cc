@@ -2,6 +2,7 @@
 // into the window's client surface, and the test controls (profile, faults, call log, captures).
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -27,6 +28,7 @@ struct Global {
   bool restore_fails = false;
   uint64_t vram_used = 0;
   std::set<Surface*> surfaces;
+  std::set<Surface*> orphans;  // back buffers whose chain is gone but which callers still count
   uint32_t next_id = 1;
   bool capture = false;
   std::map<HWND, Capture> captures;
@@ -287,13 +289,31 @@ Surface::Surface(DirectDraw* dd, DWORD caps, int width, int height, SurfFormat f
 }
 
 Surface::~Surface() {
-  if (back_) back_->Release();
+  if (back_) {
+    // The chain's back buffer goes with its primary, as on the real system, even when callers
+    // still count references to it (taking one more than they release is common). Such a back
+    // buffer stays as an empty, lost object until its count reaches 0, so a late call is safe.
+    Surface* back = back_;
+    back_ = nullptr;
+    back->front_ = nullptr;
+    if (back->refs_ > 1) {
+      --back->refs_;
+      back->lost_ = true;
+      std::vector<uint8_t>().swap(back->mem_);
+      std::lock_guard<std::mutex> l(G().lock);
+      G().surfaces.erase(back);
+      G().orphans.insert(back);
+    } else {
+      back->Release();
+    }
+  }
   if (clipper_) clipper_->Release();
   {
     Global& g = G();
     std::lock_guard<std::mutex> l(g.lock);
     g.vram_used -= vram_;
     g.surfaces.erase(this);
+    g.orphans.erase(this);
   }
   dd_->Release();
 }
@@ -757,7 +777,9 @@ void FailCall(const std::string& prefix, int times) {
 }
 void LoseSurfaces() {
   std::lock_guard<std::mutex> l(G().lock);
-  for (Surface* s : G().surfaces) s->lost_ = true;
+  // System-memory surfaces keep their contents, as on the real system.
+  for (Surface* s : G().surfaces)
+    if (!(s->caps_ & DDSCAPS_SYSTEMMEMORY)) s->lost_ = true;
 }
 void SetStillDrawing(int n) {
   std::lock_guard<std::mutex> l(G().lock);
@@ -782,6 +804,8 @@ bool TakeCapture(HWND hwnd, Capture* out) {
 uint64_t VideoMemoryUsed() { return G().vram_used; }
 int LiveSurfaces() {
   std::lock_guard<std::mutex> l(G().lock);
+  if (std::getenv("ORVANE_DX_DEBUG"))
+    for (Surface* s : G().surfaces) std::fprintf(stderr, "live %s caps %x refs %u\n", s->Name().c_str(), s->caps_, s->refs_.load());
   return static_cast<int>(G().surfaces.size());
 }
 

@@ -41,7 +41,7 @@ ORVANE_DX_API void Reset();
 // ---- Faults. The next `times` calls whose log line starts with `prefix` fail (DDERR_GENERIC,
 // or the call's own failure); times -1 means every such call.
 ORVANE_DX_API void FailCall(const std::string& prefix, int times = 1);
-// Marks every existing surface lost.
+// Marks every existing surface lost (system-memory surfaces keep theirs, as on the real system).
 ORVANE_DX_API void LoseSurfaces();
 // The next n blit and flip status queries answer DDERR_WASSTILLDRAWING (-1: for ever).
 ORVANE_DX_API void SetStillDrawing(int n);
