@@ -320,6 +320,12 @@ bool DtssManager::_UploadImages() {
 }
 
 void DtssManager::_FreeTextures(bool all) {
+  // The device holds the textures last set; unbind them so that freed textures free their memory.
+  if (device_) {
+    if (texture0_) device_->SetTexture(0, nullptr);
+    if (texture1_) device_->SetTexture(1, nullptr);
+  }
+  texture0_ = texture1_ = nullptr;
   for (auto it = images_.Begin(); !(it == images_.End()); it = it.Next()) {
     DRef<DtssImage> image = it.Value();
     if (all || !image->IsUsed()) image->_ReleaseTexture();
