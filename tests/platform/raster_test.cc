@@ -291,7 +291,7 @@ TEST(Raster, RandomScenesEqualTheReference) {
   auto uni = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
   const uint32_t factors[] = {kBlendZero, kBlendOne, kBlendSrcAlpha, kBlendInvSrcAlpha, kBlendDestColor, kBlendInvDestColor};
   const PixelKind kinds[] = {PixelKind::kA8R8G8B8, PixelKind::kX8R8G8B8, PixelKind::kA4R4G4B4, PixelKind::kR5G6B5};
-  for (int scene = 0; scene < 300; ++scene) {
+  for (int scene = 0; scene < 600; ++scene) {
     Canvas c(1 + rng() % 40, 1 + rng() % 30, (rng() & 1) ? PixelKind::kR5G6B5 : PixelKind::kX8R8G8B8);
     for (auto& b : c.bits) b = static_cast<uint8_t>(rng());
     Texture t0(1 + rng() % 9, 1 + rng() % 9, kinds[rng() % 4]), t1(1 + rng() % 5, 1 + rng() % 5, kinds[rng() % 4]);
@@ -314,7 +314,7 @@ TEST(Raster, RandomScenesEqualTheReference) {
       if (shape == 0) {  // 1:1 at half-pixel offsets
         float x = std::floor(uni(-5, 35)) - 0.5f, y = std::floor(uni(-5, 25)) - 0.5f;
         float w = float(t0.width), h = float(t0.height);
-        Quad(&v, &i, x, y, x + w, y + h, rng() | 0x80000000u);
+        Quad(&v, &i, x, y, x + w, y + h, (rng() & 1) ? 0xFFFFFFFFu : (rng() | 0x80000000u));
       } else if (shape == 1) {  // scaled
         Quad(&v, &i, uni(-10, 40), uni(-10, 30), uni(-10, 40), uni(-10, 30), rng(), uni(-0.5f, 0.5f), uni(-0.5f, 0.5f),
              uni(0.5f, 1.5f), uni(0.5f, 1.5f));
@@ -324,6 +324,38 @@ TEST(Raster, RandomScenesEqualTheReference) {
           v.push_back(V(uni(-10, 50), uni(-10, 40), rng(), uni(-1, 2), uni(-1, 2), uni(-1, 2), uni(-1, 2)));
         for (uint16_t k : {0, 1, 2, 2, 1, 3}) i.push_back(static_cast<uint16_t>(b + k));
       }
+    }
+    ExpectSameAsReference(c, s, v, i);
+  }
+}
+
+// The 1:1 fast paths (white diffuse, texel rows, each blend kind, with and without the alpha
+// test, spans clipped by the target) against the reference.
+TEST(Raster, OneToOneSpansEqualTheReference) {
+  std::mt19937 rng(99);
+  const uint32_t pairs[][2] = {{kBlendOne, kBlendZero},     {kBlendSrcAlpha, kBlendInvSrcAlpha},
+                               {kBlendSrcAlpha, kBlendOne}, {kBlendOne, kBlendInvSrcAlpha},
+                               {kBlendDestColor, kBlendOne}, {kBlendInvDestColor, kBlendZero}};
+  for (int scene = 0; scene < 300; ++scene) {
+    Canvas c(1 + rng() % 40, 1 + rng() % 20, PixelKind::kX8R8G8B8);
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x) c.Set(x, y, rng() & 0xFFFFFF);
+    Texture t(1 + rng() % 24, 1 + rng() % 6, (rng() & 1) ? PixelKind::kA8R8G8B8 : PixelKind::kX8R8G8B8);
+    for (auto& b : t.bits) b = static_cast<uint8_t>(rng());
+    RasterState s = Plain();
+    s.tex[0] = t.View();
+    s.linear[0] = rng() & 1;
+    const uint32_t* p = pairs[rng() % 6];
+    s.blend = rng() % 5 != 0;
+    s.src_blend = p[0];
+    s.dst_blend = p[1];
+    s.alpha_test = rng() % 3 == 0;
+    s.alpha_ref = rng() % 256;
+    std::vector<RasterVertex> v;
+    std::vector<uint16_t> i;
+    for (int q = 0; q < 4; ++q) {
+      float x = float(int(rng() % 50) - 10) - 0.5f, y = float(int(rng() % 30) - 5) - 0.5f;
+      Quad(&v, &i, x, y, x + t.width, y + t.height, 0xFFFFFFFF);
     }
     ExpectSameAsReference(c, s, v, i);
   }
