@@ -210,6 +210,46 @@ void TexelSpan(const RasterState& s, const uint32_t* texels, bool alpha, uint32_
   }
 }
 
+// The affine path: white diffuse, stage 0 only, a 32-bit texture and an X8R8G8B8 target, any
+// texture-coordinate gradients (scaled or rotated sprites). The same sampling and blending
+// arithmetic as the generic path, with the texel reads and the blend specialised.
+inline uint32_t Texel32(const TextureView& t, int32_t x, int32_t y, bool alpha) {
+  uint32_t p = reinterpret_cast<const uint32_t*>(t.bits + t.pitch * y)[x];
+  return alpha ? p : (p | 0xFF000000u);
+}
+
+inline uint32_t SampleLinear32(const TextureView& t, int32_t u, int32_t v, bool alpha) {
+  int32_t su = u - 128, sv = v - 128;
+  int32_t fu = su & 255, fv = sv & 255;
+  int32_t x0 = su >> 8, y0 = sv >> 8;
+  int32_t xa = ClampIndex(x0, t.width), xb = ClampIndex(int64_t{x0} + 1, t.width);
+  int32_t ya = ClampIndex(y0, t.height), yb = ClampIndex(int64_t{y0} + 1, t.height);
+  uint32_t c00 = Texel32(t, xa, ya, alpha), c10 = Texel32(t, xb, ya, alpha);
+  uint32_t c01 = Texel32(t, xa, yb, alpha), c11 = Texel32(t, xb, yb, alpha);
+  uint32_t w00 = (256 - fu) * (256 - fv), w10 = fu * (256 - fv), w01 = (256 - fu) * fv, w11 = fu * fv;
+  uint32_t out = 0;
+  for (int sh = 0; sh < 32; sh += 8) {
+    uint32_t m = ((c00 >> sh) & 255) * w00 + ((c10 >> sh) & 255) * w10 + ((c01 >> sh) & 255) * w01 +
+                 ((c11 >> sh) & 255) * w11 + 32768;
+    out |= (m >> 16) << sh;
+  }
+  return out;
+}
+
+template <BlendKind K>
+void AffineSpan(const RasterState& s, int64_t ru, int64_t rv, int64_t du, int64_t dv, uint32_t* out, int32_t n) {
+  const TextureView& t = s.tex[0];
+  const bool alpha = t.kind == PixelKind::kA8R8G8B8;
+  for (int32_t k = 0; k < n; ++k, ru += du, rv += dv) {
+    int32_t u = ClampTex(PlaneValue(ru)), v = ClampTex(PlaneValue(rv));
+    uint32_t p = s.linear[0] ? SampleLinear32(t, u, v, alpha)
+                             : Texel32(t, ClampIndex(u >> 8, t.width), ClampIndex(v >> 8, t.height), alpha);
+    uint32_t a = p >> 24;
+    if (s.alpha_test && !AlphaPasses(static_cast<int32_t>(a), s.alpha_ref)) continue;
+    out[k] = BlendX888<K>(p & 0xFFFFFF, a, out[k], s);
+  }
+}
+
 inline Rgba Sample(const TextureView& t, bool linear, int32_t u, int32_t v) {
   return linear ? SampleLinear(t, u, v) : SamplePoint(t, u, v);
 }
@@ -258,9 +298,10 @@ void DrawTriangles(const RasterTarget& target, const RasterState& state, const R
     bool white = true;
     for (int k = 0; k < 4; ++k)
       white = white && st.col[k].gx == 0 && st.col[k].gy == 0 && st.col[k].base == (int64_t{255} << kAttrFrac);
-    bool fast = white && tex0 && !tex1 && target.kind != PixelKind::kR5G6B5 &&
-                (s.tex[0].kind == PixelKind::kA8R8G8B8 || s.tex[0].kind == PixelKind::kX8R8G8B8) &&
-                st.tc[0].gx == (int64_t{256} << kAttrFrac) / kSubScale && st.tc[1].gx == 0;
+    bool affine = white && tex0 && !tex1 && target.kind != PixelKind::kR5G6B5 &&
+                  (s.tex[0].kind == PixelKind::kA8R8G8B8 || s.tex[0].kind == PixelKind::kX8R8G8B8);
+    bool fast = affine && st.tc[0].gx == (int64_t{256} << kAttrFrac) / kSubScale && st.tc[1].gx == 0;
+    BlendKind blend_kind = KindOf(s);
     for (int32_t py = st.min_y; py <= st.max_y; ++py) {
       int32_t x0, x1;
       if (!RowSpan(st, py, &x0, &x1)) continue;
@@ -276,7 +317,7 @@ void DrawTriangles(const RasterTarget& target, const RasterState& state, const R
               reinterpret_cast<const uint32_t*>(s.tex[0].bits + s.tex[0].pitch * ty) + tx;
           uint32_t* out = reinterpret_cast<uint32_t*>(target.bits + target.pitch * py) + x0;
           bool alpha = s.tex[0].kind == PixelKind::kA8R8G8B8;
-          switch (KindOf(s)) {
+          switch (blend_kind) {
             case BlendKind::kReplace:
               TexelSpan<BlendKind::kReplace>(s, texels, alpha, out, n);
               break;
@@ -295,6 +336,30 @@ void DrawTriangles(const RasterTarget& target, const RasterState& state, const R
           }
           continue;
         }
+      }
+      if (affine) {
+        int64_t ru = PlaneAt(st.tc[0], X, Y), rv = PlaneAt(st.tc[1], X, Y);
+        int64_t du = st.tc[0].gx * kSubScale, dv = st.tc[1].gx * kSubScale;
+        uint32_t* out = reinterpret_cast<uint32_t*>(target.bits + target.pitch * py) + x0;
+        int32_t n = x1 - x0 + 1;
+        switch (blend_kind) {
+          case BlendKind::kReplace:
+            AffineSpan<BlendKind::kReplace>(s, ru, rv, du, dv, out, n);
+            break;
+          case BlendKind::kAlpha:
+            AffineSpan<BlendKind::kAlpha>(s, ru, rv, du, dv, out, n);
+            break;
+          case BlendKind::kAdd:
+            AffineSpan<BlendKind::kAdd>(s, ru, rv, du, dv, out, n);
+            break;
+          case BlendKind::kPremultiplied:
+            AffineSpan<BlendKind::kPremultiplied>(s, ru, rv, du, dv, out, n);
+            break;
+          case BlendKind::kGeneric:
+            AffineSpan<BlendKind::kGeneric>(s, ru, rv, du, dv, out, n);
+            break;
+        }
+        continue;
       }
       int64_t col[4], tc[4];
       int64_t dcol[4], dtc[4];

@@ -316,12 +316,15 @@ TEST(Raster, RandomScenesEqualTheReference) {
         float w = float(t0.width), h = float(t0.height);
         Quad(&v, &i, x, y, x + w, y + h, (rng() & 1) ? 0xFFFFFFFFu : (rng() | 0x80000000u));
       } else if (shape == 1) {  // scaled
-        Quad(&v, &i, uni(-10, 40), uni(-10, 30), uni(-10, 40), uni(-10, 30), rng(), uni(-0.5f, 0.5f), uni(-0.5f, 0.5f),
+        Quad(&v, &i, uni(-10, 40), uni(-10, 30), uni(-10, 40), uni(-10, 30), (rng() & 1) ? 0xFFFFFFFFu : rng(),
+             uni(-0.5f, 0.5f), uni(-0.5f, 0.5f),
              uni(0.5f, 1.5f), uni(0.5f, 1.5f));
       } else {  // rotated: arbitrary corners and colours
         uint16_t b = static_cast<uint16_t>(v.size());
+        bool white = rng() & 1;
         for (int k = 0; k < 4; ++k)
-          v.push_back(V(uni(-10, 50), uni(-10, 40), rng(), uni(-1, 2), uni(-1, 2), uni(-1, 2), uni(-1, 2)));
+          v.push_back(V(uni(-10, 50), uni(-10, 40), white ? 0xFFFFFFFFu : rng(), uni(-1, 2), uni(-1, 2), uni(-1, 2),
+                        uni(-1, 2)));
         for (uint16_t k : {0, 1, 2, 2, 1, 3}) i.push_back(static_cast<uint16_t>(b + k));
       }
     }
