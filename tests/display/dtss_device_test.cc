@@ -214,4 +214,31 @@ TEST_F(TssDevice, WindowSizeStillDrawingAndTheHook) {
   EXPECT_EQ(CountPrefix(log, "Blt "), 1);
 }
 
+TEST_F(TssDevice, PresentsLandInTheWindowInBothModes) {
+  orvane::dx::CapturePresents(true);
+  ASSERT_TRUE(Start(640, 480));
+  DRef<DtssImage> img = Image(4, 4, 0xFF123456);
+  DRef<DtssSprite> s = manager_.CreateSprite(img.Get(), 0);
+  s->SetPos(2, 3);
+  s->SetDraw(true);
+  ASSERT_TRUE(manager_.Render());
+  manager_.Present();
+  orvane::dx::Capture cap;
+  ASSERT_TRUE(orvane::dx::TakeCapture(hwnd_, &cap));
+  ASSERT_EQ(cap.width, 640);
+  ASSERT_EQ(cap.height, 480);
+  EXPECT_EQ(cap.pixels, Back());
+  EXPECT_EQ(cap.pixels[3 * 640 + 2], 0x123456u);
+  // Full screen: the flip shows the frame just drawn; the back buffer then holds the one before.
+  ASSERT_TRUE(manager_.SetFullscreen(true));
+  s->SetPos(10, 10);
+  ASSERT_TRUE(manager_.Render());
+  std::vector<uint32_t> drawn = Back();
+  manager_.Present();
+  ASSERT_TRUE(orvane::dx::TakeCapture(hwnd_, &cap));
+  EXPECT_EQ(cap.pixels, drawn);
+  EXPECT_EQ(cap.pixels[10 * 640 + 10], 0x123456u);
+  EXPECT_NE(Back(), drawn);
+}
+
 }  // namespace
