@@ -1,65 +1,119 @@
 // DLogStream: the debug log's writes, insertions, and the log file beside the program.
 #include "base/dlogstream.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <unordered_set>
+#include <vector>
 
+#include "base/dapplication.h"
 #include "base/dpath.h"
 
 namespace {
 
-constexpr size_t kMaxHeld = 64 * 1024;
+// A thread's unfinished line is written anyway once it grows this long.
+constexpr size_t kMaxPartial = 64 * 1024;
 
-// True when the text ends a line: its last byte other than CR is LF.
-bool EndsLine(const char* text, size_t length) {
-  while (length > 0 && text[length - 1] == '\r') --length;
-  return length > 0 && text[length - 1] == '\n';
+// Streams alive now; a thread that ends writes its unfinished lines only to these.
+std::mutex& LiveLock() {
+  static auto* lock = new std::mutex;
+  return *lock;
+}
+std::unordered_set<DLogStream*>& LiveStreams() {
+  static auto* streams = new std::unordered_set<DLogStream*>;
+  return *streams;
+}
+
+// The end of the last whole line in text: one past the last LF and the CRs right after it; 0
+// when the text holds no LF.
+size_t WholeLinesEnd(const std::string& text) {
+  size_t lf = text.rfind('\n');
+  if (lf == std::string::npos) return 0;
+  size_t end = lf + 1;
+  while (end < text.size() && text[end] == '\r') ++end;
+  return end;
 }
 
 }  // namespace
 
+// What one thread keeps for the streams: the streams that hold an unfinished line of it. When
+// the thread ends, each of them that still exists writes that line.
+struct DLogThreadLines {
+  std::vector<DLogStream*> streams;
+  ~DLogThreadLines() {
+    std::lock_guard<std::mutex> live(LiveLock());
+    for (DLogStream* stream : streams) {
+      if (!LiveStreams().count(stream)) continue;
+      DLockGuard guard(stream->lock_);
+      stream->DrainOne(this);
+    }
+  }
+};
+
+namespace {
+
+thread_local DLogThreadLines t_lines;
+
+}  // namespace
+
+DLogStream::DLogStream() {
+  std::lock_guard<std::mutex> live(LiveLock());
+  LiveStreams().insert(this);
+}
+
 DLogStream::~DLogStream() {
+  {
+    std::lock_guard<std::mutex> live(LiveLock());
+    LiveStreams().erase(this);
+  }
   Close();
 }
 
 void DLogStream::Emit(const char* text, size_t length) {
+  if (length == 0) return;
   std::string piece(text, length);
   OutputDebugStringA(piece.c_str());
   if (!file_output_) return;
-  char buffer[256];
-  size_t used = 0;
+  // The file form of the text: CR dropped, LF made CR LF, the two bytes of a double-byte
+  // character copied together so that a trail byte is never taken for a line end.
+  std::string& out = scratch_;
+  out.clear();
+  out.reserve(length + length / 16 + 2);
   for (size_t i = 0; i < length;) {
-    if (used >= 254) {
-      file_.Write(buffer, static_cast<uint32_t>(used));
-      used = 0;
-    }
     unsigned char c = text[i];
     if (DIsLeadByte(c) && i + 1 < length) {
-      buffer[used++] = text[i];
-      buffer[used++] = text[i + 1];
+      out.append(text + i, 2);
       i += 2;
       continue;
     }
     if (c == '\n') {
-      buffer[used++] = '\r';
-      buffer[used++] = '\n';
+      out += "\r\n";
     } else if (c != '\r') {
-      buffer[used++] = static_cast<char>(c);
+      out += static_cast<char>(c);
     }
     ++i;
   }
-  if (used) file_.Write(buffer, static_cast<uint32_t>(used));
-  file_.Flush();
+  for (size_t at = 0; at < out.size();) {
+    uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(out.size() - at, 1u << 30));
+    if (file_.Write(out.data() + at, chunk) <= 0) break;  // write failures are not reported
+    at += chunk;
+  }
 }
 
-void DLogStream::Drain(bool all) {
-  while (!held_.empty() && (all || line_owner_ == 0)) {
-    auto [thread, text] = std::move(held_.front());
-    held_.erase(held_.begin());
-    Emit(text.data(), text.size());
-    line_owner_ = EndsLine(text.data(), text.size()) ? 0 : thread;
-  }
-  if (all) line_owner_ = 0;
+void DLogStream::DrainOne(const void* thread_key) {
+  auto it = partial_.find(thread_key);
+  if (it == partial_.end()) return;
+  std::string text = std::move(it->second);
+  partial_.erase(it);
+  Emit(text.data(), text.size());
+}
+
+void DLogStream::DrainAll() {
+  auto lines = std::move(partial_);
+  partial_.clear();
+  for (auto& [key, text] : lines) Emit(text.data(), text.size());
 }
 
 void DLogStream::Write(const DString& text) {
@@ -67,29 +121,35 @@ void DLogStream::Write(const DString& text) {
   if (!p) return;
   size_t length = std::strlen(p);
   if (length == 0) return;
-  DWORD self = GetCurrentThreadId();
+  DLogThreadLines* self = &t_lines;
   DLockGuard guard(lock_);
-  if (line_owner_ != 0 && line_owner_ != self) {
-    size_t held_bytes = 0;
-    bool appended = false;
-    for (auto& [thread, pending] : held_) {
-      if (thread == self) {
-        pending.append(p, length);
-        appended = true;
-      }
-      held_bytes += pending.size();
+  auto it = partial_.find(self);
+  if (it == partial_.end()) {
+    // Nothing waiting: whole lines go out at once, the unfinished rest waits.
+    std::string rest(p, length);
+    size_t whole = WholeLinesEnd(rest);
+    Emit(p, whole);
+    if (whole == length) return;
+    rest.erase(0, whole);
+    it = partial_.emplace(self, std::move(rest)).first;
+    if (std::find(self->streams.begin(), self->streams.end(), this) == self->streams.end())
+      self->streams.push_back(this);
+  } else {
+    it->second.append(p, length);
+    size_t whole = WholeLinesEnd(it->second);
+    if (whole > 0) {
+      Emit(it->second.data(), whole);
+      it->second.erase(0, whole);
     }
-    if (!appended) {
-      held_.emplace_back(self, std::string(p, length));
-      held_bytes += length;
-    }
-    // A line that is never ended must not hold the other threads' text back for ever.
-    if (held_bytes > kMaxHeld) Drain(true);
-    return;
   }
-  Emit(p, length);
-  line_owner_ = EndsLine(p, length) ? 0 : self;
-  if (line_owner_ == 0) Drain(false);
+  // A line that is never ended is written in pieces rather than kept without bound.
+  if (it->second.size() > kMaxPartial) Emit(it->second.data(), it->second.size()), it->second.clear();
+  if (it->second.empty()) partial_.erase(it);
+}
+
+void DLogStream::EndThreadLine() {
+  DLockGuard guard(lock_);
+  DrainOne(&t_lines);
 }
 
 namespace {
@@ -146,7 +206,7 @@ DLogStream& DLogStream::operator<<(const DString& text) {
 
 void DLogStream::AttachFile(DFile& file) {
   DLockGuard guard(lock_);
-  Drain(true);
+  DrainAll();
   file_.Close();
   file_.OpenView(file, 0, DFile::kToEnd);
   file_.SetThrow(false);  // logging never fails visibly, whatever the given file's flag
@@ -155,7 +215,7 @@ void DLogStream::AttachFile(DFile& file) {
 
 bool DLogStream::Close() {
   DLockGuard guard(lock_);
-  Drain(true);
+  DrainAll();
   file_.Close();
   file_output_ = 0;
   return true;
@@ -166,8 +226,8 @@ void DLogStream::SetFileOutput(bool enable) {
   file_output_ = enable ? 1 : 0;
 }
 
-// Never destroyed: objects destroyed at exit may still log. The file is flushed after every
-// write, so nothing is lost when the process ends with it open.
+// Never destroyed: objects destroyed at exit may still log. Every whole line is written to the
+// file at once, so nothing but an unfinished line is lost when the process ends with it open.
 DLogStream& DDebugLog() {
   static DLogStream* log = new DLogStream;
   return *log;
@@ -193,11 +253,19 @@ bool OpenDebugLogAt(const DString& path, const SYSTEMTIME& now) {
 bool OpenDebugLog() {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  char program[264] = {};
-  DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
-  if (length == 0 || length >= sizeof program) return true;  // no usable path: debugger output only
   char directory[264], name[264], path[264];
-  DSplitPath(DString(program), directory, name, nullptr);
+  if (DApplication* app = DGetApplication()) {
+    const char* d = app->GetDirectory().GetText();
+    const char* n = app->GetApplicationName().GetText();
+    if (!*n || std::strlen(d) >= sizeof directory || std::strlen(n) >= sizeof name) return true;
+    std::strcpy(directory, d);
+    std::strcpy(name, n);
+  } else {
+    char program[264] = {};
+    DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
+    if (length == 0 || length >= sizeof program) return true;  // no usable path: debugger output only
+    DSplitPath(DString(program), directory, name, nullptr);
+  }
   DMargePath(path, DString(directory), DString(name), DString("log"));
   return OpenDebugLogAt(DString(path), now);
 }

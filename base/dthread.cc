@@ -122,16 +122,32 @@ void DThread::Release() {
   owned_ = 0;
 }
 
+namespace {
+
+// The platform refuses these operations; the refusal goes to the debug log (file and debugger).
+void LogRefusal(const char* operation) {
+  if (GetLastError() == ERROR_NOT_SUPPORTED)
+    DDebugLog() << "[DThread::" << operation << "] not supported on this platform.\n";
+}
+
+}  // namespace
+
 bool DThread::Terminate(DWORD exit_code) {
-  return TerminateThread(GetHandle(), exit_code) != FALSE;
+  if (TerminateThread(GetHandle(), exit_code)) return true;
+  LogRefusal("Terminate");
+  return false;
 }
 
 DWORD DThread::Suspend() {
-  return SuspendThread(GetHandle());
+  DWORD count = SuspendThread(GetHandle());
+  if (count == static_cast<DWORD>(-1)) LogRefusal("Suspend");
+  return count;
 }
 
 DWORD DThread::Resume() {
-  return ResumeThread(GetHandle());
+  DWORD count = ResumeThread(GetHandle());
+  if (count == static_cast<DWORD>(-1)) LogRefusal("Resume");
+  return count;
 }
 
 bool DThread::SetPriority(int priority) {
@@ -142,9 +158,14 @@ int DThread::GetPriority() const {
   return GetThreadPriority(GetHandle());
 }
 
-bool DThread::GetExitCode(DWORD* code) const {
-  if (!code || !GetHandle()) return false;
-  return GetExitCodeThread(GetHandle(), code) != FALSE;
+DWORD DThread::GetExitCode() const {
+  if (!GetHandle()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  DWORD code = 0;
+  if (!GetExitCodeThread(GetHandle(), &code)) return 0;  // the query set the last error
+  return code;
 }
 
 bool DThread::AttachInput(const DThread& other) {

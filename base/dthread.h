@@ -79,16 +79,16 @@ class DThread : public DObject {
   DWORD GetThreadId() const { return thread_id_; }
   bool IsOwner() const { return owned_ != 0; }
 
-  // These have no safe form on this platform and fail.
+  // These have no safe form on this platform: they fail and write a line to the debug log.
   bool Terminate(DWORD exit_code);
   DWORD Suspend();
   DWORD Resume();
 
   bool SetPriority(int priority);
   int GetPriority() const;
-  // The exit code (STILL_ACTIVE while the thread runs) in *code; false on an empty object or a
-  // failed query.
-  bool GetExitCode(DWORD* code) const;
+  // The thread's exit code (STILL_ACTIVE while it runs); 0 with the last error set on an empty
+  // object or a failed query.
+  DWORD GetExitCode() const;
   bool AttachInput(const DThread& other);
   bool DetachInput(const DThread& other);
 

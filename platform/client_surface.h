@@ -9,14 +9,16 @@
 #include "platform/kernel.h"
 #include "platform/wintypes.h"  // RECT
 
-
-
 // A locked view of a window's client surface. Pixels are 0x00RRGGBB, top-down, pitch in bytes.
 struct ClientSurfaceView {
   std::uint32_t* pixels;
   int width;
   int height;
   int pitch;
+  // Client coordinates of hwnd at the first pixel: (0, 0) unless a child window lies partly
+  // outside its top-level window's client area.
+  int x;
+  int y;
 };
 
 // Locks the client surface of hwnd's top-level window (a child gets its part of its top-level

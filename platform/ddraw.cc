@@ -712,12 +712,12 @@ HRESULT DirectDraw::RestoreDisplayMode() {
   return DD_OK;
 }
 
-void DirectDraw::Show(HWND hwnd, Surface* s, const RECT& src, int x, int y) {
+void DirectDraw::Show(HWND hwnd, Surface* s, const RECT& src, int x_client, int y_client) {
   if (s->mem_.empty()) return;
-  int bpp = BytesPerPixel(s->format_);
-  (void)bpp;
-  auto paint = [&](uint32_t* pixels, int width, int height, int64_t pitch_px, RECT* dirty) {
-    // Clip the source rectangle placed at (x, y) to the picture.
+  // Paints the source rectangle placed at client (x, y) into a picture whose first pixel is at
+  // client (ox, oy), clipped to it; dirty receives the painted part in client coordinates.
+  auto paint = [&](uint32_t* pixels, int width, int height, int64_t pitch_px, RECT* dirty, int ox = 0, int oy = 0) {
+    const int64_t x = int64_t{x_client} - ox, y = int64_t{y_client} - oy;
     int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
     int64_t x1 = std::min<int64_t>(int64_t{x} + (src.right - src.left), width);
     int64_t y1 = std::min<int64_t>(int64_t{y} + (src.bottom - src.top), height);
@@ -730,12 +730,13 @@ void DirectDraw::Show(HWND hwnd, Surface* s, const RECT& src, int x, int y) {
       uint32_t* out = pixels + pitch_px * dy;
       for (int64_t dx = x0; dx < x1; ++dx) out[dx] = ToXrgb(row, static_cast<int>(src.left + (dx - x)), s->format_);
     }
-    *dirty = RECT{static_cast<LONG>(x0), static_cast<LONG>(y0), static_cast<LONG>(x1), static_cast<LONG>(y1)};
+    *dirty = RECT{static_cast<LONG>(x0 + ox), static_cast<LONG>(y0 + oy), static_cast<LONG>(x1 + ox),
+                  static_cast<LONG>(y1 + oy)};
   };
   ClientSurfaceView view;
   if (ClientSurfaceLock(hwnd, &view)) {
     RECT dirty;
-    paint(view.pixels, view.width, view.height, view.pitch / 4, &dirty);
+    paint(view.pixels, view.width, view.height, view.pitch / 4, &dirty, view.x, view.y);
     ClientSurfaceUnlock(hwnd, &dirty);
     ClientSurfacePresent(hwnd);
   }

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "platform/com.h"
+#include "platform/gdi.h"  // DEVMODEA
 #include "platform/kernel.h"
 #include "platform/wintypes.h"
 
@@ -237,14 +238,6 @@ ORVANE_API HRESULT DirectDrawCreateEx(GUID* guid, LPVOID* object, REFIID iid, IU
 
 // ---- Desktop settings (user32).
 #define ENUM_CURRENT_SETTINGS (static_cast<DWORD>(-1))
-struct DEVMODEA {
-  WORD dmSize;  // sizeof(DEVMODEA)
-  DWORD dmFields;
-  DWORD dmBitsPerPel;
-  DWORD dmPelsWidth;
-  DWORD dmPelsHeight;
-  DWORD dmDisplayFrequency;
-};
 #define DM_BITSPERPEL 0x00040000u
 #define DM_PELSWIDTH 0x00080000u
 #define DM_PELSHEIGHT 0x00100000u

@@ -1,79 +1,632 @@
-// Font objects: a handle table of logical font descriptions and the stock default GUI font.
+// Fonts and text: logical fonts matched to font files (the Japanese system faces to the IPA
+// fonts, others through fontconfig), rendered with FreeType, glyphs cached per face and size;
+// cp932 decoding, text metrics, extents, drawing and glyph outlines.
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+#include FT_SYNTHESIS_H
+#include <fontconfig/fontconfig.h>
+#include <iconv.h>
+#include <strings.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
-#include <mutex>
+#include <string>
+#include <unordered_map>
 
-#include "platform/gdi.h"
+#include "platform/gdi_internal.h"
+#include "platform/host.h"
 
+namespace orvane::gdi {
 namespace {
 
-// Font handles are small tagged numbers that never collide with null; the stock font has its own.
-constexpr UINT_PTR kStockGuiFont = 0x6F000010u;
-constexpr UINT_PTR kFirstFont = 0x6F001000u;
+// ---------------------------------------------------------------- cp932
 
-std::mutex g_lock;
-std::map<UINT_PTR, LOGFONTA> g_fonts;
-UINT_PTR g_next = kFirstFont;
+// cp932 to UTF-32, made once with iconv: single bytes by their value, double-byte characters by
+// lead << 8 | trail; 0 marks a byte or pair that is no character.
+struct Cp932Table {
+  std::vector<char32_t> code = std::vector<char32_t>(0x10000, 0);
 
-LOGFONTA StockGuiFont() {
-  LOGFONTA lf{};
-  lf.lfHeight = -12;
-  lf.lfWeight = 400;
-  lf.lfCharSet = SHIFTJIS_CHARSET;
-  std::strcpy(lf.lfFaceName, "IPAGothic");
-  return lf;
+  Cp932Table() {
+    for (unsigned c = 0; c < 0x80; ++c) code[c] = c;
+    iconv_t cd = iconv_open("UTF-32LE", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return;
+    auto convert = [&](const char* in, size_t n) -> char32_t {
+      char buf[8];
+      char* ip = const_cast<char*>(in);
+      char* op = buf;
+      size_t il = n, ol = sizeof(buf);
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0 || op - buf != 4) return 0;
+      char32_t v;
+      std::memcpy(&v, buf, 4);
+      return v;
+    };
+    for (unsigned c = 0xA1; c <= 0xDF; ++c) {
+      char b = static_cast<char>(c);
+      code[c] = convert(&b, 1);
+    }
+    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+      if (lead > 0x9F && lead < 0xE0) continue;
+      for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
+        if (trail == 0x7F) continue;
+        char b[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        code[(lead << 8) | trail] = convert(b, 2);
+      }
+    }
+    iconv_close(cd);
+  }
+};
+
+const Cp932Table& Cp932() {
+  static const Cp932Table t;
+  return t;
+}
+
+bool IsLead(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// The characters of cp932 text: (code point, bytes); a pair or byte that is no character reads
+// as U+FFFF (drawn as the missing glyph); a lead byte without its trail ends the text.
+struct Char {
+  char32_t cp;
+  int bytes;
+};
+std::vector<Char> Decode(const char* text, int count) {
+  std::vector<Char> out;
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  const Cp932Table& t = Cp932();
+  for (int i = 0; i < count;) {
+    unsigned c = s[i];
+    if (IsLead(static_cast<unsigned char>(c))) {
+      if (i + 1 >= count || s[i + 1] == 0) break;
+      char32_t cp = t.code[(c << 8) | s[i + 1]];
+      out.push_back({cp ? cp : 0xFFFF, 2});
+      i += 2;
+    } else {
+      char32_t cp = t.code[c];
+      out.push_back({cp || c == 0 ? cp : 0xFFFF, 1});
+      ++i;
+    }
+  }
+  return out;
+}
+
+// The length of text within count: cut at the first NUL. -1 for a negative count.
+int TextLength(const char* text, long long count) {
+  if (!text || count < 0) return -1;
+  const void* nul = std::memchr(text, 0, static_cast<size_t>(count));
+  return static_cast<int>(nul ? static_cast<const char*>(nul) - text : count);
+}
+
+// ---------------------------------------------------------------- faces
+
+struct Glyph {
+  int advance = 0;
+  int left = 0, top = 0;  // bitmap's top-left from the pen on the baseline, y up
+  int width = 0, height = 0;
+  int pitch = 0;
+  std::vector<std::uint8_t> bits;  // mono: 1 bit a pixel, most significant first; gray: a byte
+};
+
+// One realised font: a face file at one size with its synthetic styles and its glyph caches.
+struct Face {
+  FT_Face face = nullptr;
+  int ppem = 0;
+  bool bold = false, italic = false, underline = false, strike = false;
+  TEXTMETRICA tm{};
+  int underline_pos = 1;  // below the baseline, pixels
+  int underline_thickness = 1;
+  std::unordered_map<char32_t, Glyph> mono;
+  std::unordered_map<char32_t, Glyph> gray;
+
+  ~Face() {
+    if (face) FT_Done_Face(face);
+  }
+};
+
+struct FontSystem {
+  FT_Library lib = nullptr;
+  bool fc = false;
+  std::map<std::string, std::string> files;  // match key -> file
+  std::map<std::string, std::unique_ptr<Face>> faces;
+
+  ~FontSystem() {
+    faces.clear();
+    if (lib) FT_Done_FreeType(lib);
+    if (fc) FcFini();
+  }
+};
+
+FontSystem& Fonts() {
+  static FontSystem f;
+  if (!f.lib) {
+    FT_Init_FreeType(&f.lib);
+    f.fc = FcInit();
+  }
+  return f;
+}
+
+// The Japanese system faces, as the programs name them, and the IPA families they map to.
+struct FaceAlias {
+  const char* name;
+  const char* family;
+};
+const FaceAlias kAliases[] = {
+    {"ＭＳ ゴシック", "IPAGothic"},
+    {"ＭＳ Ｐゴシック", "IPAPGothic"},
+    {"ＭＳ 明朝", "IPAMincho"},
+    {"ＭＳ Ｐ明朝", "IPAPMincho"},
+};
+
+// The file of the best fontconfig match for a family and style; empty when there is none.
+std::string FcFile(const std::string& family_utf8, bool japanese, bool mono, int weight, bool italic,
+                   bool exact_family) {
+  if (!Fonts().fc) return "";
+  FcPattern* p = FcPatternCreate();
+  if (!family_utf8.empty())
+    FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8*>(family_utf8.c_str()));
+  if (japanese) {
+    FcLangSet* ls = FcLangSetCreate();
+    FcLangSetAdd(ls, reinterpret_cast<const FcChar8*>("ja"));
+    FcPatternAddLangSet(p, FC_LANG, ls);
+    FcLangSetDestroy(ls);
+  }
+  if (mono) FcPatternAddInteger(p, FC_SPACING, FC_MONO);
+  if (weight > 0) FcPatternAddInteger(p, FC_WEIGHT, FcWeightFromOpenType(std::min(weight, 1000)));
+  if (italic) FcPatternAddInteger(p, FC_SLANT, FC_SLANT_ITALIC);
+  FcConfigSubstitute(nullptr, p, FcMatchPattern);
+  FcDefaultSubstitute(p);
+  FcResult res;
+  FcPattern* m = FcFontMatch(nullptr, p, &res);
+  std::string file;
+  if (m) {
+    FcChar8* f = nullptr;
+    bool family_ok = !exact_family;
+    FcChar8* fam = nullptr;
+    for (int i = 0; !family_ok && FcPatternGetString(m, FC_FAMILY, i, &fam) == FcResultMatch; ++i)
+      family_ok = strcasecmp(reinterpret_cast<const char*>(fam), family_utf8.c_str()) == 0;
+    if (family_ok && FcPatternGetString(m, FC_FILE, 0, &f) == FcResultMatch) file = reinterpret_cast<const char*>(f);
+    FcPatternDestroy(m);
+  }
+  FcPatternDestroy(p);
+  return file;
+}
+
+std::string MatchFile(const LOGFONTA& lf) {
+  char key[128];
+  std::snprintf(key, sizeof(key), "%s|%d|%d|%d|%d", lf.lfFaceName, lf.lfCharSet, lf.lfPitchAndFamily & 3,
+                static_cast<int>(lf.lfWeight), lf.lfItalic ? 1 : 0);
+  FontSystem& fs = Fonts();
+  auto it = fs.files.find(key);
+  if (it != fs.files.end()) return it->second;
+  std::string file;
+  const char* family = nullptr;
+  for (const FaceAlias& a : kAliases)
+    if (std::strcmp(a.name, lf.lfFaceName) == 0) family = a.family;
+  if (family) {
+    file = FcFile(family, false, false, 0, false, true);
+  } else {
+    file = FcFile(orvane::host::Cp932ToUtf8(lf.lfFaceName), lf.lfCharSet == SHIFTJIS_CHARSET,
+                  (lf.lfPitchAndFamily & 3) == FIXED_PITCH, lf.lfWeight, lf.lfItalic != 0, false);
+  }
+  if (file.empty()) file = FcFile("IPAGothic", false, false, 0, false, true);
+  fs.files.emplace(key, file);
+  return file;
+}
+
+long long RoundDiv(long long a, long long b) {
+  return (2 * a + b) / (2 * b);
+}
+
+void Metrics(Face& f, const LOGFONTA& lf, long long h) {
+  FT_Face face = f.face;
+  long long upem = face->units_per_EM ? face->units_per_EM : 1000;
+  long long win_a, win_d;
+  auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+  if (os2 && os2->usWinAscent + os2->usWinDescent > 0) {
+    win_a = os2->usWinAscent, win_d = os2->usWinDescent;
+  } else {
+    win_a = face->ascender, win_d = -face->descender;
+    if (win_a + win_d <= 0) win_a = upem * 4 / 5, win_d = upem / 5;
+  }
+  TEXTMETRICA& tm = f.tm;
+  if (h > 0) {
+    f.ppem = static_cast<int>(std::max(1LL, RoundDiv(h * upem, win_a + win_d)));
+    tm.tmHeight = static_cast<LONG>(h);
+    tm.tmAscent = static_cast<LONG>(RoundDiv(h * win_a, win_a + win_d));
+    tm.tmDescent = tm.tmHeight - tm.tmAscent;
+  } else {
+    f.ppem = static_cast<int>(-h);
+    tm.tmAscent = static_cast<LONG>(RoundDiv(f.ppem * win_a, upem));
+    tm.tmDescent = static_cast<LONG>(RoundDiv(f.ppem * win_d, upem));
+    tm.tmHeight = tm.tmAscent + tm.tmDescent;
+  }
+  tm.tmInternalLeading = std::max<LONG>(tm.tmHeight - f.ppem, 0);
+  tm.tmExternalLeading = 0;
+  tm.tmAveCharWidth = static_cast<LONG>(os2 ? RoundDiv(os2->xAvgCharWidth * f.ppem, upem) : f.ppem / 2);
+  tm.tmMaxCharWidth = static_cast<LONG>(RoundDiv((face->bbox.xMax - face->bbox.xMin) * f.ppem, upem));
+  tm.tmWeight = lf.lfWeight > 0 ? lf.lfWeight : FW_NORMAL;
+  tm.tmOverhang = 0;
+  tm.tmDigitizedAspectX = tm.tmDigitizedAspectY = 96;
+  tm.tmFirstChar = 0x20;
+  tm.tmLastChar = 0xFC;
+  tm.tmDefaultChar = 0x1F;
+  tm.tmBreakChar = 0x20;
+  tm.tmItalic = lf.lfItalic ? 1 : 0;
+  tm.tmUnderlined = lf.lfUnderline ? 1 : 0;
+  tm.tmStruckOut = lf.lfStrikeOut ? 1 : 0;
+  bool fixed = FT_IS_FIXED_WIDTH(face) || (lf.lfPitchAndFamily & 3) == FIXED_PITCH;
+  tm.tmPitchAndFamily = static_cast<BYTE>((fixed ? 0 : TMPF_FIXED_PITCH) | TMPF_VECTOR | TMPF_TRUETYPE |
+                                          (lf.lfPitchAndFamily & 0xF0));
+  tm.tmCharSet = lf.lfCharSet == DEFAULT_CHARSET ? SHIFTJIS_CHARSET : lf.lfCharSet;
+  f.underline_pos = std::max(1, static_cast<int>(RoundDiv(-face->underline_position * f.ppem, upem)));
+  f.underline_thickness = std::max(1, static_cast<int>(RoundDiv(face->underline_thickness * f.ppem, upem)));
+}
+
+// The realised font of a description; made (and traced) on first use. Null only when not even
+// the fallback face loads.
+Face* Realize(const LOGFONTA& lf) {
+  long long h = lf.lfHeight == 0 ? 16 : lf.lfHeight;
+  h = std::clamp(h, -1024LL, 1024LL);  // sizes beyond any screen are cut
+  std::string file = MatchFile(lf);
+  bool bold = lf.lfWeight >= 600, italic = lf.lfItalic != 0;
+  char key[512];
+  std::snprintf(key, sizeof(key), "%s|%lld|%d%d%d%d", file.c_str(), h, bold, italic, lf.lfUnderline != 0,
+                lf.lfStrikeOut != 0);
+  FontSystem& fs = Fonts();
+  auto it = fs.faces.find(key);
+  if (it != fs.faces.end()) return it->second.get();
+  auto f = std::make_unique<Face>();
+  if (!fs.lib || file.empty() || FT_New_Face(fs.lib, file.c_str(), 0, &f->face) != 0) {
+    f->face = nullptr;
+    return nullptr;
+  }
+  // Styles the face does not have are made synthetically.
+  f->bold = bold && !(f->face->style_flags & FT_STYLE_FLAG_BOLD);
+  f->italic = italic && !(f->face->style_flags & FT_STYLE_FLAG_ITALIC);
+  f->underline = lf.lfUnderline != 0;
+  f->strike = lf.lfStrikeOut != 0;
+  Metrics(*f, lf, h);
+  FT_Set_Pixel_Sizes(f->face, 0, static_cast<FT_UInt>(f->ppem));
+  char trace[512];
+  std::snprintf(trace, sizeof(trace), "font '%s' %ld -> %s", lf.lfFaceName, static_cast<long>(lf.lfHeight),
+                file.c_str());
+  orvane::host::RecordTrace(trace);
+  Face* raw = f.get();
+  fs.faces.emplace(key, std::move(f));
+  return raw;
+}
+
+// Loads and renders a glyph (mono for drawing, gray for outlines) into the cache.
+const Glyph& GetGlyph(Face& f, char32_t cp, bool gray) {
+  auto& cache = gray ? f.gray : f.mono;
+  auto it = cache.find(cp);
+  if (it != cache.end()) return it->second;
+  Glyph g;
+  FT_UInt index = cp == 0xFFFF ? 0 : FT_Get_Char_Index(f.face, cp);
+  FT_Int32 flags = FT_LOAD_DEFAULT | (gray ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO);
+  if (FT_Load_Glyph(f.face, index, flags) == 0) {
+    FT_GlyphSlot slot = f.face->glyph;
+    if (f.bold) FT_GlyphSlot_Embolden(slot);
+    if (f.italic) FT_GlyphSlot_Oblique(slot);
+    if (FT_Render_Glyph(slot, gray ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO) == 0) {
+      const FT_Bitmap& bm = slot->bitmap;
+      g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
+      g.width = static_cast<int>(bm.width);
+      g.height = static_cast<int>(bm.rows);
+      if (g.width > 0 && g.height > 0) {
+        g.left = slot->bitmap_left;
+        g.top = slot->bitmap_top;
+        g.pitch = gray ? g.width : (g.width + 7) / 8;
+        g.bits.resize(static_cast<size_t>(g.pitch) * g.height);
+        for (int y = 0; y < g.height; ++y) {
+          const unsigned char* src = bm.buffer + static_cast<std::ptrdiff_t>(bm.pitch) * y;
+          std::memcpy(g.bits.data() + static_cast<size_t>(g.pitch) * y, src, static_cast<size_t>(g.pitch));
+        }
+      } else {
+        g.width = g.height = 0;
+      }
+    }
+  }
+  return cache.emplace(cp, std::move(g)).first->second;
+}
+
+// The realised font selected into a DC.
+Face* DcFace(Dc* d) {
+  if (!d->st.font) return nullptr;
+  return Realize(d->st.font->font);
+}
+
+int Advance(Face& f, const Char& c) {
+  return GetGlyph(f, c.cp, false).advance;
+}
+
+// Draws decoded text at logical (x, y) = cell top-left, clipped to the canvas rectangle clip.
+// Returns the pen's end x.
+long long DrawChars(const Canvas& c, Face& f, const std::vector<Char>& chars, long long x, long long y,
+                    const RECT& clip, std::uint32_t px, const int* spacing) {
+  long long pen = x;
+  long long base = y + f.tm.tmAscent;
+  int byte = 0;
+  for (const Char& ch : chars) {
+    const Glyph& g = GetGlyph(f, ch.cp, false);
+    long long gx = pen + g.left + c.ox, gy = base - g.top + c.oy;
+    for (int r = 0; r < g.height; ++r) {
+      long long cy = gy + r;
+      if (cy < clip.top || cy >= clip.bottom) continue;
+      std::uint8_t* row = c.Row(static_cast<int>(cy));
+      const std::uint8_t* bits = g.bits.data() + static_cast<size_t>(g.pitch) * r;
+      for (int col = 0; col < g.width; ++col) {
+        if (!(bits[col >> 3] & (0x80 >> (col & 7)))) continue;
+        long long cx = gx + col;
+        if (cx < clip.left || cx >= clip.right) continue;
+        Put(c.format, row, static_cast<int>(cx), px);
+      }
+    }
+    if (spacing) {
+      long long adv = 0;
+      for (int k = 0; k < ch.bytes; ++k) adv += spacing[byte + k];
+      pen += adv;
+    } else {
+      pen += g.advance;
+    }
+    byte += ch.bytes;
+  }
+  auto line = [&](long long ly, int thick) {
+    RECT r{static_cast<LONG>(std::clamp(std::min(x, pen) + c.ox, (long long)clip.left, (long long)clip.right)),
+           static_cast<LONG>(std::clamp(ly + c.oy, (long long)clip.top, (long long)clip.bottom)),
+           static_cast<LONG>(std::clamp(std::max(x, pen) + c.ox, (long long)clip.left, (long long)clip.right)),
+           static_cast<LONG>(std::clamp(ly + thick + c.oy, (long long)clip.top, (long long)clip.bottom))};
+    for (int yy = r.top; yy < r.bottom; ++yy) FillSpan(c, yy, r.left, r.right, px);
+  };
+  if (f.underline) line(base + f.underline_pos, f.underline_thickness);
+  if (f.strike) line(base - f.tm.tmAscent / 3, f.underline_thickness);
+  return pen;
+}
+
+RECT ClipOf(const Canvas& c, const RECT& logical) {
+  return ClipLogical(c, logical.left, logical.top, logical.right, logical.bottom);
+}
+
+// Text output shared by TextOutA and ExtTextOutA.
+BOOL Output(HDC dc, int x, int y, UINT options, const RECT* rect, const char* text, long long count,
+            const int* spacing) {
+  std::lock_guard<std::recursive_mutex> l(Lock());
+  Dc* d = FindDc(dc);
+  if (!d) return FALSE;
+  int n = text ? TextLength(text, count) : 0;
+  if (n < 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Face* f = DcFace(d);
+  if (!f) return FALSE;
+  Canvas c;
+  if (!BeginDraw(d, &c)) return FALSE;
+  std::vector<Char> chars = Decode(text ? text : "", n);
+  long long width = 0;
+  if (spacing) {
+    for (int i = 0; i < n; ++i) width += spacing[i];
+  } else {
+    for (const Char& ch : chars) width += Advance(*f, ch);
+  }
+  RECT clip = c.clip;
+  if (rect && (options & ETO_OPAQUE)) {
+    RECT r = ClipOf(c, *rect);
+    std::uint32_t bg = Encode(c.format, d->st.bk_color);
+    for (int yy = r.top; yy < r.bottom; ++yy) FillSpan(c, yy, r.left, r.right, bg);
+    c.Touch(r);
+  }
+  if (rect && (options & ETO_CLIPPED)) clip = ClipOf(c, *rect);
+  if (d->st.bk_mode == OPAQUE) {
+    RECT r = ClipLogical(c, std::min<long long>(x, x + width), y, std::max<long long>(x, x + width),
+                         static_cast<long long>(y) + f->tm.tmHeight);
+    RECT rc{std::max(r.left, clip.left), std::max(r.top, clip.top), std::min(r.right, clip.right),
+            std::min(r.bottom, clip.bottom)};
+    std::uint32_t bg = Encode(c.format, d->st.bk_color);
+    for (int yy = rc.top; yy < rc.bottom; ++yy)
+      if (rc.right > rc.left) FillSpan(c, yy, rc.left, rc.right, bg);
+  }
+  DrawChars(c, *f, chars, x, y, clip, Encode(c.format, d->st.text_color), spacing);
+  RECT touched = ClipLogical(c, std::min<long long>(x, x + width) - f->ppem, y,
+                             std::max<long long>(x, x + width) + f->ppem,
+                             static_cast<long long>(y) + f->tm.tmHeight + f->underline_thickness + 1);
+  c.Touch({std::max(touched.left, clip.left), std::max(touched.top, clip.top), std::min(touched.right, clip.right),
+           std::min(touched.bottom, clip.bottom)});
+  EndDraw(&c);
+  return TRUE;
+}
+
+// The character of a GetGlyphOutlineA / GetCharABCWidthsA code; false for no cp932 character.
+bool CodeChar(UINT code, char32_t* cp) {
+  const Cp932Table& t = Cp932();
+  if (code <= 0xFF) {
+    if (IsLead(static_cast<unsigned char>(code))) return false;
+    *cp = t.code[code];
+    return *cp != 0 || code == 0;
+  }
+  if (code > 0xFFFF || !IsLead(static_cast<unsigned char>(code >> 8))) return false;
+  *cp = t.code[code];
+  return *cp != 0;
+}
+
+long long ExtentOf(Face& f, const char* text, int n) {
+  long long w = 0;
+  for (const Char& ch : Decode(text, n)) w += Advance(f, ch);
+  return w;
 }
 
 }  // namespace
+}  // namespace orvane::gdi
 
-HFONT CreateFontIndirectA(const LOGFONTA* lf) {
-  if (!lf) {
+using namespace orvane::gdi;
+
+BOOL GetTextMetricsA(HDC dc, TEXTMETRICA* metrics) {
+  std::lock_guard<std::recursive_mutex> l(Lock());
+  Dc* d = FindDc(dc);
+  if (!d || !metrics) return FALSE;
+  Face* f = DcFace(d);
+  if (!f) return FALSE;
+  *metrics = f->tm;
+  return TRUE;
+}
+
+BOOL GetTextExtentPoint32A(HDC dc, LPCSTR text, int count, SIZE* size) {
+  std::lock_guard<std::recursive_mutex> l(Lock());
+  Dc* d = FindDc(dc);
+  if (!d || !size) return FALSE;
+  int n = text ? TextLength(text, count) : (count == 0 ? 0 : -1);
+  if (n < 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  LOGFONTA copy = *lf;
-  copy.lfFaceName[LF_FACESIZE - 1] = 0;
-  std::lock_guard<std::mutex> l(g_lock);
-  UINT_PTR h = g_next;
-  g_next += 4;
-  g_fonts.emplace(h, copy);
-  return reinterpret_cast<HFONT>(h);
-}
-
-int GetObjectA(HGDIOBJ object, int size, LPVOID out) {
-  UINT_PTR h = reinterpret_cast<UINT_PTR>(object);
-  LOGFONTA lf;
-  if (h == kStockGuiFont) {
-    lf = StockGuiFont();
-  } else {
-    std::lock_guard<std::mutex> l(g_lock);
-    auto it = g_fonts.find(h);
-    if (it == g_fonts.end()) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return 0;
-    }
-    lf = it->second;
-  }
-  if (!out) return static_cast<int>(sizeof(lf));
-  if (size <= 0) return 0;
-  size_t n = std::min(sizeof(lf), static_cast<size_t>(size));
-  std::memcpy(out, &lf, n);
-  return static_cast<int>(n);
-}
-
-BOOL DeleteObject(HGDIOBJ object) {
-  UINT_PTR h = reinterpret_cast<UINT_PTR>(object);
-  if (h == kStockGuiFont) return TRUE;
-  std::lock_guard<std::mutex> l(g_lock);
-  if (!g_fonts.erase(h)) {
-    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
+  }
+  Face* f = DcFace(d);
+  if (!f) return FALSE;
+  long long w = ExtentOf(*f, text ? text : "", n);
+  size->cx = static_cast<LONG>(std::min<long long>(w, INT32_MAX));
+  size->cy = f->tm.tmHeight;
+  return TRUE;
+}
+
+BOOL TextOutA(HDC dc, int x, int y, LPCSTR text, int count) {
+  return Output(dc, x, y, 0, nullptr, text, count, nullptr);
+}
+
+BOOL ExtTextOutA(HDC dc, int x, int y, UINT options, const RECT* rect, LPCSTR text, UINT count,
+                 const int* spacing) {
+  if (!text && count > 0) return FALSE;
+  return Output(dc, x, y, options, rect, text, static_cast<long long>(count), spacing);
+}
+
+int DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format) {
+  std::lock_guard<std::recursive_mutex> l(Lock());
+  Dc* d = FindDc(dc);
+  if (!d || !rect || !text) return 0;
+  int n = TextLength(text, count < 0 ? INT32_MAX : count);
+  Face* f = DcFace(d);
+  if (!f) return 0;
+  const int width = rect->right - rect->left;
+  const int line_h = f->tm.tmHeight;
+  // Lines: at line feeds (a CR before one is dropped), and with DT_WORDBREAK at the width.
+  std::vector<std::string> lines;
+  std::string cur;
+  long long cur_w = 0;
+  auto push = [&] {
+    lines.push_back(cur);
+    cur.clear();
+    cur_w = 0;
+  };
+  for (int i = 0; i < n;) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!(format & DT_SINGLELINE) && (c == '\n' || (c == '\r' && i + 1 < n && text[i + 1] == '\n'))) {
+      i += c == '\r' ? 2 : 1;
+      push();
+      continue;
+    }
+    int len = IsLead(c) ? (i + 1 < n ? 2 : 0) : 1;
+    if (len == 0) break;
+    std::string piece(text + i, static_cast<size_t>(len));
+    if (c == '&' && !(format & DT_NOPREFIX)) {
+      // A prefix character: "&&" is one '&', "&x" is x.
+      if (i + 1 < n && text[i + 1] == '&') ++i;
+      else {
+        ++i;
+        continue;
+      }
+    }
+    if (c == '\t' && (format & DT_EXPANDTABS)) piece = std::string(8, ' ');
+    long long w = ExtentOf(*f, piece.data(), static_cast<int>(piece.size()));
+    if ((format & DT_WORDBREAK) && !(format & DT_SINGLELINE) && !cur.empty() && cur_w + w > width) push();
+    cur += piece;
+    cur_w += w;
+    i += len;
+  }
+  if (!cur.empty() || lines.empty()) push();
+  int total = static_cast<int>(std::min<long long>(static_cast<long long>(lines.size()) * line_h, INT32_MAX));
+  if (format & DT_CALCRECT) {
+    long long widest = 0;
+    for (auto& s : lines) widest = std::max(widest, ExtentOf(*f, s.data(), static_cast<int>(s.size())));
+    rect->right = static_cast<LONG>(std::min<long long>(rect->left + widest, INT32_MAX));
+    rect->bottom = static_cast<LONG>(std::min<long long>(static_cast<long long>(rect->top) + total, INT32_MAX));
+    return total;
+  }
+  long long y = rect->top;
+  if (format & DT_SINGLELINE) {
+    if (format & DT_VCENTER) y = rect->top + (static_cast<long long>(rect->bottom - rect->top) - line_h) / 2;
+    else if (format & DT_BOTTOM) y = static_cast<long long>(rect->bottom) - line_h;
+  }
+  UINT opts = (format & DT_NOCLIP) ? 0 : ETO_CLIPPED;
+  for (auto& s : lines) {
+    long long w = ExtentOf(*f, s.data(), static_cast<int>(s.size()));
+    long long x = rect->left;
+    if (format & DT_CENTER) x = rect->left + (width - w) / 2;
+    else if (format & DT_RIGHT) x = rect->right - w;
+    Output(dc, static_cast<int>(std::clamp<long long>(x, INT32_MIN, INT32_MAX)),
+           static_cast<int>(std::clamp<long long>(y, INT32_MIN, INT32_MAX)), opts, rect, s.data(),
+           static_cast<long long>(s.size()), nullptr);
+    y += line_h;
+  }
+  return total;
+}
+
+BOOL GetCharABCWidthsA(HDC dc, UINT first, UINT last, ABC* widths) {
+  std::lock_guard<std::recursive_mutex> l(Lock());
+  Dc* d = FindDc(dc);
+  if (!d || !widths || last < first || last > 0xFFFF) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Face* f = DcFace(d);
+  if (!f) return FALSE;
+  for (UINT code = first; code <= last; ++code) {
+    char32_t cp;
+    if (!CodeChar(code, &cp)) cp = 0xFFFF;
+    const Glyph& g = GetGlyph(*f, cp, false);
+    ABC& abc = widths[code - first];
+    abc.abcA = g.width ? g.left : 0;
+    abc.abcB = static_cast<UINT>(g.width);
+    abc.abcC = g.advance - abc.abcA - g.width;
   }
   return TRUE;
 }
 
-HGDIOBJ GetStockObject(int index) {
-  if (index == DEFAULT_GUI_FONT) return reinterpret_cast<HGDIOBJ>(kStockGuiFont);
-  return nullptr;
+DWORD GetGlyphOutlineA(HDC dc, UINT code, UINT format, GLYPHMETRICS* metrics, DWORD size, LPVOID buffer,
+                       const MAT2*) {
+  std::lock_guard<std::recursive_mutex> l(Lock());
+  Dc* d = FindDc(dc);
+  char32_t cp;
+  if (!d || !metrics || !CodeChar(code, &cp)) return GDI_ERROR;
+  if (format != GGO_METRICS && format != GGO_BITMAP && (format < GGO_GRAY2_BITMAP || format > GGO_GRAY8_BITMAP))
+    return GDI_ERROR;
+  Face* f = DcFace(d);
+  if (!f) return GDI_ERROR;
+  bool gray = format >= GGO_GRAY2_BITMAP;
+  const Glyph& g = GetGlyph(*f, cp, gray);
+  *metrics = GLYPHMETRICS{};
+  metrics->gmBlackBoxX = static_cast<UINT>(g.width);
+  metrics->gmBlackBoxY = static_cast<UINT>(g.height);
+  metrics->gmptGlyphOrigin = {g.left, g.top};
+  metrics->gmCellIncX = static_cast<short>(g.advance);
+  if (format == GGO_METRICS || g.width == 0) return 0;
+  DWORD row = gray ? (static_cast<DWORD>(g.width) + 3) / 4 * 4 : (static_cast<DWORD>(g.width) + 31) / 32 * 4;
+  DWORD need = row * static_cast<DWORD>(g.height);
+  if (!buffer || size == 0) return need;
+  if (size < need) return GDI_ERROR;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  std::memset(out, 0, need);
+  int levels = format == GGO_GRAY2_BITMAP ? 4 : format == GGO_GRAY4_BITMAP ? 16 : 64;
+  for (int y = 0; y < g.height; ++y) {
+    const std::uint8_t* src = g.bits.data() + static_cast<size_t>(g.pitch) * y;
+    std::uint8_t* dst = out + static_cast<size_t>(row) * y;
+    if (gray) {
+      for (int x = 0; x < g.width; ++x) dst[x] = static_cast<std::uint8_t>((src[x] * levels + 127) / 255);
+    } else {
+      std::memcpy(dst, src, static_cast<size_t>(g.pitch));
+    }
+  }
+  return need;
 }

@@ -5,8 +5,11 @@
 // only shows what the window manager decides and turns its own events into posted messages.
 // ORVANE_BACKEND=headless|sdl chooses the host (default sdl when DISPLAY or WAYLAND_DISPLAY is
 // set, else headless); an unknown name is reported on stderr and the process ends with status 2.
+// The SDL host is a module of its own that only an sdl run loads; when it is missing or cannot
+// start, a default choice falls back to headless with one line on stderr.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -49,6 +52,12 @@ struct HostHooks {
   bool (*FileDialog)(bool save, const char* initial_utf8, std::string* chosen_utf8);
   void (*Beep)(UINT type);
 
+  // -- The host's own window of a top-level window (SDL_Window* for sdl), for tests of a real
+  // host. Default: null.
+  void* (*NativeWindow)(HWND hwnd);
+  // -- Pictures. PresentSurface shows the dirty part (client coordinates) of a top-level window's
+  // client surface: pixels 0x00RRGGBB, top-down, pitch in bytes. Default: nothing.
+  void (*PresentSurface)(HWND hwnd, const std::uint32_t* pixels, int w, int h, int pitch, const RECT& dirty);
   // -- Display. DesktopDepth gives the desktop's bits per pixel (16, 24 or 32). Default: 32.
   // SetFullscreen shows hwnd's top-level window over the whole screen with its client surface
   // scaled from a w x h picture (on), or back as a window (off). Default: nothing.
@@ -105,13 +114,8 @@ bool TakeFileDialogAnswer(std::string* path);
 ORVANE_HOST_API std::string Cp932ToUtf8(const std::string& text);
 ORVANE_HOST_API std::string Utf8ToCp932(const std::string& text);
 
-// The host table constructors, one per host.
+// The headless host's table. The SDL host lives in its own module, libplatform_sdl.so beside
+// libplatform.so, loaded when that host is chosen; its entry OrvaneSdlHostHooks gives its table.
 const HostHooks& HeadlessHost();
-const HostHooks& SdlHost();
-// The SDL host's native window of hwnd.
-void* SdlNativeWindow(HWND hwnd);
-// The SDL host's display hooks (host_sdl_display.cc).
-int SdlDesktopDepth();
-void SdlSetFullscreen(HWND hwnd, bool on, int w, int h);
 
 }  // namespace orvane::host

@@ -1,5 +1,6 @@
 // The host choice, the defaults of hooks a host leaves out, the trace, scripted answers and the
 // cp932 <-> UTF-8 conversion at the host boundary.
+#include <dlfcn.h>
 #include <iconv.h>
 #include <unistd.h>
 
@@ -15,11 +16,47 @@
 namespace orvane::host {
 namespace {
 
+// The SDL host's module, beside this library: its table, or null with the reason in *why.
+const HostHooks* LoadSdlModule(std::string* why) {
+  static std::string failure;
+  static const HostHooks* const hooks = [] () -> const HostHooks* {
+    Dl_info self{};
+    std::string dir;
+    if (dladdr(reinterpret_cast<void*>(&LoadSdlModule), &self) && self.dli_fname) {
+      dir = self.dli_fname;
+      size_t slash = dir.rfind('/');
+      dir = slash == std::string::npos ? std::string() : dir.substr(0, slash + 1);
+    }
+    std::string path = dir + "libplatform_sdl.so";
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+      const char* error = dlerror();
+      failure = error ? error : path;
+      return nullptr;
+    }
+    using Entry = const HostHooks* (*)();
+    auto entry = reinterpret_cast<Entry>(dlsym(module, "OrvaneSdlHostHooks"));
+    if (!entry) {
+      failure = path + ": no host entry";
+      return nullptr;
+    }
+    return entry();  // the module stays loaded for the rest of the run
+  }();
+  if (!hooks && why) *why = failure;
+  return hooks;
+}
+
+const HostHooks& SdlModuleHost() {
+  static const HostHooks missing{};  // name null: FindHost reports the module missing
+  const HostHooks* hooks = LoadSdlModule(nullptr);
+  return hooks ? *hooks : missing;
+}
+
 struct HostEntry {
   const char* name;
   const HostHooks& (*make)();
 };
-const HostEntry kHosts[] = {{"headless", HeadlessHost}, {"sdl", SdlHost}};
+const HostEntry kHosts[] = {{"headless", HeadlessHost}, {"sdl", SdlModuleHost}};
 
 bool NoInit() {
   return true;
@@ -46,6 +83,10 @@ bool CancelFileDialog(bool, const char*, std::string*) {
   return false;
 }
 void NoBeep(UINT) {}
+void* NoNativeWindow(HWND) {
+  return nullptr;
+}
+void NoPresent(HWND, const std::uint32_t*, int, int, int, const RECT&) {}
 int DefaultDepth() {
   return 32;
 }
@@ -71,6 +112,8 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.MessageBox) r.MessageBox = NoMessageBox;
   if (!r.FileDialog) r.FileDialog = CancelFileDialog;
   if (!r.Beep) r.Beep = NoBeep;
+  if (!r.NativeWindow) r.NativeWindow = NoNativeWindow;
+  if (!r.PresentSurface) r.PresentSurface = NoPresent;
   if (!r.DesktopDepth) r.DesktopDepth = DefaultDepth;
   if (!r.SetFullscreen) r.SetFullscreen = TraceFullscreen;
   return r;
@@ -92,6 +135,14 @@ const HostHooks& Choose() {
       name = ((x && *x) || (w && *w)) ? "sdl" : "headless";
     }
     const HostHooks* h = FindHost(name);
+    if (!h && std::strcmp(name, "sdl") == 0) {
+      // The SDL host's module is missing or broken.
+      std::string why;
+      LoadSdlModule(&why);
+      if (explicit_choice) Fail(("cannot load the host module (" + why + ") of host").c_str(), name);
+      std::fprintf(stderr, "orvane: cannot load the SDL host module (%s), running headless\n", why.c_str());
+      h = &HeadlessHost();
+    }
     if (!h) Fail("unknown host", name);
     HostHooks r = WithDefaults(*h);
     if (!r.Init()) {
@@ -148,7 +199,9 @@ std::string Convert(const char* to, const char* from, const std::string& text) {
 const HostHooks* FindHost(const char* name) {
   if (!name) return nullptr;
   for (const auto& e : kHosts) {
-    if (std::strcmp(e.name, name) == 0) return &e.make();
+    if (std::strcmp(e.name, name) != 0) continue;
+    const HostHooks& h = e.make();
+    return h.name ? &h : nullptr;
   }
   return nullptr;
 }
@@ -225,7 +278,7 @@ bool Inject(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void* NativeWindow(HWND hwnd) {
-  return std::strcmp(CurrentName(), "sdl") == 0 ? SdlNativeWindow(hwnd) : nullptr;
+  return Current().NativeWindow(hwnd);
 }
 
 std::string Cp932ToUtf8(const std::string& text) {

@@ -1,22 +1,26 @@
-// The SDL2 host: one real top-level window, SDL events turned into window messages, message
-// boxes through SDL, file dialogs through zenity when it is installed.
+// The SDL2 host, built as its own module (libplatform_sdl.so) that the platform library loads
+// when this host is chosen: one SDL window per top-level window, SDL events turned into window
+// messages for the window they belong to, message boxes through SDL, file dialogs through zenity
+// when it is installed.
 #include <SDL.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "platform/host.h"
+#include "platform/host_sdl_internal.h"
+#include "platform/keymap.h"
 
 namespace orvane::host {
 namespace {
 
-SDL_Window* g_window = nullptr;  // the one real window
-HWND g_hwnd = nullptr;           // the window it shows
-DWORD g_thread = 0;              // the thread that made it; only it polls SDL's events
-Uint32 g_buttons = 0;            // mouse buttons held (MK_ bits)
+std::map<HWND, SDL_Window*> g_windows;  // the top-level windows shown by SDL
+DWORD g_thread = 0;                     // the thread that made the first; only it polls SDL's events
+Uint32 g_buttons = 0;                   // mouse buttons held (MK_ bits)
 
 bool SdlInit() {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -28,109 +32,51 @@ void SdlQuit() {
 }
 
 bool SdlCreate(HWND hwnd, const char* title, int x, int y, int w, int h, bool visible) {
-  if (g_window) return false;
+  if (g_windows.count(hwnd)) return false;
+  if (!g_windows.empty() && GetCurrentThreadId() != g_thread) return false;  // SDL's events stay on one thread
   Uint32 flags = visible ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
-  g_window = SDL_CreateWindow(title, x, y, w > 0 ? w : 1, h > 0 ? h : 1, flags);
-  if (!g_window) return false;
-  g_hwnd = hwnd;
-  g_thread = GetCurrentThreadId();
+  SDL_Window* window = SDL_CreateWindow(title, x, y, w > 0 ? w : 1, h > 0 ? h : 1, flags);
+  if (!window) return false;
+  if (g_windows.empty()) g_thread = GetCurrentThreadId();
+  g_windows[hwnd] = window;
   return true;
 }
 
 void SdlDestroy(HWND hwnd) {
-  if (hwnd != g_hwnd || !g_window) return;
-  SDL_DestroyWindow(g_window);
-  g_window = nullptr;
-  g_hwnd = nullptr;
+  auto it = g_windows.find(hwnd);
+  if (it == g_windows.end()) return;
+  SdlPresentForget(hwnd);
+  SDL_DestroyWindow(it->second);
+  g_windows.erase(it);
 }
 
 void SdlTitle(HWND hwnd, const char* title) {
-  if (hwnd == g_hwnd && g_window) SDL_SetWindowTitle(g_window, title);
+  if (SDL_Window* window = SdlWindowOf(hwnd)) SDL_SetWindowTitle(window, title);
 }
 
 void SdlShow(HWND hwnd, bool visible) {
-  if (hwnd != g_hwnd || !g_window) return;
-  if (visible)
-    SDL_ShowWindow(g_window);
-  else
-    SDL_HideWindow(g_window);
+  SDL_Window* window = SdlWindowOf(hwnd);
+  if (!window) return;
+  if (!visible) {
+    SDL_HideWindow(window);
+    return;
+  }
+  // An owned window (a dialog, a box's window) stays above its owner, as a transient window.
+  HWND owner = GetParent(hwnd);
+  SDL_Window* owner_window = owner ? SdlWindowOf(owner) : nullptr;
+  if (owner_window) SDL_SetWindowModalFor(window, owner_window);
+  SDL_ShowWindow(window);
+  if (owner_window) SDL_RaiseWindow(window);
 }
 
 void SdlRect(HWND hwnd, int x, int y, int w, int h) {
-  if (hwnd != g_hwnd || !g_window) return;
+  SDL_Window* window = SdlWindowOf(hwnd);
+  if (!window) return;
   int cx, cy, cw, ch;
-  SDL_GetWindowPosition(g_window, &cx, &cy);
-  SDL_GetWindowSize(g_window, &cw, &ch);
-  if (cx != x || cy != y) SDL_SetWindowPosition(g_window, x, y);
-  if ((cw != w || ch != h) && w > 0 && h > 0) SDL_SetWindowSize(g_window, w, h);
-}
-
-// SDL key codes to virtual-key codes; 0 for keys without one.
-int VirtualKey(SDL_Keycode k) {
-  if (k >= SDLK_a && k <= SDLK_z) return 'A' + (k - SDLK_a);
-  if (k >= SDLK_0 && k <= SDLK_9) return '0' + (k - SDLK_0);
-  if (k >= SDLK_F1 && k <= SDLK_F12) return VK_F1 + (k - SDLK_F1);
-  if (k >= SDLK_KP_1 && k <= SDLK_KP_9) return VK_NUMPAD0 + 1 + (k - SDLK_KP_1);
-  switch (k) {
-    case SDLK_KP_0:
-      return VK_NUMPAD0;
-    case SDLK_BACKSPACE:
-      return VK_BACK;
-    case SDLK_TAB:
-      return VK_TAB;
-    case SDLK_RETURN:
-    case SDLK_KP_ENTER:
-      return VK_RETURN;
-    case SDLK_LSHIFT:
-    case SDLK_RSHIFT:
-      return VK_SHIFT;
-    case SDLK_LCTRL:
-    case SDLK_RCTRL:
-      return VK_CONTROL;
-    case SDLK_LALT:
-    case SDLK_RALT:
-      return VK_MENU;
-    case SDLK_PAUSE:
-      return VK_PAUSE;
-    case SDLK_CAPSLOCK:
-      return VK_CAPITAL;
-    case SDLK_ESCAPE:
-      return VK_ESCAPE;
-    case SDLK_SPACE:
-      return VK_SPACE;
-    case SDLK_PAGEUP:
-      return VK_PRIOR;
-    case SDLK_PAGEDOWN:
-      return VK_NEXT;
-    case SDLK_END:
-      return VK_END;
-    case SDLK_HOME:
-      return VK_HOME;
-    case SDLK_LEFT:
-      return VK_LEFT;
-    case SDLK_UP:
-      return VK_UP;
-    case SDLK_RIGHT:
-      return VK_RIGHT;
-    case SDLK_DOWN:
-      return VK_DOWN;
-    case SDLK_INSERT:
-      return VK_INSERT;
-    case SDLK_DELETE:
-      return VK_DELETE;
-    case SDLK_KP_MULTIPLY:
-      return VK_MULTIPLY;
-    case SDLK_KP_PLUS:
-      return VK_ADD;
-    case SDLK_KP_MINUS:
-      return VK_SUBTRACT;
-    case SDLK_KP_PERIOD:
-      return VK_DECIMAL;
-    case SDLK_KP_DIVIDE:
-      return VK_DIVIDE;
-    default:
-      return 0;
-  }
+  SDL_GetWindowPosition(window, &cx, &cy);
+  SDL_GetWindowSize(window, &cw, &ch);
+  if (cx != x || cy != y) SDL_SetWindowPosition(window, x, y);
+  if ((cw != w || ch != h) && w > 0 && h > 0) SDL_SetWindowSize(window, w, h);
 }
 
 WPARAM MouseKeys() {
@@ -141,8 +87,38 @@ WPARAM MouseKeys() {
   return mk;
 }
 
+// The window an event belongs to (null when the event names none of ours).
+HWND TargetOf(const SDL_Event& e) {
+  Uint32 id = 0;
+  switch (e.type) {
+    case SDL_WINDOWEVENT:
+      id = e.window.windowID;
+      break;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+      id = e.key.windowID;
+      break;
+    case SDL_TEXTINPUT:
+      id = e.text.windowID;
+      break;
+    case SDL_MOUSEMOTION:
+      id = e.motion.windowID;
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      id = e.button.windowID;
+      break;
+    case SDL_MOUSEWHEEL:
+      id = e.wheel.windowID;
+      break;
+    default:
+      return nullptr;
+  }
+  return SdlWindowHandle(SDL_GetWindowFromID(id));
+}
+
 void Translate(const SDL_Event& e) {
-  HWND h = g_hwnd;
+  HWND h = TargetOf(e);
   if (!h) return;
   switch (e.type) {
     case SDL_WINDOWEVENT:
@@ -157,6 +133,7 @@ void Translate(const SDL_Event& e) {
           HostWindowResized(h, e.window.data1, e.window.data2);
           break;
         case SDL_WINDOWEVENT_EXPOSED:
+          SdlPresentExpose(h);
           InvalidateRect(h, nullptr, FALSE);
           break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
@@ -171,16 +148,12 @@ void Translate(const SDL_Event& e) {
       break;
     case SDL_KEYDOWN:
     case SDL_KEYUP: {
-      int vk = VirtualKey(e.key.keysym.sym);
-      if (!vk) break;
+      const keymap::Key* key = keymap::FromUsbUsage(static_cast<unsigned>(e.key.keysym.scancode));
+      if (!key) break;
       bool down = e.type == SDL_KEYDOWN;
       bool alt = (e.key.keysym.mod & KMOD_ALT) != 0;
       UINT msg = alt ? (down ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (down ? WM_KEYDOWN : WM_KEYUP);
-      // Repeat count 1, the scan code, the previous-state and transition bits.
-      LPARAM lp = 1 | (static_cast<LPARAM>(e.key.keysym.scancode & 0xFF) << 16);
-      if (e.key.repeat || !down) lp |= 1L << 30;
-      if (!down) lp |= 1L << 31;
-      PostMessageA(h, msg, static_cast<WPARAM>(vk), lp);
+      PostMessageA(h, msg, key->vk, keymap::KeyLParam(*key, down, e.key.repeat != 0));
       break;
     }
     case SDL_TEXTINPUT: {
@@ -236,13 +209,13 @@ void Translate(const SDL_Event& e) {
 }
 
 void SdlPoll() {
-  if (!g_window || GetCurrentThreadId() != g_thread) return;
+  if (g_windows.empty() || GetCurrentThreadId() != g_thread) return;
   SDL_Event e;
   while (SDL_PollEvent(&e)) Translate(e);
 }
 
 void SdlWait(int ms) {
-  if (g_window && GetCurrentThreadId() == g_thread) {
+  if (!g_windows.empty() && GetCurrentThreadId() == g_thread) {
     SDL_WaitEventTimeout(nullptr, ms);
   } else {
     SDL_Delay(static_cast<Uint32>(ms > 0 ? ms : 0));
@@ -298,7 +271,7 @@ int SdlMessageBox(HWND owner, const char* text, const char* caption, UINT type) 
     flags = SDL_MESSAGEBOX_WARNING;
   SDL_MessageBoxData data{};
   data.flags = flags;
-  data.window = (owner && owner == g_hwnd) ? g_window : nullptr;
+  data.window = owner ? SdlWindowOf(owner) : nullptr;
   data.title = caption;
   data.message = text;
   data.numbuttons = n;
@@ -384,6 +357,8 @@ const HostHooks& SdlHost() {
     h.ScreenSize = SdlScreen;
     h.MessageBox = SdlMessageBox;
     h.FileDialog = SdlFileDialog;
+    h.NativeWindow = [](HWND hwnd) -> void* { return SdlWindowOf(hwnd); };
+    h.PresentSurface = SdlPresentSurface;
     h.DesktopDepth = SdlDesktopDepth;
     h.SetFullscreen = SdlSetFullscreen;
     return h;
@@ -391,8 +366,21 @@ const HostHooks& SdlHost() {
   return hooks;
 }
 
-void* SdlNativeWindow(HWND hwnd) {
-  return hwnd == g_hwnd ? g_window : nullptr;
+SDL_Window* SdlWindowOf(HWND hwnd) {
+  auto it = g_windows.find(hwnd);
+  return it == g_windows.end() ? nullptr : it->second;
+}
+
+HWND SdlWindowHandle(SDL_Window* window) {
+  if (!window) return nullptr;
+  for (const auto& [hwnd, w] : g_windows)
+    if (w == window) return hwnd;
+  return nullptr;
 }
 
 }  // namespace orvane::host
+
+// The module's entry: the platform library finds the host's hooks here.
+extern "C" __attribute__((visibility("default"))) const orvane::host::HostHooks* OrvaneSdlHostHooks() {
+  return &orvane::host::SdlHost();
+}

@@ -2,7 +2,7 @@
 // renderer scales the client surface from the chosen mode's size.
 #include <SDL.h>
 
-#include "platform/host.h"
+#include "platform/host_sdl_internal.h"
 
 namespace orvane::host {
 
@@ -14,7 +14,7 @@ int SdlDesktopDepth() {
 }
 
 void SdlSetFullscreen(HWND hwnd, bool on, int w, int h) {
-  SDL_Window* window = static_cast<SDL_Window*>(SdlNativeWindow(hwnd));
+  SDL_Window* window = SdlWindowOf(hwnd);
   RecordTrace(std::string("fullscreen ") + (on ? "1 " : "0 ") + std::to_string(w) + "x" + std::to_string(h));
   if (!window) return;
   SDL_SetWindowFullscreen(window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);

@@ -160,6 +160,16 @@ ORVANE_API BOOL PulseEvent(HANDLE event);
 // Waits until an event is signalled or a thread has ended: WAIT_OBJECT_0, WAIT_TIMEOUT after
 // milliseconds (INFINITE never times out), WAIT_FAILED for a bad handle.
 ORVANE_API DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+#define MAXIMUM_WAIT_OBJECTS 64u
+// Waits until any one of count (1 to 64) events or threads is signalled: WAIT_OBJECT_0 + the
+// lowest signalled index, consuming only that auto-reset event; WAIT_TIMEOUT after ms. Waking
+// needs no polling: SetEvent or a thread's end wakes the waiter at once. wait_all is not
+// supported (WAIT_FAILED, ERROR_NOT_SUPPORTED, unless count is 1); a bad handle or count gives
+// WAIT_FAILED.
+ORVANE_API DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD ms);
+// Suspends the calling thread for the milliseconds (0 yields; INFINITE never returns). Under the
+// virtual clock of tests (platform/mmsystem.h) its thread returns at once, the clock advanced.
+ORVANE_API void Sleep(DWORD milliseconds);
 
 // ---- Threads.
 #define STILL_ACTIVE 259u

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "platform/kernel_object.h"
+#include "platform/mmsystem.h"
 
 namespace orvane::kernel {
 namespace {
@@ -136,6 +137,13 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   if (!object) {
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
+  }
+  if (milliseconds != INFINITE && orvane::clock::VirtualWaitHere()) {
+    // Under the virtual clock a wait that would time out returns at once, the clock advanced.
+    DWORD result = object->Wait(0);
+    if (result == WAIT_TIMEOUT) orvane::clock::AdvanceForWait(milliseconds);
+    if (result == WAIT_FAILED) SetLastError(ERROR_INVALID_HANDLE);
+    return result;
   }
   DWORD result = object->Wait(milliseconds);
   if (result == WAIT_FAILED) SetLastError(ERROR_INVALID_HANDLE);

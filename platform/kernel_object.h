@@ -7,7 +7,7 @@
 
 namespace orvane::kernel {
 
-enum class ObjectKind { kFile, kEvent, kThread };
+enum class ObjectKind { kFile, kEvent, kThread, kMutex };
 
 // A kernel object; handles refer to it through the table, so a stale or forged handle is
 // simply not found.
@@ -25,6 +25,11 @@ class Object {
     (void)milliseconds;
     return WAIT_FAILED;
   }
+  // Takes the object when it is signalled, without waiting: true when it was (an auto-reset
+  // event is reset by the take). Objects that cannot be waited on give false.
+  virtual bool TryAcquire() { return false; }
+  // Whether the object can be waited on at all.
+  virtual bool Waitable() const { return false; }
 
  private:
   const ObjectKind kind_;
@@ -52,5 +57,28 @@ std::shared_ptr<Object> CurrentThreadObject();
 
 // Maps an errno value to the closest last-error code.
 DWORD ErrorFromErrno(int error);
+
+// ---- Waiting for any of several objects (and for other conditions, such as a message queue).
+// Every change that may end such a wait (an event set, a thread ended, a message posted) calls
+// NotifyWaiters, which wakes all multi-object waiters to look again.
+void NotifyWaiters();
+
+// Something besides the objects that ends a wait: ready() is tested with the objects; due_in()
+// gives the milliseconds until ready() may become true by itself (-1: only through a
+// NotifyWaiters); poll(), when set, is called every poll_ms milliseconds while waiting (a host
+// whose events must be fetched).
+struct WaitCondition {
+  bool (*ready)(void* context) = nullptr;
+  int (*due_in)(void* context) = nullptr;
+  void (*poll)(void* context) = nullptr;
+  int poll_ms = 10;
+  void* context = nullptr;
+};
+
+// Waits until one of the objects can be taken (lowest index first, only that one taken) or the
+// condition holds: the object's index, objects.size() for the condition, or WAIT_TIMEOUT after ms
+// (INFINITE: no limit). Under the virtual clock a finite wait on the clock's thread does not
+// block: it returns WAIT_TIMEOUT at once with the clock advanced by ms.
+DWORD WaitAny(const std::shared_ptr<Object>* objects, DWORD count, DWORD ms, const WaitCondition* condition);
 
 }  // namespace orvane::kernel

@@ -9,22 +9,18 @@
 #include <mutex>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/kernel_object.h"
 
 namespace orvane::kernel {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Waits on cv until ready() holds; false when the time-out passed first.
 template <class Ready>
 bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, DWORD milliseconds,
              Ready ready) {
-  if (milliseconds == INFINITE) {
-    cv.wait(lock, ready);
-    return true;
-  }
-  return cv.wait_until(lock, Clock::now() + std::chrono::milliseconds(milliseconds), ready);
+  std::int64_t ns = milliseconds == INFINITE ? -1 : static_cast<std::int64_t>(milliseconds) * 1000000;
+  return orvane::WaitForNs(cv, lock, ns, ready);
 }
 
 class EventObject : public Object {
@@ -33,14 +29,25 @@ class EventObject : public Object {
       : Object(ObjectKind::kEvent), manual_(manual), signalled_(signalled) {}
 
   void Set() {
-    std::lock_guard lock(mutex_);
-    signalled_ = true;
-    if (manual_) {
-      cv_.notify_all();
-    } else {
-      cv_.notify_one();
+    {
+      std::lock_guard lock(mutex_);
+      signalled_ = true;
+      if (manual_) {
+        cv_.notify_all();
+      } else {
+        cv_.notify_one();
+      }
     }
+    NotifyWaiters();
   }
+
+  bool TryAcquire() override {
+    std::lock_guard lock(mutex_);
+    if (!signalled_) return false;
+    if (!manual_) signalled_ = false;
+    return true;
+  }
+  bool Waitable() const override { return true; }
 
   void Reset() {
     std::lock_guard lock(mutex_);
@@ -99,12 +106,21 @@ class ThreadObject : public Object {
     return WaitFor(cv, lock, milliseconds, [&] { return done; }) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
   }
 
-  void Finish(DWORD code) {
+  bool TryAcquire() override {
     std::lock_guard lock(mutex);
-    if (done) return;
-    done = true;
-    exit_code = code;
-    cv.notify_all();
+    return done;
+  }
+  bool Waitable() const override { return true; }
+
+  void Finish(DWORD code) {
+    {
+      std::lock_guard lock(mutex);
+      if (done) return;
+      done = true;
+      exit_code = code;
+      cv.notify_all();
+    }
+    NotifyWaiters();
   }
 
   const DWORD id;
@@ -161,9 +177,8 @@ std::shared_ptr<ThreadObject> GetThread(HANDLE h) {
   return LookupAs<ThreadObject>(h, ObjectKind::kThread);
 }
 
-void LogRefusal(const char* function) {
-  std::string line = std::string("[") + function + "] not supported on this platform.\n";
-  OutputDebugStringA(line.c_str());
+// The refusal is the caller's to report (DThread writes it to the debug log).
+void LogRefusal(const char*) {
   SetLastError(ERROR_NOT_SUPPORTED);
 }
 

@@ -105,8 +105,10 @@ BOOL FreeLibrary(HMODULE module) {
 }
 
 void FreeLibraryAndExitThread(HMODULE module, DWORD exit_code) {
-  FreeLibrary(module);
-  pthread_exit(reinterpret_cast<void*>(static_cast<uintptr_t>(exit_code)));
+  (void)module;
+  (void)exit_code;
+  OutputDebugStringA("[FreeLibraryAndExitThread] not supported on this platform.\n");
+  SetLastError(ERROR_NOT_SUPPORTED);
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {

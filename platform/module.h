@@ -22,7 +22,9 @@ ORVANE_API HMODULE LoadLibraryA(LPCSTR path);
 // The same; the flags and the file handle have no meaning here and are ignored.
 ORVANE_API HMODULE LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
 ORVANE_API BOOL FreeLibrary(HMODULE module);
-// Frees the module and ends the calling thread; it does not return.
+// Refused: the calling thread would return into the code of the module it unloads. Nothing is
+// freed, the thread goes on, one line goes to the debugger output and the last error is
+// ERROR_NOT_SUPPORTED; the caller returns from its thread function as usual.
 ORVANE_API void FreeLibraryAndExitThread(HMODULE module, DWORD exit_code);
 // The exported function of that name; module NULL looks in the running program. NULL with
 // ERROR_PROC_NOT_FOUND when there is none.

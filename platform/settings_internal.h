@@ -14,8 +14,11 @@ namespace orvane::settings {
 std::string ConfigDir();
 // Reads a whole file. False when it cannot be read; *exists tells a missing file apart.
 bool ReadWholeFile(const std::string& host_path, std::string* data, bool* exists);
-// Replaces a file with data: written to a temporary file beside it, flushed, then renamed over
-// it, so the old or the new content is there after a crash, never half of one.
+// Replaces a file with data: written to a temporary file beside it ("<name>.orvane-tmp.<pid>"),
+// flushed, then renamed over it, so the old or the new content is there after a crash, never
+// half of one. The file keeps its mode and owner; a file the user cannot write, or one without
+// any write bit (read-only), is refused (errno EACCES). Temporary files of this naming left by a
+// writer that is gone are removed when the next write of the file starts.
 bool WriteAtomically(const std::string& host_path, const std::string& data);
 
 // Private profile text (the bytes of an .ini file). ReadProfile answers one

@@ -199,7 +199,11 @@ bool EditProfile(std::string* text, LPCSTR section, LPCSTR key, LPCSTR value) {
     last_entry = static_cast<long>(i);
     if (key && key_line < 0 && Same(name, key)) key_line = static_cast<long>(i);
   }
-  const std::string crlf = "\r\n";
+  // Lines added follow the file's own line ends (those of its first line); CR LF in a new file.
+  size_t first_lf = text->find('\n');
+  const std::string crlf = first_lf == std::string::npos || (first_lf > 0 && (*text)[first_lf - 1] == '\r')
+                               ? std::string("\r\n")
+                               : std::string("\n");
   if (!key) {
     if (header < 0) return false;
     lines.erase(lines.begin() + header, lines.begin() + static_cast<long>(end));

@@ -120,6 +120,30 @@ using WNDENUMPROC = BOOL (*)(HWND, LPARAM);
 #define VK_DIVIDE 0x6F
 #define VK_F1 0x70
 #define VK_F12 0x7B
+#define VK_KANA 0x15
+#define VK_CONVERT 0x1C
+#define VK_NONCONVERT 0x1D
+#define VK_SNAPSHOT 0x2C
+#define VK_LWIN 0x5B
+#define VK_RWIN 0x5C
+#define VK_APPS 0x5D
+#define VK_SEPARATOR 0x6C
+#define VK_NUMLOCK 0x90
+#define VK_SCROLL 0x91
+#define VK_OEM_1 0xBA
+#define VK_OEM_PLUS 0xBB
+#define VK_OEM_COMMA 0xBC
+#define VK_OEM_MINUS 0xBD
+#define VK_OEM_PERIOD 0xBE
+#define VK_OEM_2 0xBF
+#define VK_OEM_3 0xC0
+#define VK_OEM_4 0xDB
+#define VK_OEM_5 0xDC
+#define VK_OEM_6 0xDD
+#define VK_OEM_7 0xDE
+#define VK_OEM_102 0xE2
+#define VK_OEM_COPY 0xF2
+#define VK_OEM_AUTO 0xF3
 
 // ---- Class and window styles.
 #define CS_VREDRAW 0x0001u
@@ -258,6 +282,19 @@ using WNDENUMPROC = BOOL (*)(HWND, LPARAM);
 // ---- Queue access.
 #define PM_NOREMOVE 0x0000u
 #define PM_REMOVE 0x0001u
+// Kinds of queue input a wait wakes for.
+#define QS_KEY 0x0001u
+#define QS_MOUSEMOVE 0x0002u
+#define QS_MOUSEBUTTON 0x0004u
+#define QS_POSTMESSAGE 0x0008u
+#define QS_TIMER 0x0010u
+#define QS_PAINT 0x0020u
+#define QS_SENDMESSAGE 0x0040u
+#define QS_HOTKEY 0x0080u
+#define QS_MOUSE (QS_MOUSEMOVE | QS_MOUSEBUTTON)
+#define QS_INPUT (QS_MOUSE | QS_KEY)
+#define QS_ALLEVENTS (QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY)
+#define QS_ALLINPUT (QS_ALLEVENTS | QS_SENDMESSAGE)
 
 // ---- Menus.
 #define MF_BYCOMMAND 0x00000000u
@@ -438,7 +475,10 @@ ORVANE_API BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT filter_min, UINT filter_m
 // Calls the window procedure of msg->hwnd (or the TIMERPROC of a WM_TIMER); a WM_PAINT that the
 // procedure left unvalidated is validated afterwards, so a pump cannot spin on it.
 ORVANE_API LRESULT DispatchMessageA(const MSG* msg);
-// Characters arrive from the hosts as WM_CHAR of their own; this only reports key messages.
+// Text typed arrives from the hosts as WM_CHAR of their own (cp932 bytes, a double-byte character
+// as two messages, lead byte first). For the keys that type control characters, a WM_KEYDOWN
+// makes the WM_CHAR here: Return 0x0D, Backspace 0x08, Escape 0x1B, Tab 0x09, the next message
+// the thread takes. TRUE for key messages.
 ORVANE_API BOOL TranslateMessage(const MSG* msg);
 ORVANE_API LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 // The default handling: WM_CLOSE destroys the window, WM_PAINT validates it, WM_NCCREATE gives
@@ -453,6 +493,16 @@ ORVANE_API UINT RegisterWindowMessageA(LPCSTR name);
 // ---- Timers. A timer of a window (id != 0) or of the thread (hwnd NULL: the id is chosen).
 ORVANE_API UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc);
 ORVANE_API BOOL KillTimer(HWND hwnd, UINT_PTR id);
+// Waits until one of count (0 to 63) events or threads is signalled (WAIT_OBJECT_0 + the lowest
+// signalled index, only that auto-reset event consumed) or the calling thread's queue has input
+// of the wake mask that arrived since the thread last looked at its queue (WAIT_OBJECT_0 + count;
+// a due timer and a pending paint count as new): WAIT_TIMEOUT after ms. A SetEvent or a post from
+// another thread ends the wait at once; a host with its own events is polled every 10 ms.
+// wait_all is not supported (WAIT_FAILED, ERROR_NOT_SUPPORTED, unless count is 1).
+ORVANE_API DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD ms,
+                                           DWORD wake_mask);
+// Waits until the queue has input that arrived since the thread last looked at it.
+ORVANE_API BOOL WaitMessage();
 
 // ---- Message boxes and beeps. The host shows the box (headless: a scripted answer, else the
 // default button); the result is the id of the button chosen, 0 on failure.

@@ -53,7 +53,52 @@ LRESULT CALLBACK DialogWndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
   return DefDlgProcA(hwnd, message, wparam, lparam);
 }
 
+// Paints a control: its face, a frame for a button, and its text in the control's font (the
+// dialog font; the default GUI font when it has none).
+void PaintControl(HWND hwnd, bool button) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd, &ps);
+  if (!dc) return;
+  RECT r;
+  GetClientRect(hwnd, &r);
+  SelectObject(dc, GetStockObject(LTGRAY_BRUSH));
+  PatBlt(dc, 0, 0, r.right, r.bottom, PATCOPY);
+  if (button && r.right > 0 && r.bottom > 0) {
+    SelectObject(dc, GetStockObject(BLACK_PEN));
+    MoveToEx(dc, 0, 0, nullptr);
+    LineTo(dc, r.right - 1, 0);
+    LineTo(dc, r.right - 1, r.bottom - 1);
+    LineTo(dc, 0, r.bottom - 1);
+    LineTo(dc, 0, 0);
+  }
+  HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageA(hwnd, WM_GETFONT, 0, 0));
+  SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(0, 0, 0));
+  char text[1024];
+  int n = GetWindowTextA(hwnd, text, sizeof(text));
+  DrawTextA(dc, text, n, &r, button ? (DT_CENTER | DT_VCENTER | DT_SINGLELINE) : (DT_LEFT | DT_WORDBREAK));
+  EndPaint(hwnd, &ps);
+}
+
+// What every simple control does alike: paint itself, repaint when its text changes.
+bool CommonControlMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, bool button, LRESULT* result) {
+  if (message == WM_PAINT) {
+    PaintControl(hwnd, button);
+    *result = 0;
+    return true;
+  }
+  if (message == WM_SETTEXT) {
+    *result = DefWindowProcA(hwnd, message, wparam, lparam);
+    InvalidateRect(hwnd, nullptr, TRUE);
+    return true;
+  }
+  return false;
+}
+
 LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  LRESULT result;
+  if (CommonControlMessage(hwnd, message, wparam, lparam, true, &result)) return result;
   switch (message) {
     case BM_GETCHECK:
       return GetWindowLongPtrA(hwnd, 0);
@@ -74,6 +119,8 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
 }
 
 LRESULT CALLBACK PlainControlProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  LRESULT result;
+  if (CommonControlMessage(hwnd, message, wparam, lparam, false, &result)) return result;
   return DefWindowProcA(hwnd, message, wparam, lparam);
 }
 
@@ -264,6 +311,17 @@ LRESULT DefDlgProcA(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_INITDIALOG:
       return TRUE;
+    case WM_PAINT: {
+      // The dialog's face; the controls paint themselves on it.
+      PAINTSTRUCT ps;
+      if (HDC dc = BeginPaint(dialog, &ps)) {
+        SelectObject(dc, GetStockObject(LTGRAY_BRUSH));
+        PatBlt(dc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
+               ps.rcPaint.bottom - ps.rcPaint.top, PATCOPY);
+        EndPaint(dialog, &ps);
+      }
+      return 0;
+    }
     default:
       return DefWindowProcA(dialog, message, wparam, lparam);
   }

@@ -8,7 +8,9 @@
 #include <deque>
 #include <map>
 
+#include "platform/clock.h"
 #include "platform/host.h"
+#include "platform/kernel_object.h"
 #include "platform/user_internal.h"
 
 namespace orvane::user {
@@ -40,7 +42,16 @@ struct Queue {
   bool quit = false;
   int quit_code = 0;
   MSG last{};  // last message taken: time and position
+  DWORD fresh = 0;  // QS_ bits of input posted since the thread last looked at its queue
 };
+
+// The kind of input a posted message is, for the wake masks of waits.
+DWORD InputKind(UINT message) {
+  if (message >= WM_KEYDOWN && message <= 0x0109u) return QS_KEY;
+  if (message == WM_MOUSEMOVE) return QS_MOUSEMOVE;
+  if (message >= WM_LBUTTONDOWN && message <= 0x020Eu) return QS_MOUSEBUTTON;
+  return QS_POSTMESSAGE;
+}
 
 std::mutex g_lock;               // guards queues, timers and the cursor
 std::condition_variable g_wake;  // a message was posted or a timer set
@@ -78,9 +89,12 @@ bool IsDue(const Timer& t, DWORD now) {
 bool Post(DWORD thread, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   {
     std::lock_guard<std::mutex> l(g_lock);
-    g_queues[thread].posted.push_back(MSG{hwnd, message, wparam, lparam, NowMs(), g_cursor});
+    Queue& q = g_queues[thread];
+    q.posted.push_back(MSG{hwnd, message, wparam, lparam, NowMs(), g_cursor});
+    q.fresh |= InputKind(message);
   }
   g_wake.notify_all();
+  kernel::NotifyWaiters();
   return true;
 }
 
@@ -92,6 +106,7 @@ bool Take(MSG* out, HWND filter, UINT lo, UINT hi, UINT remove) {
   {
     std::lock_guard<std::mutex> l(g_lock);
     Queue& q = g_queues[me];
+    q.fresh = 0;  // what is in the queue now has been seen
     for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
       if (!Matches(it->hwnd, it->message, filter, lo, hi)) continue;
       *out = *it;
@@ -149,6 +164,42 @@ int NextTimerIn(DWORD me) {
   return best;
 }
 
+struct QueueWait {
+  DWORD me;
+  DWORD mask;
+};
+
+// Whether the thread's queue has input of the mask that it has not looked at, a due timer or a
+// window waiting for its paint.
+bool QueueReady(void* context) {
+  const QueueWait& w = *static_cast<QueueWait*>(context);
+  {
+    std::lock_guard<std::mutex> l(g_lock);
+    if (g_queues[w.me].fresh & w.mask) return true;
+    if (w.mask & QS_TIMER) {
+      DWORD now = NowMs();
+      for (const Timer& t : g_timers) {
+        if (t.thread == w.me && IsDue(t, now)) return true;
+      }
+    }
+  }
+  if (w.mask & QS_PAINT) {
+    for (const WindowPtr& win : AllWindows()) {
+      if (win->has_update && win->thread == w.me && win->visible && IsWindowVisible(win->handle)) return true;
+    }
+  }
+  return false;
+}
+
+int QueueDueIn(void* context) {
+  const QueueWait& w = *static_cast<QueueWait*>(context);
+  return (w.mask & QS_TIMER) ? NextTimerIn(w.me) : -1;
+}
+
+void PollHost(void*) {
+  host::Current().PollEvents();
+}
+
 }  // namespace
 
 void KillWindowTimers(HWND hwnd) {
@@ -195,8 +246,10 @@ void PostQuitMessage(int exit_code) {
     Queue& q = g_queues[GetCurrentThreadId()];
     q.quit = true;
     q.quit_code = exit_code;
+    q.fresh |= QS_POSTMESSAGE;
   }
   g_wake.notify_all();
+  orvane::kernel::NotifyWaiters();
 }
 
 BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT lo, UINT hi, UINT remove) {
@@ -227,7 +280,7 @@ BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT lo, UINT hi) {
       size_t timers = g_timers.size();
       g_wake.wait(l, [&] { return ready() || g_timers.size() != timers; });
     } else {
-      g_wake.wait_for(l, std::chrono::milliseconds(wait), ready);
+      orvane::WaitForNs(g_wake, l, static_cast<std::int64_t>(wait) * 1000000, ready);
     }
   }
 }
@@ -263,7 +316,35 @@ LRESULT DispatchMessageA(const MSG* msg) {
 BOOL TranslateMessage(const MSG* msg) {
   if (!msg) return FALSE;
   UINT m = msg->message;
-  return (m == WM_KEYDOWN || m == WM_KEYUP || m == WM_SYSKEYDOWN || m == WM_SYSKEYUP) ? TRUE : FALSE;
+  if (m != WM_KEYDOWN && m != WM_KEYUP && m != WM_SYSKEYDOWN && m != WM_SYSKEYUP) return FALSE;
+  WPARAM ch = 0;
+  if (m == WM_KEYDOWN) {
+    switch (msg->wParam) {
+      case VK_RETURN:
+        ch = 0x0D;
+        break;
+      case VK_BACK:
+        ch = 0x08;
+        break;
+      case VK_ESCAPE:
+        ch = 0x1B;
+        break;
+      case VK_TAB:
+        ch = 0x09;
+        break;
+      default:
+        break;
+    }
+  }
+  if (ch) {
+    {
+      std::lock_guard<std::mutex> l(g_lock);
+      Queue& q = g_queues[GetCurrentThreadId()];
+      q.posted.push_front(MSG{msg->hwnd, WM_CHAR, ch, msg->lParam, msg->time, msg->pt});
+    }
+    g_wake.notify_all();
+  }
+  return TRUE;
 }
 
 LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -315,6 +396,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc) {
     result = hwnd ? (id ? id : 1) : id;
   }
   g_wake.notify_all();
+  orvane::kernel::NotifyWaiters();
   return result;
 }
 
@@ -322,4 +404,36 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   std::lock_guard<std::mutex> l(g_lock);
   size_t n = std::erase_if(g_timers, [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
   return n ? TRUE : FALSE;
+}
+
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD ms, DWORD wake_mask) {
+  namespace kernel = orvane::kernel;
+  if (count > MAXIMUM_WAIT_OBJECTS - 1 || (count && !handles)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  if (wait_all && count > 1) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return WAIT_FAILED;
+  }
+  std::vector<std::shared_ptr<kernel::Object>> objects(count);
+  for (DWORD i = 0; i < count; ++i) {
+    objects[i] = kernel::Lookup(handles[i]);
+    if (!objects[i] || !objects[i]->Waitable()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+  }
+  QueueWait w{GetCurrentThreadId(), wake_mask};
+  kernel::WaitCondition condition;
+  condition.ready = QueueReady;
+  condition.due_in = QueueDueIn;
+  condition.context = &w;
+  // A host with its own events (a real window system) gets them fetched while waiting.
+  if (std::strcmp(host::CurrentName(), "headless") != 0) condition.poll = PollHost;
+  return kernel::WaitAny(objects.data(), count, ms, &condition);
+}
+
+BOOL WaitMessage() {
+  return MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 ? TRUE : FALSE;
 }

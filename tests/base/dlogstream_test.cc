@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "base/dapplication.h"
+#include "base/dthread.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
@@ -59,6 +62,7 @@ TEST_F(DLogStreamTest, LineEndsBecomeCrLfInTheFileOnly) {
     Attach(log, file);
     ::testing::internal::CaptureStderr();
     log.Write(DString(c.text.c_str()));
+    log.Close();  // writes an unfinished last line
     std::string debugger = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(ReadHost(path_), c.file) << c.text.substr(0, 10);
     // The debugger output gets the text unchanged (as UTF-8; these cases are ASCII but one).
@@ -152,6 +156,70 @@ TEST_F(DLogStreamTest, LinesOfTwoThreadsNeverInterleave) {
     EXPECT_EQ(line.back(), '\r') << line;
   }
   EXPECT_EQ(count, 120);
+}
+
+TEST_F(DLogStreamTest, UnfinishedLinesWaitOnlyForTheirOwnThread) {
+  DLogStream log;
+  DFile file;
+  Attach(log, file);
+  log << "[main] begun ";
+  DEvent written, finish;
+  ASSERT_TRUE(written.Create(false, false));
+  ASSERT_TRUE(finish.Create(false, false));
+  std::thread worker([&] {
+    log << "[worker] one" << "\n" << "[worker] half ";
+    written.Set();
+    finish.Wait(INFINITE);
+    log << "done\n";
+  });
+  ASSERT_EQ(written.Wait(INFINITE), WAIT_OBJECT_0);
+  // The worker's whole line is there although the main thread's line is open, and vice versa.
+  EXPECT_EQ(ReadHost(path_), "[worker] one\r\n");
+  log << "ended\n";
+  EXPECT_EQ(ReadHost(path_), "[worker] one\r\n[main] begun ended\r\n");
+  finish.Set();
+  worker.join();
+  EXPECT_EQ(ReadHost(path_), "[worker] one\r\n[main] begun ended\r\n[worker] half done\r\n");
+  // An unfinished line is written when its thread ends.
+  size_t before = ReadHost(path_).size();
+  std::thread([&] { log << "[gone] no line end"; }).join();
+  EXPECT_EQ(ReadHost(path_).substr(before), "[gone] no line end");
+}
+
+TEST_F(DLogStreamTest, LinesSurviveACrashWhileAnotherThreadsLineIsOpen) {
+  std::string path = dir_ + "/crash.log";
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    DFile file;
+    if (!file.Open(DString(path.c_str()), 15)) _exit(3);
+    DLogStream& log = DDebugLog();
+    log.AttachFile(file);
+    std::thread([&] { log << "[worker] half a line"; }).join();
+    for (int i = 0; i < 100; ++i) log << "[main] line " << i << "\n";
+    std::abort();
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  std::string expected = "[worker] half a line";
+  for (int i = 0; i < 100; ++i) expected += "[main] line " + std::to_string(i) + "\r\n";
+  EXPECT_EQ(ReadHost(path), expected);
+}
+
+TEST_F(DLogStreamTest, LogFileNamedByTheApplicationObject) {
+  DApplication app;
+  ASSERT_TRUE(app.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr));
+  DSetApplication(&app);
+  app.SetDirectory(DString((dir_ + "/").c_str()));
+  app.SetApplicationName(DString("renamed"));
+  EXPECT_TRUE(OpenDebugLog());
+  DDebugLog() << "[T] here\n";
+  DDebugLog().Close();
+  DSetApplication(nullptr);
+  std::string text = ReadHost(dir_ + "/renamed.log");
+  EXPECT_EQ(text.rfind("Orvane Debug Log(", 0), 0u) << text;
+  EXPECT_NE(text.find(")\r\n[T] here\r\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 
 #include <string>
 
+#include "base/dlogstream.h"
+#include "tests/support/scratch_dir.h"
+
 namespace {
 
 const bool kDebugOutput = (setenv("ORVANE_DEBUG", "1", 1), true);
@@ -47,28 +50,39 @@ TEST(DThread, WorkerSignalsAndExits) {
   ASSERT_TRUE(work.started.Create(false, false));
   ASSERT_TRUE(work.finish.Create(false, true));
   DThread thread;
-  DWORD code = 0;
-  EXPECT_FALSE(thread.GetExitCode(&code));  // empty object
+  SetLastError(0);
+  EXPECT_EQ(thread.GetExitCode(), 0u);  // empty object: 0 and the last error
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   ASSERT_TRUE(thread.Create(Worker, &work));
   EXPECT_FALSE(thread.Create(Worker, &work));
   EXPECT_TRUE(thread.IsOwner());
   EXPECT_NE(thread.GetThreadId(), 0u);
   EXPECT_EQ(work.started.Wait(INFINITE), WAIT_OBJECT_0);
-  EXPECT_TRUE(thread.GetExitCode(&code));
-  EXPECT_EQ(code, STILL_ACTIVE);
+  EXPECT_EQ(thread.GetExitCode(), STILL_ACTIVE);
   EXPECT_EQ(WaitForSingleObject(thread.GetHandle(), 1), WAIT_TIMEOUT);
   EXPECT_TRUE(thread.SetPriority(THREAD_PRIORITY_ABOVE_NORMAL));
   EXPECT_EQ(thread.GetPriority(), THREAD_PRIORITY_ABOVE_NORMAL);
-  EXPECT_FALSE(thread.Terminate(0));
-  EXPECT_EQ(thread.Suspend(), static_cast<DWORD>(-1));
-  EXPECT_EQ(thread.Resume(), static_cast<DWORD>(-1));
+  {
+    // The refusals reach the log file, not only the debugger output.
+    orvane_test::ScratchDir scratch("orvane_thread_");
+    DFile file;
+    ASSERT_TRUE(file.Open(DString(scratch.Path("t.log").c_str()), 15));
+    DDebugLog().AttachFile(file);
+    EXPECT_FALSE(thread.Terminate(0));
+    EXPECT_EQ(thread.Suspend(), static_cast<DWORD>(-1));
+    EXPECT_EQ(thread.Resume(), static_cast<DWORD>(-1));
+    DDebugLog().Close();
+    EXPECT_EQ(scratch.Read("t.log"),
+              "[DThread::Terminate] not supported on this platform.\r\n"
+              "[DThread::Suspend] not supported on this platform.\r\n"
+              "[DThread::Resume] not supported on this platform.\r\n");
+  }
   work.finish.Set();
   EXPECT_EQ(WaitForSingleObject(thread.GetHandle(), INFINITE), WAIT_OBJECT_0);
-  EXPECT_TRUE(thread.GetExitCode(&code));
-  EXPECT_EQ(code, 7u);
+  EXPECT_EQ(thread.GetExitCode(), 7u);
   EXPECT_TRUE(thread.Close());
   EXPECT_FALSE(thread.Close());
-  EXPECT_FALSE(thread.GetExitCode(&code));
+  EXPECT_EQ(thread.GetExitCode(), 0u);
 }
 
 TEST(DThread, CopiesShareTheHandleWithoutOwningIt) {
@@ -84,17 +98,15 @@ TEST(DThread, CopiesShareTheHandleWithoutOwningIt) {
     assigned = owner;
     EXPECT_EQ(assigned.GetThreadId(), owner.GetThreadId());
   }  // releasing the copies leaves the handle open for the owner
-  DWORD code = 0;
-  EXPECT_TRUE(owner.GetExitCode(&code));
-  EXPECT_EQ(code, STILL_ACTIVE);
+  EXPECT_EQ(owner.GetExitCode(), STILL_ACTIVE);
   DThread copy(owner);
   owner = copy;  // already sharing: the handle stays open and the owner keeps it
   EXPECT_TRUE(owner.IsOwner());
   EXPECT_EQ(copy.GetHandle(), owner.GetHandle());
-  EXPECT_TRUE(owner.GetExitCode(&code));
+  EXPECT_EQ(owner.GetExitCode(), STILL_ACTIVE);
   owner.Release();  // the owner closes the handle: copies see it gone
   EXPECT_EQ(copy.GetHandle(), nullptr);
-  EXPECT_FALSE(copy.GetExitCode(&code));
+  EXPECT_EQ(copy.GetExitCode(), 0u);
 }
 
 TEST(DThread, BareIdsAndHandlesAreRefusedWithALogLine) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/kernel.h"
+#include "platform/module.h"
 
 namespace {
 
@@ -114,6 +115,10 @@ TEST(KernelThread, UnsafeOperationsFailAndSuspendedStartIsRefused) {
   EXPECT_EQ(SuspendThread(self), static_cast<DWORD>(-1));
   EXPECT_EQ(ResumeThread(self), static_cast<DWORD>(-1));
   EXPECT_FALSE(AttachThreadInput(1, 2, TRUE));
+  // Unloading the code the thread would return into cannot work: refused, and the thread goes on.
+  SetLastError(0);
+  FreeLibraryAndExitThread(GetModuleHandleA(nullptr), 3);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
   EXPECT_TRUE(CloseHandle(self));
   EXPECT_EQ(_beginthreadex(nullptr, 0, WaitThenReturn, nullptr, CREATE_SUSPENDED, nullptr), 0u);
   EXPECT_EQ(_beginthreadex(nullptr, 0, nullptr, nullptr, 0, nullptr), 0u);

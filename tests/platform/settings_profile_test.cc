@@ -1,6 +1,7 @@
 // Tests of private profiles: reading values and lists, cutting, case, and keeping other lines.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -76,20 +77,76 @@ TEST_F(SettingsProfile, WritingKeepsOtherLinesAndCreatesWhatIsMissing) {
   ASSERT_TRUE(WritePrivateProfileStringA("a", "X", "9", file_.c_str()));
   ASSERT_TRUE(WritePrivateProfileStringA("A", "w", "new", file_.c_str()));
   ASSERT_TRUE(WritePrivateProfileStringA("C", "z", "3", file_.c_str()));
-  EXPECT_EQ(Read(), "; keep me\n[A]\nX=9\nw=new\r\n\n[B]\ny=2\n[C]\r\nz=3\r\n");
+  // Lines added follow the file's own line ends.
+  EXPECT_EQ(Read(), "; keep me\n[A]\nX=9\nw=new\n\n[B]\ny=2\n[C]\nz=3\n");
   ASSERT_TRUE(WritePrivateProfileStringA("A", "X", nullptr, file_.c_str()));
   ASSERT_TRUE(WritePrivateProfileStringA("B", nullptr, nullptr, file_.c_str()));
-  EXPECT_EQ(Read(), "; keep me\n[A]\nw=new\r\n\n[C]\r\nz=3\r\n");
+  EXPECT_EQ(Read(), "; keep me\n[A]\nw=new\n\n[C]\nz=3\n");
   EXPECT_EQ(GetPrivateProfileIntA("C", "z", 5, file_.c_str()), 3u);
   EXPECT_EQ(GetPrivateProfileIntA("C", "none", 5, file_.c_str()), 5u);
+  Write("[A]\r\nx=1");
+  ASSERT_TRUE(WritePrivateProfileStringA("A", "y", "2", file_.c_str()));
+  EXPECT_EQ(Read(), "[A]\r\nx=1\r\ny=2\r\n");
 }
 
 TEST_F(SettingsProfile, WriteLeavesNoTemporaryFileAndFailsWithoutDirectory) {
   ASSERT_TRUE(WritePrivateProfileStringA("s", "k", "v", file_.c_str()));
-  std::string ls = dir_ + "/*.tmp*";
+  std::string ls = dir_ + "/*.orvane-tmp.*";
   EXPECT_NE(std::system(("ls " + ls + " >/dev/null 2>&1").c_str()), 0);
   std::string bad = dir_ + "/no/such/dir/x.ini";
   EXPECT_FALSE(WritePrivateProfileStringA("s", "k", "v", bad.c_str()));
+}
+
+TEST_F(SettingsProfile, ReplacingKeepsModeAndOwnerAndRefusesReadOnlyFiles) {
+  struct Case {
+    mode_t mode;
+    bool written;
+  } cases[] = {{0644, true}, {0600, true}, {0664, true}, {0444, false}, {0400, false}};
+  for (const Case& c : cases) {
+    Write("[s]\nk=old\n");
+    ASSERT_EQ(chmod(file_.c_str(), c.mode), 0);
+    SetLastError(0);
+    EXPECT_EQ(WritePrivateProfileStringA("s", "k", "new", file_.c_str()) != FALSE, c.written) << std::oct << c.mode;
+    struct stat st;
+    ASSERT_EQ(stat(file_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode) << std::oct << c.mode;
+    EXPECT_EQ(Read(), c.written ? "[s]\nk=new\n" : "[s]\nk=old\n") << std::oct << c.mode;
+    if (!c.written) {
+      EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+    chmod(file_.c_str(), 0644);
+  }
+  if (geteuid() == 0) {
+    // Root writing another user's file leaves it that user's.
+    Write("[s]\nk=old\n");
+    ASSERT_EQ(chown(file_.c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(WritePrivateProfileStringA("s", "k", "new", file_.c_str()));
+    struct stat st;
+    ASSERT_EQ(stat(file_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+  }
+  // A link is written through: the file it names changes, the link stays a link.
+  std::string link = dir_ + "/link.ini";
+  ASSERT_EQ(symlink(file_.c_str(), link.c_str()), 0);
+  ASSERT_TRUE(WritePrivateProfileStringA("s", "k", "linked", link.c_str()));
+  struct stat lst;
+  ASSERT_EQ(lstat(link.c_str(), &lst), 0);
+  EXPECT_TRUE(S_ISLNK(lst.st_mode));
+  EXPECT_EQ(Read(), "[s]\nk=linked\n");
+}
+
+TEST_F(SettingsProfile, StaleTemporaryFilesOfAKilledWriterAreRemoved) {
+  Write("[s]\nk=old\n");
+  std::string stale = file_ + ".orvane-tmp.999999999";        // no such process
+  std::string live = file_ + ".orvane-tmp." + std::to_string(getppid());  // a writer still running
+  std::string other = dir_ + "/other.ini.orvane-tmp.999999999";  // another file's
+  for (const std::string& p : {stale, live, other}) std::ofstream(p) << "half";
+  ASSERT_TRUE(WritePrivateProfileStringA("s", "k", "new", file_.c_str()));
+  EXPECT_NE(access(stale.c_str(), F_OK), 0);
+  EXPECT_EQ(access(live.c_str(), F_OK), 0);
+  EXPECT_EQ(access(other.c_str(), F_OK), 0);
+  EXPECT_EQ(Read(), "[s]\nk=new\n");
 }
 
 TEST_F(SettingsProfile, NameWithoutDirectoryLivesInTheWindowsDirectory) {

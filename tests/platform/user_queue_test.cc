@@ -139,4 +139,36 @@ TEST_F(UserQueue, InjectedInputArrivesAsPostedMessages) {
   EXPECT_TRUE(TranslateMessage(&m));
 }
 
+TEST_F(UserQueue, TranslateMessageTypesTheControlCharacters) {
+  struct Case {
+    UINT message;
+    WPARAM vk;
+    WPARAM ch;  // 0: no WM_CHAR
+  } cases[] = {
+      {WM_KEYDOWN, VK_RETURN, 0x0D}, {WM_KEYDOWN, VK_BACK, 0x08}, {WM_KEYDOWN, VK_ESCAPE, 0x1B},
+      {WM_KEYDOWN, VK_TAB, 0x09},    {WM_KEYUP, VK_RETURN, 0},    {WM_KEYDOWN, 'A', 0},
+      {WM_KEYDOWN, VK_LEFT, 0},
+  };
+  for (const Case& c : cases) {
+    // A message already waiting comes after the character the key makes.
+    ASSERT_TRUE(orvane::host::Inject(hwnd_, c.message, c.vk, 0x001C0001));
+    ASSERT_TRUE(orvane::host::Inject(hwnd_, WM_USER + 1, 0, 0));
+    MSG m;
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_TRUE(TranslateMessage(&m));
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    if (c.ch) {
+      EXPECT_EQ(m.message, WM_CHAR) << c.vk;
+      EXPECT_EQ(m.wParam, c.ch);
+      EXPECT_EQ(m.lParam, 0x001C0001);
+      EXPECT_EQ(m.hwnd, hwnd_);
+      ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    }
+    EXPECT_EQ(m.message, WM_USER + 1) << c.vk;
+  }
+  MSG none{};
+  EXPECT_FALSE(PeekMessageA(&none, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_FALSE(TranslateMessage(&none));
+}
+
 }  // namespace
