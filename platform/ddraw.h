@@ -39,6 +39,7 @@
 #define DDERR_WASSTILLDRAWING MAKE_DDHRESULT(540)
 #define DDERR_CANTCREATEDC MAKE_DDHRESULT(577)
 #define DDERR_NOTLOCKED MAKE_DDHRESULT(584)
+#define DDERR_DCALREADYCREATED MAKE_DDHRESULT(620)
 #define DDERR_WRONGMODE MAKE_DDHRESULT(587)
 #define D3DERR_INVALIDCALL MAKE_DDHRESULT(710)
 #define D3DERR_SCENE_IN_SCENE MAKE_DDHRESULT(731)
@@ -203,7 +204,9 @@ struct IDirectDrawSurface7 : IUnknown {
   virtual HRESULT GetClipper(IDirectDrawClipper** clipper) = 0;
   virtual HRESULT GetPixelFormat(LPDDPIXELFORMAT format) = 0;
   virtual HRESULT GetSurfaceDesc(LPDDSURFACEDESC2 desc) = 0;
-  // Device contexts of surfaces are not provided yet: DDERR_CANTCREATEDC.
+  // A device context drawing into the surface (16-bit 5-6-5 or 5-5-5, or 32-bit RGB; others
+  // DDERR_CANTCREATEDC); one at a time. ReleaseDC writes what GDI drew back into the surface
+  // and, on a full-screen primary, shows it.
   virtual HRESULT GetDC(HDC* dc) = 0;
   virtual HRESULT ReleaseDC(HDC dc) = 0;
   virtual HRESULT IsLost() = 0;

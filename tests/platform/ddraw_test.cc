@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/d3dx.h"
+#include "platform/gdi.h"
 #include "platform/ddraw_test.h"
 #include "platform/host.h"
 #include "platform/user.h"
@@ -141,6 +142,34 @@ TEST_F(DDraw, LockFillCopyAndOverlappingCopy) {
   s->Unlock(nullptr);
   RECT small{0, 0, 2, 2};
   EXPECT_EQ(s->Blt(&dst, s, &small, DDBLT_WAIT, nullptr), DDERR_UNSUPPORTED);  // no stretching
+  s->Release();
+}
+
+TEST_F(DDraw, DeviceContextsDrawIntoTheSurface) {
+  DDPIXELFORMAT r565{sizeof(DDPIXELFORMAT), DDPF_RGB, 0, 16, 0xF800, 0x07E0, 0x001F, 0};
+  DDPIXELFORMAT a4444{sizeof(DDPIXELFORMAT), DDPF_RGB | DDPF_ALPHAPIXELS, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000};
+  IDirectDrawSurface7* s = Make(DDSCAPS_OFFSCREENPLAIN, 5, 3, &r565);
+  IDirectDrawSurface7* t = Make(DDSCAPS_OFFSCREENPLAIN, 5, 3, &a4444);
+  ASSERT_TRUE(s && t);
+  HDC dc = nullptr, again = nullptr;
+  EXPECT_EQ(t->GetDC(&dc), DDERR_CANTCREATEDC);
+  ASSERT_EQ(s->GetDC(&dc), DD_OK);
+  ASSERT_NE(dc, nullptr);
+  EXPECT_EQ(s->GetDC(&again), DDERR_DCALREADYCREATED);
+  EXPECT_TRUE(PatBlt(dc, 1, 1, 3, 1, WHITENESS));
+  ASSERT_EQ(s->ReleaseDC(dc), DD_OK);
+  EXPECT_EQ(s->ReleaseDC(dc), DDERR_INVALIDPARAMS);
+  DDSURFACEDESC2 d{};
+  d.dwSize = sizeof d;
+  ASSERT_EQ(s->Lock(nullptr, &d, DDLOCK_WAIT, nullptr), DD_OK);
+  auto px = [&](int x, int y) { return reinterpret_cast<const uint16_t*>(static_cast<uint8_t*>(d.lpSurface) + d.lPitch * y)[x]; };
+  EXPECT_EQ(px(1, 1), 0xFFFF);
+  EXPECT_EQ(px(3, 1), 0xFFFF);
+  EXPECT_EQ(px(0, 1), 0);
+  EXPECT_EQ(px(4, 1), 0);
+  EXPECT_EQ(px(1, 0), 0);
+  s->Unlock(nullptr);
+  t->Release();
   s->Release();
 }
 
