@@ -24,5 +24,7 @@ void SdlPresentForget(HWND hwnd);
 // The display hooks (host_sdl_display.cc).
 int SdlDesktopDepth();
 void SdlSetFullscreen(HWND hwnd, bool on, int w, int h);
+// Gives a renderer made after the window went full screen the scaling of the chosen mode.
+void SdlApplyLogicalSize(SDL_Window* window, SDL_Renderer* renderer);
 
 }  // namespace orvane::host

@@ -61,8 +61,14 @@ TEST(TssFullscreen, OnAndOff) {
   EXPECT_EQ(SDL_GetWindowFlags(native) & SDL_WINDOW_FULLSCREEN_DESKTOP, SDL_WINDOW_FULLSCREEN_DESKTOP);
   EXPECT_TRUE(tss.Render());
   tss.Present();
+  int lw = 0, lh = 0;
+  SDL_RenderGetLogicalSize(r, &lw, &lh);
+  EXPECT_EQ(lw, 640);  // the mode's picture scaled to the desktop
+  EXPECT_EQ(lh, 480);
   ASSERT_TRUE(tss.SetFullscreen(false));
   EXPECT_EQ(SDL_GetWindowFlags(native) & SDL_WINDOW_FULLSCREEN, 0u);
+  SDL_RenderGetLogicalSize(r, &lw, &lh);
+  EXPECT_EQ(lw, 0);
   sprite.Release();
   img.Release();
   tss.Destroy();
