@@ -46,7 +46,8 @@ void BM_Raster1000Sprites(benchmark::State& state) {
   std::vector<uint32_t> frame(kW * kH, 0x204060);
   RasterTarget t{reinterpret_cast<uint8_t*>(frame.data()), kW * 4, kW, kH, PixelKind::kX8R8G8B8};
   RasterState s{};
-  s.tex[0] = TextureView{reinterpret_cast<const uint8_t*>(sc.texture.data()), kS * 4, kS, kS, PixelKind::kA8R8G8B8};
+  s.tex[0] =
+      TextureView{reinterpret_cast<const uint8_t*>(sc.texture.data()), kS * 4, kS, kS, PixelKind::kA8R8G8B8};
   s.linear[0] = true;
   s.stage_enabled[0] = s.stage_enabled[1] = true;
   s.blend = true;
@@ -67,7 +68,8 @@ void BM_Raster1000Sprites(benchmark::State& state) {
         v.push_back({x, y + kS, 0, 1, 0xFFFFFFFF, 0, 1, 0, 0});
         v.push_back({x + kS, y + kS, 0, 1, 0xFFFFFFFF, 1, 1, 0, 0});
       }
-      DrawTriangles(t, s, v.data(), static_cast<uint32_t>(v.size()), idx.data(), static_cast<uint32_t>(n * 6));
+      DrawTriangles(t, s, v.data(), static_cast<uint32_t>(v.size()), idx.data(),
+                    static_cast<uint32_t>(n * 6));
     }
     benchmark::DoNotOptimize(frame.data());
   }
@@ -94,7 +96,8 @@ void BM_Sdl1000Sprites(benchmark::State& state) {
   const Scene& sc = TheScene();
   SDL_Surface* target = SDL_CreateRGBSurfaceWithFormat(0, kW, kH, 32, SDL_PIXELFORMAT_RGB888);
   SDL_Renderer* r = target ? SDL_CreateSoftwareRenderer(target) : nullptr;
-  SDL_Texture* tex = r ? SDL_CreateTexture(r, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STATIC, kS, kS) : nullptr;
+  SDL_Texture* tex =
+      r ? SDL_CreateTexture(r, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STATIC, kS, kS) : nullptr;
   if (!tex) {
     state.SkipWithError("no SDL software renderer");
     return;
@@ -138,7 +141,8 @@ void BM_RasterRotatedFullScreen(benchmark::State& state) {
   std::vector<uint32_t> frame(kW * kH, 0x204060);
   RasterTarget t{reinterpret_cast<uint8_t*>(frame.data()), kW * 4, kW, kH, PixelKind::kX8R8G8B8};
   RasterState s{};
-  s.tex[0] = TextureView{reinterpret_cast<const uint8_t*>(rot.picture.data()), kW * 4, kW, kH, PixelKind::kA8R8G8B8};
+  s.tex[0] =
+      TextureView{reinterpret_cast<const uint8_t*>(rot.picture.data()), kW * 4, kW, kH, PixelKind::kA8R8G8B8};
   s.linear[0] = true;
   s.stage_enabled[0] = s.stage_enabled[1] = true;
   s.blend = true;
@@ -149,8 +153,15 @@ void BM_RasterRotatedFullScreen(benchmark::State& state) {
   for (int i = 0; i < 4; ++i) {
     float x = (i & 1) ? kW : 0, y = (i >> 1) ? kH : 0;
     float dx = x - cx, dy = y - cy;
-    v[i] = {cx + dx * rot.c - dy * rot.s - 0.5f, cy + dx * rot.s + dy * rot.c - 0.5f, 0, 1, 0xFFFFFFFF,
-            float(i & 1), float(i >> 1), 0, 0};
+    v[i] = {cx + dx * rot.c - dy * rot.s - 0.5f,
+            cy + dx * rot.s + dy * rot.c - 0.5f,
+            0,
+            1,
+            0xFFFFFFFF,
+            float(i & 1),
+            float(i >> 1),
+            0,
+            0};
   }
   const uint16_t idx[6] = {0, 1, 2, 2, 1, 3};
   for (auto _ : state) {
@@ -168,9 +179,11 @@ void BM_PixmanRotatedFullScreen(benchmark::State& state) {
   // Destination to source: rotate by -30 degrees about the centre.
   pixman_transform_t tr;
   pixman_transform_init_identity(&tr);
-  pixman_transform_translate(&tr, nullptr, pixman_double_to_fixed(-kW / 2.0), pixman_double_to_fixed(-kH / 2.0));
+  pixman_transform_translate(&tr, nullptr, pixman_double_to_fixed(-kW / 2.0),
+                             pixman_double_to_fixed(-kH / 2.0));
   pixman_transform_rotate(&tr, nullptr, pixman_double_to_fixed(rot.c), pixman_double_to_fixed(-rot.s));
-  pixman_transform_translate(&tr, nullptr, pixman_double_to_fixed(kW / 2.0), pixman_double_to_fixed(kH / 2.0));
+  pixman_transform_translate(&tr, nullptr, pixman_double_to_fixed(kW / 2.0),
+                             pixman_double_to_fixed(kH / 2.0));
   pixman_transform_t inv;
   pixman_transform_invert(&inv, &tr);
   pixman_image_set_transform(src, &tr);

@@ -31,9 +31,10 @@ struct Reader {
   }
 };
 
-const PixelKind kKinds[4] = {PixelKind::kA8R8G8B8, PixelKind::kX8R8G8B8, PixelKind::kA4R4G4B4, PixelKind::kR5G6B5};
-const uint32_t kFactors[6] = {kBlendZero, kBlendOne, kBlendSrcAlpha, kBlendInvSrcAlpha, kBlendDestColor,
-                              kBlendInvDestColor};
+const PixelKind kKinds[4] = {PixelKind::kA8R8G8B8, PixelKind::kX8R8G8B8, PixelKind::kA4R4G4B4,
+                             PixelKind::kR5G6B5};
+const uint32_t kFactors[6] = {kBlendZero,        kBlendOne,       kBlendSrcAlpha,
+                              kBlendInvSrcAlpha, kBlendDestColor, kBlendInvDestColor};
 
 }  // namespace
 

@@ -68,12 +68,12 @@ class Surface final : public IDirectDrawSurface7 {
   SurfFormat format_;
   int64_t pitch_ = 0;
   std::vector<uint8_t> mem_;
-  uint64_t vram_ = 0;             // bytes counted against the budget
+  uint64_t vram_ = 0;  // bytes counted against the budget
   bool lost_ = false;
   int locks_ = 0;
-  Surface* back_ = nullptr;       // a flipping primary's back buffer (one reference)
-  Surface* front_ = nullptr;      // the back buffer's primary (not counted)
-  Clipper* clipper_ = nullptr;    // one reference
+  Surface* back_ = nullptr;     // a flipping primary's back buffer (one reference)
+  Surface* front_ = nullptr;    // the back buffer's primary (not counted)
+  Clipper* clipper_ = nullptr;  // one reference
   // While GetDC is out: a memory DC over a DIB section holding a copy of the pixels, written
   // back at ReleaseDC.
   HDC dc_ = nullptr;

@@ -14,7 +14,9 @@ inline int64_t FloorDiv(int64_t n, int64_t d) {  // d > 0
   int64_t q = n / d;
   return (n % d != 0 && n < 0) ? q - 1 : q;
 }
-inline int64_t CeilDiv(int64_t n, int64_t d) { return -FloorDiv(-n, d); }
+inline int64_t CeilDiv(int64_t n, int64_t d) {
+  return -FloorDiv(-n, d);
+}
 
 struct Setup {
   Edge e[3];
@@ -23,8 +25,8 @@ struct Setup {
   bool empty_rows;         // a horizontal edge excludes every row: nothing to draw
   int edge_count;          // edges left to test per row (indices into e)
   int rows_edges[3];
-  Plane col[4];  // r, g, b, a
-  Plane tc[4];   // u0, v0, u1, v1
+  Plane col[4];                        // r, g, b, a
+  Plane tc[4];                         // u0, v0, u1, v1
   int32_t min_x, max_x, min_y, max_y;  // pixel bounds, clipped to the target
 };
 
@@ -54,8 +56,10 @@ bool SetUp(const RasterTarget& t, const RasterState& s, const RasterVertex* a, c
   }
   int32_t lo_x = std::min({sv[0].x, sv[1].x, sv[2].x}), hi_x = std::max({sv[0].x, sv[1].x, sv[2].x});
   int32_t lo_y = std::min({sv[0].y, sv[1].y, sv[2].y}), hi_y = std::max({sv[0].y, sv[1].y, sv[2].y});
-  int64_t px0 = std::max<int64_t>(0, CeilDiv(lo_x, kSubScale)), px1 = std::min<int64_t>(t.width - 1, FloorDiv(hi_x, kSubScale));
-  int64_t py0 = std::max<int64_t>(0, CeilDiv(lo_y, kSubScale)), py1 = std::min<int64_t>(t.height - 1, FloorDiv(hi_y, kSubScale));
+  int64_t px0 = std::max<int64_t>(0, CeilDiv(lo_x, kSubScale)),
+          px1 = std::min<int64_t>(t.width - 1, FloorDiv(hi_x, kSubScale));
+  int64_t py0 = std::max<int64_t>(0, CeilDiv(lo_y, kSubScale)),
+          py1 = std::min<int64_t>(t.height - 1, FloorDiv(hi_y, kSubScale));
   if (px0 > px1 || py0 > py1) return false;
   out->min_x = static_cast<int32_t>(px0);
   out->max_x = static_cast<int32_t>(px1);
@@ -84,7 +88,8 @@ bool SetUp(const RasterTarget& t, const RasterState& s, const RasterVertex* a, c
   }
   for (int k = 0; k < 4; ++k) {
     int shift = k == 0 ? 16 : k == 1 ? 8 : k == 2 ? 0 : 24;
-    int32_t c0 = (v[0]->diffuse >> shift) & 255, c1 = (v[1]->diffuse >> shift) & 255, c2 = (v[2]->diffuse >> shift) & 255;
+    int32_t c0 = (v[0]->diffuse >> shift) & 255, c1 = (v[1]->diffuse >> shift) & 255,
+            c2 = (v[2]->diffuse >> shift) & 255;
     out->col[k] = MakePlane(sv[0], sv[1], sv[2], area, c0, c1, c2);
     out->tc[k] = MakePlane(sv[0], sv[1], sv[2], area, tcv[0][k], tcv[1][k], tcv[2][k]);
   }
@@ -131,7 +136,9 @@ BlendKind KindOf(const RasterState& s) {
   return BlendKind::kGeneric;
 }
 
-inline uint32_t Div255(uint32_t n) { return (n + 127) / 255; }
+inline uint32_t Div255(uint32_t n) {
+  return (n + 127) / 255;
+}
 
 // Alpha blending of red and blue in two 16-bit lanes of one word: each lane's sum stays below
 // 65153, where (y + (y >> 8) + 1) >> 8 is y / 255 exactly.
@@ -161,8 +168,8 @@ inline uint32_t BlendX888(uint32_t src, uint32_t a, uint32_t dst, const RasterSt
     } else if constexpr (K == BlendKind::kPremultiplied) {
       r = std::min<uint32_t>(255, Div255(sc * 255 + dc * (255 - a)));
     } else {
-      r = static_cast<uint32_t>(BlendChannel(static_cast<int32_t>(sc), static_cast<int32_t>(dc), static_cast<int32_t>(a),
-                                             s.src_blend, s.dst_blend));
+      r = static_cast<uint32_t>(BlendChannel(static_cast<int32_t>(sc), static_cast<int32_t>(dc),
+                                             static_cast<int32_t>(a), s.src_blend, s.dst_blend));
     }
     out |= r << sh;
   }
@@ -237,7 +244,8 @@ inline uint32_t SampleLinear32(const TextureView& t, int32_t u, int32_t v, bool 
 }
 
 template <BlendKind K>
-void AffineSpan(const RasterState& s, int64_t ru, int64_t rv, int64_t du, int64_t dv, uint32_t* out, int32_t n) {
+void AffineSpan(const RasterState& s, int64_t ru, int64_t rv, int64_t du, int64_t dv, uint32_t* out,
+                int32_t n) {
   const TextureView& t = s.tex[0];
   const bool alpha = t.kind == PixelKind::kA8R8G8B8;
   for (int32_t k = 0; k < n; ++k, ru += du, rv += dv) {
@@ -256,7 +264,8 @@ inline Rgba Sample(const TextureView& t, bool linear, int32_t u, int32_t v) {
 
 }  // namespace
 
-Rgba ShadeFragment(const RasterState& s, const Rgba& diffuse, int32_t u0, int32_t v0, int32_t u1, int32_t v1) {
+Rgba ShadeFragment(const RasterState& s, const Rgba& diffuse, int32_t u0, int32_t v0, int32_t u1,
+                   int32_t v1) {
   Rgba c = diffuse;
   if (!s.stage_enabled[0]) return c;
   if (s.tex[0].bits) c = Modulate(Sample(s.tex[0], s.linear[0], u0, v0), c);
@@ -282,7 +291,8 @@ void WriteTarget(const RasterTarget& t, int32_t x, int32_t y, const Rgba& c) {
 void DrawTriangles(const RasterTarget& target, const RasterState& state, const RasterVertex* vertices,
                    uint32_t vertex_count, const uint16_t* indices, uint32_t index_count) {
   if (!target.bits || target.width <= 0 || target.height <= 0) return;
-  if (target.kind != PixelKind::kX8R8G8B8 && target.kind != PixelKind::kA8R8G8B8 && target.kind != PixelKind::kR5G6B5)
+  if (target.kind != PixelKind::kX8R8G8B8 && target.kind != PixelKind::kA8R8G8B8 &&
+      target.kind != PixelKind::kR5G6B5)
     return;
   RasterState s = state;
   for (auto& t : s.tex)
@@ -297,7 +307,8 @@ void DrawTriangles(const RasterTarget& target, const RasterState& state, const R
     // The 1:1 fast path's per-triangle conditions (see TexelSpan).
     bool white = true;
     for (int k = 0; k < 4; ++k)
-      white = white && st.col[k].gx == 0 && st.col[k].gy == 0 && st.col[k].base == (int64_t{255} << kAttrFrac);
+      white =
+          white && st.col[k].gx == 0 && st.col[k].gy == 0 && st.col[k].base == (int64_t{255} << kAttrFrac);
     bool affine = white && tex0 && !tex1 && target.kind != PixelKind::kR5G6B5 &&
                   (s.tex[0].kind == PixelKind::kA8R8G8B8 || s.tex[0].kind == PixelKind::kX8R8G8B8);
     bool fast = affine && st.tc[0].gx == (int64_t{256} << kAttrFrac) / kSubScale && st.tc[1].gx == 0;
@@ -376,8 +387,7 @@ void DrawTriangles(const RasterTarget& target, const RasterState& state, const R
         int32_t u1 = tex1 ? ClampTex(PlaneValue(tc[2])) : 0, v1 = tex1 ? ClampTex(PlaneValue(tc[3])) : 0;
         Rgba f = ShadeFragment(s, d, u0, v0, u1, v1);
         if (!s.alpha_test || AlphaPasses(f.a, s.alpha_ref)) {
-          if (s.blend)
-            f = Blend(f, ReadTarget(target, px, py), s.src_blend, s.dst_blend);
+          if (s.blend) f = Blend(f, ReadTarget(target, px, py), s.src_blend, s.dst_blend);
           WriteTarget(target, px, py, f);
         }
         for (int k = 0; k < 4; ++k) {

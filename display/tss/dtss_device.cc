@@ -59,7 +59,9 @@ struct ModeContext {
   bool found;
 };
 
-void Log(const char* text) { DDebugLog() << text; }
+void Log(const char* text) {
+  DDebugLog() << text;
+}
 
 template <class T>
 void SafeRelease(T*& p) {
@@ -137,13 +139,15 @@ bool DtssManager::_CreateD3D(int32_t width, int32_t height, bool fullscreen) {
   if (!_CreateDisplaySurfaces()) return fail(nullptr);
   DDCAPS caps{};
   caps.dwSize = sizeof caps;
-  if (FAILED(ddraw_->GetCaps(&caps, nullptr))) return fail("[DtssManager::_CreateD3D] can't get ddraw caps.\n");
+  if (FAILED(ddraw_->GetCaps(&caps, nullptr)))
+    return fail("[DtssManager::_CreateD3D] can't get ddraw caps.\n");
   DeviceContext dc{0};
   d3d_->EnumDevices(_EnumDeviceCallback, &dc);
   hardware_ = dc.hardware;
   if ((flags_ & kDtssSoftware) || !(caps.dwCaps & DDCAPS_3D)) hardware_ = 0;
   if (!_CreateDevice()) return fail(nullptr);
-  if (FAILED(device_->GetCaps(&device_desc_))) return fail("[DtssManager::_CreateD3D] can't get D3D Device descs.\n");
+  if (FAILED(device_->GetCaps(&device_desc_)))
+    return fail("[DtssManager::_CreateD3D] can't get D3D Device descs.\n");
   multitexture_ = device_desc_.wMaxSimultaneousTextures >= 2 ? 1 : 0;
   if (!hardware_) flags_ = (flags_ & ~kDtssNoHalfPixel) | kDtssPoint;
   TextureContext tc{false, depth_, &texture_format_, &texture_pf_};
@@ -160,20 +164,23 @@ bool DtssManager::_CreateD3D(int32_t width, int32_t height, bool fullscreen) {
   if (SUCCEEDED(ddraw_->GetDeviceIdentifier(&id, 0))) {
     id.szDriver[sizeof id.szDriver - 1] = 0;
     id.szDescription[sizeof id.szDescription - 1] = 0;
-    uint32_t hi = static_cast<uint32_t>(id.liDriverVersion >> 32), lo = static_cast<uint32_t>(id.liDriverVersion);
-    std::snprintf(buf, sizeof buf, "\" ver%d.%d.%d.%d. ", static_cast<int>(hi >> 16), static_cast<int>(hi & 0xFFFF),
-                  static_cast<int>(lo >> 16), static_cast<int>(lo & 0xFFFF));
+    uint32_t hi = static_cast<uint32_t>(id.liDriverVersion >> 32),
+             lo = static_cast<uint32_t>(id.liDriverVersion);
+    std::snprintf(buf, sizeof buf, "\" ver%d.%d.%d.%d. ", static_cast<int>(hi >> 16),
+                  static_cast<int>(hi & 0xFFFF), static_cast<int>(lo >> 16), static_cast<int>(lo & 0xFFFF));
     log << "Driver \"" << id.szDriver << "\", \"" << id.szDescription << buf;
   }
   std::snprintf(buf, sizeof buf, "Res %dx%dx%d(%s). ", static_cast<int>(width_), static_cast<int>(height_),
                 static_cast<int>(depth_), fullscreen_ ? "full" : "window");
   log << buf << "Back format \"" << FormatName(back_format_) << "\". ";
   log << "Tex format \"" << FormatName(texture_format_) << "\". ";
-  std::snprintf(buf, sizeof buf, "Tex size (%dx%d)-(%dx%d). ", static_cast<int>(device_desc_.dwMinTextureWidth),
-                static_cast<int>(device_desc_.dwMinTextureHeight), static_cast<int>(device_desc_.dwMaxTextureWidth),
-                static_cast<int>(device_desc_.dwMaxTextureHeight));
+  std::snprintf(
+      buf, sizeof buf, "Tex size (%dx%d)-(%dx%d). ", static_cast<int>(device_desc_.dwMinTextureWidth),
+      static_cast<int>(device_desc_.dwMinTextureHeight), static_cast<int>(device_desc_.dwMaxTextureWidth),
+      static_cast<int>(device_desc_.dwMaxTextureHeight));
   log << buf << "Mov type" << MovieFormatName(movie_subtype_) << ". ";
-  std::snprintf(buf, sizeof buf, "VRAM %d/%d. ", static_cast<int>(caps.dwVidMemFree), static_cast<int>(caps.dwVidMemTotal));
+  std::snprintf(buf, sizeof buf, "VRAM %d/%d. ", static_cast<int>(caps.dwVidMemFree),
+                static_cast<int>(caps.dwVidMemTotal));
   log << buf << "\n";
   return true;
 }
@@ -193,7 +200,8 @@ HRESULT DtssManager::_EnumDeviceCallback(LPSTR, LPSTR, LPD3DDEVICEDESC7 desc, LP
 bool DtssManager::_CreateDevice() {
   SafeRelease(device_);
   if (!d3d_ || !back_ ||
-      FAILED(d3d_->CreateDevice(hardware_ ? IID_IDirect3DHALDevice : IID_IDirect3DRGBDevice, back_, &device_))) {
+      FAILED(
+          d3d_->CreateDevice(hardware_ ? IID_IDirect3DHALDevice : IID_IDirect3DRGBDevice, back_, &device_))) {
     device_ = nullptr;
     Log("[DtssManager::_CreateDevice] can't create D3D Device.\n");
     return false;
@@ -206,11 +214,11 @@ HRESULT DtssManager::_EnumTextureFormatCallback(LPDDPIXELFORMAT pf, LPVOID conte
   TextureContext* c = static_cast<TextureContext*>(context);
   if (pf->dwFlags != (DDPF_RGB | DDPF_ALPHAPIXELS)) return D3DENUMRET_OK;
   uint32_t code = 0;
-  if (pf->dwRGBBitCount == 16 && pf->dwRBitMask == 0x0F00 && pf->dwGBitMask == 0x00F0 && pf->dwBBitMask == 0x000F &&
-      pf->dwRGBAlphaBitMask == 0xF000 && (!c->found || c->depth == 16))
+  if (pf->dwRGBBitCount == 16 && pf->dwRBitMask == 0x0F00 && pf->dwGBitMask == 0x00F0 &&
+      pf->dwBBitMask == 0x000F && pf->dwRGBAlphaBitMask == 0xF000 && (!c->found || c->depth == 16))
     code = 5;
-  else if (pf->dwRGBBitCount == 32 && pf->dwRBitMask == 0xFF0000 && pf->dwGBitMask == 0xFF00 && pf->dwBBitMask == 0xFF &&
-           pf->dwRGBAlphaBitMask == 0xFF000000u && (!c->found || c->depth == 32))
+  else if (pf->dwRGBBitCount == 32 && pf->dwRBitMask == 0xFF0000 && pf->dwGBitMask == 0xFF00 &&
+           pf->dwBBitMask == 0xFF && pf->dwRGBAlphaBitMask == 0xFF000000u && (!c->found || c->depth == 32))
     code = 2;
   if (code) {
     c->found = true;
@@ -232,7 +240,8 @@ HRESULT DtssManager::_EnumMovieFormatCallback(LPDDPIXELFORMAT pf, LPVOID context
     else if (pf->dwFourCC == MAKEFOURCC('U', 'Y', 'V', 'Y') && !yuy2)
       take = &MEDIASUBTYPE_UYVY;
   } else if (pf->dwFlags == DDPF_RGB) {
-    if (pf->dwRGBBitCount == 32 && pf->dwRBitMask == 0xFF0000 && pf->dwGBitMask == 0xFF00 && pf->dwBBitMask == 0xFF) {
+    if (pf->dwRGBBitCount == 32 && pf->dwRBitMask == 0xFF0000 && pf->dwGBitMask == 0xFF00 &&
+        pf->dwBBitMask == 0xFF) {
       if (!yuy2 && !uyvy) take = &MEDIASUBTYPE_RGB32;
     } else if (pf->dwRGBBitCount == 16 && pf->dwBBitMask == 0x001F && !yuy2 && !uyvy && !rgb32) {
       if (pf->dwRBitMask == 0xF800 && pf->dwGBitMask == 0x07E0)
@@ -282,18 +291,21 @@ void DtssManager::_RestoreWindow() {
 bool DtssManager::_SetExclusive() {
   if (!ddraw_) return false;
   if (fullscreen_) {
-    if (FAILED(ddraw_->SetCooperativeLevel(hwnd_, DDSCL_FULLSCREEN | DDSCL_ALLOWREBOOT | DDSCL_EXCLUSIVE | DDSCL_FPUSETUP))) {
+    if (FAILED(ddraw_->SetCooperativeLevel(
+            hwnd_, DDSCL_FULLSCREEN | DDSCL_ALLOWREBOOT | DDSCL_EXCLUSIVE | DDSCL_FPUSETUP))) {
       Log("[DtssManager::_SetExclusive] can't set cooperative level(full).\n");
       return false;
     }
-    if (FAILED(ddraw_->SetDisplayMode(static_cast<DWORD>(width_), static_cast<DWORD>(height_), depth_, 0, 0))) {
+    if (FAILED(
+            ddraw_->SetDisplayMode(static_cast<DWORD>(width_), static_cast<DWORD>(height_), depth_, 0, 0))) {
       DDebugLog() << "[DtssManager::_SetExclusive] can't set diplay mode(" << static_cast<int>(width_) << "x"
                   << static_cast<int>(height_) << "x" << static_cast<int>(depth_) << ").\n";
       return false;
     }
     return true;
   }
-  if (FAILED(ddraw_->SetCooperativeLevel(nullptr, DDSCL_NORMAL | DDSCL_NOWINDOWCHANGES | DDSCL_ALLOWREBOOT | DDSCL_FPUSETUP))) {
+  if (FAILED(ddraw_->SetCooperativeLevel(
+          nullptr, DDSCL_NORMAL | DDSCL_NOWINDOWCHANGES | DDSCL_ALLOWREBOOT | DDSCL_FPUSETUP))) {
     Log("[DtssManager::_SetExclusive] can't set cooperative level(normal).\n");
     return false;
   }
@@ -371,19 +383,24 @@ bool DtssManager::_CreateDisplaySurfaces() {
   const DDPIXELFORMAT& p = back_pf_;
   if (p.dwRGBBitCount == 16 && p.dwRBitMask == 0xF800 && p.dwGBitMask == 0x07E0 && p.dwBBitMask == 0x001F)
     back_format_ = 6;
-  else if (p.dwRGBBitCount == 16 && p.dwRBitMask == 0x7C00 && p.dwGBitMask == 0x03E0 && p.dwBBitMask == 0x001F)
+  else if (p.dwRGBBitCount == 16 && p.dwRBitMask == 0x7C00 && p.dwGBitMask == 0x03E0 &&
+           p.dwBBitMask == 0x001F)
     back_format_ = 4;
-  else if (p.dwRGBBitCount == 16 && p.dwRBitMask == 0x0F00 && p.dwGBitMask == 0x00F0 && p.dwBBitMask == 0x000F)
+  else if (p.dwRGBBitCount == 16 && p.dwRBitMask == 0x0F00 && p.dwGBitMask == 0x00F0 &&
+           p.dwBBitMask == 0x000F)
     back_format_ = 5;
-  else if (p.dwRGBBitCount == 24 && p.dwRBitMask == 0xFF0000 && p.dwGBitMask == 0xFF00 && p.dwBBitMask == 0xFF)
+  else if (p.dwRGBBitCount == 24 && p.dwRBitMask == 0xFF0000 && p.dwGBitMask == 0xFF00 &&
+           p.dwBBitMask == 0xFF)
     back_format_ = 3;
-  else if (p.dwRGBBitCount == 32 && p.dwRBitMask == 0xFF0000 && p.dwGBitMask == 0xFF00 && p.dwBBitMask == 0xFF)
+  else if (p.dwRGBBitCount == 32 && p.dwRBitMask == 0xFF0000 && p.dwGBitMask == 0xFF00 &&
+           p.dwBBitMask == 0xFF)
     back_format_ = 2;
   else {
     Log("[DtssManager::_CreateDisplaySurfaces] can't get back formats.\n");
     return false;
   }
-  DDebugLog() << "[DtssManager::_CreateDisplaySurfaces]  Back format \"" << FormatName(back_format_) << "\". \n";
+  DDebugLog() << "[DtssManager::_CreateDisplaySurfaces]  Back format \"" << FormatName(back_format_)
+              << "\". \n";
   return true;
 }
 
@@ -420,7 +437,8 @@ bool DtssManager::_ResetDevice() {
 bool DtssManager::_CheckLost() {
   if (!primary_) return _ResetDevice();
   if (SUCCEEDED(primary_->IsLost())) return true;
-  if (FAILED(primary_->Restore()) || (!fullscreen_ && back_ && FAILED(back_->Restore()))) return _ResetDevice();
+  if (FAILED(primary_->Restore()) || (!fullscreen_ && back_ && FAILED(back_->Restore())))
+    return _ResetDevice();
   for (auto it = images_.Begin(); !(it == images_.End()); it = it.Next()) it.Value()->_RestoreTexture();
   image_dirty_ |= 1;
   return true;
@@ -485,7 +503,8 @@ void DtssManager::GetWindowSize(int32_t* width, int32_t* height) const {
 
 HRESULT DtssManager::_EnumModeCallback(LPDDSURFACEDESC2 desc, LPVOID context) {
   ModeContext* c = static_cast<ModeContext*>(context);
-  if ((desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT)) != (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT))
+  if ((desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT)) !=
+      (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT))
     return DDENUMRET_OK;
   if (static_cast<int32_t>(desc->dwWidth) == c->width && static_cast<int32_t>(desc->dwHeight) == c->height &&
       desc->ddpfPixelFormat.dwRGBBitCount == c->depth) {

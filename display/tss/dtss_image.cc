@@ -27,7 +27,9 @@ uint32_t NextPow2(int32_t v) {
 
 }  // namespace
 
-DtssImage::~DtssImage() { Release(); }
+DtssImage::~DtssImage() {
+  Release();
+}
 
 bool DtssImage::Init(DtssManager* manager, int32_t width, int32_t height, const DImage& source) {
   if (manager_ || !manager) return false;
@@ -73,7 +75,8 @@ bool DtssImage::Load(const DImage& source) {
   DRef<uint8_t> memory;
   memory.Attach(static_cast<uint8_t*>(l.lpSurface));
   DImage view;
-  if (view.Attach(memory, sw, sh, static_cast<uint32_t>(l.lPitch), static_cast<DimgFormat>(manager_->GetTextureFormat())))
+  if (view.Attach(memory, sw, sh, static_cast<uint32_t>(l.lPitch),
+                  static_cast<DimgFormat>(manager_->GetTextureFormat())))
     DimgBltUnscaled(view, source, 0, 0, sw, sh, 0, 0);
   system_->Unlock(nullptr);
   pos_ = DPoint();
@@ -129,17 +132,21 @@ void DtssImage::AddDirtyRect(int32_t x, int32_t y, int32_t width, int32_t height
   manager_->SetImagesDirty();
 }
 
-void DtssImage::Fill(int32_t x, int32_t y, int32_t width, int32_t height, float r, float g, float b, float a) {
+void DtssImage::Fill(int32_t x, int32_t y, int32_t width, int32_t height, float r, float g, float b,
+                     float a) {
   if (!system_ || !manager_) return;
-  uint32_t w = width < 0 ? 0 : static_cast<uint32_t>(width), h = height < 0 ? 0 : static_cast<uint32_t>(height);
+  uint32_t w = width < 0 ? 0 : static_cast<uint32_t>(width),
+           h = height < 0 ? 0 : static_cast<uint32_t>(height);
   DimgClip(x, y, w, h, static_cast<uint32_t>(source_size_.x), static_cast<uint32_t>(source_size_.y));
   if (w == 0 || h == 0) return;
   DDBLTFX fx{};
   fx.dwSize = sizeof fx;
   if (manager_->GetTextureFormat() == 2)
-    fx.dwFillColor = Component(a, 255) << 24 | Component(r, 255) << 16 | Component(g, 255) << 8 | Component(b, 255);
+    fx.dwFillColor =
+        Component(a, 255) << 24 | Component(r, 255) << 16 | Component(g, 255) << 8 | Component(b, 255);
   else
-    fx.dwFillColor = Component(a, 15) << 12 | Component(r, 15) << 8 | Component(g, 15) << 4 | Component(b, 15);
+    fx.dwFillColor =
+        Component(a, 15) << 12 | Component(r, 15) << 8 | Component(g, 15) << 4 | Component(b, 15);
   for (int i = 0; i < kDtssMaxWaits && system_->GetBltStatus(DDGBS_ISBLTDONE) == DDERR_WASSTILLDRAWING; ++i) {
   }
   RECT rect{x, y, static_cast<LONG>(x + w), static_cast<LONG>(y + h)};
@@ -197,8 +204,9 @@ bool DtssImage::_Upload() {
   uint32_t h = dirty_.height < 0 ? 0 : static_cast<uint32_t>(dirty_.height);
   if (sx64 >= INT32_MIN && sx64 <= INT32_MAX && sy64 >= INT32_MIN && sy64 <= INT32_MAX) {
     int32_t sx = static_cast<int32_t>(sx64), sy = static_cast<int32_t>(sy64);
-    DimgClipBoth(dx, dy, sx, sy, w, h, static_cast<uint32_t>(texture_size_.x), static_cast<uint32_t>(texture_size_.y),
-                 static_cast<uint32_t>(source_size_.x), static_cast<uint32_t>(source_size_.y));
+    DimgClipBoth(dx, dy, sx, sy, w, h, static_cast<uint32_t>(texture_size_.x),
+                 static_cast<uint32_t>(texture_size_.y), static_cast<uint32_t>(source_size_.x),
+                 static_cast<uint32_t>(source_size_.y));
     if (w > 0 && h > 0) {
       RECT dr{dx, dy, static_cast<LONG>(dx + w), static_cast<LONG>(dy + h)};
       RECT sr{sx, sy, static_cast<LONG>(sx + w), static_cast<LONG>(sy + h)};

@@ -66,8 +66,8 @@ class DtssImage : public DObject {
   friend class DtssManager;
   void WholeWindowDirty() { dirty_ = DRect(0, 0, size_.x, size_.y); }
 
-  DtssManager* manager_ = nullptr;         // none until initialised
-  uint32_t flags_ = 0;                     // bit 0: texture created, released or restored
+  DtssManager* manager_ = nullptr;  // none until initialised
+  uint32_t flags_ = 0;              // bit 0: texture created, released or restored
   uint8_t dynamic_ = 0;
   DPoint size_;                            // the visible window
   IDirectDrawSurface7* system_ = nullptr;  // the whole source; none for dynamic images
@@ -75,6 +75,6 @@ class DtssImage : public DObject {
   DPoint source_size_;
   IDirectDrawSurface7* texture_ = nullptr;
   DPoint texture_size_;
-  DRect dirty_;                            // window coordinates; width or height 0: clean
-  DRefList<DtssSprite> sprites_;           // non-owning handles of the sprites showing it
+  DRect dirty_;                   // window coordinates; width or height 0: clean
+  DRefList<DtssSprite> sprites_;  // non-owning handles of the sprites showing it
 };

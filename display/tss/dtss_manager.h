@@ -29,7 +29,7 @@ inline constexpr DWORD kDtssFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX2;
 
 // Manager flags (given to Create).
 enum : uint32_t {
-  kDtssSoftware = 0x01,     // the software device even when a hardware one qualifies
+  kDtssSoftware = 0x01,  // the software device even when a hardware one qualifies
   kDtssDepth16 = 0x02,
   kDtssDepth32 = 0x04,
   kDtssNoHalfPixel = 0x08,  // sprite vertices are not shifted by -0.5
@@ -38,7 +38,8 @@ enum : uint32_t {
 };
 
 // Waits (boundedly) until both surfaces may blit, then blits src_rect of src onto dst_rect of dst.
-HRESULT DtssWaitBlt(IDirectDrawSurface7* dst, RECT* dst_rect, IDirectDrawSurface7* src, RECT* src_rect, DWORD flags);
+HRESULT DtssWaitBlt(IDirectDrawSurface7* dst, RECT* dst_rect, IDirectDrawSurface7* src, RECT* src_rect,
+                    DWORD flags);
 
 // Busy-waits on DDERR_WASSTILLDRAWING give up after this many tries.
 inline constexpr int kDtssMaxWaits = 1000000;
@@ -101,8 +102,9 @@ class DtssManager : public DMessageListener {
   void SetLinearMode(bool linear);
   // Adds triangles to the batch (indices relative to the call's vertices). Refused, and logged,
   // above 1024 vertices or 4096 indices.
-  bool _AddPrimitives(const DtssVertex* vertices, uint32_t vertex_count, const uint16_t* indices, uint32_t index_count,
-                      IDirectDrawSurface7* texture0, IDirectDrawSurface7* texture1, uint32_t blend, uint32_t reference);
+  bool _AddPrimitives(const DtssVertex* vertices, uint32_t vertex_count, const uint16_t* indices,
+                      uint32_t index_count, IDirectDrawSurface7* texture0, IDirectDrawSurface7* texture1,
+                      uint32_t blend, uint32_t reference);
 
   // ---- Read by images and sprites.
   uint32_t GetFlags() const { return flags_; }
@@ -151,40 +153,40 @@ class DtssManager : public DMessageListener {
   void _FreeTextures(bool all);
 
   // Device fields.
-  HWND hwnd_ = nullptr;            // the main window; null while not created
-  DWindow window_;                 // the same window (not owner)
-  uint32_t flags_ = 0;             // kDtss* bits
-  int32_t width_ = 0, height_ = 0; // back-buffer size
-  uint32_t depth_ = 0;             // 16 or 32
+  HWND hwnd_ = nullptr;             // the main window; null while not created
+  DWindow window_;                  // the same window (not owner)
+  uint32_t flags_ = 0;              // kDtss* bits
+  int32_t width_ = 0, height_ = 0;  // back-buffer size
+  uint32_t depth_ = 0;              // 16 or 32
   uint8_t fullscreen_ = 0;
-  int32_t gdi_count_ = 0;          // callers that want dialogs visible
+  int32_t gdi_count_ = 0;  // callers that want dialogs visible
   IDirectDraw7* ddraw_ = nullptr;
   IDirectDrawSurface7* primary_ = nullptr;
   IDirectDrawSurface7* back_ = nullptr;
   IDirect3D7* d3d_ = nullptr;
   IDirect3DDevice7* device_ = nullptr;
   D3DDEVICEDESC7 device_desc_{};
-  DRect present_;                  // screen x, y of the client origin; width, height
+  DRect present_;  // screen x, y of the client origin; width, height
   uint8_t hardware_ = 0;
   uint8_t multitexture_ = 0;
   uint8_t window_saved_ = 0;
   WINDOWPLACEMENT saved_placement_{};
   uint32_t saved_style_ = 0, saved_ex_style_ = 0;
   HMENU saved_menu_ = nullptr;
-  uint32_t texture_format_ = 0;    // DImage format code 2 or 5
+  uint32_t texture_format_ = 0;  // DImage format code 2 or 5
   DDPIXELFORMAT texture_pf_{};
-  uint32_t back_format_ = 0;       // 2, 3, 4, 5 or 6
+  uint32_t back_format_ = 0;  // 2, 3, 4, 5 or 6
   DDPIXELFORMAT back_pf_{};
   GUID movie_subtype_{};
   DDPIXELFORMAT movie_pf_{};
 
   // Renderer fields.
-  uint32_t image_dirty_ = 0;                 // bit 0: some image may need uploading
-  DRefList<DtssImage> images_;               // owning handles of every image made here
-  uint32_t level_count_ = 0;                 // 0 or a multiple of 128
-  DRef<Level> levels_;                       // level_count_ entries
-  uint32_t blend_ = 0;                       // last blend mode sent
-  uint32_t alpha_ref_ = 0;                   // last alpha reference sent
+  uint32_t image_dirty_ = 0;    // bit 0: some image may need uploading
+  DRefList<DtssImage> images_;  // owning handles of every image made here
+  uint32_t level_count_ = 0;    // 0 or a multiple of 128
+  DRef<Level> levels_;          // level_count_ entries
+  uint32_t blend_ = 0;          // last blend mode sent
+  uint32_t alpha_ref_ = 0;      // last alpha reference sent
   std::array<DtssVertex, kDtssMaxVertices> vertices_{};
   uint32_t vertex_count_ = 0;
   std::array<uint16_t, kDtssMaxIndices> indices_{};

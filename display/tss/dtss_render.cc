@@ -14,10 +14,10 @@ struct BlendRow {
 };
 // src = the incoming fragment, dst = the back buffer. Mode 7 blends as mode 2.
 const BlendRow kBlendModes[8] = {
-    {FALSE, D3DBLEND_ONE, D3DBLEND_ZERO},         {TRUE, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA},
-    {TRUE, D3DBLEND_SRCALPHA, D3DBLEND_ONE},      {TRUE, D3DBLEND_ONE, D3DBLEND_INVSRCALPHA},
-    {TRUE, D3DBLEND_DESTCOLOR, D3DBLEND_ZERO},    {TRUE, D3DBLEND_INVDESTCOLOR, D3DBLEND_ZERO},
-    {TRUE, D3DBLEND_DESTCOLOR, D3DBLEND_ONE},     {TRUE, D3DBLEND_SRCALPHA, D3DBLEND_ONE},
+    {FALSE, D3DBLEND_ONE, D3DBLEND_ZERO},      {TRUE, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA},
+    {TRUE, D3DBLEND_SRCALPHA, D3DBLEND_ONE},   {TRUE, D3DBLEND_ONE, D3DBLEND_INVSRCALPHA},
+    {TRUE, D3DBLEND_DESTCOLOR, D3DBLEND_ZERO}, {TRUE, D3DBLEND_INVDESTCOLOR, D3DBLEND_ZERO},
+    {TRUE, D3DBLEND_DESTCOLOR, D3DBLEND_ONE},  {TRUE, D3DBLEND_SRCALPHA, D3DBLEND_ONE},
 };
 
 struct StateValue {
@@ -90,7 +90,8 @@ void WaitFlip(IDirectDrawSurface7* s) {
 
 }  // namespace
 
-HRESULT DtssWaitBlt(IDirectDrawSurface7* dst, RECT* dst_rect, IDirectDrawSurface7* src, RECT* src_rect, DWORD flags) {
+HRESULT DtssWaitBlt(IDirectDrawSurface7* dst, RECT* dst_rect, IDirectDrawSurface7* src, RECT* src_rect,
+                    DWORD flags) {
   WaitBlt(dst);
   WaitBlt(src);
   return dst->Blt(dst_rect, src, src_rect, flags, nullptr);
@@ -275,14 +276,14 @@ void DtssManager::_SetAlphaTest(uint32_t reference) {
 
 void DtssManager::_Flush() {
   if (vertex_count_ + index_count_ > 0 && device_)
-    device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, kDtssFvf, vertices_.data(), vertex_count_, indices_.data(),
-                                  index_count_, 0);
+    device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, kDtssFvf, vertices_.data(), vertex_count_,
+                                  indices_.data(), index_count_, 0);
   vertex_count_ = index_count_ = 0;
 }
 
-bool DtssManager::_AddPrimitives(const DtssVertex* vertices, uint32_t nv, const uint16_t* indices, uint32_t ni,
-                                 IDirectDrawSurface7* texture0, IDirectDrawSurface7* texture1, uint32_t blend,
-                                 uint32_t reference) {
+bool DtssManager::_AddPrimitives(const DtssVertex* vertices, uint32_t nv, const uint16_t* indices,
+                                 uint32_t ni, IDirectDrawSurface7* texture0, IDirectDrawSurface7* texture1,
+                                 uint32_t blend, uint32_t reference) {
   if (!device_) return false;
   if (nv > kDtssMaxVertices || ni > kDtssMaxIndices || blend > 7 || reference > 255) {
     DDebugLog() << "[DtssManager::_AddPrimitives] refused " << nv << " vertices, " << ni << " indices.\n";
@@ -302,7 +303,8 @@ bool DtssManager::_AddPrimitives(const DtssVertex* vertices, uint32_t nv, const 
       texture1_ = texture1;
     }
   }
-  for (uint32_t i = 0; i < ni; ++i) indices_[index_count_ + i] = static_cast<uint16_t>(indices[i] + vertex_count_);
+  for (uint32_t i = 0; i < ni; ++i)
+    indices_[index_count_ + i] = static_cast<uint16_t>(indices[i] + vertex_count_);
   index_count_ += ni;
   std::memcpy(&vertices_[vertex_count_], vertices, sizeof(DtssVertex) * nv);
   vertex_count_ += nv;

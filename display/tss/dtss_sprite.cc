@@ -19,7 +19,9 @@ uint32_t Pack(float v) {
 
 }  // namespace
 
-DtssSprite::~DtssSprite() { Release(); }
+DtssSprite::~DtssSprite() {
+  Release();
+}
 
 bool DtssSprite::Init(DtssManager* manager, const DRef<DtssImage>& image, int32_t level) {
   if (manager_ || !manager || !image) return false;
@@ -116,7 +118,8 @@ void DtssSprite::MarkDirty() {
     DtssSprite* s = todo.back();
     todo.pop_back();
     s->flags_ |= kRebuild;
-    for (auto it = s->children_.Begin(); !(it == s->children_.End()); it = it.Next()) todo.push_back(it.Value().Get());
+    for (auto it = s->children_.Begin(); !(it == s->children_.End()); it = it.Next())
+      todo.push_back(it.Value().Get());
   }
 }
 
@@ -144,9 +147,11 @@ void DtssSprite::SetSize(int32_t width, int32_t height) {
 
 void DtssSprite::SetMap(int32_t x, int32_t y, int32_t width, int32_t height) {
   if (!image_) return;
-  uint32_t w = width < 0 ? 0 : static_cast<uint32_t>(width), h = height < 0 ? 0 : static_cast<uint32_t>(height);
+  uint32_t w = width < 0 ? 0 : static_cast<uint32_t>(width),
+           h = height < 0 ? 0 : static_cast<uint32_t>(height);
   const DPoint& size = image_->GetSize();
-  DimgClip(x, y, w, h, static_cast<uint32_t>(size.x < 0 ? 0 : size.x), static_cast<uint32_t>(size.y < 0 ? 0 : size.y));
+  DimgClip(x, y, w, h, static_cast<uint32_t>(size.x < 0 ? 0 : size.x),
+           static_cast<uint32_t>(size.y < 0 ? 0 : size.y));
   map_ = DRect(x, y, static_cast<int32_t>(w), static_cast<int32_t>(h));
   flags_ |= kRebuild;
 }
@@ -232,6 +237,6 @@ void DtssSprite::Draw() {
   if (!manager_ || !image_ || !image_->GetTexture()) return;
   if (rect_.width == 0 || rect_.height == 0) return;  // nothing to draw (and no division by 0)
   if (flags_ & kRebuild) _BuildVertices();
-  manager_->_AddPrimitives(vertices_, vertex_count_, indices_, index_count_, image_->GetTexture(), nullptr, blend_,
-                           alpha_ref_);
+  manager_->_AddPrimitives(vertices_, vertex_count_, indices_, index_count_, image_->GetTexture(), nullptr,
+                           blend_, alpha_ref_);
 }

@@ -76,23 +76,23 @@ class DtssSprite : public DObject {
   friend class DtssManager;
   void _PackColor(uint32_t vertex);
 
-  DtssManager* manager_ = nullptr;   // none: not initialised
-  DRef<DtssImage> image_;            // owning
-  DRect map_;                        // rectangle of the image's window mapped onto the quad
-  DtssSprite* parent_ = nullptr;     // not owned
+  DtssManager* manager_ = nullptr;               // none: not initialised
+  DRef<DtssImage> image_;                        // owning
+  DRect map_;                                    // rectangle of the image's window mapped onto the quad
+  DtssSprite* parent_ = nullptr;                 // not owned
   DRefList<DtssSprite>::Iterator parent_entry_;  // this sprite's entry in the parent's children
-  DRefList<DtssSprite> children_;    // non-owning handles
-  uint32_t flags_ = 0;               // kShown, kRebuild
-  int32_t level_ = 0;                // requested level
-  DRect rect_;                       // position (relative to the parent) and drawn size
-  Color colors_[4] = {};             // top-left, top-right, bottom-left, bottom-right
+  DRefList<DtssSprite> children_;                // non-owning handles
+  uint32_t flags_ = 0;                           // kShown, kRebuild
+  int32_t level_ = 0;                            // requested level
+  DRect rect_;                                   // position (relative to the parent) and drawn size
+  Color colors_[4] = {};                         // top-left, top-right, bottom-left, bottom-right
   uint32_t blend_ = 0;
   uint32_t alpha_ref_ = 0;
   DtssVertex vertices_[4] = {};
   Color vertex_colors_[4] = {};
   uint16_t indices_[6] = {};
   uint32_t vertex_count_ = 0, index_count_ = 0;
-  int32_t list_level_ = -1;          // level list links, written by the manager
+  int32_t list_level_ = -1;  // level list links, written by the manager
   DtssSprite* prev_ = nullptr;
   DtssSprite* next_ = nullptr;
 };

@@ -15,11 +15,14 @@ TEST_F(TssDevice, SummaryLineAndFlagsForHardwareAndSoftwareDevices) {
     LogCapture log;
     ASSERT_TRUE(Start(64, 48, 0x18));
     std::string text = log.Text();
-    EXPECT_NE(text.find("[DtssManager::_CreateDisplaySurfaces]  Back format \"BGRA\". \n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[DtssManager::_CreateD3D] created Direct3D(hard). Driver \"orvane-soft\", \"Orvane software "
-                        "rasterizer\" ver7.0.0.1. Res 64x48x32(window). Back format \"BGRA\". Tex format \"BGRA\". Tex "
-                        "size (1x1)-(4096x4096). Mov typeC. VRAM 268435456/268435456. \n"),
-              std::string::npos)
+    EXPECT_NE(text.find("[DtssManager::_CreateDisplaySurfaces]  Back format \"BGRA\". \n"), std::string::npos)
+        << text;
+    EXPECT_NE(
+        text.find(
+            "[DtssManager::_CreateD3D] created Direct3D(hard). Driver \"orvane-soft\", \"Orvane software "
+            "rasterizer\" ver7.0.0.1. Res 64x48x32(window). Back format \"BGRA\". Tex format \"BGRA\". Tex "
+            "size (1x1)-(4096x4096). Mov typeC. VRAM 268435456/268435456. \n"),
+        std::string::npos)
         << text;
     EXPECT_EQ(manager_.GetFlags(), 0x18u);
     EXPECT_FALSE(Start());  // already created: refused, still running
@@ -48,15 +51,45 @@ TEST_F(TssDevice, ProfileTable) {
       {"flag 16 on 32", 32, 0x02, DeviceProfile{}.texture_formats, true, true, 5, "Mov typeC."},
       {"24-bit desktop", 24, 0, DeviceProfile{}.texture_formats, true, true, 2, "Mov typeC."},
       {"only 8888 on 16", 16, 0, {TexFormat::kA8R8G8B8, TexFormat::kR5G6B5}, true, true, 2, "Mov typeD."},
-      {"yuy2 wins", 0, 0, {TexFormat::kA8R8G8B8, TexFormat::kUYVY, TexFormat::kYUY2, TexFormat::kX8R8G8B8}, true,
-       true, 2, "Mov typeA."},
-      {"uyvy over rgb", 0, 0, {TexFormat::kA8R8G8B8, TexFormat::kX8R8G8B8, TexFormat::kUYVY}, true, true, 2,
+      {"yuy2 wins",
+       0,
+       0,
+       {TexFormat::kA8R8G8B8, TexFormat::kUYVY, TexFormat::kYUY2, TexFormat::kX8R8G8B8},
+       true,
+       true,
+       2,
+       "Mov typeA."},
+      {"uyvy over rgb",
+       0,
+       0,
+       {TexFormat::kA8R8G8B8, TexFormat::kX8R8G8B8, TexFormat::kUYVY},
+       true,
+       true,
+       2,
        "Mov typeB."},
-      {"later 16-bit wins", 0, 0, {TexFormat::kA8R8G8B8, TexFormat::kR5G6B5, TexFormat::kX1R5G5B5}, true, true, 2,
+      {"later 16-bit wins",
+       0,
+       0,
+       {TexFormat::kA8R8G8B8, TexFormat::kR5G6B5, TexFormat::kX1R5G5B5},
+       true,
+       true,
+       2,
        "Mov typeE."},
-      {"no movie format", 0, 0, {TexFormat::kA8R8G8B8}, true, false, 0,
+      {"no movie format",
+       0,
+       0,
+       {TexFormat::kA8R8G8B8},
+       true,
+       false,
+       0,
        "[DtssManager::_CreateD3D] can't get mov formats.\n"},
-      {"no texture format", 0, 0, {TexFormat::kX8R8G8B8}, true, false, 0,
+      {"no texture format",
+       0,
+       0,
+       {TexFormat::kX8R8G8B8},
+       true,
+       false,
+       0,
        "[DtssManager::_CreateD3D] can't get tex formats.\n"},
       {"palette desktop", 8, 0, DeviceProfile{}.texture_formats, true, false, 0,
        "[DtssManager::_CreateD3D] Can't run in palette mode.\n"},

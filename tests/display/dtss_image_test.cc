@@ -22,7 +22,8 @@ TEST_F(TssImage, TextureSizesFollowTheDeviceCaps) {
   struct Case {
     bool pow2, square;
     int w, h;
-  } cases[] = {{true, false, 512, 256}, {true, true, 512, 512}, {false, false, 300, 200}, {false, true, 300, 300}};
+  } cases[] = {
+      {true, false, 512, 256}, {true, true, 512, 512}, {false, false, 300, 200}, {false, true, 300, 300}};
   for (const Case& c : cases) {
     orvane::dx::DeviceProfile p;
     p.pow2 = c.pow2;

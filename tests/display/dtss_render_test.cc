@@ -32,7 +32,7 @@ TEST_F(TssRender, EmptyFrameStillRunsASceneAndTheBackBufferIsNeverCleared) {
   s->SetPos(4, 4);
   ASSERT_TRUE(manager_.Render());
   std::vector<uint32_t> back = Back();
-  EXPECT_EQ(back[0], 0xFF0000u);           // the old frame stays where nothing draws
+  EXPECT_EQ(back[0], 0xFF0000u);  // the old frame stays where nothing draws
   EXPECT_EQ(back[4 * 8 + 4], 0xFF0000u);
   EXPECT_EQ(back[2 * 8 + 2], 0u);
 }
@@ -94,7 +94,8 @@ TEST_F(TssRender, ThreeHundredQuadsMakeTwoDrawsAndAlternatingTexturesOneEach) {
   std::vector<std::string> draws;
   for (auto& l : log)
     if (l.rfind("DrawIndexedPrimitive", 0) == 0) draws.push_back(l);
-  EXPECT_EQ(draws, (std::vector<std::string>{"DrawIndexedPrimitive 1024 1536", "DrawIndexedPrimitive 176 264"}));
+  EXPECT_EQ(draws,
+            (std::vector<std::string>{"DrawIndexedPrimitive 1024 1536", "DrawIndexedPrimitive 176 264"}));
   sprites.clear();
   for (int i = 0; i < 6; ++i) sprites.push_back(Shown((i & 1 ? b : a).Get(), 0));
   ASSERT_TRUE(manager_.Render());
@@ -129,8 +130,9 @@ TEST_F(TssRender, InitOrderAndAlphaTestTransitionsFromTheCallLog) {
   auto tail = std::find(log.begin(), log.end(), "SetTextureStageState 1 24 0");
   ASSERT_NE(tail, log.end());
   std::vector<std::string> resend(tail + 1, tail + 7);
-  EXPECT_EQ(resend, (std::vector<std::string>{"SetRenderState 27 1", "SetRenderState 19 5", "SetRenderState 20 6",
-                                              "SetRenderState 15 1", "SetRenderState 24 128", "SetRenderState 25 5"}));
+  EXPECT_EQ(resend, (std::vector<std::string>{"SetRenderState 27 1", "SetRenderState 19 5",
+                                              "SetRenderState 20 6", "SetRenderState 15 1",
+                                              "SetRenderState 24 128", "SetRenderState 25 5"}));
   // 128 -> 64 changes only the reference; 64 -> 0 switches the test off.
   s->SetAlphaTest(0.25f);
   ASSERT_TRUE(manager_.Render());
@@ -142,9 +144,11 @@ TEST_F(TssRender, InitOrderAndAlphaTestTransitionsFromTheCallLog) {
   log = orvane::dx::TakeCallLog();
   std::vector<std::string> off;
   for (auto& l : log)
-    if (l.rfind("SetRenderState 15", 0) == 0 || l.rfind("SetRenderState 24", 0) == 0 || l.rfind("SetRenderState 25", 0) == 0)
+    if (l.rfind("SetRenderState 15", 0) == 0 || l.rfind("SetRenderState 24", 0) == 0 ||
+        l.rfind("SetRenderState 25", 0) == 0)
       off.push_back(l);
-  EXPECT_EQ(off, (std::vector<std::string>{"SetRenderState 15 0", "SetRenderState 24 0", "SetRenderState 25 8"}));
+  EXPECT_EQ(off,
+            (std::vector<std::string>{"SetRenderState 15 0", "SetRenderState 24 0", "SetRenderState 25 8"}));
   ASSERT_TRUE(manager_.Render());
   EXPECT_EQ(CountPrefix(orvane::dx::TakeCallLog(), "SetRenderState"), 0);  // nothing changed
 }

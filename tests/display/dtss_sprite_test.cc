@@ -31,8 +31,9 @@ TEST_F(TssSprite, InitShowsNothingUntilDrawnAndSettersCheckTheirRanges) {
   struct {
     float v;
     uint32_t ref;
-  } tests[] = {{0.25f, 64}, {0.002f, 0}, {1.2f, 255}, {0.0038215686f, 1}, {std::numeric_limits<float>::quiet_NaN(), 0},
-               {-1.0f, 0}};
+  } tests[] = {
+      {0.25f, 64}, {0.002f, 0}, {1.2f, 255}, {0.0038215686f, 1}, {std::numeric_limits<float>::quiet_NaN(), 0},
+      {-1.0f, 0}};
   for (auto& t : tests) {
     s->SetAlphaTest(t.v);
     EXPECT_EQ(s->GetAlphaRef(), t.ref) << t.v;
@@ -92,8 +93,9 @@ TEST_F(TssSprite, ParentsAreFollowedAndCyclesRefused) {
 }
 
 // Builds the vertices of an untiled quad as the sprite rules say, for the reference.
-std::vector<raster_reference::RasterVertex> QuadVertices(float x, float y, float w, float h, const uint32_t c[4],
-                                                         float u0, float v0, float u1, float v1) {
+std::vector<raster_reference::RasterVertex> QuadVertices(float x, float y, float w, float h,
+                                                         const uint32_t c[4], float u0, float v0, float u1,
+                                                         float v1) {
   std::vector<raster_reference::RasterVertex> v;
   for (int i = 0; i < 4; ++i) {
     float px = (i & 1) ? w : 0, py = (i >> 1) ? h : 0;
@@ -105,7 +107,8 @@ std::vector<raster_reference::RasterVertex> QuadVertices(float x, float y, float
 TEST_F(TssSprite, GoldenCornerGradientAndSizes) {
   ASSERT_TRUE(Start(12, 10, 0x00));  // hardware device, linear filtering
   DImage src;
-  MakeSource(&src, 3, 2, [](uint32_t x, uint32_t y) { return 0xFF000000u | (x * 100) << 16 | (y * 200) << 8 | 0x40; });
+  MakeSource(&src, 3, 2,
+             [](uint32_t x, uint32_t y) { return 0xFF000000u | (x * 100) << 16 | (y * 200) << 8 | 0x40; });
   DRef<DtssImage> img = manager_.CreateImage(src, 0, 0);
   DRef<DtssSprite> s = manager_.CreateSprite(img.Get(), 0);
   s->SetPos(1, 2);

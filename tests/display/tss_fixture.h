@@ -109,7 +109,8 @@ class Tss : public ::testing::Test {
   // A window of client size w x h and the manager started on it.
   bool Start(int w = 64, int h = 48, uint32_t flags = 0x10) {
     if (!hwnd_) {
-      hwnd_ = CreateWindowExA(0, "tsstest", "t", WS_POPUP | WS_VISIBLE, 10, 20, w, h, nullptr, nullptr, nullptr, nullptr);
+      hwnd_ = CreateWindowExA(0, "tsstest", "t", WS_POPUP | WS_VISIBLE, 10, 20, w, h, nullptr, nullptr,
+                              nullptr, nullptr);
       window_ = DWindow(hwnd_);
     }
     return manager_.Create(window_, flags);

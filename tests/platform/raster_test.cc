@@ -2,8 +2,6 @@
 // small scenes whose results follow from the rules by hand.
 #include "platform/raster.h"
 
-#include "tests/support/raster_reference.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +9,8 @@
 #include <limits>
 #include <random>
 #include <vector>
+
+#include "tests/support/raster_reference.h"
 
 using namespace orvane::raster;
 using raster_reference::Reference;
@@ -35,7 +35,8 @@ struct Canvas {
   }
   uint32_t Get(int x, int y) const {
     uint32_t v = 0;
-    std::memcpy(&v, &bits[y * pitch + x * (kind == PixelKind::kR5G6B5 ? 2 : 4)], kind == PixelKind::kR5G6B5 ? 2 : 4);
+    std::memcpy(&v, &bits[y * pitch + x * (kind == PixelKind::kR5G6B5 ? 2 : 4)],
+                kind == PixelKind::kR5G6B5 ? 2 : 4);
     return v;
   }
   int width, height;
@@ -69,8 +70,8 @@ RasterVertex V(float x, float y, uint32_t c, float u = 0, float v = 0, float u1 
 }
 
 // A quad from (x0, y0) to (x1, y1) mapping texture coordinates (tu0, tv0)-(tu1, tv1) on both pairs.
-void Quad(std::vector<RasterVertex>* vs, std::vector<uint16_t>* is, float x0, float y0, float x1, float y1, uint32_t c,
-          float tu0 = 0, float tv0 = 0, float tu1 = 1, float tv1 = 1) {
+void Quad(std::vector<RasterVertex>* vs, std::vector<uint16_t>* is, float x0, float y0, float x1, float y1,
+          uint32_t c, float tu0 = 0, float tv0 = 0, float tu1 = 1, float tv1 = 1) {
   uint16_t b = static_cast<uint16_t>(vs->size());
   vs->push_back(V(x0, y0, c, tu0, tv0, tu0, tv0));
   vs->push_back(V(x1, y0, c, tu1, tv0, tu1, tv0));
@@ -79,15 +80,18 @@ void Quad(std::vector<RasterVertex>* vs, std::vector<uint16_t>* is, float x0, fl
   for (uint16_t i : {0, 1, 2, 2, 1, 3}) is->push_back(static_cast<uint16_t>(b + i));
 }
 
-void Draw(Canvas& c, const RasterState& s, const std::vector<RasterVertex>& v, const std::vector<uint16_t>& i) {
-  DrawTriangles(c.Target(), s, v.data(), static_cast<uint32_t>(v.size()), i.data(), static_cast<uint32_t>(i.size()));
+void Draw(Canvas& c, const RasterState& s, const std::vector<RasterVertex>& v,
+          const std::vector<uint16_t>& i) {
+  DrawTriangles(c.Target(), s, v.data(), static_cast<uint32_t>(v.size()), i.data(),
+                static_cast<uint32_t>(i.size()));
 }
 
 void ExpectSameAsReference(Canvas start, const RasterState& s, const std::vector<RasterVertex>& v,
                            const std::vector<uint16_t>& i) {
   Canvas fast = start, ref = start;
   Draw(fast, s, v, i);
-  Reference(ref.Target(), s, v.data(), static_cast<uint32_t>(v.size()), i.data(), static_cast<uint32_t>(i.size()));
+  Reference(ref.Target(), s, v.data(), static_cast<uint32_t>(v.size()), i.data(),
+            static_cast<uint32_t>(i.size()));
   ASSERT_EQ(fast.bits, ref.bits);
 }
 
@@ -105,7 +109,7 @@ TEST(RasterMath, WideningAndNarrowingRules) {
   EXPECT_EQ(Encode565(Rgba{0x87, 0x47, 0x0F, 255}), (0x10 << 11) | (0x11 << 5) | 0x01);
   EXPECT_EQ(Decode32(0x12345678, false).a, 255);
   for (int x = 0; x < 256; ++x) EXPECT_EQ(Mul255(x, 255), x);  // white diffuse changes nothing
-  EXPECT_EQ(Mul255(128, 128), 64);                              // 64.25
+  EXPECT_EQ(Mul255(128, 128), 64);                             // 64.25
   EXPECT_EQ(Mul255(255, 1), 1);
 }
 
@@ -115,7 +119,8 @@ TEST(Raster, OneToOneQuadReproducesTexelsForEveryFormatAndFilter) {
       Texture tex(7, 5, tk);
       std::mt19937 rng(7);
       for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 7; ++x) tex.Set(x, y, rng() | 0xFF000000u | (tk == PixelKind::kA4R4G4B4 ? 0xF000 : 0));
+        for (int x = 0; x < 7; ++x)
+          tex.Set(x, y, rng() | 0xFF000000u | (tk == PixelKind::kA4R4G4B4 ? 0xF000 : 0));
       Canvas c(9, 8, PixelKind::kX8R8G8B8, 0x00abcdef);
       RasterState s = Plain();
       s.tex[0] = tex.View();
@@ -162,10 +167,10 @@ TEST(Raster, LinearStretchClampsAtBothEnds) {
 TEST(Raster, BlendModesAlphaTestAndStages) {
   struct Case {
     const char* name;
-    uint32_t src, dst;        // factors
-    uint32_t colour;          // untextured source ARGB
-    uint32_t under;           // target pixel before
-    int alpha_ref;            // 0: no test
+    uint32_t src, dst;  // factors
+    uint32_t colour;    // untextured source ARGB
+    uint32_t under;     // target pixel before
+    int alpha_ref;      // 0: no test
     uint32_t want;
   };
   const Case cases[] = {
@@ -247,7 +252,8 @@ TEST(Raster, R5G6B5TargetTruncatesAndGouraudFollowsTheReference) {
   s.blend = true;
   s.src_blend = kBlendSrcAlpha;
   s.dst_blend = kBlendInvSrcAlpha;
-  std::vector<RasterVertex> v = {V(0, 0, 0xFFFF0000), V(19, 1, 0x8000FF00), V(2, 11, 0x200000FF), V(18, 11, 0xFFFFFFFF)};
+  std::vector<RasterVertex> v = {V(0, 0, 0xFFFF0000), V(19, 1, 0x8000FF00), V(2, 11, 0x200000FF),
+                                 V(18, 11, 0xFFFFFFFF)};
   std::vector<uint16_t> i = {0, 1, 2, 2, 1, 3};
   ExpectSameAsReference(c, s, v, i);
   Canvas d(1, 1, PixelKind::kR5G6B5);
@@ -263,13 +269,15 @@ TEST(Raster, BadInputIsSkippedAndOnlyTargetPixelsAreVisited) {
   Canvas c(8, 8, PixelKind::kX8R8G8B8, 0x111111);
   Canvas before = c;
   RasterState s = Plain();
-  std::vector<RasterVertex> v = {V(0, 0, 0xFFFFFFFF), V(nan, 5, 0xFFFFFFFF), V(5, inf, 0xFFFFFFFF),
-                                 V(3e6f, 0, 0xFFFFFFFF), V(8, 8, 0xFFFFFFFF), V(0, 8, 0xFFFFFFFF)};
-  std::vector<uint16_t> i = {0, 1, 4, 0, 2, 4, 0, 3, 5, 0, 4, 6, 0, 4, 65535, 0, 4};  // last is a partial triangle
+  std::vector<RasterVertex> v = {V(0, 0, 0xFFFFFFFF),    V(nan, 5, 0xFFFFFFFF), V(5, inf, 0xFFFFFFFF),
+                                 V(3e6f, 0, 0xFFFFFFFF), V(8, 8, 0xFFFFFFFF),   V(0, 8, 0xFFFFFFFF)};
+  std::vector<uint16_t> i = {0, 1, 4, 0, 2, 4,     0, 3, 5,
+                             0, 4, 6, 0, 4, 65535, 0, 4};  // last is a partial triangle
   Draw(c, s, v, i);
   EXPECT_EQ(c.bits, before.bits);
   // A huge but valid triangle covers the target and writes nothing past it (the row padding).
-  std::vector<RasterVertex> big = {V(-1e6f, -1e6f, 0xFF00FF00), V(1e6f, -1e6f, 0xFF00FF00), V(0, 1e6f, 0xFF00FF00)};
+  std::vector<RasterVertex> big = {V(-1e6f, -1e6f, 0xFF00FF00), V(1e6f, -1e6f, 0xFF00FF00),
+                                   V(0, 1e6f, 0xFF00FF00)};
   std::vector<uint16_t> bi = {0, 1, 2};
   Draw(c, s, big, bi);
   for (int y = 0; y < 8; ++y) {
@@ -289,12 +297,15 @@ TEST(Raster, BadInputIsSkippedAndOnlyTargetPixelsAreVisited) {
 TEST(Raster, RandomScenesEqualTheReference) {
   std::mt19937 rng(1234);
   auto uni = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
-  const uint32_t factors[] = {kBlendZero, kBlendOne, kBlendSrcAlpha, kBlendInvSrcAlpha, kBlendDestColor, kBlendInvDestColor};
-  const PixelKind kinds[] = {PixelKind::kA8R8G8B8, PixelKind::kX8R8G8B8, PixelKind::kA4R4G4B4, PixelKind::kR5G6B5};
+  const uint32_t factors[] = {kBlendZero,        kBlendOne,       kBlendSrcAlpha,
+                              kBlendInvSrcAlpha, kBlendDestColor, kBlendInvDestColor};
+  const PixelKind kinds[] = {PixelKind::kA8R8G8B8, PixelKind::kX8R8G8B8, PixelKind::kA4R4G4B4,
+                             PixelKind::kR5G6B5};
   for (int scene = 0; scene < 600; ++scene) {
     Canvas c(1 + rng() % 40, 1 + rng() % 30, (rng() & 1) ? PixelKind::kR5G6B5 : PixelKind::kX8R8G8B8);
     for (auto& b : c.bits) b = static_cast<uint8_t>(rng());
-    Texture t0(1 + rng() % 9, 1 + rng() % 9, kinds[rng() % 4]), t1(1 + rng() % 5, 1 + rng() % 5, kinds[rng() % 4]);
+    Texture t0(1 + rng() % 9, 1 + rng() % 9, kinds[rng() % 4]),
+        t1(1 + rng() % 5, 1 + rng() % 5, kinds[rng() % 4]);
     for (auto& b : t0.bits) b = static_cast<uint8_t>(rng());
     for (auto& b : t1.bits) b = static_cast<uint8_t>(rng());
     RasterState s = Plain();
@@ -316,15 +327,15 @@ TEST(Raster, RandomScenesEqualTheReference) {
         float w = float(t0.width), h = float(t0.height);
         Quad(&v, &i, x, y, x + w, y + h, (rng() & 1) ? 0xFFFFFFFFu : (rng() | 0x80000000u));
       } else if (shape == 1) {  // scaled
-        Quad(&v, &i, uni(-10, 40), uni(-10, 30), uni(-10, 40), uni(-10, 30), (rng() & 1) ? 0xFFFFFFFFu : rng(),
-             uni(-0.5f, 0.5f), uni(-0.5f, 0.5f),
-             uni(0.5f, 1.5f), uni(0.5f, 1.5f));
+        Quad(&v, &i, uni(-10, 40), uni(-10, 30), uni(-10, 40), uni(-10, 30),
+             (rng() & 1) ? 0xFFFFFFFFu : rng(), uni(-0.5f, 0.5f), uni(-0.5f, 0.5f), uni(0.5f, 1.5f),
+             uni(0.5f, 1.5f));
       } else {  // rotated: arbitrary corners and colours
         uint16_t b = static_cast<uint16_t>(v.size());
         bool white = rng() & 1;
         for (int k = 0; k < 4; ++k)
-          v.push_back(V(uni(-10, 50), uni(-10, 40), white ? 0xFFFFFFFFu : rng(), uni(-1, 2), uni(-1, 2), uni(-1, 2),
-                        uni(-1, 2)));
+          v.push_back(V(uni(-10, 50), uni(-10, 40), white ? 0xFFFFFFFFu : rng(), uni(-1, 2), uni(-1, 2),
+                        uni(-1, 2), uni(-1, 2)));
         for (uint16_t k : {0, 1, 2, 2, 1, 3}) i.push_back(static_cast<uint16_t>(b + k));
       }
     }
@@ -336,8 +347,8 @@ TEST(Raster, RandomScenesEqualTheReference) {
 // test, spans clipped by the target) against the reference.
 TEST(Raster, OneToOneSpansEqualTheReference) {
   std::mt19937 rng(99);
-  const uint32_t pairs[][2] = {{kBlendOne, kBlendZero},     {kBlendSrcAlpha, kBlendInvSrcAlpha},
-                               {kBlendSrcAlpha, kBlendOne}, {kBlendOne, kBlendInvSrcAlpha},
+  const uint32_t pairs[][2] = {{kBlendOne, kBlendZero},      {kBlendSrcAlpha, kBlendInvSrcAlpha},
+                               {kBlendSrcAlpha, kBlendOne},  {kBlendOne, kBlendInvSrcAlpha},
                                {kBlendDestColor, kBlendOne}, {kBlendInvDestColor, kBlendZero}};
   for (int scene = 0; scene < 300; ++scene) {
     Canvas c(1 + rng() % 40, 1 + rng() % 20, PixelKind::kX8R8G8B8);

@@ -12,8 +12,8 @@ namespace raster_reference {
 using namespace orvane::raster;
 
 // The reference: every pixel of the target tested against every triangle directly.
-inline void Reference(const RasterTarget& t, const RasterState& s, const RasterVertex* v, uint32_t nv, const uint16_t* idx,
-               uint32_t ni) {
+inline void Reference(const RasterTarget& t, const RasterState& s, const RasterVertex* v, uint32_t nv,
+                      const uint16_t* idx, uint32_t ni) {
   for (uint32_t i = 0; i + 3 <= ni; i += 3) {
     if (idx[i] >= nv || idx[i + 1] >= nv || idx[i + 2] >= nv) continue;
     const RasterVertex* p[3] = {&v[idx[i]], &v[idx[i + 1]], &v[idx[i + 2]]};
