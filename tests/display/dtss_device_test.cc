@@ -33,6 +33,14 @@ TEST_F(TssDevice, SummaryLineAndFlagsForHardwareAndSoftwareDevices) {
   ASSERT_TRUE(Start(64, 48, 0x09));
   EXPECT_NE(log.Text().find("created Direct3D(softemu)"), std::string::npos);
   EXPECT_EQ(manager_.GetFlags(), 0x11u);  // 0x08 cleared, 0x10 set
+  EXPECT_TRUE(manager_.IsMultitexture());
+  manager_.Destroy();
+  DeviceProfile one;
+  one.max_textures = 1;
+  orvane::dx::SetProfile(one);
+  ASSERT_TRUE(Start());
+  EXPECT_FALSE(manager_.IsMultitexture());
+  EXPECT_TRUE(manager_.IsHardware());
 }
 
 TEST_F(TssDevice, ProfileTable) {
