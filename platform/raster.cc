@@ -96,29 +96,72 @@ bool SetUp(const RasterTarget& t, const RasterState& s, const RasterVertex* a, c
   return true;
 }
 
-// The pixel span [*x0, *x1] of row py inside all three edges; false when empty.
-bool RowSpan(const Setup& st, int32_t py, int32_t* x0, int32_t* x1) {
-  if (st.empty_rows) return false;
-  int64_t lo = st.row_lo, hi = st.row_hi;
-  if (lo > hi) return false;
-  int64_t Y = int64_t{py} * kSubScale;
-  for (int i = 0; i < st.edge_count; ++i) {
-    const Edge& e = st.e[st.rows_edges[i]];
-    int64_t k = e.ey * Y + e.c + e.bias;  // E + bias = ex * 16 * px + k >= 0
-    int64_t step = e.ex * kSubScale;
-    if (step > 0) {
-      lo = std::max(lo, CeilDiv(-k, step));
-    } else if (step < 0) {
-      hi = std::min(hi, FloorDiv(k, -step));
-    } else if (k < 0) {
-      return false;
+// Walks the rows of a triangle: for each edge not parallel to the y axis the row's bound is
+// floor(k / d) for k = ey * 16 * py + c + bias, kept as quotient and remainder and stepped from
+// row to row without dividing (a lower bound is its negation: ceil(-k / d) = -floor(k / d)).
+class RowWalker {
+ public:
+  RowWalker(const Setup& st, int32_t py) : st_(st) {
+    for (int i = 0; i < st.edge_count; ++i) {
+      const Edge& e = st.e[st.rows_edges[i]];
+      Step& s = steps_[n_++];
+      int64_t k = e.ey * (int64_t{py} * kSubScale) + e.c + e.bias, b = e.ey * kSubScale;
+      int64_t step = e.ex * kSubScale;
+      s.flat = step == 0;
+      s.lower = step > 0;
+      if (s.flat) {
+        s.q = k;  // the row is inside while k >= 0
+        s.dq = b;
+        continue;
+      }
+      s.d = step > 0 ? step : -step;
+      s.q = FloorDiv(k, s.d);
+      s.r = k - s.q * s.d;
+      s.dq = FloorDiv(b, s.d);
+      s.dr = b - s.dq * s.d;
+    }
+  }
+  // The pixel span [*x0, *x1] of the current row; false when empty.
+  bool Span(int32_t* x0, int32_t* x1) const {
+    if (st_.empty_rows) return false;
+    int64_t lo = st_.row_lo, hi = st_.row_hi;
+    for (int i = 0; i < n_; ++i) {
+      const Step& s = steps_[i];
+      if (s.flat) {
+        if (s.q < 0) return false;
+      } else if (s.lower) {
+        lo = std::max(lo, -s.q);
+      } else {
+        hi = std::min(hi, s.q);
+      }
     }
     if (lo > hi) return false;
+    *x0 = static_cast<int32_t>(lo);
+    *x1 = static_cast<int32_t>(hi);
+    return true;
   }
-  *x0 = static_cast<int32_t>(lo);
-  *x1 = static_cast<int32_t>(hi);
-  return true;
-}
+  void Next() {
+    for (int i = 0; i < n_; ++i) {
+      Step& s = steps_[i];
+      s.q += s.dq;
+      if (s.flat) continue;
+      s.r += s.dr;
+      if (s.r >= s.d) {
+        s.r -= s.d;
+        ++s.q;
+      }
+    }
+  }
+
+ private:
+  struct Step {
+    int64_t q = 0, r = 0, d = 1, dq = 0, dr = 0;
+    bool lower = false, flat = false;
+  };
+  const Setup& st_;
+  Step steps_[3];
+  int n_ = 0;
+};
 
 // ---- The 1:1 fast path: a span whose texture coordinates advance exactly one texel per pixel
 // along the row, with the sample landing on texel centres (or POINT filtering), under a constant
@@ -180,12 +223,15 @@ inline uint32_t BlendX888(uint32_t src, uint32_t a, uint32_t dst, const RasterSt
 // kAlpha without the alpha test, four pixels at a time in 16-bit lanes: the same sums and the
 // same exact division by 255 as BlendAlphaLanes.
 int32_t AlphaSpanSse2(const uint32_t* texels, bool alpha, uint32_t* out, int32_t n) {
-  const __m128i zero = _mm_setzero_si128(), c255 = _mm_set1_epi16(255), c127 = _mm_set1_epi16(127);
+  const __m128i zero = _mm_setzero_si128(), c127 = _mm_set1_epi16(127);
   const __m128i c1 = _mm_set1_epi16(1), opaque = _mm_set1_epi32(alpha ? 0 : static_cast<int>(0xFF000000u));
   const __m128i rgb = _mm_set1_epi32(0x00FFFFFF);
   auto half = [&](__m128i sv, __m128i dv) {
+    // s * a + d * (255 - a) as d * 255 + (s - d) * a: the lanes wrap modulo 2^16, and the true
+    // sum (at most 65152 with the 127 added) is what remains.
     __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sv, 0xFF), 0xFF);
-    __m128i x = _mm_add_epi16(_mm_mullo_epi16(sv, a), _mm_mullo_epi16(dv, _mm_sub_epi16(c255, a)));
+    __m128i d255 = _mm_sub_epi16(_mm_slli_epi16(dv, 8), dv);
+    __m128i x = _mm_add_epi16(d255, _mm_mullo_epi16(_mm_sub_epi16(sv, dv), a));
     x = _mm_add_epi16(x, c127);
     return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(x, _mm_srli_epi16(x, 8)), c1), 8);
   };
@@ -313,9 +359,10 @@ void DrawTriangles(const RasterTarget& target, const RasterState& state, const R
                   (s.tex[0].kind == PixelKind::kA8R8G8B8 || s.tex[0].kind == PixelKind::kX8R8G8B8);
     bool fast = affine && st.tc[0].gx == (int64_t{256} << kAttrFrac) / kSubScale && st.tc[1].gx == 0;
     BlendKind blend_kind = KindOf(s);
-    for (int32_t py = st.min_y; py <= st.max_y; ++py) {
+    RowWalker rows(st, st.min_y);
+    for (int32_t py = st.min_y; py <= st.max_y; ++py, rows.Next()) {
       int32_t x0, x1;
-      if (!RowSpan(st, py, &x0, &x1)) continue;
+      if (!rows.Span(&x0, &x1)) continue;
       int64_t X = int64_t{x0} * kSubScale, Y = int64_t{py} * kSubScale;
       if (fast) {
         int64_t u = PlaneValue(PlaneAt(st.tc[0], X, Y)), v = PlaneValue(PlaneAt(st.tc[1], X, Y));
