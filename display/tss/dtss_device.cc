@@ -73,6 +73,11 @@ void SafeRelease(T*& p) {
 
 }  // namespace
 
+DtssManager& TssManager() {
+  static DtssManager manager;
+  return manager;
+}
+
 DtssManager::DtssManager() = default;
 
 DtssManager::~DtssManager() {

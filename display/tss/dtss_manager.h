@@ -194,3 +194,7 @@ class DtssManager : public DMessageListener {
   IDirectDrawSurface7* texture0_ = nullptr;  // last set on the device (not owned)
   IDirectDrawSurface7* texture1_ = nullptr;
 };
+
+// The engine's TSS unit: one manager for the whole run, started by the engine's start-up when
+// the start-up configuration asks for it.
+DtssManager& TssManager();
