@@ -8,6 +8,7 @@
 
 #include "platform/ddraw.h"
 #include "platform/ddraw_test.h"
+#include "platform/gdi.h"
 #include "platform/raster.h"
 
 namespace orvane::dx {
@@ -67,12 +68,19 @@ class Surface final : public IDirectDrawSurface7 {
   SurfFormat format_;
   int64_t pitch_ = 0;
   std::vector<uint8_t> mem_;
-  uint64_t vram_ = 0;             // bytes counted against the budget
+  uint64_t vram_ = 0;  // bytes counted against the budget
   bool lost_ = false;
   int locks_ = 0;
-  Surface* back_ = nullptr;       // a flipping primary's back buffer (one reference)
-  Surface* front_ = nullptr;      // the back buffer's primary (not counted)
-  Clipper* clipper_ = nullptr;    // one reference
+  Surface* back_ = nullptr;     // a flipping primary's back buffer (one reference)
+  Surface* front_ = nullptr;    // the back buffer's primary (not counted)
+  Clipper* clipper_ = nullptr;  // one reference
+  // While GetDC is out: a memory DC over a DIB section holding a copy of the pixels, written
+  // back at ReleaseDC.
+  HDC dc_ = nullptr;
+  HBITMAP dib_ = nullptr;
+  HGDIOBJ dc_old_ = nullptr;
+  uint8_t* dib_bits_ = nullptr;
+  int64_t dib_pitch_ = 0;
 };
 
 Surface* AsSurface(IDirectDrawSurface7* s);
