@@ -452,11 +452,15 @@ HRESULT Surface::GetSurfaceDesc(LPDDSURFACEDESC2 desc) {
 }
 
 HRESULT Surface::GetDC(HDC* dc) {
-  Call("GetDC " + Name());
   if (dc) *dc = nullptr;
-  return DDERR_CANTCREATEDC;
+  if (Call("GetDC " + Name())) return DDERR_GENERIC;
+  if (StillDrawing()) return DDERR_WASSTILLDRAWING;
+  return SurfaceDcCreate(this, dc);
 }
-HRESULT Surface::ReleaseDC(HDC) { return DDERR_INVALIDPARAMS; }
+HRESULT Surface::ReleaseDC(HDC dc) {
+  Call("ReleaseDC " + Name());
+  return SurfaceDcRelease(this, dc);
+}
 
 HRESULT Surface::IsLost() {
   Call("IsLost " + Name());

@@ -73,7 +73,14 @@ class Surface final : public IDirectDrawSurface7 {
   Surface* back_ = nullptr;       // a flipping primary's back buffer (one reference)
   Surface* front_ = nullptr;      // the back buffer's primary (not counted)
   Clipper* clipper_ = nullptr;    // one reference
+  HDC dc_ = nullptr;              // the device context GetDC gave out (ddraw_surface_dc.cc)
+  HGDIOBJ dc_bitmap_ = nullptr;   // its bitmap over mem_
+  HGDIOBJ dc_old_ = nullptr;      // the bitmap it replaced in the DC
 };
+
+// Device contexts of surfaces (ddraw_surface_dc.cc).
+HRESULT SurfaceDcCreate(Surface* s, HDC* dc);
+HRESULT SurfaceDcRelease(Surface* s, HDC dc);
 
 Surface* AsSurface(IDirectDrawSurface7* s);
 
