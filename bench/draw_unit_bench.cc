@@ -94,8 +94,10 @@ void PixmanFrame(benchmark::State& state) {
       }
     return px;
   };
-  pixman_image_t* d = pixman_image_create_bits(PIXMAN_r5g6b5, kW, kH, reinterpret_cast<uint32_t*>(dst.data()), kW * 2);
-  pixman_image_t* b = pixman_image_create_bits(PIXMAN_r5g6b5, kW, kH, reinterpret_cast<uint32_t*>(bg.data()), kW * 2);
+  pixman_image_t* d =
+      pixman_image_create_bits(PIXMAN_r5g6b5, kW, kH, reinterpret_cast<uint32_t*>(dst.data()), kW * 2);
+  pixman_image_t* b =
+      pixman_image_create_bits(PIXMAN_r5g6b5, kW, kH, reinterpret_cast<uint32_t*>(bg.data()), kW * 2);
   std::vector<std::uint32_t> sprite = argb(64, 64, true), big = argb(320, 240, false);
   pixman_image_t* s = pixman_image_create_bits(PIXMAN_a8r8g8b8, 64, 64, sprite.data(), 64 * 4);
   pixman_image_t* g = pixman_image_create_bits(PIXMAN_a8r8g8b8, 320, 240, big.data(), 320 * 4);
@@ -147,7 +149,8 @@ void PixmanPresent(benchmark::State& state) {
   std::vector<std::uint16_t> src(kW * kH);
   std::vector<std::uint32_t> dst(kW * kH);
   for (auto& p : src) p = Colour(rng);
-  pixman_image_t* s = pixman_image_create_bits(PIXMAN_r5g6b5, kW, kH, reinterpret_cast<uint32_t*>(src.data()), kW * 2);
+  pixman_image_t* s =
+      pixman_image_create_bits(PIXMAN_r5g6b5, kW, kH, reinterpret_cast<uint32_t*>(src.data()), kW * 2);
   pixman_image_t* d = pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH, dst.data(), kW * 4);
   for (auto _ : state) {
     pixman_image_composite(PIXMAN_OP_SRC, s, nullptr, d, 0, 0, 0, 0, 0, 0, kW, kH);

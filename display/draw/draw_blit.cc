@@ -24,12 +24,14 @@ struct SourceCopy {
   }
 };
 
-bool SharePixels(const DImage* a, const DImage* b) { return a && b && a->Bits() == b->Bits(); }
+bool SharePixels(const DImage* a, const DImage* b) {
+  return a && b && a->Bits() == b->Bits();
+}
 
 }  // namespace
 
-void DrawImage::RunBlt(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height, DrawImage& source,
-                       std::int32_t sx, std::int32_t sy, std::uint32_t mode) {
+void DrawImage::RunBlt(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
+                       DrawImage& source, std::int32_t sx, std::int32_t sy, std::uint32_t mode) {
   DImage* dst = GetImage();
   const DImage* src = source.GetImage();
   if (!dst || !src || mode == 3 || mode > 21 || !DHalSpans.Copy) return;
@@ -72,8 +74,8 @@ std::uint32_t ModeFor(const DrawImage& source, std::uint32_t flags) {
 }
 }  // namespace
 
-void DrawImage::Blt(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height, DrawImage& source,
-                    std::int32_t sx, std::int32_t sy, std::uint32_t flags) {
+void DrawImage::Blt(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
+                    DrawImage& source, std::int32_t sx, std::int32_t sy, std::uint32_t flags) {
   if (!source.record_ || !record_) return;
   RunBlt(dx, dy, width, height, source, sx, sy, ModeFor(source, flags));
 }
@@ -83,13 +85,15 @@ void DrawImage::BeginBlt(DrawImage& source, std::uint32_t flags) {
   blt_source_ = &source;
 }
 
-void DrawImage::BltRect(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height, std::int32_t sx,
-                        std::int32_t sy) {
+void DrawImage::BltRect(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
+                        std::int32_t sx, std::int32_t sy) {
   if (!blt_source_ || !blt_source_->record_ || !record_) return;
   RunBlt(dx, dy, width, height, *blt_source_, sx, sy, blt_mode_);
 }
 
-void DrawImage::EndBlt() { blt_source_ = nullptr; }
+void DrawImage::EndBlt() {
+  blt_source_ = nullptr;
+}
 
 void DrawImage::BltMirror(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
                           DrawImage& source, std::int32_t sx, std::int32_t sy, std::uint32_t flags) {
@@ -112,7 +116,8 @@ void DrawImage::BltMirror(std::int32_t dx, std::int32_t dy, std::int32_t width, 
     base = first;
   }
   for (std::uint32_t k = 0; k < h; ++k) {
-    std::int32_t row = (flags & 2) ? sh - 1 - sy - static_cast<std::int32_t>(k) : sy + static_cast<std::int32_t>(k);
+    std::int32_t row =
+        (flags & 2) ? sh - 1 - sy - static_cast<std::int32_t>(k) : sy + static_cast<std::int32_t>(k);
     const std::uint8_t* s = from->GetPixelPointer(sx, row - base);
     std::uint8_t* d = dst->GetPixelPointer(dx, dy + static_cast<std::int32_t>(k));
     if (flags & 1) {

@@ -16,8 +16,8 @@
 namespace {
 
 std::int32_t Clamp32(std::int64_t v) {
-  return static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
 }
 
 std::uint16_t Read16(const std::uint8_t* p) {
@@ -25,7 +25,9 @@ std::uint16_t Read16(const std::uint8_t* p) {
   std::memcpy(&v, p, 2);
   return v;
 }
-void Write16(std::uint8_t* p, std::uint16_t v) { std::memcpy(p, &v, 2); }
+void Write16(std::uint8_t* p, std::uint16_t v) {
+  std::memcpy(p, &v, 2);
+}
 
 // A zeroed byte plane of n bytes; empty for n = 0.
 DRef<std::uint8_t> NewPlane(std::uint64_t n) {
@@ -40,7 +42,9 @@ DRef<std::uint8_t> NewPlane(std::uint64_t n) {
 
 // ---- ConnectedImage.
 
-ConnectedImage::~ConnectedImage() { ConnectedImage::Destroy(); }
+ConnectedImage::~ConnectedImage() {
+  ConnectedImage::Destroy();
+}
 
 bool ConnectedImage::InitSpriteState() {
   flags_ = kImageCreated | kImageDraw | kImageOnScreen;
@@ -113,7 +117,9 @@ DPoint ConnectedImage::GetAbsolutePos() const {
 
 // ---- DrawImage: creation and life.
 
-DrawImage::~DrawImage() { DrawImage::Destroy(); }
+DrawImage::~DrawImage() {
+  DrawImage::Destroy();
+}
 
 void DrawImage::StartCreated(Screen* owner) {
   created_ = 1;
@@ -174,7 +180,8 @@ bool DrawImage::Duplicate(const DRef<DrawImage>& source) {
 }
 
 bool DrawImage::CopyFrom(const DRef<DrawImage>& source) {
-  if (!source || !source->created_ || !Create(source->owner_, source->GetWidth(), source->GetHeight())) return false;
+  if (!source || !source->created_ || !Create(source->owner_, source->GetWidth(), source->GetHeight()))
+    return false;
   DrawImage& s = *source;
   Blt(0, 0, GetWidth(), GetHeight(), s, 0, 0, 0);
   std::uint8_t r, g, b;
@@ -208,7 +215,9 @@ bool DrawImage::Destroy() {
   return true;
 }
 
-std::uint32_t DrawImage::GetFormat() const { return owner_ ? owner_->GetPixelFormat() : 6; }
+std::uint32_t DrawImage::GetFormat() const {
+  return owner_ ? owner_->GetPixelFormat() : 6;
+}
 std::int32_t DrawImage::GetWidth() const {
   DImage* i = GetImage();
   return i ? static_cast<std::int32_t>(i->GetWidth()) : 0;
@@ -267,8 +276,8 @@ void DrawImage::FillRect(std::int32_t x, std::int32_t y, std::int32_t width, std
   for (std::uint32_t i = 0; i < h; ++i, row = img->NextLine(row)) DHalSpans.Fill16(row, w, pixel);
 }
 
-void DrawImage::FillRect(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height, std::int32_t r,
-                         std::int32_t g, std::int32_t b) {
+void DrawImage::FillRect(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
+                         std::int32_t r, std::int32_t g, std::int32_t b) {
   FillRect(x, y, width, height, Pack(r, g, b));
 }
 
@@ -277,7 +286,9 @@ void DrawImage::DrawLine(std::int32_t ix1, std::int32_t iy1, std::int32_t ix2, s
   const std::int64_t W = GetWidth(), H = GetHeight();
   if (W <= 0 || H <= 0) return;
   std::int64_t x1 = ix1, y1 = iy1, x2 = ix2, y2 = iy2;
-  auto put = [&](std::int64_t x, std::int64_t y) { PutPixel(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), pixel); };
+  auto put = [&](std::int64_t x, std::int64_t y) {
+    PutPixel(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), pixel);
+  };
   if (x1 == x2) {
     if (x1 < 0 || x1 >= W) return;
     if ((y1 < 0 && y2 < 0) || (y1 >= H && y2 >= H)) return;  // wholly above or below
@@ -306,8 +317,10 @@ void DrawImage::DrawLine(std::int32_t ix1, std::int32_t iy1, std::int32_t ix2, s
     major = edge;
   };
   // End 1 against left / right (the distance from end 1 itself).
-  if (x1 < 0) clip(y1, x1, y2, x2, 0);
-  else if (x1 >= W) clip(y1, x1, y2, x2, W - 1);
+  if (x1 < 0)
+    clip(y1, x1, y2, x2, 0);
+  else if (x1 >= W)
+    clip(y1, x1, y2, x2, W - 1);
   // End 2 against left / right, computed from end 1.
   auto clip2 = [](std::int64_t& minor2, std::int64_t& major2, std::int64_t minor1, std::int64_t major1,
                   std::int64_t edge) {
@@ -318,13 +331,19 @@ void DrawImage::DrawLine(std::int32_t ix1, std::int32_t iy1, std::int32_t ix2, s
     minor2 = minor1 + static_cast<std::int64_t>(f);
     major2 = edge;
   };
-  if (x2 < 0) clip2(y2, x2, y1, x1, 0);
-  else if (x2 >= W) clip2(y2, x2, y1, x1, W - 1);
+  if (x2 < 0)
+    clip2(y2, x2, y1, x1, 0);
+  else if (x2 >= W)
+    clip2(y2, x2, y1, x1, W - 1);
   if (y1 != y2) {
-    if (y1 < 0) clip(x1, y1, x2, y2, 0);
-    else if (y1 >= H) clip(x1, y1, x2, y2, H - 1);
-    if (y2 < 0) clip2(x2, y2, x1, y1, 0);
-    else if (y2 >= H) clip2(x2, y2, x1, y1, H - 1);
+    if (y1 < 0)
+      clip(x1, y1, x2, y2, 0);
+    else if (y1 >= H)
+      clip(x1, y1, x2, y2, H - 1);
+    if (y2 < 0)
+      clip2(x2, y2, x1, y1, 0);
+    else if (y2 >= H)
+      clip2(x2, y2, x1, y1, H - 1);
   }
   if (x1 < 0 || x1 >= W || x2 < 0 || x2 >= W || y1 < 0 || y1 >= H || y2 < 0 || y2 >= H) return;
   std::int64_t dx = x2 > x1 ? x2 - x1 : x1 - x2, dy = y2 > y1 ? y2 - y1 : y1 - y2;
@@ -381,7 +400,8 @@ void DrawImage::SetFastTrans(bool on) {
     while (x < W) {
       for (int kind = 0; kind < 2 && x < W; ++kind) {
         std::int32_t n_run = 0;
-        while (x + n_run < W && n_run != 255 && ((Read16(row + 2 * (x + n_run)) == key) == (kind == 0))) ++n_run;
+        while (x + n_run < W && n_run != 255 && ((Read16(row + 2 * (x + n_run)) == key) == (kind == 0)))
+          ++n_run;
         for (std::int32_t i = 0; i < n_run; ++i) out[x + i] = static_cast<std::uint8_t>(n_run - i);
         x += n_run;
       }
@@ -400,7 +420,8 @@ void DrawImage::EnableAlpha(bool on) {
 }
 
 bool DrawImage::ShareAlpha(DrawImage& other) {
-  if (!record_ || !other.record_ || GetWidth() != other.GetWidth() || GetHeight() != other.GetHeight()) return false;
+  if (!record_ || !other.record_ || GetWidth() != other.GetWidth() || GetHeight() != other.GetHeight())
+    return false;
   DrawImageRecord &me = *record_, &them = *other.record_;
   if (them.alpha) {
     me.alpha = them.alpha;
@@ -504,7 +525,9 @@ void DrawImage::PopStatus() {
 
 // ---- ScreenImage.
 
-ScreenImage::~ScreenImage() { DrawImage::Destroy(); }
+ScreenImage::~ScreenImage() {
+  DrawImage::Destroy();
+}
 
 bool ScreenImage::Attach(Screen* owner, DImage* pixels) {
   if (owner_) return false;

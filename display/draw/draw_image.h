@@ -47,8 +47,8 @@ class ConnectedImage : public DObject {
   virtual std::uint32_t GetFormat() const { return 6; }
   virtual std::int32_t GetWidth() const { return 0; }
   virtual std::int32_t GetHeight() const { return 0; }
-  virtual void Blt(std::int32_t, std::int32_t, std::int32_t, std::int32_t, DrawImage&, std::int32_t, std::int32_t,
-                   std::uint32_t) {}
+  virtual void Blt(std::int32_t, std::int32_t, std::int32_t, std::int32_t, DrawImage&, std::int32_t,
+                   std::int32_t, std::uint32_t) {}
   virtual void BeginBlt(DrawImage&, std::uint32_t) {}
   virtual void BltRect(std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {}
   virtual void EndBlt() {}
@@ -94,9 +94,9 @@ class ConnectedImage : public DObject {
 
  protected:
   std::uint32_t flags_ = 0;
-  ConnectedImage* parent_ = nullptr;                  // not owned
-  DRefList<ConnectedImage>::Iterator parent_link_;    // this image's node in the parent's list
-  DRefList<ConnectedImage> children_;                 // non-owning handles, connection order
+  ConnectedImage* parent_ = nullptr;                // not owned
+  DRefList<ConnectedImage>::Iterator parent_link_;  // this image's node in the parent's list
+  DRefList<ConnectedImage> children_;               // non-owning handles, connection order
   DPoint pos_;
   DRect rect_;
   std::shared_ptr<int> life_;
@@ -104,11 +104,11 @@ class ConnectedImage : public DObject {
 
 // Pixels, key, run map and alpha plane; duplicates of one image share it.
 struct DrawImageRecord {
-  std::uint32_t flags = 0;       // kRecord* bits
-  DRef<DImage> pixels;           // top-down DImage, bottom-up DImageDib, or a view of the screen's
-  std::uint16_t key = 0;         // packed transparent pixel
-  DRef<std::uint8_t> run_map;    // width x height bytes, each 1..255
-  DRef<std::uint8_t> alpha;      // width x height levels 0 (opaque) .. 31 (invisible)
+  std::uint32_t flags = 0;     // kRecord* bits
+  DRef<DImage> pixels;         // top-down DImage, bottom-up DImageDib, or a view of the screen's
+  std::uint16_t key = 0;       // packed transparent pixel
+  DRef<std::uint8_t> run_map;  // width x height bytes, each 1..255
+  DRef<std::uint8_t> alpha;    // width x height levels 0 (opaque) .. 31 (invisible)
 };
 
 // Saved settings of one DrawImage::PushStatus.
@@ -149,6 +149,8 @@ class DrawImage : public ConnectedImage {
   bool IsFastTrans() const { return Flags() & kRecordRunMap; }
   bool IsAlpha() const { return Flags() & kRecordAlpha; }
   DRef<std::uint8_t> GetAlphaPlane() const { return record_ ? record_->alpha : DRef<std::uint8_t>(); }
+  // The record's own handle of the plane (null without a record).
+  DRef<std::uint8_t>* GetAlphaPlaneRef() { return record_ ? &record_->alpha : nullptr; }
   DRef<std::uint8_t> GetRunMap() const { return record_ ? record_->run_map : DRef<std::uint8_t>(); }
   DImage* GetImage() const { return record_ ? record_->pixels.Get() : nullptr; }
   DrawImageRecord* GetRecord() const { return record_.Get(); }
@@ -167,8 +169,8 @@ class DrawImage : public ConnectedImage {
   void Fill(std::int32_t r, std::int32_t g, std::int32_t b) { Fill(Pack(r, g, b)); }
   // Clipped to the image; a segment that misses the image draws nothing.
   void DrawLine(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::uint16_t pixel);
-  void DrawLine(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t r, std::int32_t g,
-                std::int32_t b) {
+  void DrawLine(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t r,
+                std::int32_t g, std::int32_t b) {
     DrawLine(x1, y1, x2, y2, Pack(r, g, b));
   }
 
@@ -181,8 +183,8 @@ class DrawImage : public ConnectedImage {
   void SeparateAlpha();
   void ConvAlpha(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height, DrawImage& source,
                  std::int32_t sx, std::int32_t sy);
-  void ConvTransAlpha(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height, DrawImage& source,
-                      std::int32_t sx, std::int32_t sy);
+  void ConvTransAlpha(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
+                      DrawImage& source, std::int32_t sx, std::int32_t sy);
 
   void PushStatus();
   void PopStatus();
@@ -203,9 +205,11 @@ class DrawImage : public ConnectedImage {
 
   // Wipes (direction 1: treated where the map level <= t; 0: where it is >= t).
   void BltWipe(DrawImage& source, std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
-               std::int32_t sx, std::int32_t sy, const WipeMap& map, std::uint32_t t, std::uint32_t direction);
-  void BltAlphaWipe(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height, DrawImage& source,
-                    std::int32_t sx, std::int32_t sy, const WipeMap& map, std::uint32_t t, std::uint32_t direction);
+               std::int32_t sx, std::int32_t sy, const WipeMap& map, std::uint32_t t,
+               std::uint32_t direction);
+  void BltAlphaWipe(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
+                    DrawImage& source, std::int32_t sx, std::int32_t sy, const WipeMap& map, std::uint32_t t,
+                    std::uint32_t direction);
   void FillAlphaWipe(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height, std::uint8_t a,
                      std::uint8_t b, const WipeMap& map, std::uint32_t t, std::uint32_t direction);
 

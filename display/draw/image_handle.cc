@@ -56,7 +56,8 @@ bool BuildWipeMap(WipeMap& map, const DImage& source, std::int32_t mode, const C
   DImage converted;
   try {
     if (source.GetFormat() != DimgFormat::RGB888) {
-      if (!converted.Create(static_cast<std::uint32_t>(sw), static_cast<std::uint32_t>(sh), 0, DimgFormat::RGB888))
+      if (!converted.Create(static_cast<std::uint32_t>(sw), static_cast<std::uint32_t>(sh), 0,
+                            DimgFormat::RGB888))
         return false;
       DimgBlt(converted, source, 0, 0, static_cast<std::uint32_t>(sw), static_cast<std::uint32_t>(sh), 0, 0,
               static_cast<std::uint32_t>(sw), static_cast<std::uint32_t>(sh));
@@ -76,7 +77,8 @@ bool BuildWipeMap(WipeMap& map, const DImage& source, std::int32_t mode, const C
     std::uint16_t* o = out + y * mw;
     for (std::int64_t x = 0; x < cw; ++x) {
       const std::uint8_t* p = row + 3 * x;
-      std::uint32_t level = mode == 0 ? (std::uint32_t(p[2]) * 32767u) / 255u : (std::uint32_t(p[0]) << 7) | (p[1] >> 1);
+      std::uint32_t level =
+          mode == 0 ? (std::uint32_t(p[2]) * 32767u) / 255u : (std::uint32_t(p[0]) << 7) | (p[1] >> 1);
       o[x] = static_cast<std::uint16_t>(flag | std::min<std::uint32_t>(level, 0x7FFF));
     }
     for (std::int64_t x = sw; x < mw; ++x) o[x] = o[x % sw];
@@ -88,12 +90,14 @@ bool BuildWipeMap(WipeMap& map, const DImage& source, std::int32_t mode, const C
 // ---- Wipes.
 
 namespace {
-std::uint16_t Threshold(std::uint32_t t) { return static_cast<std::uint16_t>(std::min<std::uint32_t>(t, 0x7FFF)); }
+std::uint16_t Threshold(std::uint32_t t) {
+  return static_cast<std::uint16_t>(std::min<std::uint32_t>(t, 0x7FFF));
+}
 }  // namespace
 
-void DrawImage::BltWipe(DrawImage& source, std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
-                        std::int32_t sx, std::int32_t sy, const WipeMap& map, std::uint32_t t,
-                        std::uint32_t direction) {
+void DrawImage::BltWipe(DrawImage& source, std::int32_t dx, std::int32_t dy, std::int32_t width,
+                        std::int32_t height, std::int32_t sx, std::int32_t sy, const WipeMap& map,
+                        std::uint32_t t, std::uint32_t direction) {
   DImage* dst = GetImage();
   const DImage* src = source.GetImage();
   if (direction > 1 || !dst || !src || !map.data || !DHalSpans.ThresholdCopy16) return;
@@ -107,22 +111,23 @@ void DrawImage::BltWipe(DrawImage& source, std::int32_t dx, std::int32_t dy, std
   if (src->Bits() == dst->Bits()) {
     copy.resize(std::size_t(w) * 2 * h);
     for (std::uint32_t k = 0; k < h; ++k)
-      std::memcpy(&copy[std::size_t(k) * 2 * w], src->GetPixelPointer(sx, sy + static_cast<std::int32_t>(k)), 2 * w);
+      std::memcpy(&copy[std::size_t(k) * 2 * w], src->GetPixelPointer(sx, sy + static_cast<std::int32_t>(k)),
+                  2 * w);
   }
   auto span = direction == 1 ? DHalSpans.ThresholdCopy16 : DHalSpans.ThresholdCopy16Rev;
   for (std::uint32_t k = 0; k < h; ++k) {
-    const std::uint8_t* s =
-        copy.empty() ? src->GetPixelPointer(sx, sy + static_cast<std::int32_t>(k)) : &copy[std::size_t(k) * 2 * w];
-    span(dst->GetPixelPointer(dx, dy + static_cast<std::int32_t>(k)), s, w, map.data.Get() + std::size_t(k) * map.width,
-         Threshold(t));
+    const std::uint8_t* s = copy.empty() ? src->GetPixelPointer(sx, sy + static_cast<std::int32_t>(k))
+                                         : &copy[std::size_t(k) * 2 * w];
+    span(dst->GetPixelPointer(dx, dy + static_cast<std::int32_t>(k)), s, w,
+         map.data.Get() + std::size_t(k) * map.width, Threshold(t));
   }
 }
 
 void DrawImage::BltAlphaWipe(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
-                             DrawImage& source, std::int32_t sx, std::int32_t sy, const WipeMap& map, std::uint32_t t,
-                             std::uint32_t direction) {
-  if (direction > 1 || !IsAlpha() || !source.IsAlpha() || !record_->alpha || !source.record_->alpha || !map.data ||
-      !DHalSpans.ThresholdCopy8)
+                             DrawImage& source, std::int32_t sx, std::int32_t sy, const WipeMap& map,
+                             std::uint32_t t, std::uint32_t direction) {
+  if (direction > 1 || !IsAlpha() || !source.IsAlpha() || !record_->alpha || !source.record_->alpha ||
+      !map.data || !DHalSpans.ThresholdCopy8)
     return;
   std::uint32_t w = static_cast<std::uint32_t>(width), h = static_cast<std::uint32_t>(height);
   const std::int32_t dw = GetWidth(), sw = source.GetWidth();
@@ -138,15 +143,16 @@ void DrawImage::BltAlphaWipe(std::int32_t dx, std::int32_t dy, std::int32_t widt
   }
   auto span = direction == 1 ? DHalSpans.ThresholdCopy8 : DHalSpans.ThresholdCopy8Rev;
   for (std::uint32_t k = 0; k < h; ++k) {
-    const std::uint8_t* s =
-        copy.empty() ? source.record_->alpha.Get() + std::size_t(sy + k) * sw + sx : &copy[std::size_t(k) * w];
-    span(record_->alpha.Get() + std::size_t(dy + k) * dw + dx, s, w, map.data.Get() + std::size_t(k) * map.width,
-         Threshold(t));
+    const std::uint8_t* s = copy.empty() ? source.record_->alpha.Get() + std::size_t(sy + k) * sw + sx
+                                         : &copy[std::size_t(k) * w];
+    span(record_->alpha.Get() + std::size_t(dy + k) * dw + dx, s, w,
+         map.data.Get() + std::size_t(k) * map.width, Threshold(t));
   }
 }
 
-void DrawImage::FillAlphaWipe(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height, std::uint8_t a,
-                              std::uint8_t b, const WipeMap& map, std::uint32_t t, std::uint32_t direction) {
+void DrawImage::FillAlphaWipe(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
+                              std::uint8_t a, std::uint8_t b, const WipeMap& map, std::uint32_t t,
+                              std::uint32_t direction) {
   if (direction > 1 || !IsAlpha() || !record_->alpha || !map.data || !DHalSpans.ThresholdFill8) return;
   std::uint32_t w = static_cast<std::uint32_t>(width), h = static_cast<std::uint32_t>(height);
   const std::int32_t dw = GetWidth();
@@ -156,6 +162,6 @@ void DrawImage::FillAlphaWipe(std::int32_t x, std::int32_t y, std::int32_t width
   if (!w || !h) return;
   auto span = direction == 1 ? DHalSpans.ThresholdFill8 : DHalSpans.ThresholdFill8Rev;
   for (std::uint32_t k = 0; k < h; ++k)
-    span(record_->alpha.Get() + std::size_t(y + k) * dw + x, a, b, w, map.data.Get() + std::size_t(k) * map.width,
-         Threshold(t));
+    span(record_->alpha.Get() + std::size_t(y + k) * dw + x, a, b, w,
+         map.data.Get() + std::size_t(k) * map.width, Threshold(t));
 }

@@ -16,7 +16,8 @@ struct DibInfo {
 
 HRESULT CALLBACK DetectModeCallback(LPDDSURFACEDESC2 d, LPVOID context) {
   const DDPIXELFORMAT& pf = d->ddpfPixelFormat;
-  if (!(d->dwFlags & DDSD_PIXELFORMAT) || !(pf.dwFlags & DDPF_RGB) || pf.dwRGBBitCount != 16) return DDENUMRET_OK;
+  if (!(d->dwFlags & DDSD_PIXELFORMAT) || !(pf.dwFlags & DDPF_RGB) || pf.dwRGBBitCount != 16)
+    return DDENUMRET_OK;
   std::uint32_t* format = static_cast<std::uint32_t*>(context);
   if (pf.dwRBitMask == 0x7C00 && pf.dwGBitMask == 0x03E0 && pf.dwBBitMask == 0x001F) {
     *format = 4;
@@ -51,7 +52,9 @@ void ReleaseCom(T*& p) {
 
 }  // namespace
 
-Screen::~Screen() { Shutdown(); }
+Screen::~Screen() {
+  Shutdown();
+}
 
 // ---- Start-up and shutdown.
 
@@ -65,7 +68,8 @@ bool Screen::Init(DWindow& window) {
   size_ = DPoint(640, 480);
   dib_size_ = DPoint(0, 0);
   memory_dc_ = CreateCompatibleDC(nullptr);
-  if (!memory_dc_ || !ApplySize() || !screen_image_.Attach(this, &dib_view_) || !sprites_.Attach(GetImageRef())) {
+  if (!memory_dc_ || !ApplySize() || !screen_image_.Attach(this, &dib_view_) ||
+      !sprites_.Attach(GetImageRef())) {
     Shutdown();
     return false;
   }
@@ -99,7 +103,8 @@ bool Screen::Shutdown() {
 
 std::uint32_t Screen::DetectFormat() {
   IDirectDraw7* dd = nullptr;
-  if (DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&dd), IID_IDirectDraw7, nullptr) != DD_OK || !dd) return 6;
+  if (DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&dd), IID_IDirectDraw7, nullptr) != DD_OK || !dd)
+    return 6;
   std::uint32_t format = 6;
   DDCAPS caps{};
   caps.dwSize = sizeof caps;
@@ -135,8 +140,8 @@ bool Screen::ApplySize() {
     }
     void* bits = nullptr;
     // The new section is made before the old one goes, so a failure keeps the old one.
-    HBITMAP made = CreateDIBSection(memory_dc_, reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits,
-                                    nullptr, 0);
+    HBITMAP made = CreateDIBSection(memory_dc_, reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS,
+                                    &bits, nullptr, 0);
     if (!made || !bits) return false;
     HGDIOBJ previous = SelectObject(memory_dc_, made);
     if (dib_) {
@@ -152,8 +157,8 @@ bool Screen::ApplySize() {
   DRef<std::uint8_t> pixels;
   pixels.Attach(dib_bits_);
   std::uint32_t pitch = (static_cast<std::uint32_t>(dib_size_.x) * 2 + 3) & ~3u;
-  return dib_view_.Attach(pixels, static_cast<std::uint32_t>(size_.x), static_cast<std::uint32_t>(size_.y), pitch,
-                          static_cast<DimgFormat>(format_));
+  return dib_view_.Attach(pixels, static_cast<std::uint32_t>(size_.x), static_cast<std::uint32_t>(size_.y),
+                          pitch, static_cast<DimgFormat>(format_));
 }
 
 bool Screen::SetSize(std::int32_t width, std::int32_t height, bool resize_window) {
@@ -213,8 +218,9 @@ bool Screen::EnterFullscreen() {
   SetMenu(hwnd_, nullptr);
   SetWindowLongA(hwnd_, GWL_STYLE, static_cast<LONG>((static_cast<DWORD>(style_) & 0xFF00FFFFu) | WS_POPUP));
   SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, 0x43);
-  bool ok = DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&ddraw_), IID_IDirectDraw7, nullptr) == DD_OK &&
-            ddraw_;
+  bool ok =
+      DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&ddraw_), IID_IDirectDraw7, nullptr) == DD_OK &&
+      ddraw_;
   if (ok) {
     ok = ddraw_->SetCooperativeLevel(hwnd_, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE) == DD_OK &&
          ddraw_->SetDisplayMode(static_cast<DWORD>(size_.x), static_cast<DWORD>(size_.y), 16, 0, 0) == DD_OK;
@@ -311,8 +317,8 @@ void Screen::CopyTo(HDC dc, bool whole, bool runs) {
       // Cut the destination in proportion to the part of the source that remains.
       std::int64_t dw = std::int64_t(dst_rect_.width) * (sx1 - s.x) / std::max(1, s.width);
       std::int64_t dh = std::int64_t(dst_rect_.height) * (sy1 - s.y) / std::max(1, s.height);
-      StretchBlt(dc, dst_rect_.x, dst_rect_.y, static_cast<int>(dw), static_cast<int>(dh), memory_dc_, s.x, s.y,
-                 static_cast<int>(sx1 - s.x), static_cast<int>(sy1 - s.y), SRCCOPY);
+      StretchBlt(dc, dst_rect_.x, dst_rect_.y, static_cast<int>(dw), static_cast<int>(dh), memory_dc_, s.x,
+                 s.y, static_cast<int>(sx1 - s.x), static_cast<int>(sy1 - s.y), SRCCOPY);
       return;
     }
     StretchBlt(dc, dst_rect_.x, dst_rect_.y, dst_rect_.width, dst_rect_.height, memory_dc_, s.x, s.y, s.width,

@@ -9,12 +9,14 @@
 
 namespace {
 std::int32_t Sat32(std::int64_t v) {
-  return static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
 }
 }  // namespace
 
-SpriteList::~SpriteList() { Detach(); }
+SpriteList::~SpriteList() {
+  Detach();
+}
 
 bool SpriteList::Attach(const DRef<ConnectedImage>& target) {
   if (target_ || !target) return false;
@@ -147,8 +149,12 @@ bool SpriteList::MarkDirty(std::int64_t x, std::int64_t y, std::int64_t w, std::
   return true;
 }
 
-void SpriteList::SetAllDirty() { std::fill(grid_.begin(), grid_.end(), std::uint8_t{1}); }
-void SpriteList::ClearDirty() { std::fill(grid_.begin(), grid_.end(), std::uint8_t{0}); }
+void SpriteList::SetAllDirty() {
+  std::fill(grid_.begin(), grid_.end(), std::uint8_t{1});
+}
+void SpriteList::ClearDirty() {
+  std::fill(grid_.begin(), grid_.end(), std::uint8_t{0});
+}
 
 void SpriteList::Update() {
   if (!levels_) return;
@@ -209,7 +215,8 @@ void SpriteList::Draw(ConnectedImage& im) {
       if (run_x < 0) return;
       std::int64_t rw = std::min(run_end, x + w) - run_x;
       if (rw > 0)
-        target.BltRect(Sat32(run_x), Sat32(by), Sat32(rw), Sat32(bh), Sat32(sx + run_x - x), Sat32(sy + by - y));
+        target.BltRect(Sat32(run_x), Sat32(by), Sat32(rw), Sat32(bh), Sat32(sx + run_x - x),
+                       Sat32(sy + by - y));
       run_x = -1;
     };
     for (std::int64_t c = c0; c <= c1; ++c) {

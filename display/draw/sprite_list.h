@@ -58,8 +58,8 @@ class SpriteList : public DObject {
 
  private:
   // Cells c0..c1 x r0..r1 under a rectangle; false when none.
-  bool Cells(std::int64_t x, std::int64_t y, std::int64_t w, std::int64_t h, std::int64_t* c0, std::int64_t* c1,
-             std::int64_t* r0, std::int64_t* r1) const;
+  bool Cells(std::int64_t x, std::int64_t y, std::int64_t w, std::int64_t h, std::int64_t* c0,
+             std::int64_t* c1, std::int64_t* r0, std::int64_t* r1) const;
   void Draw(ConnectedImage& image);
 
   DRef<ConnectedImage> target_;

@@ -59,21 +59,37 @@ int ModelMode(std::uint32_t kind, int level, bool key_on, bool runs_on, bool pla
   }
 }
 
-int Ch(std::uint16_t p, int c) { return c == 0 ? p >> 11 : c == 1 ? (p >> 6) & 31 : p & 31; }
-std::uint16_t Make(int r, int g, int b) { return static_cast<std::uint16_t>((r << 11) | (g << 6) | b); }
+int Ch(std::uint16_t p, int c) {
+  return c == 0 ? p >> 11 : c == 1 ? (p >> 6) & 31 : p & 31;
+}
+std::uint16_t Make(int r, int g, int b) {
+  return static_cast<std::uint16_t>((r << 11) | (g << 6) | b);
+}
 
 std::uint16_t Combine(int mode, std::uint16_t d, std::uint16_t s, int w) {
   int out[3];
   for (int c = 0; c < 3; ++c) {
     int dc = Ch(d, c), sc = Ch(s, c);
     switch (mode) {
-      case 4: case 5: case 10: case 6: case 7: case 11: case 8: case 9: case 12:
+      case 4:
+      case 5:
+      case 10:
+      case 6:
+      case 7:
+      case 11:
+      case 8:
+      case 9:
+      case 12:
         out[c] = ((w * (dc + 1)) >> 5) + (((31 - w) * (sc + 1)) >> 5);
         break;
-      case 13: case 14: case 15:
+      case 13:
+      case 14:
+      case 15:
         out[c] = (dc >> 1) + (sc >> 1);
         break;
-      case 16: case 17: case 18:
+      case 16:
+      case 17:
+      case 18:
         out[c] = std::min(dc + sc, 31);
         break;
       default:
@@ -92,8 +108,8 @@ struct Case {
 
 // What Blt(dx, dy, w, h, src, sx, sy) should leave in dst.
 Picture Model(const Picture& dst, int DW, int DH, const Picture& src, const std::vector<std::uint8_t>& runs,
-              const std::vector<std::uint8_t>& plane, int SW, int SH, std::uint16_t key, const Case& k, int dx, int dy,
-              int w, int h, int sx, int sy) {
+              const std::vector<std::uint8_t>& plane, int SW, int SH, std::uint16_t key, const Case& k,
+              int dx, int dy, int w, int h, int sx, int sy) {
   Picture out = dst;
   int m = std::max({0, -dx, -sx});
   dx += m, sx += m, w -= m;
@@ -103,8 +119,10 @@ Picture Model(const Picture& dst, int DW, int DH, const Picture& src, const std:
   h = std::min({h, DH - dy, SH - sy});
   if (w <= 0 || h <= 0) return out;
   const int mode = ModelMode(k.kind, k.level, k.key, k.runs, k.plane, k.flags);
-  const bool key_test = mode == 1 || mode == 4 || mode == 6 || mode == 8 || mode == 14 || mode == 17 || mode == 20;
-  const bool run_walk = mode == 2 || mode == 5 || mode == 7 || mode == 9 || mode == 15 || mode == 18 || mode == 21;
+  const bool key_test =
+      mode == 1 || mode == 4 || mode == 6 || mode == 8 || mode == 14 || mode == 17 || mode == 20;
+  const bool run_walk =
+      mode == 2 || mode == 5 || mode == 7 || mode == 9 || mode == 15 || mode == 18 || mode == 21;
   for (int y = 0; y < h; ++y) {
     std::vector<bool> treat(std::size_t(w), mode != 3);
     if (key_test) {
@@ -183,8 +201,8 @@ TEST_F(DrawBlit, EveryModeMatchesThePixelModel) {
             Picture want = Model(before, DW, DH, now, runs, plane, SW, SH, key, k, dx, dy, w, h, sx, sy);
             d.Blt(dx, dy, w, h, s, sx, sy, flags);
             ASSERT_EQ(Read(d), want) << "kind " << kind << " level " << level << " bits " << bits << " flags "
-                                     << flags << " rect " << dx << "," << dy << " " << w << "x" << h << " from "
-                                     << sx << "," << sy;
+                                     << flags << " rect " << dx << "," << dy << " " << w << "x" << h
+                                     << " from " << sx << "," << sy;
             // The begin / rect / end form draws the same.
             Write(d, before);
             d.BeginBlt(s, flags);
@@ -268,7 +286,9 @@ TEST_F(DrawBlit, OverlappingSelfBlitsReadTheSourceFirst) {
     self.SetBlend(op == 1 ? 2 : op == 2 ? 4 : 0);
     copy.SetBlend(self.GetBlend());
     switch (op) {
-      case 0: case 1: case 2:
+      case 0:
+      case 1:
+      case 2:
         self.Blt(3, 2, 30, 20, self, 0, 0, 3);
         ref.Blt(3, 2, 30, 20, copy, 0, 0, 3);
         break;

@@ -87,7 +87,17 @@ TEST_P(DrawEndToEnd, WindowAndFullScreenShowTheComposition) {
 
   std::vector<Sprite> sprites;
   auto add = [&](int w, int h, int x, int y, std::uint32_t kind, int level, bool key, bool alpha, int layer) {
-    Sprite s{std::vector<std::uint16_t>(std::size_t(w * h)), {}, w, h, x, y, kind, level, key, f.Pack(31, 0, 31), {}};
+    Sprite s{std::vector<std::uint16_t>(std::size_t(w * h)),
+             {},
+             w,
+             h,
+             x,
+             y,
+             kind,
+             level,
+             key,
+             f.Pack(31, 0, 31),
+             {}};
     for (int j = 0; j < h; ++j)
       for (int i = 0; i < w; ++i)
         s.px[std::size_t(j * w + i)] = key && ((i / 5 + j / 3) % 3 == 0) ? s.key_value : colour();
@@ -110,12 +120,13 @@ TEST_P(DrawEndToEnd, WindowAndFullScreenShowTheComposition) {
     sprites.push_back(std::move(s));
   };
   add(640, 480, 0, 0, 0, 0, false, false, 0);  // background
-  for (int i = 0; i < 6; ++i) add(64, 64, rnd(-40, 620), rnd(-40, 460), 0, 0, true, false, 1);  // keyed, run map
-  add(200, 150, 100, 80, 1, 10, false, false, 2);    // level-blended
-  add(120, 90, 300, 200, 2, 0, false, true, 2);      // alpha plane
-  add(90, 70, 500, 400, 4, 0, true, false, 3);       // half, keyed
-  add(90, 70, -20, 300, 5, 0, false, false, 3);      // add
-  add(100, 60, 250, 20, 6, 0, true, false, 3);       // subtract, keyed
+  for (int i = 0; i < 6; ++i)
+    add(64, 64, rnd(-40, 620), rnd(-40, 460), 0, 0, true, false, 1);  // keyed, run map
+  add(200, 150, 100, 80, 1, 10, false, false, 2);                     // level-blended
+  add(120, 90, 300, 200, 2, 0, false, true, 2);                       // alpha plane
+  add(90, 70, 500, 400, 4, 0, true, false, 3);                        // half, keyed
+  add(90, 70, -20, 300, 5, 0, false, false, 3);                       // add
+  add(100, 60, 250, 20, 6, 0, true, false, 3);                        // subtract, keyed
   // A wipe step into the background: a second picture revealed where the map is at most T.
   {
     Sprite& bg = sprites[0];
@@ -135,7 +146,8 @@ TEST_P(DrawEndToEnd, WindowAndFullScreenShowTheComposition) {
     const std::uint32_t T = 16000;
     bg.image->BltWipe(*other, 0, 0, 640, 480, 0, 0, *map, T, 1);
     for (int i = 0; i < 640 * 480; ++i)
-      if ((map->At(std::uint32_t(i % 640), std::uint32_t(i / 640)) & 0x7FFF) <= T) bg.px[std::size_t(i)] = opx[std::size_t(i)];
+      if ((map->At(std::uint32_t(i % 640), std::uint32_t(i / 640)) & 0x7FFF) <= T)
+        bg.px[std::size_t(i)] = opx[std::size_t(i)];
   }
   auto reference = [&] {
     std::vector<std::uint16_t> screen(640 * 480, 0);

@@ -105,7 +105,7 @@ TEST_F(DrawImageTest, AlphaPlanes) {
   EXPECT_FALSE(a.GetAlphaPlane());
   a.EnableAlpha(true);
   ASSERT_TRUE(a.GetAlphaPlane());
-  EXPECT_EQ(a.GetAlphaPlane()[5], 0);  // new planes are zeroed
+  EXPECT_EQ(a.GetAlphaPlane()[5], 0);   // new planes are zeroed
   a.ConvAlpha(-1, 0, 4, 4, src, 0, 0);  // dx -1 moves sx to 1
   EXPECT_EQ(a.GetAlphaPlane()[4], 7);
   EXPECT_EQ(a.GetAlphaPlane()[0], 31);

@@ -52,7 +52,8 @@ TEST(DrawScreenXvfb, PresentsReachTheWindowAndFullScreen) {
   ASSERT_TRUE(screen.Init(window));
   ScreenImage& im = screen.GetScreenImage();
   for (int y = 0; y < 480; ++y)
-    for (int x = 0; x < 640; ++x) im.PutPixel(x, y, static_cast<std::uint16_t>(((x / 8) << 11) | ((y / 8) << 6) | ((x + y) & 31)));
+    for (int x = 0; x < 640; ++x)
+      im.PutPixel(x, y, static_cast<std::uint16_t>(((x / 8) << 11) | ((y / 8) << 6) | ((x + y) & 31)));
   screen.GetSpriteList().SetAllDirty();
   screen.Present();
   Pump();
@@ -63,7 +64,8 @@ TEST(DrawScreenXvfb, PresentsReachTheWindowAndFullScreen) {
   ASSERT_EQ(w, 640);
   ASSERT_EQ(h, 480);
   for (int y = 0; y < 480; y += 3)
-    for (int x = 0; x < 640; x += 3) ASSERT_EQ(shown[std::size_t(y * w + x)], Expand565(im.GetPixel(x, y))) << x << "," << y;
+    for (int x = 0; x < 640; x += 3)
+      ASSERT_EQ(shown[std::size_t(y * w + x)], Expand565(im.GetPixel(x, y))) << x << "," << y;
 
   // Full screen: one colour fills the scaled picture.
   ASSERT_TRUE(screen.SetFullscreen(true));

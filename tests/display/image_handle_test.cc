@@ -48,15 +48,17 @@ TEST_F(Wipe, BuildRepeatsAndRefusesBadInput) {
   DrawImage screen;
   screen.Create(nullptr, 640, 480);
   DImage pic;
-  Paint(pic, 64, 64, [](int x, int y, std::uint8_t* p) { p[0] = 255, p[1] = 255, p[2] = static_cast<std::uint8_t>(x + y); });
+  Paint(pic, 64, 64, [](int x, int y, std::uint8_t* p) {
+    p[0] = 255, p[1] = 255, p[2] = static_cast<std::uint8_t>(x + y);
+  });
   WipeMap map;
   ASSERT_TRUE(BuildWipeMap(map, pic, 0, screen));
   EXPECT_EQ(map.width, 640u);
   EXPECT_EQ(map.height, 480u);
   EXPECT_EQ(map.At(0, 0), 0x8000);
   EXPECT_EQ(map.At(10, 3), 0x8000 | (13 * 32767 / 255));
-  EXPECT_EQ(map.At(64 * 9 + 10, 3), map.At(10, 3));   // ten times across
-  EXPECT_EQ(map.At(10, 64 * 7 + 3), map.At(10, 3));   // seven and a half times down
+  EXPECT_EQ(map.At(64 * 9 + 10, 3), map.At(10, 3));  // ten times across
+  EXPECT_EQ(map.At(10, 64 * 7 + 3), map.At(10, 3));  // seven and a half times down
   EXPECT_EQ(map.At(639, 479), map.At(639 % 64, 479 % 64));
   ASSERT_TRUE(BuildWipeMap(map, pic, 1, screen));
   EXPECT_EQ(map.At(0, 0), 0x8000 | 32767);  // R 255, G 255
@@ -78,7 +80,8 @@ TEST_F(Wipe, ThresholdsAndDirections) {
   dst.Create(nullptr, 8, 2);
   DImage pic;
   // Levels 0 (black) in column 0, then rising by blue.
-  Paint(pic, 8, 2, [](int x, int, std::uint8_t* p) { p[0] = p[1] = 0, p[2] = static_cast<std::uint8_t>(x * 30); });
+  Paint(pic, 8, 2,
+        [](int x, int, std::uint8_t* p) { p[0] = p[1] = 0, p[2] = static_cast<std::uint8_t>(x * 30); });
   WipeMap map;
   ASSERT_TRUE(BuildWipeMap(map, pic, 0, screen));
   auto level = [&](int x) { return map.At(x, 0) & 0x7FFF; };

@@ -18,10 +18,12 @@ class ScreenTest : public ScreenFixture {
     ScreenImage& im = screen_.GetScreenImage();
     for (int y = 0; y < im.GetHeight(); ++y)
       for (int x = 0; x < im.GetWidth(); ++x)
-        im.PutPixel(x, y, static_cast<std::uint16_t>(((x * 7 + y * 13 + seed * 101) * 2654435761u) >> 16) & 0xFFDF);
+        im.PutPixel(x, y,
+                    static_cast<std::uint16_t>(((x * 7 + y * 13 + seed * 101) * 2654435761u) >> 16) & 0xFFDF);
   }
   // The picture expected when only cell (1, 1) was copied from `now` over `old`.
-  static std::vector<std::uint32_t> OneCell(const std::vector<std::uint32_t>& old, const std::vector<std::uint32_t>& now) {
+  static std::vector<std::uint32_t> OneCell(const std::vector<std::uint32_t>& old,
+                                            const std::vector<std::uint32_t>& now) {
     std::vector<std::uint32_t> out = old;
     for (int y = 24; y < 48; ++y)
       for (int x = 24; x < 48; ++x) out[std::size_t(y * 640 + x)] = now[std::size_t(y * 640 + x)];
@@ -136,7 +138,8 @@ TEST_F(ScreenTest, WindowPresents) {
   screen_.Present();
   std::vector<std::uint32_t> shown = Shown(), back = Back();
   for (int y = 0; y < 480; y += 7)
-    for (int x = 0; x < 640; x += 5) ASSERT_EQ(shown[std::size_t(y * 640 + x)], back[std::size_t((y / 2) * 640 + x / 2)]);
+    for (int x = 0; x < 640; x += 5)
+      ASSERT_EQ(shown[std::size_t(y * 640 + x)], back[std::size_t((y / 2) * 640 + x / 2)]);
   // A source rectangle past the back image reads nothing outside it.
   screen_.SetFlipMapping(true, 0, 0, 640, 480, 320, 240, 640, 480);
   screen_.Present();
@@ -204,7 +207,8 @@ TEST_F(ScreenTest, FullScreenPresents) {
   shown = picture();
   std::vector<std::uint32_t> back = Back();
   for (int y = 0; y < 480; y += 9)
-    for (int x = 0; x < 640; x += 7) ASSERT_EQ(shown[std::size_t(y * 640 + x)], back[std::size_t((y / 2) * 640 + x / 2)]);
+    for (int x = 0; x < 640; x += 7)
+      ASSERT_EQ(shown[std::size_t(y * 640 + x)], back[std::size_t((y / 2) * 640 + x / 2)]);
   ASSERT_TRUE(screen_.SetFullscreen(false));
   EXPECT_FALSE(screen_.IsFullscreen());
   EXPECT_NE(static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE)) & WS_CAPTION, 0u);

@@ -78,7 +78,7 @@ TEST_F(Sprites, GridCellsAndLevels) {
 // The test's own bookkeeping of a scene: images in drawing order.
 struct Scene {
   std::vector<std::unique_ptr<DrawImage>> images;
-  std::vector<int> level;  // -1: not registered
+  std::vector<int> level;            // -1: not registered
   std::vector<std::uint64_t> order;  // registration stamp within the level
 };
 
@@ -96,7 +96,8 @@ TEST_F(Sprites, RandomScenesRedrawExactlyTheDirtyCells) {
         im.PutPixel(x, y, rnd(0, 3) == 0 ? 0 : static_cast<std::uint16_t>(rng() & 0xFFDF));
     if (im.IsFastTrans()) im.SetFastTrans(true);
     if (im.IsAlpha())
-      for (int i = 0; i < im.GetWidth() * im.GetHeight(); ++i) im.GetAlphaPlane()[i] = static_cast<std::uint8_t>(rnd(0, 31));
+      for (int i = 0; i < im.GetWidth() * im.GetHeight(); ++i)
+        im.GetAlphaPlane()[i] = static_cast<std::uint8_t>(rnd(0, 31));
   };
   for (int i = 0; i < 14; ++i) {
     auto im = std::make_unique<DrawImage>();
@@ -191,11 +192,13 @@ TEST_F(Sprites, RandomScenesRedrawExactlyTheDirtyCells) {
           if (!im.GetDraw()) continue;
           DPoint64 a = im.GetAbsolutePos64();
           DRect rc = im.GetRect();
-          std::int64_t x0 = std::max<std::int64_t>({a.x, c * cs, 0}), y0 = std::max<std::int64_t>({a.y, r * cs, 0});
+          std::int64_t x0 = std::max<std::int64_t>({a.x, c * cs, 0}),
+                       y0 = std::max<std::int64_t>({a.y, r * cs, 0});
           std::int64_t x1 = std::min<std::int64_t>(a.x + rc.width, (c + 1) * cs);
           std::int64_t y1 = std::min<std::int64_t>(a.y + rc.height, (r + 1) * cs);
           if (x1 <= x0 || y1 <= y0) continue;
-          want.Blt(int(x0), int(y0), int(x1 - x0), int(y1 - y0), im, int(rc.x + x0 - a.x), int(rc.y + y0 - a.y), 3);
+          want.Blt(int(x0), int(y0), int(x1 - x0), int(y1 - y0), im, int(rc.x + x0 - a.x),
+                   int(rc.y + y0 - a.y), 3);
         }
       }
     }
