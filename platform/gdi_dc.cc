@@ -658,8 +658,8 @@ BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx,
     // whole rows converted at once.
     int run_from = cols.front();
     bool straight = !same_format && dst.format == PixelFormat::kX888 &&
-                    (from->format == PixelFormat::k565 || from->format == PixelFormat::k555) && run_from >= 0 &&
-                    cols.back() == run_from + (r.right - r.left - 1);
+                    (from->format == PixelFormat::k565 || from->format == PixelFormat::k555) &&
+                    run_from >= 0 && cols.back() == run_from + (r.right - r.left - 1);
     for (int cy = r.top; cy < r.bottom && straight; ++cy) {
       std::int64_t i = cy - dst.oy - dy0;
       std::int64_t j = (2 * i + 1) * sh / (2 * dh);

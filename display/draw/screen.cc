@@ -53,7 +53,8 @@ void ReleaseCom(T*& p) {
 }  // namespace
 
 Screen::~Screen() {
-  Shutdown();
+  // A window destroyed first has already dropped the screen from its chain: release anyway.
+  if (!Shutdown() && hwnd_) ReleaseAll();
 }
 
 // ---- Start-up and shutdown.
@@ -80,6 +81,11 @@ bool Screen::Init(DWindow& window) {
 
 bool Screen::Shutdown() {
   if (!GetOwner() || !Detach()) return false;
+  ReleaseAll();
+  return true;
+}
+
+void Screen::ReleaseAll() {
   sprites_.Detach();
   screen_image_.Destroy();
   LeaveFullscreen();
@@ -98,7 +104,6 @@ bool Screen::Shutdown() {
   memory_dc_ = nullptr;
   hwnd_ = nullptr;
   window_ = nullptr;
-  return true;
 }
 
 std::uint32_t Screen::DetectFormat() {
@@ -398,8 +403,11 @@ bool Screen::OnMessage(LRESULT* result, DWindow*, UINT message, WPARAM wparam, L
         if (stretch_) {
           CopyTo(dc, true, false);
         } else {
+          // The paint rectangle, cut to the back image (the section may be larger than it).
           const RECT& r = ps.rcPaint;
-          BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, memory_dc_, r.left, r.top, SRCCOPY);
+          LONG right = std::min<LONG>(r.right, size_.x), bottom = std::min<LONG>(r.bottom, size_.y);
+          if (right > r.left && bottom > r.top)
+            BitBlt(dc, r.left, r.top, right - r.left, bottom - r.top, memory_dc_, r.left, r.top, SRCCOPY);
         }
       }
       EndPaint(hwnd_, &ps);

@@ -73,6 +73,8 @@ class Screen : public DMessageListener {
   const DImage& GetDibView() const { return dib_view_; }
 
  private:
+  // Everything Shutdown releases after leaving the window's chain.
+  void ReleaseAll();
   std::uint32_t DetectFormat();
   bool ApplySize();
   bool EnterFullscreen();

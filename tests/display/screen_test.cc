@@ -328,3 +328,18 @@ TEST_F(ScreenTest, Factories) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ScreenTest, WindowGoneFirstStillReleasesEverything) {
+  auto screen = std::make_unique<Screen>();
+  ASSERT_TRUE(screen->Init(window_));
+  ASSERT_TRUE(screen->SetFullscreen(true));
+  window_.Destroy();  // drops every listener
+  EXPECT_FALSE(screen->Shutdown());
+  screen.reset();
+  EXPECT_EQ(orvane::dx::LiveSurfaces(), 0);
+  EXPECT_EQ(DHalRefCount(), 0);
+}
+
+}  // namespace
