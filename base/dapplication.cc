@@ -15,6 +15,7 @@
 #include "base/dregkey.h"
 #include "base/dwindow.h"
 #include "platform/host.h"
+#include "platform/hostpath.h"
 
 namespace {
 
@@ -202,10 +203,13 @@ int RunProgram(const std::vector<std::string>& arguments, const DProgramHooks& h
   {
     DApplication app;
     if (app.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr)) {
-      // The arguments are taken as they are, in cp932: no command line is re-split. A character
-      // that cp932 lacks becomes '?', so the arguments keep their positions.
+      // The arguments are taken as they are, in cp932: no command line is re-split. Host text
+      // that cp932 cannot spell takes the host-path rule's form, so a path argument still
+      // names its file.
       for (const std::string& a : arguments) {
-        app.GetArguments().PushBack(CopyText(orvane::host::Utf8ToCp932(a).c_str()));
+        std::string engine;
+        orvane::EnginePathFromHost(a, &engine);
+        app.GetArguments().PushBack(CopyText(engine.c_str()));
       }
       DSetApplication(&app);
       code = hooks.engine_main ? hooks.engine_main() : 0;

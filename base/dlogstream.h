@@ -64,7 +64,7 @@ class DLogStream : public DObject {
   DLock lock_;               // orders writes of all threads
   // Unfinished lines, by the writing thread's key (the address of its thread-local record).
   std::unordered_map<const void*, std::string> partial_;
-  std::string scratch_;      // the file form of one text (under the lock)
+  std::string scratch_;  // the file form of one text (under the lock)
 
   friend struct DLogThreadLines;
 };

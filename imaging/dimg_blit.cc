@@ -10,12 +10,6 @@
 #include "imaging/dimg_blit_pixel.h"
 #include "imaging/dimg_clip.h"
 
-// The pixel loops are worth vectorising even where the compiler must first check at run time
-// that a destination row does not overlap its source row.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("vect-cost-model=dynamic")
-#endif
-
 namespace {
 
 using dimg_pixel::Layout;

@@ -8,7 +8,8 @@
 #include "base/dfile.h"
 #include "imaging/dimage.h"
 #include "imaging/dimg_blit.h"
-#include "imaging/dimg_load.h"
+#include "imaging/dimg_common.h"
+#include "imaging/dimg_dib.h"
 
 namespace {
 
@@ -48,9 +49,52 @@ bool ReadHeaders(DFile& file, DimgBmpFileHeader* fh, DimgBmpInfoHeader* ih) {
   return true;
 }
 
-// Bytes of one stored row, padded to 4.
-std::uint64_t RowBytes(std::int32_t width, std::uint32_t bit_count) {
-  return (static_cast<std::uint64_t>(width) * bit_count / 8 + 3) / 4 * 4;
+// Where a BMP file's picture lies: its description (the info header with masks and palette, read
+// by the one BITMAPINFO reader) and the position of its rows.
+struct BmpPicture {
+  std::vector<std::uint8_t> info;  // the description's bytes; layout.palette points into it
+  DimgDibLayout layout;
+  std::int64_t rows_at = 0;  // file position of the first stored row
+};
+
+// Reads and checks everything a BMP file says about its picture. False for a file that is not
+// a BMP this reader decodes (8, 24 or 32 bits, BI_RGB or BI_BITFIELDS) or whose rows cannot all
+// be there; that is the answer of the probe and the loader alike.
+bool ReadBmpPicture(DFile& file, BmpPicture* picture) {
+  DimgBmpFileHeader fh;
+  DimgBmpInfoHeader ih;
+  if (!ReadHeaders(file, &fh, &ih) || fh.type != kDimgBmpType) return false;
+  if (ih.compression != kBiRgb && ih.compression != kBiBitfields) return false;
+  if (ih.bit_count != 8 && ih.bit_count != 24 && ih.bit_count != 32) return false;
+  // The description: the info header, the masks behind a 40-byte header, the palette.
+  std::uint8_t header40[40];
+  Put32(header40, ih.size);
+  Put16(header40 + 14, ih.bit_count);
+  Put32(header40 + 16, ih.compression);
+  Put32(header40 + 32, ih.colours_used);
+  const std::size_t info_bytes = DimgDibInfoBytes(header40);
+  const std::int64_t size = file.GetSize();
+  if (info_bytes == 0 || (size >= 0 && static_cast<std::uint64_t>(size) < 14 + info_bytes)) return false;
+  picture->info.resize(info_bytes);
+  if (!file.Seek(DFile::kSeekStart, 14)) return false;
+  if (file.Read(picture->info.data(), static_cast<std::uint32_t>(info_bytes)) !=
+      static_cast<std::int64_t>(info_bytes))
+    return false;
+  if (!DimgParseDibInfo(picture->info.data(), info_bytes, &picture->layout)) return false;
+  // The rows follow the description, unless the offset field puts them further on: a gap after
+  // the palette, or a palette longer than the entries read. An offset inside the description or
+  // past the file's end is not believed.
+  const std::uint64_t after_info = 14 + std::uint64_t{picture->layout.info_bytes};
+  const std::uint64_t needed = std::uint64_t{picture->layout.row_bytes} * picture->layout.rows;
+  std::uint64_t rows_at = after_info;
+  if (size >= 0 && fh.offset > after_info && fh.offset < static_cast<std::uint64_t>(size) &&
+      needed <= static_cast<std::uint64_t>(size) - fh.offset)
+    rows_at = fh.offset;
+  if (size >= 0 &&
+      (rows_at > static_cast<std::uint64_t>(size) || needed > static_cast<std::uint64_t>(size) - rows_at))
+    return false;
+  picture->rows_at = static_cast<std::int64_t>(rows_at);
+  return true;
 }
 
 }  // namespace
@@ -108,79 +152,36 @@ void DimgWriteInfoHeader(DFile& file, const DimgBmpInfoHeader& h) {
 }
 
 bool DimgInfoBitmap(DFile& file, std::int32_t* width, std::int32_t* height, std::int32_t* bit_count) {
-  DimgBmpFileHeader fh;
-  DimgBmpInfoHeader ih;
-  if (!ReadHeaders(file, &fh, &ih) || fh.type != kDimgBmpType || ih.height == INT_MIN) return false;
-  *width = ih.width;
-  *height = ih.height < 0 ? -ih.height : ih.height;
-  *bit_count = ih.bit_count;
+  BmpPicture picture;
+  if (!ReadBmpPicture(file, &picture)) return false;
+  *width = picture.layout.width;
+  *height = static_cast<std::int32_t>(picture.layout.rows);
+  *bit_count = static_cast<std::int32_t>(picture.layout.bit_count);
   return true;
 }
 
 bool DimgLoadBitmap(DImage& image, DFile& file) {
-  DimgBmpFileHeader fh;
-  DimgBmpInfoHeader ih;
-  if (!ReadHeaders(file, &fh, &ih) || fh.type != kDimgBmpType) return false;
-  if (ih.compression != kBiRgb && ih.compression != kBiBitfields) return false;
-  const std::uint32_t bits = ih.bit_count;
-  if (bits != 8 && bits != 24 && bits != 32) return false;
-  // Short (OS/2) headers, empty or negative widths and heights beyond the image cap are refused
-  // before anything is allocated.
-  if (ih.size < 40 || ih.width <= 0 || ih.height == 0 || ih.height == INT_MIN) return false;
-  const std::uint32_t rows = static_cast<std::uint32_t>(ih.height < 0 ? -ih.height : ih.height);
-  if (!DimgSizeWithinCap(ih.width, rows, 4)) return false;
-
-  // What lies between the info header and the rows.
-  std::uint64_t skip = ih.size - 40;
-  if (ih.compression == kBiBitfields && bits == 32) {
-    // The masks follow a 40-byte header and are fields of longer ones: at offset 54 either way.
-    // Only the standard B, G, R byte order can be read as it is.
-    if (ih.size != 40 && ih.size < 52) return false;  // neither behind nor inside the header
-    std::uint8_t masks[12];
-    if (file.Read(masks, sizeof masks) != sizeof masks) return false;
-    if (Get32(masks) != 0xFF0000 || Get32(masks + 4) != 0xFF00 || Get32(masks + 8) != 0xFF) return false;
-    skip = ih.size == 40 ? 0 : ih.size - 52;
-  } else if (bits != 8) {
-    skip += std::uint64_t{ih.colours_used} * 4;  // an optional colour table, not used
-  }
-  if (skip > 0 && !file.Seek(DFile::kSeekCurrent, static_cast<std::int64_t>(skip))) return false;
-
-  std::uint8_t palette[256 * 4] = {};
-  if (bits == 8) {
-    const std::uint32_t entries = ih.colours_used == 0 || ih.colours_used > 256 ? 256 : ih.colours_used;
-    if (file.Read(palette, entries * 4) != entries * 4) return false;
-  }
-  const std::uint64_t row_bytes = RowBytes(ih.width, bits);
-  const std::int64_t size = file.GetSize();
-  const std::int64_t position = file.Tell();
-  if (size >= 0 && position >= 0 && static_cast<std::uint64_t>(size - position) < row_bytes * rows)
+  BmpPicture picture;
+  if (!ReadBmpPicture(file, &picture)) return false;
+  const DimgDibLayout& layout = picture.layout;
+  if (!file.Seek(DFile::kSeekStart, picture.rows_at)) return false;
+  if (!image.CreateAligned(static_cast<std::uint32_t>(layout.width), layout.rows, DimgFormat::RGBA8888))
     return false;
-
-  if (!image.CreateAligned(static_cast<std::uint32_t>(ih.width), rows, DimgFormat::RGBA8888)) return false;
   image.GetTopLine();
-  std::vector<std::uint8_t> row(row_bytes);
-  for (std::uint32_t r = 0; r < rows; ++r) {
-    if (file.Read(row.data(), static_cast<std::uint32_t>(row_bytes)) !=
-        static_cast<std::int64_t>(row_bytes)) {
+  std::vector<std::uint8_t> row(layout.row_bytes);
+  std::vector<std::uint8_t> bgra(static_cast<std::size_t>(layout.width) * 4);
+  for (std::uint32_t r = 0; r < layout.rows; ++r) {
+    if (file.Read(row.data(), static_cast<std::uint32_t>(layout.row_bytes)) !=
+        static_cast<std::int64_t>(layout.row_bytes)) {
       image.Unlock();
       image.Destroy();
       return false;
     }
-    const std::int32_t target = static_cast<std::int32_t>(ih.height < 0 ? r : rows - 1 - r);
+    DimgDibDecodeRow(layout, row.data(), bgra.data());
+    const std::int32_t target = static_cast<std::int32_t>(layout.bottom_up ? layout.rows - 1 - r : r);
     std::uint8_t* out = image.GetPixelPointer(0, target);
-    const std::uint8_t* in = row.data();
-    for (std::int32_t x = 0; x < ih.width; ++x, out += 4) {
-      if (bits == 32) {
-        out[0] = in[2], out[1] = in[1], out[2] = in[0], out[3] = in[3];
-        in += 4;
-      } else if (bits == 24) {
-        out[0] = in[2], out[1] = in[1], out[2] = in[0], out[3] = 255;
-        in += 3;
-      } else {
-        const std::uint8_t* e = palette + *in++ * 4;
-        out[0] = e[2], out[1] = e[1], out[2] = e[0], out[3] = 255;
-      }
-    }
+    for (std::size_t x = 0; x < bgra.size(); x += 4)
+      out[x] = bgra[x + 2], out[x + 1] = bgra[x + 1], out[x + 2] = bgra[x], out[x + 3] = bgra[x + 3];
   }
   image.Unlock();
   return true;

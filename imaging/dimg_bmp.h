@@ -4,7 +4,8 @@
 // offset of the rows), an info header of at least 40 bytes (size, width, height - negative for
 // top-down rows -, planes, bit count, compression, image size, resolutions, colours used,
 // important colours), then the palette (8 bits: B, G, R, reserved per entry) or the three colour
-// masks (BI_BITFIELDS after a 40-byte header), then the rows, each padded to 4 bytes.
+// masks (BI_BITFIELDS after a 40-byte header), then the rows (at the offset field), each padded
+// to 4 bytes.
 #pragma once
 
 #include <cstdint>
@@ -45,11 +46,15 @@ void DimgReadInfoHeader(DFile& file, DimgBmpInfoHeader* header);
 void DimgWriteFileHeader(DFile& file, const DimgBmpFileHeader& header);
 void DimgWriteInfoHeader(DFile& file, const DimgBmpInfoHeader& header);
 
-// Width as stored, absolute height and bit count of a BMP file. False when it is not one.
+// Width, absolute height and bit count of a BMP file that DimgLoadBitmap decodes. False for
+// any file it refuses (the probe and the loader read the headers alike).
 bool DimgInfoBitmap(DFile& file, std::int32_t* width, std::int32_t* height, std::int32_t* bit_count);
-// Decodes an 8-, 24- or 32-bit BI_RGB (or BI_BITFIELDS with the standard masks) bitmap into image
-// as RGBA8888; 32-bit files keep their fourth byte as alpha, the others get alpha 255.
-// False for anything else or a damaged file; a short row leaves the image destroyed.
+// Decodes an 8-, 24- or 32-bit BI_RGB or BI_BITFIELDS bitmap into image as RGBA8888. The
+// description is read as DimgParseDibInfo reads one (masks applied; 32-bit pixels with the
+// standard masks keep their fourth byte as alpha, others get alpha 255). The rows lie where the
+// offset field says when that is past the description and inside the file, else right behind
+// the description. False for anything else or a damaged file; a short row leaves the image
+// destroyed.
 bool DimgLoadBitmap(DImage& image, DFile& file);
 // Writes image as a bottom-up 24-bit BI_RGB bitmap (row padding zeroed). On failure logs
 // "[DimgWriteBitmap] \"<name>\": Write Error" and returns false, or, when the caller's file is set

@@ -19,7 +19,7 @@
 
 #include "base/dfile.h"
 #include "imaging/dimage.h"
-#include "imaging/dimg_load.h"
+#include "imaging/dimg_common.h"
 
 namespace {
 

@@ -1,29 +1,12 @@
-// Image file loading: the loader chain, the probes and the codecs' shared log line.
+// Image file loading: the loader chain and the probes.
 #include "imaging/dimg_load.h"
 
 #include "base/dfile.h"
-#include "base/dlogstream.h"
 #include "imaging/dimage.h"
 #include "imaging/dimg_bmp.h"
 #include "imaging/dimg_jpeg.h"
 #include "imaging/dimg_png.h"
 #include "imaging/dimg_susie.h"
-
-namespace dimg_detail {
-
-void Log(std::initializer_list<const char*> pieces) {
-  try {
-    for (const char* piece : pieces) DDebugLog().Write(DString(piece));
-  } catch (...) {
-    // Logging is best effort; it never ends a decode.
-  }
-}
-
-void LogFileFailure(const char* tag, DFile& file, const char* what) {
-  Log({tag, "\"", file.GetName(), "\"", what, "\n"});
-}
-
-}  // namespace dimg_detail
 
 bool DimgLoad(DFile& file, DImage& image) {
   if (DimgLoadBitmap(image, file) || DimgLoadPNG(image, file) || DimgLoadJPEG(image, file) ||

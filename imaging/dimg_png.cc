@@ -13,8 +13,8 @@
 #include "base/dfile.h"
 #include "imaging/dimage.h"
 #include "imaging/dimg_blit.h"
+#include "imaging/dimg_common.h"
 #include "imaging/dimg_kci.h"
-#include "imaging/dimg_load.h"
 
 namespace {
 

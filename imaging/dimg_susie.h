@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "imaging/dimg_dib.h"
 #include "platform/localmem.h"
 
 class DImage;
@@ -44,31 +45,11 @@ std::size_t DSusiePluginCount();
 // Hands the file to the first plug-in that claims it (by its first bytes, then by the bytes
 // from offset 128) and fills image as BGR888 with top-down rows. False when no plug-in claims the
 // file, the claiming plug-in fails (no other is tried), or its picture description is unusable.
+// Without plug-ins the file is not read at all; otherwise only its head is read for the claims,
+// and the rest only once a plug-in claimed it. Files over 2^31 - 1 bytes (the plug-in interface
+// counts in 32 bits) are refused before anything is read.
 bool DimgLoadSusie(DImage& image, DFile& file);
 
 // Library entries: DimgInitialize runs _DSusieInit and returns true; DimgTerminate runs _DSusieTerm.
 bool DimgInitialize();
 void DimgTerminate();
-
-// A device-independent bitmap as described by a BITMAPINFO block, checked for use.
-struct DimgDibLayout {
-  std::int32_t width = 0;                 // pixels per row, above 0
-  std::uint32_t rows = 0;                 // absolute height, above 0
-  bool bottom_up = false;                 // rows stored bottom row first (positive height)
-  std::uint32_t bit_count = 0;            // 1, 4, 8, 16, 24 or 32
-  std::uint32_t masks[3] = {0, 0, 0};     // red, green, blue masks of 16- and 32-bit pixels
-  const std::uint8_t* palette = nullptr;  // B, G, R, reserved entries (bit counts up to 8)
-  std::uint32_t palette_count = 0;        // entries available; indices beyond read as black
-  std::size_t row_bytes = 0;              // bytes per stored row, padded to 4
-};
-
-// Checks a BITMAPINFO block of info_size bytes: header size 40 to info_size, width above 0,
-// height not 0 (nor INT32_MIN), bit count 1/4/8/16/24/32, BI_RGB or BI_BITFIELDS (16/32 bits),
-// masks and palette inside the block, and the 24-bit result under the image size cap.
-// Fills layout and returns true when the block is usable.
-bool DimgParseDibInfo(const std::uint8_t* info, std::size_t info_size, DimgDibLayout* layout);
-
-// Converts the stored rows (bits_size bytes; rows beyond them read as zero) into top-down B, G, R
-// rows of width * 3 bytes at dst, dst_pitch bytes apart; padding bytes of dst are zeroed.
-void DimgDibToBgr888(const DimgDibLayout& layout, const std::uint8_t* bits, std::size_t bits_size,
-                     std::uint8_t* dst, std::size_t dst_pitch);

@@ -1,7 +1,6 @@
 // The host choice, the defaults of hooks a host leaves out, the trace, scripted answers and the
-// cp932 <-> UTF-8 conversion at the host boundary.
+// cp932 <-> UTF-8 conversion of texts at the host boundary.
 #include <dlfcn.h>
-#include <iconv.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/cp932.h"
 #include "platform/host.h"
 
 namespace orvane::host {
@@ -19,7 +19,7 @@ namespace {
 // The SDL host's module, beside this library: its table, or null with the reason in *why.
 const HostHooks* LoadSdlModule(std::string* why) {
   static std::string failure;
-  static const HostHooks* const hooks = [] () -> const HostHooks* {
+  static const HostHooks* const hooks = []() -> const HostHooks* {
     Dl_info self{};
     std::string dir;
     if (dladdr(reinterpret_cast<void*>(&LoadSdlModule), &self) && self.dli_fname) {
@@ -95,6 +95,8 @@ void TraceFullscreen(HWND hwnd, bool on, int w, int h) {
   std::snprintf(buf, sizeof buf, "fullscreen %p %d %dx%d", static_cast<void*>(hwnd), on ? 1 : 0, w, h);
   RecordTrace(buf);
 }
+void NoCapture(HWND, bool) {}
+void NoCursor(bool) {}
 
 // A copy of the host's table with every missing hook given its default.
 HostHooks WithDefaults(const HostHooks& h) {
@@ -116,6 +118,8 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.PresentSurface) r.PresentSurface = NoPresent;
   if (!r.DesktopDepth) r.DesktopDepth = DefaultDepth;
   if (!r.SetFullscreen) r.SetFullscreen = TraceFullscreen;
+  if (!r.CaptureMouse) r.CaptureMouse = NoCapture;
+  if (!r.ShowCursor) r.ShowCursor = NoCursor;
   return r;
 }
 
@@ -160,39 +164,6 @@ std::mutex g_lock;
 std::vector<std::string> g_trace;
 std::deque<int> g_box_answers;
 std::deque<std::string> g_file_answers;
-
-std::string Convert(const char* to, const char* from, const std::string& text) {
-  const bool from_utf8 = std::strcmp(from, "UTF-8") == 0;
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return text;
-  std::string out;
-  std::string in = text;
-  char* ip = in.data();
-  size_t il = in.size();
-  char buf[256];
-  while (il > 0) {
-    char* op = buf;
-    size_t ol = sizeof(buf);
-    size_t r = iconv(cd, &ip, &il, &op, &ol);
-    out.append(buf, static_cast<size_t>(op - buf));
-    if (r == static_cast<size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      // An invalid or unconvertible character: one '?', then go on after it (a whole UTF-8
-      // sequence, or one byte of other text).
-      out.push_back('?');
-      size_t skip = 1;
-      if (from_utf8) {
-        unsigned char lead = static_cast<unsigned char>(*ip);
-        skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        if (skip > il) skip = il;
-      }
-      ip += skip;
-      il -= skip;
-    }
-  }
-  iconv_close(cd);
-  return out;
-}
 
 }  // namespace
 
@@ -282,10 +253,14 @@ void* NativeWindow(HWND hwnd) {
 }
 
 std::string Cp932ToUtf8(const std::string& text) {
-  return Convert("UTF-8", "CP932", text);
+  std::string out;
+  cp932::ToUtf8(text, &out, true);
+  return out;
 }
 std::string Utf8ToCp932(const std::string& text) {
-  return Convert("CP932", "UTF-8", text);
+  std::string out;
+  cp932::FromUtf8(text, &out, true);
+  return out;
 }
 
 }  // namespace orvane::host

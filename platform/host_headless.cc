@@ -1,6 +1,9 @@
 // The headless host: windows exist only in the window manager, boxes and file dialogs take the
 // answers a test scripted (host_common.cc), and the trace keeps what happened.
+#include <cstdio>
+
 #include "platform/host.h"
+#include "platform/hostpath.h"
 
 namespace orvane::host {
 namespace {
@@ -9,7 +12,9 @@ bool HeadlessCreate(HWND, const char*, int, int, int, int, bool) {
   return true;
 }
 
-int HeadlessMessageBox(HWND, const char*, const char*, UINT type) {
+int HeadlessMessageBox(HWND, const char* text_utf8, const char* caption_utf8, UINT type) {
+  // Nobody sees a headless box: its text goes to stderr so that a run's messages are not lost.
+  std::fprintf(stderr, "[%s] %s\n", caption_utf8 ? caption_utf8 : "", text_utf8 ? text_utf8 : "");
   int id;
   return TakeMessageBoxAnswer(&id) ? id : DefaultButton(type);
 }
@@ -17,7 +22,7 @@ int HeadlessMessageBox(HWND, const char*, const char*, UINT type) {
 bool HeadlessFileDialog(bool, const char*, std::string* chosen) {
   std::string answer;
   if (!TakeFileDialogAnswer(&answer) || answer.empty()) return false;
-  *chosen = Cp932ToUtf8(answer);
+  if (!orvane::HostTextFromEngine(answer, chosen)) *chosen = Cp932ToUtf8(answer);
   return true;
 }
 

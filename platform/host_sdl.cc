@@ -33,7 +33,8 @@ void SdlQuit() {
 
 bool SdlCreate(HWND hwnd, const char* title, int x, int y, int w, int h, bool visible) {
   if (g_windows.count(hwnd)) return false;
-  if (!g_windows.empty() && GetCurrentThreadId() != g_thread) return false;  // SDL's events stay on one thread
+  if (!g_windows.empty() && GetCurrentThreadId() != g_thread)
+    return false;  // SDL's events stay on one thread
   Uint32 flags = visible ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
   SDL_Window* window = SDL_CreateWindow(title, x, y, w > 0 ? w : 1, h > 0 ? h : 1, flags);
   if (!window) return false;
@@ -142,10 +143,10 @@ void Translate(const SDL_Event& e) {
           InvalidateRect(h, nullptr, FALSE);
           break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
-          PostMessageA(h, WM_ACTIVATE, WA_ACTIVE, 0);
+          HostFocusChanged(h, true);
           break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
-          PostMessageA(h, WM_ACTIVATE, WA_INACTIVE, 0);
+          HostFocusChanged(h, false);
           break;
         default:
           break;
@@ -366,6 +367,8 @@ const HostHooks& SdlHost() {
     h.PresentSurface = SdlPresentSurface;
     h.DesktopDepth = SdlDesktopDepth;
     h.SetFullscreen = SdlSetFullscreen;
+    h.CaptureMouse = SdlCaptureMouse;
+    h.ShowCursor = SdlShowCursor;
     return h;
   }();
   return hooks;

@@ -24,5 +24,8 @@ void SdlPresentForget(HWND hwnd);
 // The display hooks (host_sdl_display.cc).
 int SdlDesktopDepth();
 void SdlSetFullscreen(HWND hwnd, bool on, int w, int h);
+// The capture and cursor hooks (host_sdl_focus.cc).
+void SdlCaptureMouse(HWND hwnd, bool on);
+void SdlShowCursor(bool visible);
 
 }  // namespace orvane::host

@@ -1,62 +1,52 @@
-// Host paths: cp932 engine paths to UTF-8 host paths with a case-insensitive component match.
+// Host paths: cp932 engine paths to UTF-8 host paths with a case-insensitive component match, and
+// the reversible rule for host names that cp932 cannot spell.
 #include "platform/hostpath.h"
 
 #include <dirent.h>
-#include <iconv.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <string>
-#include <vector>
+
+#include "platform/cp932.h"
 
 namespace orvane {
 namespace {
 
-bool IsLeadByte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+using cp932::IsLeadByte;
+
+// Host names that cp932 cannot spell keep every byte through one reversible rule: each byte
+// (0x80-0xFF) of such a character, and each byte that is not UTF-8 at all, becomes the
+// double-byte character 0xF0 t of the user-defined area, t running over 0x40-0x7E then
+// 0x80-0xC0 for the bytes 0x80-0xFF. Private-use characters that cp932 would give those codes
+// are escaped the same way, so every engine name maps back to exactly one host name.
+constexpr unsigned char kEscapeLead = 0xF0;
+
+bool IsEscapeTrail(unsigned char t) {
+  return (t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xC0);
+}
+unsigned char EscapeTrail(unsigned char byte) {
+  const unsigned i = byte - 0x80u;
+  return static_cast<unsigned char>(i < 63 ? 0x40 + i : 0x80 + (i - 63));
+}
+unsigned char EscapedByte(unsigned char trail) {
+  return static_cast<unsigned char>(0x80 + (trail <= 0x7E ? trail - 0x40 : 63 + (trail - 0x80)));
 }
 
-// One iconv descriptor per thread and direction, opened on first use.
-class Converter {
- public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~Converter() {
-    if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
+// Private-use characters U+E000-U+E757: what iconv gives for the user-defined area.
+bool IsUserAreaCharacter(std::string_view sequence) {
+  if (sequence.size() != 3) return false;
+  const unsigned value = (static_cast<unsigned char>(sequence[0]) & 0x0Fu) << 12 |
+                         (static_cast<unsigned char>(sequence[1]) & 0x3Fu) << 6 |
+                         (static_cast<unsigned char>(sequence[2]) & 0x3Fu);
+  return value >= 0xE000 && value <= 0xE757;
+}
 
-  // Converts in; on an invalid or unmappable sequence fails, or with lossy emits '?' and skips a byte.
-  bool Run(std::string_view in, std::string* out, bool lossy) {
-    out->clear();
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) return false;
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    char* src = const_cast<char*>(in.data());
-    size_t src_left = in.size();
-    char buf[512];
-    while (src_left > 0) {
-      char* dst = buf;
-      size_t dst_left = sizeof buf;
-      size_t r = iconv(cd_, &src, &src_left, &dst, &dst_left);
-      out->append(buf, dst - buf);
-      if (r != static_cast<size_t>(-1)) continue;
-      if (errno == E2BIG) continue;
-      if (!lossy) return false;
-      out->push_back('?');
-      ++src;
-      --src_left;
-      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    }
-    char* dst = buf;
-    size_t dst_left = sizeof buf;
-    iconv(cd_, nullptr, nullptr, &dst, &dst_left);
-    out->append(buf, dst - buf);
-    return true;
+void AppendEscaped(std::string_view bytes, std::string* out) {
+  for (unsigned char b : bytes) {
+    out->push_back(static_cast<char>(kEscapeLead));
+    out->push_back(static_cast<char>(EscapeTrail(b)));
   }
-
- private:
-  iconv_t cd_;
-};
+}
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -91,13 +81,67 @@ std::string FindIgnoringCase(const std::string& dir, std::string_view name) {
 }  // namespace
 
 bool Cp932ToUtf8(std::string_view cp932, std::string* utf8, bool lossy) {
-  thread_local Converter conv("UTF-8", "CP932");
-  return conv.Run(cp932, utf8, lossy);
+  return cp932::ToUtf8(cp932, utf8, lossy);
 }
 
 bool Utf8ToCp932(std::string_view utf8, std::string* cp932) {
-  thread_local Converter conv("CP932", "UTF-8");
-  return conv.Run(utf8, cp932, false);
+  return cp932::FromUtf8(utf8, cp932, false);
+}
+
+bool HostTextFromEngine(std::string_view engine, std::string* host) {
+  std::string out, piece;
+  size_t start = 0;  // of the run of ordinary text not yet converted
+  auto flush = [&](size_t end) {
+    if (end > start) {
+      if (!cp932::ToUtf8(engine.substr(start, end - start), &piece)) return false;
+      out += piece;
+    }
+    return true;
+  };
+  for (size_t i = 0; i < engine.size();) {
+    const unsigned char c = static_cast<unsigned char>(engine[i]);
+    if (c == kEscapeLead && i + 1 < engine.size() &&
+        IsEscapeTrail(static_cast<unsigned char>(engine[i + 1]))) {
+      if (!flush(i)) return false;
+      out.push_back(static_cast<char>(EscapedByte(static_cast<unsigned char>(engine[i + 1]))));
+      i += 2;
+      start = i;
+      continue;
+    }
+    i += IsLeadByte(c) && i + 1 < engine.size() ? 2 : 1;
+  }
+  if (!flush(engine.size())) return false;
+  *host = std::move(out);
+  return true;
+}
+
+void EngineTextFromHost(std::string_view host, std::string* engine) {
+  std::string out, piece;
+  // Most names convert whole.
+  bool plain = cp932::FromUtf8(host, &out);
+  for (size_t i = 0; plain && i + 2 < host.size(); ++i)
+    if (IsUserAreaCharacter(host.substr(i, 3))) plain = false;
+  if (plain) {
+    *engine = std::move(out);
+    return;
+  }
+  out.clear();
+  for (size_t i = 0; i < host.size();) {
+    const size_t n = cp932::Utf8SequenceLength(host.substr(i));
+    if (n == 0) {  // not UTF-8
+      AppendEscaped(host.substr(i, 1), &out);
+      ++i;
+      continue;
+    }
+    const std::string_view sequence = host.substr(i, n);
+    if (!IsUserAreaCharacter(sequence) && cp932::FromUtf8(sequence, &piece)) {
+      out += piece;
+    } else {
+      AppendEscaped(sequence, &out);
+    }
+    i += n;
+  }
+  *engine = std::move(out);
 }
 
 bool HostPathFromEngine(std::string_view engine_path, std::string* host_path) {
@@ -111,7 +155,7 @@ bool HostPathFromEngine(std::string_view engine_path, std::string* host_path) {
     }
   }
   std::string utf8;
-  if (!Cp932ToUtf8(slashed, &utf8)) return false;
+  if (!HostTextFromEngine(slashed, &utf8)) return false;
   if (utf8.empty() || Exists(utf8)) {
     *host_path = std::move(utf8);
     return true;
@@ -145,7 +189,8 @@ bool HostPathFromEngine(std::string_view engine_path, std::string* host_path) {
 }
 
 bool EnginePathFromHost(std::string_view host_path, std::string* engine_path) {
-  return Utf8ToCp932(host_path, engine_path);
+  EngineTextFromHost(host_path, engine_path);
+  return true;
 }
 
 }  // namespace orvane

@@ -16,9 +16,9 @@
 namespace orvane::keymap {
 
 struct Key {
-  uint8_t vk;        // virtual-key code
-  uint8_t scan;      // PC set-1 scan code, without the E0 prefix
-  bool extended;     // sent after E0 (bit 24 of a key message's lParam)
+  uint8_t vk;     // virtual-key code
+  uint8_t scan;   // PC set-1 scan code, without the E0 prefix
+  bool extended;  // sent after E0 (bit 24 of a key message's lParam)
 };
 
 // The key of a USB usage id (SDL_Scancode value); null for an id without a key here.

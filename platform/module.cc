@@ -12,13 +12,10 @@
 #include <cstring>
 #include <string>
 
+#include "platform/cp932.h"
 #include "platform/hostpath.h"
 
 namespace {
-
-bool Lead(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
 
 HMODULE ProgramHandle() {
   static void* const self = dlopen(nullptr, RTLD_NOW);
@@ -32,7 +29,7 @@ std::string RealPath(const std::string& host) {
 
 bool HasDirectory(const std::string& path) {
   for (size_t i = 0; i < path.size(); ++i) {
-    if (Lead(static_cast<unsigned char>(path[i]))) {
+    if (orvane::cp932::IsLeadByte(static_cast<unsigned char>(path[i]))) {
       ++i;
       continue;
     }

@@ -94,7 +94,8 @@ bool WriteAtomically(const std::string& host_path, const std::string& data) {
   std::string target = host_path;
   char resolved[PATH_MAX];
   struct stat link_st;
-  if (lstat(host_path.c_str(), &link_st) == 0 && S_ISLNK(link_st.st_mode) && realpath(host_path.c_str(), resolved))
+  if (lstat(host_path.c_str(), &link_st) == 0 && S_ISLNK(link_st.st_mode) &&
+      realpath(host_path.c_str(), resolved))
     target = resolved;
   struct stat st;
   bool exists = stat(target.c_str(), &st) == 0;
@@ -124,8 +125,10 @@ bool WriteAtomically(const std::string& host_path, const std::string& data) {
   while (ok && done < data.size()) {
     ssize_t n = write(fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
   }
   ok = ok && fsync(fd) == 0;
   if (close(fd) != 0) ok = false;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cp932.h"
 #include "platform/hostpath.h"
 #include "platform/settings_internal.h"
 #include "platform/user_internal.h"
@@ -19,9 +20,7 @@ namespace {
 
 std::mutex g_lock;
 
-bool Lead(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
+using orvane::cp932::IsLeadByte;
 bool Blank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -48,7 +47,7 @@ Kind Parse(const std::string& text, std::string* name, std::string* value) {
   if (t[0] == '[') {
     size_t i = 1;
     while (i < t.size() && t[i] != ']')
-      i += Lead(static_cast<unsigned char>(t[i])) && i + 1 < t.size() ? 2 : 1;
+      i += IsLeadByte(static_cast<unsigned char>(t[i])) && i + 1 < t.size() ? 2 : 1;
     *name = Trim(t.substr(1, i - 1));
     return Kind::kSection;
   }
@@ -92,7 +91,7 @@ bool ProfilePath(LPCSTR file, std::string* host) {
   std::string f = file;
   bool has_dir = false;
   for (size_t i = 0; i < f.size(); ++i) {
-    if (Lead(static_cast<unsigned char>(f[i]))) {
+    if (IsLeadByte(static_cast<unsigned char>(f[i]))) {
       ++i;
       continue;
     }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cp932.h"
 #include "platform/settings_internal.h"
 #include "platform/user_internal.h"
 
@@ -132,7 +133,7 @@ bool FullPath(HKEY root, LPCSTR sub, std::string* path) {
     size_t start = i;
     while (i < s.size() && s[i] != '\\') {
       unsigned char c = static_cast<unsigned char>(s[i]);
-      i += ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < s.size() ? 2 : 1;
+      i += orvane::cp932::IsLeadByte(c) && i + 1 < s.size() ? 2 : 1;
     }
     if (i > start) clean += "\\" + s.substr(start, i - start);
     ++i;

@@ -2,7 +2,9 @@
 #include <cstring>
 #include <string>
 
+#include "platform/cp932.h"
 #include "platform/host.h"
+#include "platform/hostpath.h"
 #include "platform/user_internal.h"
 
 namespace host = orvane::host;
@@ -21,10 +23,13 @@ BOOL RunFileDialog(LPOPENFILENAMEA ofn, bool save) {
   std::string initial(ofn->lpstrFile, strnlen(ofn->lpstrFile, ofn->nMaxFile));
   host::RecordTrace(std::string(save ? "filedialog save" : "filedialog open") + " '" + initial + "'");
   std::string chosen;
-  if (!host::Current().FileDialog(save, host::Cp932ToUtf8(initial).c_str(), &chosen) || chosen.empty()) {
+  std::string initial_host;
+  if (!orvane::HostPathFromEngine(initial, &initial_host)) initial_host = host::Cp932ToUtf8(initial);
+  if (!host::Current().FileDialog(save, initial_host.c_str(), &chosen) || chosen.empty()) {
     return FALSE;  // cancelled: the buffer keeps its text
   }
-  std::string path = host::Utf8ToCp932(chosen);
+  std::string path;
+  orvane::EnginePathFromHost(chosen, &path);  // names cp932 cannot spell keep their host bytes
   if (path.size() + 1 > ofn->nMaxFile) {
     g_last_error = FNERR_BUFFERTOOSMALL;
     return FALSE;
@@ -34,7 +39,7 @@ BOOL RunFileDialog(LPOPENFILENAMEA ofn, bool save) {
   size_t name = 0;
   for (size_t i = 0; i < path.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(path[i]);
-    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+    if (orvane::cp932::IsLeadByte(c)) {
       ++i;
       continue;
     }

@@ -167,7 +167,9 @@ TEST_F(DLogStreamTest, UnfinishedLinesWaitOnlyForTheirOwnThread) {
   ASSERT_TRUE(written.Create(false, false));
   ASSERT_TRUE(finish.Create(false, false));
   std::thread worker([&] {
-    log << "[worker] one" << "\n" << "[worker] half ";
+    log << "[worker] one"
+        << "\n"
+        << "[worker] half ";
     written.Set();
     finish.Wait(INFINITE);
     log << "done\n";

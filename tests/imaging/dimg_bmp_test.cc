@@ -137,15 +137,42 @@ std::vector<LoadCase> LoadCases() {
   {
     BmpSpec s;
     s.colours_used = 2;
+    s.offset = 62;
     s.between = Palette({{1, 2, 3, 0}, {4, 5, 6, 0}});
     s.rows = PictureRows(24, true);
-    cases.push_back({"24-bit colour table skipped", MakeBmp(s), kPicture});
+    cases.push_back({"24-bit colour table passed by the offset field", MakeBmp(s), kPicture});
   }
   {
     BmpSpec s;
-    s.offset = 9999;
+    s.colours_used = 2;
     s.rows = PictureRows(24, true);
-    cases.push_back({"offset field not consulted", MakeBmp(s), kPicture});
+    cases.push_back({"24-bit colours-used count without a table", MakeBmp(s), kPicture});
+  }
+  for (std::uint32_t offset : {9999u, 0u, 20u}) {
+    BmpSpec s;
+    s.offset = offset;
+    s.rows = PictureRows(24, true);
+    cases.push_back({"implausible offset field: rows behind the header", MakeBmp(s), kPicture});
+  }
+  {
+    BmpSpec s;
+    s.offset = 54 + 10;
+    s.between = Bytes(10, 0xCD);
+    s.rows = PictureRows(24, true);
+    cases.push_back({"gap after the header", MakeBmp(s), kPicture});
+  }
+  {
+    BmpSpec s;
+    s.bits = 32;
+    s.compression = 3;
+    Put32(s.between, 0xFF000000u), Put32(s.between, 0xFF00), Put32(s.between, 0xFF0000);
+    s.rows = PictureRows(32, true, 200);
+    std::vector<Rgba> expected;
+    for (int i = 0; i < 4; ++i) {
+      const Rgba& p = kPicture[i];
+      expected.push_back({static_cast<std::uint8_t>(200 + i), p.g, p.r, 255});
+    }
+    cases.push_back({"32-bit with other masks: the masks apply", MakeBmp(s), expected});
   }
   // 8 bits: indices 0, 1 / 2, 3 of a palette holding the picture's colours.
   const Bytes indices = {2, 3, 0, 0, 0, 1, 0, 0};  // bottom row first
@@ -161,6 +188,27 @@ std::vector<LoadCase> LoadCases() {
                      : used     ? "8-bit with 1000 colours"
                                 : "8-bit with 0 colours",
                      MakeBmp(s), kPicture});
+  }
+  {
+    // 300 palette entries: the first 256 are read, the offset field finds the rows after all.
+    BmpSpec s;
+    s.bits = 8;
+    s.colours_used = 300;
+    s.offset = 54 + 300 * 4;
+    s.between = four;
+    s.between.resize(300 * 4, 0);
+    s.rows = indices;
+    cases.push_back({"8-bit with a palette over 256 entries", MakeBmp(s), kPicture});
+  }
+  {
+    BmpSpec s;
+    s.bits = 8;
+    s.colours_used = 16;
+    s.offset = 54 + 64 + 8;
+    s.between = four;
+    s.between.resize(64 + 8, 0);
+    s.rows = indices;
+    cases.push_back({"8-bit with a gap after the palette", MakeBmp(s), kPicture});
   }
   {
     BmpSpec s;
@@ -213,10 +261,8 @@ TEST(DimgBmpTest, RefusesWhatItCannotRead) {
       {"over the size cap", with([](BmpSpec& s) { s.width = 1 << 20, s.height = 1 << 12; })},
       {"padded rows overflow", with([](BmpSpec& s) { s.width = INT_MAX, s.height = 1; })},
       {"header size past the file", with([](BmpSpec& s) { s.header_size = 0xFFFFFFF0u; })},
-      {"non-standard masks", with([](BmpSpec& s) {
-         s.bits = 32, s.compression = 3;
-         Put32(s.between, 0xFF000000u), Put32(s.between, 0xFF00), Put32(s.between, 0xFF0000);
-       })},
+      {"info header shorter than 40",
+       with([](BmpSpec& s) { s.header_size = 12, s.width = -1, s.height = -1; })},
       {"masks cut by a 44-byte header", with([](BmpSpec& s) {
          s.bits = 32, s.compression = 3, s.header_size = 44;
          s.header_tail.resize(4, 0);
@@ -230,22 +276,24 @@ TEST(DimgBmpTest, RefusesWhatItCannotRead) {
     DImage image;
     EXPECT_FALSE(DimgLoadBitmap(image, *file));
     EXPECT_EQ(image.GetBits(), nullptr);
+    // The probe refuses what the loader refuses.
+    std::int32_t w = 0, h = 0, bits = 0;
+    EXPECT_FALSE(DimgInfoBitmap(*file, &w, &h, &bits));
   }
 }
 
 TEST(DimgBmpTest, ProbeReportsStoredSize) {
   BmpSpec s;
-  s.width = -5;
-  s.height = -7;
-  s.bits = 4;
+  s.width = 2;
+  s.height = -2;
+  s.bits = 32;
+  s.rows = PictureRows(32, false);
   std::int32_t w = 0, h = 0, bits = 0;
   auto file = MemoryFile(MakeBmp(s));
   ASSERT_TRUE(DimgInfoBitmap(*file, &w, &h, &bits));
-  EXPECT_EQ(w, -5);
-  EXPECT_EQ(h, 7);
-  EXPECT_EQ(bits, 4);
-  auto short_file = MemoryFile(Bytes(10, 'B'));
-  EXPECT_FALSE(DimgInfoBitmap(*short_file, &w, &h, &bits));
+  EXPECT_EQ(w, 2);
+  EXPECT_EQ(h, 2);
+  EXPECT_EQ(bits, 32);
 }
 
 // An independent reading of an 8/24/32-bit BI_RGB file that follows its offset field.
@@ -289,15 +337,27 @@ TEST(DimgBmpTest, BmpSuite) {
     ASSERT_EQ(image.GetHeight(), h);
     EXPECT_TRUE(ImagePixels(image) == expected);
   }
-  const char* refused[] = {"pal1.bmp",         "pal1bg.bmp",     "pal1wb.bmp",  "pal4.bmp",  "pal4gs.bmp",
-                           "pal4rle.bmp",      "pal8os2.bmp",    "pal8rle.bmp", "rgb16.bmp", "rgb16-565.bmp",
-                           "rgb16-565pal.bmp", "rgb16bfdef.bmp", "rgb32bf.bmp"};
+  const char* refused[] = {"pal1.bmp",   "pal1bg.bmp",    "pal1wb.bmp",       "pal4.bmp",
+                           "pal4gs.bmp", "pal4rle.bmp",   "pal8os2.bmp",      "pal8rle.bmp",
+                           "rgb16.bmp",  "rgb16-565.bmp", "rgb16-565pal.bmp", "rgb16bfdef.bmp"};
   for (const char* name : refused) {
     SCOPED_TRACE(name);
     auto file = MemoryFile(ReadDiskFile(dir + name), name);
     DImage image;
     EXPECT_FALSE(DimgLoadBitmap(image, *file));
   }
+  // The same picture with its colour masks in another order reads the same.
+  DImage plain, masked;
+  auto plain_file = MemoryFile(ReadDiskFile(dir + "rgb32.bmp"));
+  auto masked_file = MemoryFile(ReadDiskFile(dir + "rgb32bf.bmp"));
+  ASSERT_TRUE(DimgLoadBitmap(plain, *plain_file));
+  ASSERT_TRUE(DimgLoadBitmap(masked, *masked_file));
+  std::vector<Rgba> a = ImagePixels(plain), b = ImagePixels(masked);
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    a[i].a = b[i].a = 0;
+  }
+  EXPECT_TRUE(a == b);
 }
 
 TEST(DimgBmpTest, WritesBottomUp24BitFile) {

@@ -1,6 +1,8 @@
 // Tests of the JPEG loader against djpeg's float-DCT decode of generated files, and its failures.
 #include "imaging/dimg_jpeg.h"
 
+#include <dlfcn.h>
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +19,21 @@
 
 #include "imaging/dimg_format.h"
 #include "tests/imaging/dimg_test_files.h"
+
+// Fault injection for the disk reads of the platform's files: while g_fail_reads_from is not
+// negative, a read at or past that position fails with EIO (a disk error in mid-file).
+off_t g_fail_reads_from = -1;
+
+// Exported so that it takes the place of the C library's pread inside libplatform.so too.
+extern "C" __attribute__((visibility("default"))) ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+  using Pread = ssize_t (*)(int, void*, size_t, off_t);
+  static const Pread real = reinterpret_cast<Pread>(dlsym(RTLD_NEXT, "pread"));
+  if (g_fail_reads_from >= 0 && offset >= g_fail_reads_from) {
+    errno = EIO;
+    return -1;
+  }
+  return real(fd, buffer, count, offset);
+}
 
 namespace {
 
@@ -168,6 +185,27 @@ TEST(DimgJpegTest, TruncatedInThrowingViewStillLoads) {
   DImage image;
   EXPECT_TRUE(DimgLoadJPEG(image, view));
   EXPECT_EQ(image.GetWidth(), 64u);
+}
+
+TEST(DimgJpegTest, ReadFailingInMidFileFails) {
+  const Bytes jpeg = Encode({"big", 256, 256, 3, false, 0});
+  ASSERT_GT(jpeg.size(), 3 * 4096u);
+  const std::string path = TempPath("fail.jpg");
+  WriteDiskFile(path, jpeg);
+  for (bool throwing : {false, true}) {
+    DFile file;
+    ASSERT_TRUE(file.Open(DString(path.c_str()), DFile::kRead));
+    file.SetThrow(throwing);
+    DImage image;
+    g_fail_reads_from = 8192;  // the headers and the first rows come, then the disk fails
+    const bool loaded = DimgLoadJPEG(image, file);
+    g_fail_reads_from = -1;
+    EXPECT_FALSE(loaded) << throwing;
+    // The same file reads whole once the disk behaves.
+    EXPECT_TRUE(DimgLoadJPEG(image, file)) << throwing;
+    EXPECT_EQ(image.GetWidth(), 256u);
+  }
+  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -244,7 +244,29 @@ TEST_F(DimgSusieTest, NoPluginsNoClaims) {
   EXPECT_EQ(DSusiePluginCount(), 0u);
   auto file = MemoryFile(PluginFile("APIC", DibInfo(1, 1, 24), {1, 2, 3, 0}));
   DImage image;
+  ASSERT_TRUE(file->Seek(DFile::kSeekStart, 3));
   EXPECT_FALSE(DimgLoadSusie(image, *file));
+  EXPECT_EQ(file->Tell(), 3);  // with nobody to ask, the file is not even read
+}
+
+TEST_F(DimgSusieTest, OnlyTheHeadIsReadUntilAPluginClaims) {
+  LinkGood();
+  _DSusieInitDirectory(dir_);
+  Bytes unknown(20000, 'u');
+  auto file = MemoryFile(unknown);
+  DImage image;
+  EXPECT_FALSE(DimgLoadSusie(image, *file));
+  EXPECT_EQ(file->Tell(), 4096 + 128);
+  // A file over 2^31 - 1 bytes (sparse on disk) is refused before a byte is read.
+  const std::string path = dir_ + "/huge.apc";
+  WriteDiskFile(path, PluginFile("APIC", DibInfo(1, 1, 24), {1, 2, 3, 0}));
+  ASSERT_EQ(truncate(path.c_str(), std::int64_t{1} << 31), 0);
+  DFile huge;
+  ASSERT_TRUE(huge.Open(DString(path.c_str()), DFile::kRead));
+  EXPECT_FALSE(DimgLoadSusie(image, huge));
+  EXPECT_EQ(huge.Tell(), 0);
+  EXPECT_EQ(PictureCalls("a_first.spi"), 0);
+  EXPECT_EQ(image.GetBits(), nullptr);
 }
 
 TEST_F(DimgSusieTest, FirstClaimingPluginDecodes) {

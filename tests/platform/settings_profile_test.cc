@@ -106,7 +106,8 @@ TEST_F(SettingsProfile, ReplacingKeepsModeAndOwnerAndRefusesReadOnlyFiles) {
     Write("[s]\nk=old\n");
     ASSERT_EQ(chmod(file_.c_str(), c.mode), 0);
     SetLastError(0);
-    EXPECT_EQ(WritePrivateProfileStringA("s", "k", "new", file_.c_str()) != FALSE, c.written) << std::oct << c.mode;
+    EXPECT_EQ(WritePrivateProfileStringA("s", "k", "new", file_.c_str()) != FALSE, c.written)
+        << std::oct << c.mode;
     struct stat st;
     ASSERT_EQ(stat(file_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, c.mode) << std::oct << c.mode;
@@ -138,9 +139,9 @@ TEST_F(SettingsProfile, ReplacingKeepsModeAndOwnerAndRefusesReadOnlyFiles) {
 
 TEST_F(SettingsProfile, StaleTemporaryFilesOfAKilledWriterAreRemoved) {
   Write("[s]\nk=old\n");
-  std::string stale = file_ + ".orvane-tmp.999999999";        // no such process
+  std::string stale = file_ + ".orvane-tmp.999999999";                    // no such process
   std::string live = file_ + ".orvane-tmp." + std::to_string(getppid());  // a writer still running
-  std::string other = dir_ + "/other.ini.orvane-tmp.999999999";  // another file's
+  std::string other = dir_ + "/other.ini.orvane-tmp.999999999";           // another file's
   for (const std::string& p : {stale, live, other}) std::ofstream(p) << "half";
   ASSERT_TRUE(WritePrivateProfileStringA("s", "k", "new", file_.c_str()));
   EXPECT_NE(access(stale.c_str(), F_OK), 0);

@@ -48,6 +48,45 @@ code=$?
 [ "$code" -eq 1 ] || fail "error.mei exited with $code, not 1"
 grep -q "テスト.src内の3行目で発生" "$work/stderr.txt" || fail "no position on stderr: $(cat "$work/stderr.txt")"
 
+# A damaged image names the reader's reason.
+head -c 30 "$work/sample.mei" > "$work/damaged.mei"
+"$bin/mei-run" "$work/damaged.mei" 2> "$work/stderr.txt"
+code=$?
+[ "$code" -eq 3 ] || fail "damaged.mei exited with $code, not 3"
+grep -q "damaged script image: .*outside" "$work/stderr.txt" || fail "no reason on stderr: $(cat "$work/stderr.txt")"
+
+# A result that no exit status holds is printed, and the status says so.
+for value in 300 -1 255; do
+  printf '.globals 1\n.method main\n.export 0\n        OpSetInt g0, %s\n        OpHalt\n' "$value" > "$work/r.asm"
+  "$bin/meiasm" "$work/r.asm" "$work/r.mei" || fail "meiasm r.asm"
+  out=$("$bin/mei-run" "$work/r.mei")
+  code=$?
+  if [ "$value" = 255 ]; then
+    [ "$code" -eq 255 ] && [ -z "$out" ] || fail "result 255: status $code, output '$out'"
+  else
+    [ "$code" -eq 4 ] || fail "result $value exited with $code, not 4"
+    [ "$out" = "$value" ] || fail "result $value printed as '$out'"
+  fi
+done
+
+# With a display named, the runner still maps no windowing library, though its task loop pumps
+# messages (every 100 instructions).
+cat > "$work/loop.asm" <<'ASM'
+.globals 2
+.method main
+.export 0
+        OpSetInt g1, 500
+again:  OpSubConstInt g1, 1
+        OpJumpIfNonZero g1, again
+        OpSetInt g0, 7
+        OpHalt
+ASM
+"$bin/meiasm" "$work/loop.asm" "$work/loop.mei" || fail "meiasm loop.asm"
+DISPLAY=:97 LD_DEBUG=files "$bin/mei-run" "$work/loop.mei" 2> "$work/ld.txt"
+code=$?
+[ "$code" -eq 7 ] || fail "loop.mei exited with $code, not 7"
+if grep -q -E "libSDL2|libX11" "$work/ld.txt"; then fail "mei-run loaded a windowing library"; fi
+
 "$bin/mei-run" "$work/none.mei" 2> /dev/null
 code=$?
 [ "$code" -eq 3 ] || fail "a missing image exited with $code, not 3"

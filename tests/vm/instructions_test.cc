@@ -49,6 +49,20 @@ TEST_F(InstructionTest, CallsFramesAndReturns) {
   EXPECT_TRUE(errors.empty());
 }
 
+// The most globals an image may ask for still leave the slot table room for frames.
+TEST_F(InstructionTest, MostGlobalsStillLeaveRoomForFrames) {
+  meiasm::Builder prog;
+  prog.Globals(kScriptImageMaxGlobals);
+  prog.OpAddBase(-2);  // frame base = G
+  prog.OpEnter(64);
+  prog.OpSetInt(L(63), 5);
+  prog.OpHalt();
+  Run(prog);
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(ctx->frame_base, kScriptImageMaxGlobals);
+  EXPECT_EQ(Show(Slot(kScriptImageMaxGlobals + 63)), "i:5");
+}
+
 TEST_F(InstructionTest, EntryConventionAndFrames) {
   meiasm::Builder prog;
   prog.Globals(3);

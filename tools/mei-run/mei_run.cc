@@ -22,6 +22,9 @@ constexpr uint32_t kMbYesNo = 4;
 
 bool g_runtime_error = false;
 
+// The exit status of a result outside 0..255 (printed on stdout instead).
+constexpr int kResultOutOfRange = 4;
+
 // Boxes go to stderr in UTF-8; a question is answered No, so nothing ends by the runner's choice.
 int PrintBox(const char* text, const char* caption, uint32_t type) {
   std::string utf8_text, utf8_caption;
@@ -39,6 +42,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: mei-run IMAGE [ARGS]\n");
     return 2;
   }
+  // The runner is headless whatever display there is: the message pumps of the task loop then
+  // never load the SDL host.
+  setenv("ORVANE_BACKEND", "headless", 1);
   std::string host_path = argv[1];
   if (!host_path.empty() && host_path[0] != '/') {
     std::vector<char> cwd(4096);
@@ -62,6 +68,15 @@ int main(int argc, char** argv) {
     return 3;
   }
 
+  // A damaged image is reported with the reader's own reason.
+  {
+    ScriptImageInfo info;
+    if (const char* why = LoadScriptImageInfo(image, &info)) {
+      std::fprintf(stderr, "mei-run: %s: damaged script image: %s\n", argv[1], why);
+      return 3;
+    }
+  }
+
   VmServices services = GetVmServices();
   services.message_box = &PrintBox;
   services.exit_all_tasks = &ExitAllTasks;
@@ -79,7 +94,12 @@ int main(int argc, char** argv) {
   }
   const DRef<ScriptTask> first = TaskRegistry(kTaskList).Front();
   RunTaskLoop();
-  const int code = g_runtime_error ? 1 : (first ? first->result.ToInt() : 0);
+  const int result = g_runtime_error ? 1 : (first ? first->result.ToInt() : 0);
   TermVmUnit();
-  return code;
+  if (result < 0 || result > 255) {
+    // No exit status holds it: the value goes to stdout and the status says so.
+    std::printf("%d\n", result);
+    return kResultOutOfRange;
+  }
+  return result;
 }

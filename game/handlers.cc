@@ -1,0 +1,18 @@
+// The handler table: which of the game's operations are built.
+#include "game/handlers.h"
+
+#include "game/error_report.h"
+
+GameHandlers BuiltGameHandlers() {
+  GameHandlers handlers{};
+  return handlers;
+}
+
+GameHandlers& Handlers() {
+  static GameHandlers handlers = BuiltGameHandlers();
+  return handlers;
+}
+
+void HandlerMissing(const char* name) {
+  ScriptError("%sはまだ組み込まれていません。", name);
+}

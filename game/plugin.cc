@@ -1,0 +1,106 @@
+// The plug-in protocol: version, binding the engine by name, the announced function, unloading,
+// and start with the guards around the game.
+#include "game/plugin.h"
+
+#include <cstring>
+#include <new>
+
+#include "base/dlogstream.h"
+#include "game/engine_api.h"
+#include "game/error_report.h"
+#include "game/handlers.h"
+#include "game/scenario.h"
+#include "platform/module.h"
+
+namespace {
+
+HMODULE g_engine_module = nullptr;  // the engine, loaded by path; null while none is bound
+bool g_game_running = false;        // inside start
+
+constexpr char kFunctionName[] = "start";
+constexpr uint32_t kFunctionNameLength = 5;
+
+void* LookUpInModule(void* module, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void LogLine(const char* text) noexcept {
+  try {
+    DDebugLog() << text;
+  } catch (...) {
+  }
+}
+
+// Everything the game holds is given back here, after every way out of a play.
+void CleanupGame() noexcept {
+  ResetScenarioGlobals();
+}
+
+// The game. Its first step mounts the data archive when there is one; the rest of the game is
+// not built into this plug-in yet, which start reports in the log.
+void GameMain() {
+  if (g_engine.ovIsFileExist("derora.dat")) g_engine.ovSetDataFile("derora.dat");
+  LogLine("[start] the game is not built into this plug-in yet\n");
+}
+
+}  // namespace
+
+uint32_t ovGetVersion() noexcept {
+  return 0x100;
+}
+
+int32_t ovLoadSystem(const char* engine_path) noexcept {
+  if (g_engine_module) return 0;
+  g_engine_module = LoadLibraryA(engine_path);
+  if (!g_engine_module) return 0;
+  return BindEngineApi(&LookUpInModule, g_engine_module) ? 1 : 0;
+}
+
+int32_t ovLoadInit() noexcept {
+  return 1;
+}
+
+uint32_t ovGetFunction(char* buffer, uint32_t size, uint32_t index) noexcept {
+  if (index != 0) return 0;
+  if (buffer) {
+    for (uint32_t i = 0; i < size; ++i) buffer[i] = i < kFunctionNameLength ? kFunctionName[i] : '\0';
+  }
+  return kFunctionNameLength;
+}
+
+void ovUnloadSystem() noexcept {
+  if (!g_engine_module) return;
+  FreeLibrary(g_engine_module);
+  g_engine_module = nullptr;
+  ClearEngineApi();
+}
+
+void ovUnloadExit() noexcept {}
+
+int32_t start(int32_t) noexcept {
+  return RunGameGuarded(&GameMain);
+}
+
+int32_t RunGameGuarded(void (*entry)()) noexcept {
+  if (!EngineApiBound() || g_game_running) return 1;
+  g_game_running = true;
+  try {
+    ResetScenarioGlobals();
+    Handlers() = BuiltGameHandlers();
+    entry();
+  } catch (const DExceptGame&) {
+  } catch (const std::bad_alloc&) {
+    try {
+      WarningMessage("メモリが不足しています。\n");
+    } catch (...) {
+    }
+  } catch (...) {
+    try {
+      WarningMessage("ゲームの内部で予期しないエラーが起きました。\n");
+    } catch (...) {
+    }
+  }
+  CleanupGame();
+  g_game_running = false;
+  return 1;
+}
