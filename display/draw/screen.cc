@@ -502,3 +502,15 @@ void Screen::PushSpriteImageStatus() {
 void Screen::PopSpriteImageStatus() {
   for (auto it = images_.Begin(); !(it == images_.End()); it = it.Next()) it.Value()->PopStatus();
 }
+
+Screen& DrawScreen() {
+  static Screen screen;
+  return screen;
+}
+
+DRef<ImageHandle> MakeScreenImageHandle(Screen& screen) {
+  DRef<ImageHandle> handle;
+  handle.Alloc(1);
+  handle->Attach(screen.GetImageRef());
+  return handle;
+}

@@ -115,3 +115,9 @@ class Screen : public DMessageListener {
   DRect dst_rect_;
   DRect src_rect_;
 };
+
+// The engine's one Draw-unit screen (made on first use, lives for the process).
+Screen& DrawScreen();
+
+// A new image handle on the screen image, reset to the whole screen: the scripts' "screen".
+DRef<ImageHandle> MakeScreenImageHandle(Screen& screen);
