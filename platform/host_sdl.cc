@@ -369,6 +369,8 @@ const HostHooks& SdlHost() {
     h.SetFullscreen = SdlSetFullscreen;
     h.CaptureMouse = SdlCaptureMouse;
     h.ShowCursor = SdlShowCursor;
+    h.OpenAudio = SdlOpenAudio;
+    h.CloseAudio = SdlCloseAudio;
     return h;
   }();
   return hooks;
