@@ -45,8 +45,10 @@ void DrawImage::RunBlt(std::int32_t dx, std::int32_t dy, std::int32_t width, std
   a.h = h;
   a.key = rec.key;
   a.level = source.alpha_key_;
-  a.run_map = rec.run_map ? rec.run_map.Get() + map_offset : nullptr;
-  a.layer = rec.alpha ? rec.alpha.Get() + map_offset : nullptr;
+  const std::uint8_t* runs = source.ValidRunMap();
+  const std::uint8_t* layer = source.ValidAlpha();
+  a.run_map = runs ? runs + map_offset : nullptr;
+  a.layer = layer ? layer + map_offset : nullptr;
   // The run-map and layer modes need their maps; a source without them draws nothing.
   static constexpr bool kNeedsRuns[22] = {0, 0, 1, 0, 0, 1, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 1};
   static constexpr bool kNeedsLayer[22] = {0, 0, 0, 0, 1, 1, 0, 0, 1, 1, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};

@@ -192,7 +192,7 @@ bool DrawImage::CopyFrom(const DRef<DrawImage>& source) {
   if (s.IsAlpha()) {
     EnableAlpha(true);
     std::uint64_t n = std::uint64_t(GetWidth()) * std::uint64_t(GetHeight());
-    if (record_->alpha && s.record_->alpha && n) std::memcpy(record_->alpha.Get(), s.record_->alpha.Get(), n);
+    if (ValidAlpha() && s.ValidAlpha() && n) std::memcpy(ValidAlpha(), s.ValidAlpha(), n);
   }
   SetAlphaKey(s.alpha_key_);
   SetDraw(s.GetDraw());
@@ -213,6 +213,16 @@ bool DrawImage::Destroy() {
   owner_ = nullptr;
   blt_source_ = nullptr;
   return true;
+}
+
+std::uint8_t* DrawImage::ValidAlpha() const {
+  std::uint64_t n = std::uint64_t(GetWidth()) * std::uint64_t(GetHeight());
+  return record_ && record_->alpha && record_->alpha_size >= n ? record_->alpha.Get() : nullptr;
+}
+
+std::uint8_t* DrawImage::ValidRunMap() const {
+  std::uint64_t n = std::uint64_t(GetWidth()) * std::uint64_t(GetHeight());
+  return record_ && record_->run_map && record_->run_map_size >= n ? record_->run_map.Get() : nullptr;
 }
 
 std::uint32_t DrawImage::GetFormat() const {
@@ -387,9 +397,12 @@ void DrawImage::SetFastTrans(bool on) {
   }
   const std::int32_t W = GetWidth(), H = GetHeight();
   std::uint64_t n = std::uint64_t(W) * std::uint64_t(H);
-  if (!record_->run_map && n) record_->run_map = NewPlane(n);
+  if (!ValidRunMap() && n) {
+    record_->run_map = NewPlane(n);
+    record_->run_map_size = n;
+  }
   record_->flags |= kRecordRunMap;
-  if (!n) return;
+  if (!n || !ValidRunMap()) return;
   const DImage* img = GetImage();
   const std::uint16_t key = record_->key;
   std::uint8_t* map = record_->run_map.Get();
@@ -416,7 +429,10 @@ void DrawImage::EnableAlpha(bool on) {
     return;
   }
   record_->flags |= kRecordAlpha;
-  if (!record_->alpha) record_->alpha = NewPlane(std::uint64_t(GetWidth()) * std::uint64_t(GetHeight()));
+  if (!ValidAlpha()) {
+    record_->alpha_size = std::uint64_t(GetWidth()) * std::uint64_t(GetHeight());
+    record_->alpha = NewPlane(record_->alpha_size);
+  }
 }
 
 bool DrawImage::ShareAlpha(DrawImage& other) {
@@ -425,10 +441,13 @@ bool DrawImage::ShareAlpha(DrawImage& other) {
   DrawImageRecord &me = *record_, &them = *other.record_;
   if (them.alpha) {
     me.alpha = them.alpha;
+    me.alpha_size = them.alpha_size;
   } else if (me.alpha) {
     them.alpha = me.alpha;
+    them.alpha_size = me.alpha_size;
   } else {
-    me.alpha = NewPlane(std::uint64_t(GetWidth()) * std::uint64_t(GetHeight()));
+    me.alpha_size = them.alpha_size = std::uint64_t(GetWidth()) * std::uint64_t(GetHeight());
+    me.alpha = NewPlane(me.alpha_size);
     them.alpha = me.alpha;
   }
   return true;
@@ -437,41 +456,45 @@ bool DrawImage::ShareAlpha(DrawImage& other) {
 void DrawImage::SeparateAlpha() {
   if (!record_) return;
   record_->alpha.Release();
+  record_->alpha_size = 0;
   EnableAlpha((record_->flags & kRecordAlpha) != 0);
 }
 
 void DrawImage::ConvAlpha(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
                           DrawImage& source, std::int32_t sx, std::int32_t sy) {
-  if (!IsAlpha() || !record_->alpha || !source.GetImage()) return;
+  std::uint8_t* plane = ValidAlpha();
+  if (!IsAlpha() || !plane || !source.GetImage()) return;
   std::uint32_t w = static_cast<std::uint32_t>(width), h = static_cast<std::uint32_t>(height);
   DimgClipBoth(dx, dy, sx, sy, w, h, GetWidth(), GetHeight(), source.GetWidth(), source.GetHeight());
   if (!w || !h) return;
   const DImage* s = source.GetImage();
   for (std::uint32_t k = 0; k < h; ++k) {
     const std::uint8_t* row = s->GetPixelPointer(sx, sy + static_cast<std::int32_t>(k));
-    std::uint8_t* out = record_->alpha.Get() + std::uint64_t(dy + k) * GetWidth() + dx;
+    std::uint8_t* out = plane + std::uint64_t(dy + k) * GetWidth() + dx;
     for (std::uint32_t i = 0; i < w; ++i) out[i] = static_cast<std::uint8_t>(Read16(row + 2 * i) & 31);
   }
 }
 
 void DrawImage::ConvTransAlpha(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
                                DrawImage& source, std::int32_t sx, std::int32_t sy) {
-  if (!IsAlpha() || !record_->alpha || !source.GetImage()) return;
+  std::uint8_t* plane = ValidAlpha();
+  if (!IsAlpha() || !plane || !source.GetImage()) return;
   std::uint32_t w = static_cast<std::uint32_t>(width), h = static_cast<std::uint32_t>(height);
   DimgClipBoth(dx, dy, sx, sy, w, h, GetWidth(), GetHeight(), source.GetWidth(), source.GetHeight());
   if (!w || !h) return;
   const DImage* s = source.GetImage();
   const bool key_on = source.IsTrans();
-  const bool runs = key_on && source.IsFastTrans() && source.record_->run_map;
+  const std::uint8_t* run_map = source.ValidRunMap();
+  const bool runs = key_on && source.IsFastTrans() && run_map;
   const std::uint16_t key = source.record_->key;
   const std::int32_t sw = source.GetWidth();
   for (std::uint32_t k = 0; k < h; ++k) {
     const std::uint8_t* row = s->GetPixelPointer(sx, sy + static_cast<std::int32_t>(k));
-    std::uint8_t* out = record_->alpha.Get() + std::uint64_t(dy + k) * GetWidth() + dx;
+    std::uint8_t* out = plane + std::uint64_t(dy + k) * GetWidth() + dx;
     if (!key_on) {
       std::memset(out, 0, w);
     } else if (runs) {
-      const std::uint8_t* map = source.record_->run_map.Get() + std::uint64_t(sy + k) * sw + sx;
+      const std::uint8_t* map = run_map + std::uint64_t(sy + k) * sw + sx;
       for (std::uint32_t i = 0; i < w;) {
         std::uint32_t n = std::max<std::uint32_t>(map[i], 1);
         n = std::min(n, w - i);

@@ -109,6 +109,10 @@ struct DrawImageRecord {
   std::uint16_t key = 0;       // packed transparent pixel
   DRef<std::uint8_t> run_map;  // width x height bytes, each 1..255
   DRef<std::uint8_t> alpha;    // width x height levels 0 (opaque) .. 31 (invisible)
+  // Bytes of each plane: a plane smaller than the image (a duplicate of the screen image after
+  // a size change) is never read or written.
+  std::uint64_t run_map_size = 0;
+  std::uint64_t alpha_size = 0;
 };
 
 // Saved settings of one DrawImage::PushStatus.
@@ -153,6 +157,9 @@ class DrawImage : public ConnectedImage {
   DRef<std::uint8_t>* GetAlphaPlaneRef() { return record_ ? &record_->alpha : nullptr; }
   DRef<std::uint8_t> GetRunMap() const { return record_ ? record_->run_map : DRef<std::uint8_t>(); }
   DImage* GetImage() const { return record_ ? record_->pixels.Get() : nullptr; }
+  // The planes when they cover the whole image, else null.
+  std::uint8_t* ValidAlpha() const;
+  std::uint8_t* ValidRunMap() const;
   DrawImageRecord* GetRecord() const { return record_.Get(); }
 
   // Packs (r, g, b), each clamped to 0-31, in the image's format.

@@ -126,8 +126,10 @@ void DrawImage::BltWipe(DrawImage& source, std::int32_t dx, std::int32_t dy, std
 void DrawImage::BltAlphaWipe(std::int32_t dx, std::int32_t dy, std::int32_t width, std::int32_t height,
                              DrawImage& source, std::int32_t sx, std::int32_t sy, const WipeMap& map,
                              std::uint32_t t, std::uint32_t direction) {
-  if (direction > 1 || !IsAlpha() || !source.IsAlpha() || !record_->alpha || !source.record_->alpha ||
-      !map.data || !DHalSpans.ThresholdCopy8)
+  std::uint8_t* plane = ValidAlpha();
+  const std::uint8_t* from = source.ValidAlpha();
+  if (direction > 1 || !IsAlpha() || !source.IsAlpha() || !plane || !from || !map.data ||
+      !DHalSpans.ThresholdCopy8)
     return;
   std::uint32_t w = static_cast<std::uint32_t>(width), h = static_cast<std::uint32_t>(height);
   const std::int32_t dw = GetWidth(), sw = source.GetWidth();
@@ -136,24 +138,24 @@ void DrawImage::BltAlphaWipe(std::int32_t dx, std::int32_t dy, std::int32_t widt
   h = std::min(h, map.height);
   if (!w || !h) return;
   std::vector<std::uint8_t> copy;
-  if (record_->alpha.Get() == source.record_->alpha.Get()) {
+  if (plane == from) {
     copy.resize(std::size_t(w) * h);
     for (std::uint32_t k = 0; k < h; ++k)
-      std::memcpy(&copy[std::size_t(k) * w], source.record_->alpha.Get() + std::size_t(sy + k) * sw + sx, w);
+      std::memcpy(&copy[std::size_t(k) * w], from + std::size_t(sy + k) * sw + sx, w);
   }
   auto span = direction == 1 ? DHalSpans.ThresholdCopy8 : DHalSpans.ThresholdCopy8Rev;
   for (std::uint32_t k = 0; k < h; ++k) {
-    const std::uint8_t* s = copy.empty() ? source.record_->alpha.Get() + std::size_t(sy + k) * sw + sx
-                                         : &copy[std::size_t(k) * w];
-    span(record_->alpha.Get() + std::size_t(dy + k) * dw + dx, s, w,
-         map.data.Get() + std::size_t(k) * map.width, Threshold(t));
+    const std::uint8_t* s = copy.empty() ? from + std::size_t(sy + k) * sw + sx : &copy[std::size_t(k) * w];
+    span(plane + std::size_t(dy + k) * dw + dx, s, w, map.data.Get() + std::size_t(k) * map.width,
+         Threshold(t));
   }
 }
 
 void DrawImage::FillAlphaWipe(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
                               std::uint8_t a, std::uint8_t b, const WipeMap& map, std::uint32_t t,
                               std::uint32_t direction) {
-  if (direction > 1 || !IsAlpha() || !record_->alpha || !map.data || !DHalSpans.ThresholdFill8) return;
+  std::uint8_t* plane = ValidAlpha();
+  if (direction > 1 || !IsAlpha() || !plane || !map.data || !DHalSpans.ThresholdFill8) return;
   std::uint32_t w = static_cast<std::uint32_t>(width), h = static_cast<std::uint32_t>(height);
   const std::int32_t dw = GetWidth();
   DimgClip(x, y, w, h, dw, GetHeight());
@@ -162,6 +164,6 @@ void DrawImage::FillAlphaWipe(std::int32_t x, std::int32_t y, std::int32_t width
   if (!w || !h) return;
   auto span = direction == 1 ? DHalSpans.ThresholdFill8 : DHalSpans.ThresholdFill8Rev;
   for (std::uint32_t k = 0; k < h; ++k)
-    span(record_->alpha.Get() + std::size_t(y + k) * dw + x, a, b, w,
-         map.data.Get() + std::size_t(k) * map.width, Threshold(t));
+    span(plane + std::size_t(y + k) * dw + x, a, b, w, map.data.Get() + std::size_t(k) * map.width,
+         Threshold(t));
 }

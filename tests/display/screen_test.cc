@@ -343,3 +343,32 @@ TEST_F(ScreenTest, WindowGoneFirstStillReleasesEverything) {
 }
 
 }  // namespace
+
+namespace {
+
+// A duplicate of the screen image shares its pixel view, which a size change regrows: planes
+// made for the old size are then neither read nor written.
+TEST_F(ScreenTest, DuplicateOfTheScreenSurvivesASizeChange) {
+  ASSERT_TRUE(screen_.Init(window_));
+  DRef<DrawImage> screen_ref;
+  screen_ref.Attach(&screen_.GetScreenImage());
+  DRef<DrawImage> dup = screen_.DuplicateImage(screen_ref);
+  ASSERT_TRUE(dup);
+  dup->EnableAlpha(true);
+  dup->SetTrans(true, 0, 0, 0);
+  dup->SetFastTrans(true);
+  dup->SetBlend(3);
+  dup->SetAlphaKey(5);
+  ASSERT_TRUE(screen_.SetSize(800, 600, false));
+  EXPECT_EQ(dup->GetWidth(), 800);
+  DRef<DrawImage> target = screen_.CreateImage(800, 600);
+  target->Fill(7);
+  target->Blt(0, 0, 800, 600, *dup, 0, 0, 3);  // the old planes are too small: nothing drawn
+  EXPECT_EQ(target->GetPixel(799, 599), 7);
+  dup->ConvAlpha(0, 0, 800, 600, *target, 0, 0);
+  dup->EnableAlpha(true);  // a plane of the new size
+  dup->ConvAlpha(0, 0, 800, 600, *target, 0, 0);
+  EXPECT_EQ(dup->GetAlphaPlane()[800 * 600 - 1], 7);
+}
+
+}  // namespace
