@@ -295,7 +295,7 @@ Surface::Surface(DirectDraw* dd, DWORD caps, int width, int height, SurfFormat f
 Surface::~Surface() {
   if (dc_) {
     SelectObject(dc_, dc_old_);
-    DeleteObject(dib_);
+    DeleteObject(dc_bitmap_);
     DeleteDC(dc_);
   }
   if (back_) {
@@ -490,79 +490,14 @@ HRESULT Surface::GetSurfaceDesc(LPDDSURFACEDESC2 desc) {
 }
 
 HRESULT Surface::GetDC(HDC* dc) {
-  if (Call("GetDC " + Name())) return DDERR_CANTCREATEDC;
-  if (!dc) return DDERR_INVALIDPARAMS;
-  *dc = nullptr;
-  if (lost_) return DDERR_SURFACELOST;
-  if (dc_) return DDERR_DCALREADYCREATED;
-  if (mem_.empty()) return DDERR_CANTCREATEDC;
-  struct {
-    BITMAPINFOHEADER h;
-    DWORD masks[3];
-  } info{};
-  info.h.biSize = sizeof(BITMAPINFOHEADER);
-  info.h.biWidth = width_;
-  info.h.biHeight = -height_;
-  info.h.biPlanes = 1;
-  switch (format_) {
-    case SurfFormat::kR5G6B5:
-      info.h.biBitCount = 16;
-      info.h.biCompression = BI_BITFIELDS;
-      info.masks[0] = 0xF800;
-      info.masks[1] = 0x07E0;
-      info.masks[2] = 0x001F;
-      break;
-    case SurfFormat::kX1R5G5B5:
-      info.h.biBitCount = 16;
-      info.h.biCompression = BI_RGB;
-      break;
-    case SurfFormat::kX8R8G8B8:
-    case SurfFormat::kA8R8G8B8:
-      info.h.biBitCount = 32;
-      info.h.biCompression = BI_RGB;
-      break;
-    default:
-      return DDERR_CANTCREATEDC;
-  }
-  void* bits = nullptr;
-  HDC mem = CreateCompatibleDC(nullptr);
-  HBITMAP dib = mem ? CreateDIBSection(mem, reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits,
-                                       nullptr, 0)
-                    : nullptr;
-  if (!dib || !bits) {
-    if (dib) DeleteObject(dib);
-    if (mem) DeleteDC(mem);
-    return DDERR_CANTCREATEDC;
-  }
-  dib_pitch_ = (int64_t{width_} * info.h.biBitCount / 8 + 3) & ~int64_t{3};
-  dib_bits_ = static_cast<uint8_t*>(bits);
-  size_t row = static_cast<size_t>(width_) * BytesPerPixel(format_);
-  for (int y = 0; y < height_; ++y) std::memcpy(dib_bits_ + dib_pitch_ * y, mem_.data() + pitch_ * y, row);
-  dc_old_ = SelectObject(mem, dib);
-  dc_ = mem;
-  dib_ = dib;
-  *dc = mem;
-  return DD_OK;
+  if (dc) *dc = nullptr;
+  if (Call("GetDC " + Name())) return DDERR_GENERIC;
+  if (StillDrawing()) return DDERR_WASSTILLDRAWING;
+  return SurfaceDcCreate(this, dc);
 }
-
 HRESULT Surface::ReleaseDC(HDC dc) {
   Call("ReleaseDC " + Name());
-  if (!dc_ || dc != dc_) return DDERR_INVALIDPARAMS;
-  GdiFlush();
-  if (!mem_.empty()) {
-    size_t row = static_cast<size_t>(width_) * BytesPerPixel(format_);
-    for (int y = 0; y < height_; ++y) std::memcpy(mem_.data() + pitch_ * y, dib_bits_ + dib_pitch_ * y, row);
-  }
-  SelectObject(dc_, dc_old_);
-  DeleteObject(dib_);
-  DeleteDC(dc_);
-  dc_ = nullptr;
-  dib_ = nullptr;
-  dc_old_ = nullptr;
-  dib_bits_ = nullptr;
-  if ((caps_ & DDSCAPS_PRIMARYSURFACE) && dd_->FullscreenWindow())
-    dd_->Show(dd_->FullscreenWindow(), this, RECT{0, 0, width_, height_}, 0, 0);
-  return DD_OK;
+  return SurfaceDcRelease(this, dc);
 }
 
 HRESULT Surface::IsLost() {

@@ -14,7 +14,7 @@
 #include <cstdint>
 
 #include "platform/com.h"
-#include "platform/gdi.h"  // DEVMODEA
+#include "platform/gdi.h"
 #include "platform/kernel.h"
 #include "platform/wintypes.h"
 
@@ -210,9 +210,9 @@ struct IDirectDrawSurface7 : IUnknown {
   virtual HRESULT GetClipper(IDirectDrawClipper** clipper) = 0;
   virtual HRESULT GetPixelFormat(LPDDPIXELFORMAT format) = 0;
   virtual HRESULT GetSurfaceDesc(LPDDSURFACEDESC2 desc) = 0;
-  // A device context drawing into the surface (16-bit 5-6-5 or 5-5-5, or 32-bit RGB; others
-  // DDERR_CANTCREATEDC); one at a time. ReleaseDC writes what GDI drew back into the surface
-  // and, on a full-screen primary, shows it.
+  // A GDI DC drawing into the surface's memory (16 and 32-bit surfaces), answering
+  // DDERR_WASSTILLDRAWING while the still-drawing fault is armed; releasing a full-screen
+  // primary's DC shows it in the window.
   virtual HRESULT GetDC(HDC* dc) = 0;
   virtual HRESULT ReleaseDC(HDC dc) = 0;
   virtual HRESULT IsLost() = 0;
@@ -247,6 +247,7 @@ ORVANE_API HRESULT DirectDrawCreateEx(GUID* guid, LPVOID* object, REFIID iid, IU
 
 // ---- Desktop settings (user32).
 #define ENUM_CURRENT_SETTINGS (static_cast<DWORD>(-1))
+// DEVMODEA is GDI's (platform/gdi.h).
 #define DM_BITSPERPEL 0x00040000u
 #define DM_PELSWIDTH 0x00080000u
 #define DM_PELSHEIGHT 0x00100000u

@@ -71,17 +71,17 @@ class Surface final : public IDirectDrawSurface7 {
   uint64_t vram_ = 0;  // bytes counted against the budget
   bool lost_ = false;
   int locks_ = 0;
-  Surface* back_ = nullptr;     // a flipping primary's back buffer (one reference)
-  Surface* front_ = nullptr;    // the back buffer's primary (not counted)
-  Clipper* clipper_ = nullptr;  // one reference
-  // While GetDC is out: a memory DC over a DIB section holding a copy of the pixels, written
-  // back at ReleaseDC.
-  HDC dc_ = nullptr;
-  HBITMAP dib_ = nullptr;
-  HGDIOBJ dc_old_ = nullptr;
-  uint8_t* dib_bits_ = nullptr;
-  int64_t dib_pitch_ = 0;
+  Surface* back_ = nullptr;       // a flipping primary's back buffer (one reference)
+  Surface* front_ = nullptr;      // the back buffer's primary (not counted)
+  Clipper* clipper_ = nullptr;    // one reference
+  HDC dc_ = nullptr;              // the device context GetDC gave out (ddraw_surface_dc.cc)
+  HGDIOBJ dc_bitmap_ = nullptr;   // its bitmap over mem_
+  HGDIOBJ dc_old_ = nullptr;      // the bitmap it replaced in the DC
 };
+
+// Device contexts of surfaces (ddraw_surface_dc.cc).
+HRESULT SurfaceDcCreate(Surface* s, HDC* dc);
+HRESULT SurfaceDcRelease(Surface* s, HDC dc);
 
 Surface* AsSurface(IDirectDrawSurface7* s);
 

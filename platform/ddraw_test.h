@@ -44,7 +44,8 @@ ORVANE_DX_API void Reset();
 ORVANE_DX_API void FailCall(const std::string& prefix, int times = 1);
 // Marks every existing surface lost (system-memory surfaces keep theirs, as on the real system).
 ORVANE_DX_API void LoseSurfaces();
-// The next n blit and flip status queries answer DDERR_WASSTILLDRAWING (-1: for ever).
+// The next n blit and flip status queries and GetDC calls answer DDERR_WASSTILLDRAWING (-1: for
+// ever).
 ORVANE_DX_API void SetStillDrawing(int n);
 // Restore fails (DDERR_WRONGMODE) while on.
 ORVANE_DX_API void SetRestoreFails(bool on);

@@ -229,8 +229,8 @@ struct LOGPALETTE {
   PALETTEENTRY palPalEntry[1];
 };
 
-// Only passed through by GDI (no device here has modes to set); EnumDisplaySettingsA
-// (platform/ddraw.h) fills the display fields.
+// Passed through by the DC functions (no device here has modes to set); EnumDisplaySettingsA
+// (platform/ddraw.h) fills the mode fields.
 struct DEVMODEA {
   BYTE dmDeviceName[32];
   WORD dmSpecVersion;
