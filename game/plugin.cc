@@ -10,6 +10,7 @@
 #include "game/error_report.h"
 #include "game/handlers.h"
 #include "game/scenario.h"
+#include "game/timer.h"
 #include "platform/module.h"
 
 namespace {
@@ -34,6 +35,7 @@ void LogLine(const char* text) noexcept {
 // Everything the game holds is given back here, after every way out of a play.
 void CleanupGame() noexcept {
   ResetScenarioGlobals();
+  ResetTimerGlobals();
 }
 
 // The game. Its first step mounts the data archive when there is one; the rest of the game is
@@ -86,6 +88,7 @@ int32_t RunGameGuarded(void (*entry)()) noexcept {
   g_game_running = true;
   try {
     ResetScenarioGlobals();
+    ResetTimerGlobals();
     Handlers() = BuiltGameHandlers();
     entry();
   } catch (const DExceptGame&) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/mmsystem.h"
+
 namespace orvane_test {
 namespace {
 
@@ -111,6 +113,92 @@ TEST(FakeEngine, RecordsMessagesAndAnswers) {
   EXPECT_EQ(engine.Messages()[0].flag, 4);
   EXPECT_EQ(engine.Exports().ovIsExit(), 0);
   engine.SetExit(true);
+  EXPECT_EQ(engine.Exports().ovIsExit(), 1);
+}
+
+TEST(FakeEngine, WaitsRunOnTheVirtualClock) {
+  FakeEngine engine;
+  FakeExports& x = engine.Exports();
+  const DWORD t = engine.Now();
+  EXPECT_EQ(timeGetTime(), t);
+  EXPECT_EQ(x.ovGetKeyState(0x1C), 0);  // the first read takes a batch
+  EXPECT_EQ(x.ovWaitEvent(0), 0);       // a poll takes 1 ms
+  EXPECT_EQ(engine.Now(), t + 1);
+  EXPECT_EQ(x.ovWaitEvent(250), 0);
+  EXPECT_EQ(engine.Now(), t + 251);
+  // A key wakes only a wait that watches keys, at its time.
+  engine.ScriptKey(t + 300, 0x1C, true);
+  engine.ScriptKey(t + 400, 0x1C, false);
+  EXPECT_EQ(x.ovWaitEvent(100), 0);
+  EXPECT_EQ(engine.Now(), t + 351);
+  EXPECT_EQ(x.ovGetKeyState(0x1C), 0);  // no refresh yet: the old batch
+  x.ovClearKey();
+  EXPECT_EQ(x.ovGetKeyState(0x1C), 1);
+  x.ovWaitKeyEvent(1);
+  EXPECT_EQ(x.ovWaitEvent(1000), 1);
+  EXPECT_EQ(engine.Now(), t + 400);
+  int32_t key = -1, state = -1;
+  // The press was never read: the pass that ended the wait refreshed the batch and lost it.
+  EXPECT_EQ(x.ovGetKeyEvent(&key, &state), 1);
+  EXPECT_EQ(key, 0x1C);
+  EXPECT_EQ(state, 2);
+  EXPECT_EQ(x.ovGetKeyEvent(&key, &state), 0);
+  EXPECT_EQ(x.ovGetKeyState(0x1C), 0);
+  x.ovClearEvent();
+  engine.ScriptKey(t + 450, 0x2C, true);
+  EXPECT_EQ(x.ovWaitEvent(100), 0);  // keys no longer wake it
+  EXPECT_EQ(engine.Now(), t + 500);
+  // The close request wakes every wait, at its time.
+  engine.SetExitAt(t + 520);
+  EXPECT_EQ(x.ovIsExit(), 0);
+  EXPECT_EQ(x.ovWaitEvent(-1), 1);
+  EXPECT_EQ(engine.Now(), t + 520);
+  EXPECT_EQ(x.ovIsExit(), 1);
+  const std::vector<std::string> tail(engine.Calls().end() - 3, engine.Calls().end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"ovIsExit", "ovWaitEvent(-1)", "ovIsExit"}));
+}
+
+TEST(FakeEngine, MouseQueuesMoveIntoTheSnapshotEachPass) {
+  FakeEngine engine;
+  FakeExports& x = engine.Exports();
+  const DWORD t = engine.Now();
+  engine.ScriptMouse(t + 10, 0, 5, 6);
+  engine.ScriptMouse(t + 10, 3, 7, 8);
+  engine.ScriptMouse(t + 10, 3, 9, 10);  // moves share one record
+  engine.ScriptMousePos(t + 20, 30, 40);
+  x.ovWaitMouseEvent(1);
+  EXPECT_EQ(x.ovWaitEvent(100), 1);
+  EXPECT_EQ(engine.Now(), t + 10);
+  int32_t kind, mx, my;
+  ASSERT_EQ(x.ovGetMouse(&kind, &mx, &my), 1);
+  EXPECT_EQ((std::vector<int32_t>{kind, mx, my}), (std::vector<int32_t>{0, 5, 6}));
+  ASSERT_EQ(x.ovGetMouse(&kind, &mx, &my), 1);
+  EXPECT_EQ((std::vector<int32_t>{kind, mx, my}), (std::vector<int32_t>{3, 9, 10}));
+  EXPECT_EQ(x.ovGetMouse(&kind, &mx, &my), 0);
+  EXPECT_EQ(x.ovWaitEvent(50), 0);  // a position alone is no event
+  x.ovGetMousePos(&mx, &my);
+  EXPECT_EQ((std::vector<int32_t>{mx, my}), (std::vector<int32_t>{30, 40}));
+  for (int i = 0; i < 70; ++i) engine.ScriptMouse(engine.Now(), i % 2 ? 4 : 0, i, 0);
+  x.ovWaitEvent(0);
+  int n = 0;
+  while (x.ovGetMouse(&kind, &mx, &my)) ++n;
+  EXPECT_EQ(n, 64);  // later events are dropped
+  x.ovSetMousePos(1, 2);
+  x.ovGetMousePos(&mx, &my);
+  EXPECT_EQ((std::vector<int32_t>{mx, my}), (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(engine.MousePosSets(), (std::vector<std::pair<int32_t, int32_t>>{{1, 2}}));
+  EXPECT_EQ(engine.Calls().back(), "ovGetMousePos");
+  EXPECT_EQ(engine.Calls()[engine.Calls().size() - 2], "ovSetMousePos(1, 2)");
+}
+
+TEST(FakeEngine, EndsRunawayWaits) {
+  FakeEngine engine;
+  EXPECT_NONFATAL_FAILURE(engine.Exports().ovWaitEvent(-1), "nothing scripted");
+  EXPECT_NONFATAL_FAILURE(
+      {
+        for (int i = 0; i <= FakeEngine::kRunawayWaits; ++i) engine.Exports().ovWaitEvent(0);
+      },
+      "waited more than");
   EXPECT_EQ(engine.Exports().ovIsExit(), 1);
 }
 

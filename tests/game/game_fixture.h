@@ -11,6 +11,7 @@
 #include "game/error_report.h"
 #include "game/handlers.h"
 #include "game/scenario.h"
+#include "game/timer.h"
 #include "tests/support/fake_engine.h"
 
 namespace orvane_test {
@@ -21,6 +22,8 @@ class GameTest : public ::testing::Test {
     EXPECT_TRUE(BindEngineApi(&FakeEngine::Lookup, nullptr));
     Handlers() = GameHandlers{};
     ResetScenarioGlobals();
+    ResetTimerGlobals();
+    SetTimerRedraw(nullptr);
   }
   ~GameTest() override { ClearEngineApi(); }
 

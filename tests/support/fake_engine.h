@@ -5,15 +5,21 @@
 // the engine's do; an export that is not modelled fails the running test when it is called. A
 // test may put its own function into any slot. Engine objects are handles that record their kind,
 // so a wrong kind, a double destroy or a leak fails the test.
+//
+// Time is the platform's virtual clock, installed by the fake: it moves only inside ovWaitEvent,
+// which advances it to the next scripted input or by the wait's time (at least 1 ms), and wakes
+// on key and mouse events as the engine's event wait does.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api/ov_api.h"
+#include "platform/wintypes.h"
 
 namespace orvane_test {
 
@@ -56,8 +62,28 @@ class FakeEngine {
   // ovMessage: every box shown, and the answer it gives (0: OK or Yes, 1: No).
   const std::vector<Message>& Messages() const { return messages_; }
   void SetMessageAnswer(int32_t answer) { message_answer_ = answer; }
-  // ovIsExit's answer.
+  // ovIsExit's answer; or true from a time of the virtual clock on.
   void SetExit(bool exiting) { exiting_ = exiting; }
+  void SetExitAt(DWORD time);
+
+  // The virtual clock (timeGetTime) starts at kClockStart; SetClock restarts it at a time.
+  static constexpr DWORD kClockStart = 100000;
+  void SetClock(DWORD time);
+  DWORD Now() const;
+
+  // Scripted input at times of the virtual clock, delivered when ovWaitEvent reaches the time
+  // (inputs already due are delivered by the next ovWaitEvent). A key press or release sets the
+  // key's state and joins the buffered key events; a mouse event (kinds 0 to 7 of the engine)
+  // joins the live mouse queue and moves the cursor there (except kind 7); a position only moves
+  // the cursor.
+  void ScriptKey(DWORD time, int32_t key, bool pressed);
+  void ScriptMouse(DWORD time, int32_t kind, int32_t x, int32_t y);
+  void ScriptMousePos(DWORD time, int32_t x, int32_t y);
+  // ovSetMousePos calls, in order.
+  const std::vector<std::pair<int32_t, int32_t>>& MousePosSets() const { return mouse_sets_; }
+  // More ovWaitEvent calls than this fail the test and make ovIsExit true from then on, so a
+  // wait that nothing ends cannot hang the test.
+  static constexpr int kRunawayWaits = 100000;
 
   // The in-memory file system that ovCreateFile (mode 1), ovReadFileLine, ovDestroyFile and
   // ovIsFileExist work on; paths are compared byte for byte.
@@ -85,17 +111,62 @@ class FakeEngine {
 
   // The models of the modelled exports.
   int32_t Message_(const char* text, const char* caption, int32_t flag);
-  int32_t IsExit() const { return exiting_ ? 1 : 0; }
+  int32_t IsExit() const;
+  int32_t WaitEvent(int32_t ms);
+  void ClearEvent();
+  void WaitKeyEvent(int32_t flag);
+  void WaitMouseEvent(int32_t flag);
+  int32_t GetKeyState(int32_t key);
+  int32_t GetKeyEvent(int32_t* key, int32_t* state);
+  void ClearKey();
+  int32_t GetMouse(int32_t* kind, int32_t* x, int32_t* y);
+  void ClearMouse();
+  void GetMousePos(int32_t* x, int32_t* y);
+  void SetMousePos(int32_t x, int32_t y);
   ApiHandle* CreateFile(const char* path, int32_t mode);
   const char* ReadFileLine(ApiHandle* file);
   int32_t IsFileExist(const char* path) const;
 
  private:
+  struct Input {
+    DWORD time;
+    enum Kind { kKey, kMouse, kPosition } kind;
+    int32_t a, b, c;  // key: code, pressed; mouse: kind, x, y; position: x, y
+  };
+  struct MouseEvent {
+    int32_t kind, x, y;
+  };
+  void Deliver();      // scripted inputs due by now
+  bool WaitPass();     // one pass of the event wait; true: it wakes
+  void RefreshKeys();  // a refresh requested earlier takes effect
+  // ms from now to the next scripted input or exit time (0 when already due); -1: none.
+  int64_t NextWake() const;
+
   FakeExports exports_;
   std::vector<std::string> calls_;
   std::vector<Message> messages_;
   int32_t message_answer_ = 0;
   bool exiting_ = false;
+  bool exit_at_set_ = false;
+  DWORD exit_at_ = 0;
+  int wait_calls_ = 0;
+  std::vector<Input> inputs_;  // not yet delivered, in the order scripted
+  // The event waiter.
+  bool wake_on_keys_ = false;
+  bool wake_on_mouse_ = false;
+  // The keyboard: held keys, buffered events not yet in a batch, the batch being read.
+  bool keys_held_[256] = {};
+  std::vector<std::pair<int32_t, bool>> key_buffer_;
+  bool key_refresh_ = true;
+  bool batch_held_[256] = {};
+  std::vector<std::pair<int32_t, bool>> key_batch_;
+  size_t key_cursor_ = 0;
+  // The mouse: live queue, snapshot being read, cursor.
+  std::vector<MouseEvent> mouse_live_;
+  std::vector<MouseEvent> mouse_snapshot_;
+  size_t mouse_cursor_ = 0;
+  int32_t mouse_x_ = 0, mouse_y_ = 0;
+  std::vector<std::pair<int32_t, int32_t>> mouse_sets_;
   std::map<std::string, std::string> files_;
   std::vector<std::unique_ptr<Handle>> handles_;
   FakeEngine* previous_;
