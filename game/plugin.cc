@@ -9,8 +9,10 @@
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/handlers.h"
+#include "game/resource.h"
 #include "game/scenario.h"
 #include "game/timer.h"
+#include "game/wipe.h"
 #include "platform/module.h"
 
 namespace {
@@ -36,6 +38,8 @@ void LogLine(const char* text) noexcept {
 void CleanupGame() noexcept {
   ResetScenarioGlobals();
   ResetTimerGlobals();
+  ClearWipes();
+  ReleaseCaches();
 }
 
 // The game. Its first step mounts the data archive when there is one; the rest of the game is
@@ -89,6 +93,7 @@ int32_t RunGameGuarded(void (*entry)()) noexcept {
   try {
     ResetScenarioGlobals();
     ResetTimerGlobals();
+    ResetResourceDefaults();
     Handlers() = BuiltGameHandlers();
     entry();
   } catch (const DExceptGame&) {

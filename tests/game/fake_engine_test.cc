@@ -202,5 +202,42 @@ TEST(FakeEngine, EndsRunawayWaits) {
   EXPECT_EQ(engine.Exports().ovIsExit(), 1);
 }
 
+TEST(FakeEngine, ImagesTakeTheirSizeFromThePictureHeader) {
+  FakeEngine engine;
+  FakeExports& x = engine.Exports();
+  engine.AddFile("a.png", FakeEngine::PngFile(256, 64));
+  engine.AddFile("b.bmp", FakeEngine::BmpFile(200, -50));
+  engine.AddFile("c.jpg", FakeEngine::JpegFile(30, 20));
+  engine.AddFile("d.txt", "text");
+  struct Case {
+    int32_t w, h;
+    const char* path;
+    int32_t flags;
+    int32_t source_w, source_h, window_w, window_h;
+  };
+  const Case cases[] = {
+      {0, 0, "a.png", 0, 256, 64, 256, 64},  {-4, 0, "a.png", 0, 256, 64, 64, 64},
+      {10, -3, "a.png", 1, 256, 64, 10, 21}, {0, 0, "b.bmp", 2, 100, 50, 100, 50},
+      {-1, -1, "c.jpg", 0, 30, 20, 30, 20},
+  };
+  for (const Case& c : cases) {
+    ApiHandle* image = x.ovtsLoadImage(c.w, c.h, c.path, c.flags);
+    const FakeEngine::Handle* h = engine.Inspect(image);
+    ASSERT_NE(h, nullptr) << c.path;
+    EXPECT_EQ((std::vector<int32_t>{h->source_w, h->source_h, h->window_w, h->window_h, h->flags}),
+              (std::vector<int32_t>{c.source_w, c.source_h, c.window_w, c.window_h, c.flags}))
+        << c.path << " " << c.w << "x" << c.h;
+    x.ovtsDestroyImage(image);
+  }
+  EXPECT_EQ(x.ovtsLoadImage(0, 0, "d.txt", 0), nullptr);
+  EXPECT_EQ(x.ovtsLoadImage(0, 0, "none.png", 0), nullptr);
+  engine.Refuse("ovtsLoadImage");
+  EXPECT_EQ(x.ovtsLoadImage(0, 0, "a.png", 0), nullptr);
+  ApiHandle* image = x.ovtsLoadImage(0, 0, "a.png", 0);
+  EXPECT_NE(image, nullptr);
+  x.ovtsDestroyImage(image);
+  EXPECT_NONFATAL_FAILURE(x.ovtsDestroyImage(image), "destroyed image handle");
+}
+
 }  // namespace
 }  // namespace orvane_test

@@ -10,8 +10,10 @@
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/handlers.h"
+#include "game/resource.h"
 #include "game/scenario.h"
 #include "game/timer.h"
+#include "game/wipe.h"
 #include "tests/support/fake_engine.h"
 
 namespace orvane_test {
@@ -24,8 +26,14 @@ class GameTest : public ::testing::Test {
     ResetScenarioGlobals();
     ResetTimerGlobals();
     SetTimerRedraw(nullptr);
+    ResetResourceDefaults();
   }
-  ~GameTest() override { ClearEngineApi(); }
+  // What the game still holds goes back to the engine before the fake checks for leaks.
+  ~GameTest() override {
+    ClearWipes();
+    ReleaseCaches();
+    ClearEngineApi();
+  }
 
   // Runs f, which must end the play with exactly one box; returns the box's text.
   template <class F>

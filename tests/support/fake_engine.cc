@@ -165,6 +165,82 @@ void ovSetMousePos(int32_t x, int32_t y) noexcept {
   if (FakeEngine* fake = FakeEngine::Current()) fake->SetMousePos(x, y);
 }
 
+ApiHandle* ovtsLoadImage(int32_t w, int32_t h, const char* path, int32_t flags) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->LoadImage(w, h, path, flags) : nullptr;
+}
+
+ApiHandle* ovtsCreateImage(int32_t w, int32_t h) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->CreateImage(w, h, false) : nullptr;
+}
+
+ApiHandle* ovtsCreateDynamicImage(int32_t w, int32_t h) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->CreateImage(w, h, true) : nullptr;
+}
+
+void ovtsDestroyImage(ApiHandle* image) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovtsDestroyImage");
+  const FakeEngine::Handle* h = fake->Inspect(image);
+  fake->Destroy(image, h && h->kind == "dynamic image" ? "dynamic image" : "image", "ovtsDestroyImage");
+}
+
+void ovtsFillImage(ApiHandle* image, float r, float g, float b, float a) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->FillImage(image, r, g, b, a);
+}
+
+ApiHandle* ovtsLoadWipe(const char* path) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->LoadWipe(path) : nullptr;
+}
+
+void ovtsDestroyWipe(ApiHandle* wipe) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovtsDestroyWipe");
+  fake->Destroy(wipe, "wipe", "ovtsDestroyWipe");
+}
+
+ApiHandle* ovtsCreateSprite(ApiHandle* image, int32_t level, int32_t flags) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->CreateSprite(image, level, flags) : nullptr;
+}
+
+void ovtsDestroySprite(ApiHandle* sprite) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovtsDestroySprite");
+  fake->Destroy(sprite, "sprite", "ovtsDestroySprite");
+}
+
+ApiHandle* ovCreateChar(const char* face, int32_t height, int32_t weight, int32_t italic, int32_t fixed_pitch,
+                        int32_t quality) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->CreateChar(face, {height, weight, italic, fixed_pitch, quality}) : nullptr;
+}
+
+void ovDestroyChar(ApiHandle* chars) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovDestroyChar");
+  fake->Destroy(chars, "char", "ovDestroyChar");
+}
+
+ApiHandle* ovLoadSound(const char* path, int32_t voices) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->LoadSound(path, voices) : nullptr;
+}
+
+void ovDestroySound(ApiHandle* sound) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovDestroySound");
+  fake->Destroy(sound, "sound", "ovDestroySound");
+}
+
 void ovMargePath(char* out, const char* directory, const char* name, const char* extension) noexcept {
   if (FakeEngine* fake = FakeEngine::Current()) fake->Record("ovMargePath");
   DMargePath(out, DString(directory), DString(name), DString(extension));
@@ -194,6 +270,19 @@ FakeEngine::FakeEngine() : previous_(g_current) {
   exports_.ovClearMouse = &modelled::ovClearMouse;
   exports_.ovGetMousePos = &modelled::ovGetMousePos;
   exports_.ovSetMousePos = &modelled::ovSetMousePos;
+  exports_.ovtsLoadImage = &modelled::ovtsLoadImage;
+  exports_.ovtsCreateImage = &modelled::ovtsCreateImage;
+  exports_.ovtsCreateDynamicImage = &modelled::ovtsCreateDynamicImage;
+  exports_.ovtsDestroyImage = &modelled::ovtsDestroyImage;
+  exports_.ovtsFillImage = &modelled::ovtsFillImage;
+  exports_.ovtsLoadWipe = &modelled::ovtsLoadWipe;
+  exports_.ovtsDestroyWipe = &modelled::ovtsDestroyWipe;
+  exports_.ovtsCreateSprite = &modelled::ovtsCreateSprite;
+  exports_.ovtsDestroySprite = &modelled::ovtsDestroySprite;
+  exports_.ovCreateChar = &modelled::ovCreateChar;
+  exports_.ovDestroyChar = &modelled::ovDestroyChar;
+  exports_.ovLoadSound = &modelled::ovLoadSound;
+  exports_.ovDestroySound = &modelled::ovDestroySound;
   g_current = this;
   orvane::clock::UseVirtualClock(kClockStart);
 }
@@ -303,6 +392,196 @@ const char* FakeEngine::ReadFileLine(ApiHandle* file) {
 int32_t FakeEngine::IsFileExist(const char* path) const {
   const_cast<FakeEngine*>(this)->Record("ovIsFileExist");
   return path && files_.count(path) ? 1 : 0;
+}
+
+const FakeEngine::Handle* FakeEngine::Inspect(ApiHandle* handle) const {
+  for (const auto& h : handles_)
+    if (reinterpret_cast<ApiHandle*>(h.get()) == handle) return h.get();
+  return nullptr;
+}
+
+int FakeEngine::LiveCount(const std::string& kind) const {
+  int n = 0;
+  for (const auto& handle : handles_) n += handle->live && handle->kind == kind;
+  return n;
+}
+
+bool FakeEngine::Refused(const char* export_name) {
+  auto it = refusals_.find(export_name);
+  if (it == refusals_.end() || it->second <= 0) return false;
+  --it->second;
+  return true;
+}
+
+namespace {
+
+void PutBigEndian32(std::string& out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
+}
+void PutLittleEndian32(std::string& out, uint32_t v) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(v >> shift));
+}
+uint32_t BigEndian(const std::string& b, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+  return v;
+}
+uint32_t LittleEndian32(const std::string& b, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+  return v;
+}
+
+}  // namespace
+
+std::string FakeEngine::PngFile(int32_t width, int32_t height) {
+  std::string out("\x89PNG\r\n\x1a\n", 8);
+  PutBigEndian32(out, 13);
+  out += "IHDR";
+  PutBigEndian32(out, static_cast<uint32_t>(width));
+  PutBigEndian32(out, static_cast<uint32_t>(height));
+  out += std::string("\x08\x06\0\0\0", 5);
+  return out;
+}
+
+std::string FakeEngine::BmpFile(int32_t width, int32_t height) {
+  std::string out = "BM";
+  out.append(16, '\0');
+  PutLittleEndian32(out, static_cast<uint32_t>(width));
+  PutLittleEndian32(out, static_cast<uint32_t>(height));
+  out.append(28, '\0');
+  return out;
+}
+
+std::string FakeEngine::JpegFile(int32_t width, int32_t height) {
+  std::string out("\xFF\xD8\xFF\xE0\0\x04\0\0\xFF\xC0\0\x0B\x08", 13);
+  out.push_back(static_cast<char>(height >> 8));
+  out.push_back(static_cast<char>(height));
+  out.push_back(static_cast<char>(width >> 8));
+  out.push_back(static_cast<char>(width));
+  out += std::string("\x01\x01\x11\0", 4);
+  return out;
+}
+
+bool FakeEngine::PictureSize(const std::string& b, int32_t& width, int32_t& height) {
+  if (b.size() >= 24 && b.compare(0, 8, std::string("\x89PNG\r\n\x1a\n", 8)) == 0 &&
+      b.compare(12, 4, "IHDR") == 0) {
+    width = static_cast<int32_t>(BigEndian(b, 16, 4));
+    height = static_cast<int32_t>(BigEndian(b, 20, 4));
+  } else if (b.size() >= 26 && b.compare(0, 2, "BM") == 0) {
+    width = static_cast<int32_t>(LittleEndian32(b, 18));
+    int32_t h = static_cast<int32_t>(LittleEndian32(b, 22));
+    height = h < 0 ? -h : h;
+  } else if (b.size() >= 4 && static_cast<unsigned char>(b[0]) == 0xFF &&
+             static_cast<unsigned char>(b[1]) == 0xD8) {
+    size_t at = 2;
+    for (;;) {
+      if (at + 4 > b.size() || static_cast<unsigned char>(b[at]) != 0xFF) return false;
+      const unsigned marker = static_cast<unsigned char>(b[at + 1]);
+      const size_t length = BigEndian(b, at + 2, 2);
+      if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+        if (at + 9 > b.size()) return false;
+        height = static_cast<int32_t>(BigEndian(b, at + 5, 2));
+        width = static_cast<int32_t>(BigEndian(b, at + 7, 2));
+        break;
+      }
+      at += 2 + length;
+    }
+  } else {
+    return false;
+  }
+  return width > 0 && height > 0;
+}
+
+ApiHandle* FakeEngine::LoadImage(int32_t w, int32_t h, const char* path, int32_t flags) {
+  Record(("ovtsLoadImage(" + std::to_string(w) + ", " + std::to_string(h) + ", " + (path ? path : "") + ", " +
+          std::to_string(flags) + ")")
+             .c_str());
+  if (Refused("ovtsLoadImage") || !path) return nullptr;
+  auto file = files_.find(path);
+  int32_t source_w, source_h;
+  if (file == files_.end() || !PictureSize(file->second, source_w, source_h)) return nullptr;
+  if (flags & 2) source_w /= 2;
+  // The window: positive as given, 0 the whole source, -n the source over n.
+  auto window = [](int32_t value, int32_t source) {
+    if (value > 0) return value;
+    if (value == 0) return source;
+    return static_cast<int32_t>(static_cast<uint32_t>(source) / (0u - static_cast<uint32_t>(value)));
+  };
+  ApiHandle* handle = NewHandle("image");
+  Handle* image = reinterpret_cast<Handle*>(handle);
+  image->path = path;
+  image->flags = flags;
+  image->source_w = source_w;
+  image->source_h = source_h;
+  image->window_w = window(w, source_w);
+  image->window_h = window(h, source_h);
+  return handle;
+}
+
+ApiHandle* FakeEngine::CreateImage(int32_t w, int32_t h, bool dynamic) {
+  const char* name = dynamic ? "ovtsCreateDynamicImage" : "ovtsCreateImage";
+  Record((std::string(name) + "(" + std::to_string(w) + ", " + std::to_string(h) + ")").c_str());
+  if (Refused(name) || w <= 0 || h <= 0) return nullptr;
+  ApiHandle* handle = NewHandle(dynamic ? "dynamic image" : "image");
+  Handle* image = reinterpret_cast<Handle*>(handle);
+  image->source_w = image->window_w = w;
+  image->source_h = image->window_h = h;
+  return handle;
+}
+
+void FakeEngine::FillImage(ApiHandle* image, float r, float g, float b, float a) {
+  Record("ovtsFillImage");
+  Handle* h = Check(image, "image", "ovtsFillImage");
+  if (!h) return;
+  h->filled = true;
+  h->fill[0] = r, h->fill[1] = g, h->fill[2] = b, h->fill[3] = a;
+}
+
+ApiHandle* FakeEngine::LoadWipe(const char* path) {
+  Record(("ovtsLoadWipe(" + std::string(path ? path : "") + ")").c_str());
+  if (Refused("ovtsLoadWipe") || !path) return nullptr;
+  auto file = files_.find(path);
+  int32_t w, h;
+  if (file == files_.end() || !PictureSize(file->second, w, h)) return nullptr;
+  ApiHandle* handle = NewHandle("wipe");
+  reinterpret_cast<Handle*>(handle)->path = path;
+  reinterpret_cast<Handle*>(handle)->level = 255;
+  return handle;
+}
+
+ApiHandle* FakeEngine::CreateSprite(ApiHandle* image, int32_t level, int32_t flags) {
+  Record(("ovtsCreateSprite(" + std::to_string(level) + ", " + std::to_string(flags) + ")").c_str());
+  const Handle* shown = Inspect(image);
+  if (!shown || (shown->kind != "image" && shown->kind != "dynamic image") || !shown->live) {
+    ADD_FAILURE() << "ovtsCreateSprite got no live image";
+    return nullptr;
+  }
+  if (Refused("ovtsCreateSprite")) return nullptr;
+  ApiHandle* handle = NewHandle("sprite");
+  Handle* sprite = reinterpret_cast<Handle*>(handle);
+  sprite->image = image;
+  sprite->level = level;
+  sprite->flags = flags;
+  return handle;
+}
+
+ApiHandle* FakeEngine::CreateChar(const char* face, const std::vector<int32_t>& values) {
+  Record(("ovCreateChar(" + std::string(face ? face : "") + ")").c_str());
+  if (Refused("ovCreateChar")) return nullptr;
+  ApiHandle* handle = NewHandle("char");
+  reinterpret_cast<Handle*>(handle)->path = face ? face : "";
+  reinterpret_cast<Handle*>(handle)->values = values;
+  return handle;
+}
+
+ApiHandle* FakeEngine::LoadSound(const char* path, int32_t voices) {
+  Record(("ovLoadSound(" + std::string(path ? path : "") + ", " + std::to_string(voices) + ")").c_str());
+  if (Refused("ovLoadSound") || !path || !files_.count(path)) return nullptr;
+  ApiHandle* handle = NewHandle("sound");
+  reinterpret_cast<Handle*>(handle)->path = path;
+  reinterpret_cast<Handle*>(handle)->voices = voices;
+  return handle;
 }
 
 void FakeEngine::SetExitAt(DWORD time) {

@@ -101,10 +101,35 @@ class FakeEngine {
     size_t position = 0;           // files: next byte to read
     bool error = false;            // files: the end was read
     std::unique_ptr<char[]> line;  // files: the last line handed out
+    // Images ("image"; "dynamic image"): the picture's path, load flags, source and window size,
+    // the colour of the last whole fill.
+    int32_t flags = 0;
+    int32_t source_w = 0, source_h = 0, window_w = 0, window_h = 0;
+    bool filled = false;
+    float fill[4] = {};
+    int32_t level = 0;            // wipes: 0 to 255 (255 after loading); sprites: engine level
+    ApiHandle* image = nullptr;   // sprites: the image shown
+    int32_t voices = 0;           // sounds
+    std::vector<int32_t> values;  // character sets: the values after the face name
   };
   ApiHandle* NewHandle(const std::string& kind);
   Handle* Check(ApiHandle* handle, const std::string& kind, const char* export_name);
   void Destroy(ApiHandle* handle, const std::string& kind, const char* export_name);
+
+  // The record behind a handle the fake made (live or not), null for any other value.
+  const Handle* Inspect(ApiHandle* handle) const;
+  // Live handles of a kind.
+  int LiveCount(const std::string& kind) const;
+  // The next `times` calls of a maker export (ovtsLoadImage, ovtsCreateImage,
+  // ovtsCreateDynamicImage, ovtsLoadWipe, ovtsCreateSprite, ovCreateChar, ovLoadSound) fail.
+  void Refuse(const std::string& export_name, int times = 1) { refusals_[export_name] = times; }
+
+  // Picture files of a size for the in-memory file system: the headers are all the fake reads.
+  static std::string PngFile(int32_t width, int32_t height);
+  static std::string BmpFile(int32_t width, int32_t height);
+  static std::string JpegFile(int32_t width, int32_t height);
+  // The size in a PNG, BMP or JPEG header; false for anything else.
+  static bool PictureSize(const std::string& bytes, int32_t& width, int32_t& height);
 
   // Fails the test for a call of an export that is not modelled.
   static void Unmodelled(const char* name);
@@ -123,6 +148,15 @@ class FakeEngine {
   void ClearMouse();
   void GetMousePos(int32_t* x, int32_t* y);
   void SetMousePos(int32_t x, int32_t y);
+  ApiHandle* LoadImage(int32_t w, int32_t h, const char* path, int32_t flags);
+  ApiHandle* CreateImage(int32_t w, int32_t h, bool dynamic);
+  void FillImage(ApiHandle* image, float r, float g, float b, float a);
+  ApiHandle* LoadWipe(const char* path);
+  ApiHandle* CreateSprite(ApiHandle* image, int32_t level, int32_t flags);
+  ApiHandle* CreateChar(const char* face, const std::vector<int32_t>& values);
+  ApiHandle* LoadSound(const char* path, int32_t voices);
+  // A refusal was requested for the export: it is used up and true is returned.
+  bool Refused(const char* export_name);
   ApiHandle* CreateFile(const char* path, int32_t mode);
   const char* ReadFileLine(ApiHandle* file);
   int32_t IsFileExist(const char* path) const;
@@ -169,6 +203,7 @@ class FakeEngine {
   std::vector<std::pair<int32_t, int32_t>> mouse_sets_;
   std::map<std::string, std::string> files_;
   std::vector<std::unique_ptr<Handle>> handles_;
+  std::map<std::string, int> refusals_;
   FakeEngine* previous_;
 };
 
