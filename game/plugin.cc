@@ -11,6 +11,7 @@
 #include "game/handlers.h"
 #include "game/resource.h"
 #include "game/scenario.h"
+#include "game/sprite.h"
 #include "game/timer.h"
 #include "game/wipe.h"
 #include "platform/module.h"
@@ -38,6 +39,11 @@ void LogLine(const char* text) noexcept {
 void CleanupGame() noexcept {
   ResetScenarioGlobals();
   ResetTimerGlobals();
+  try {
+    sprClearAll();
+  } catch (...) {
+  }
+  ResetSpriteGlobals();
   ClearWipes();
   ReleaseCaches();
 }
@@ -94,6 +100,8 @@ int32_t RunGameGuarded(void (*entry)()) noexcept {
     ResetScenarioGlobals();
     ResetTimerGlobals();
     ResetResourceDefaults();
+    ResetSpriteGlobals();
+    SetTimerRedraw(&sprRender);
     Handlers() = BuiltGameHandlers();
     entry();
   } catch (const DExceptGame&) {

@@ -88,8 +88,9 @@ TEST(FakeEngine, CatchesLeaksAndUnmodelledExports) {
       },
       "a file handle was never destroyed");
   FakeEngine engine;
-  EXPECT_NONFATAL_FAILURE(engine.Exports().ovtsRender(), "ovtsRender, which the fake engine does not model");
-  EXPECT_EQ(engine.Calls(), (std::vector<std::string>{"ovtsRender"}));
+  EXPECT_NONFATAL_FAILURE(engine.Exports().ovtsPresent(),
+                          "ovtsPresent, which the fake engine does not model");
+  EXPECT_EQ(engine.Calls(), (std::vector<std::string>{"ovtsPresent"}));
 }
 
 TEST(FakeEngine, BindsEveryNameOfTheList) {

@@ -12,6 +12,7 @@
 #include "game/handlers.h"
 #include "game/resource.h"
 #include "game/scenario.h"
+#include "game/sprite.h"
 #include "game/timer.h"
 #include "game/wipe.h"
 #include "tests/support/fake_engine.h"
@@ -27,9 +28,15 @@ class GameTest : public ::testing::Test {
     ResetTimerGlobals();
     SetTimerRedraw(nullptr);
     ResetResourceDefaults();
+    ResetSpriteGlobals();
   }
   // What the game still holds goes back to the engine before the fake checks for leaks.
   ~GameTest() override {
+    try {
+      sprClearAll();
+    } catch (...) {
+    }
+    ResetSpriteGlobals();
     ClearWipes();
     ReleaseCaches();
     ClearEngineApi();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <type_traits>
 
@@ -241,6 +242,125 @@ void ovDestroySound(ApiHandle* sound) noexcept {
   fake->Destroy(sound, "sound", "ovDestroySound");
 }
 
+#define SPRITE_SETTER(name, params, body)                \
+  void name params noexcept {                            \
+    FakeEngine* fake = FakeEngine::Current();            \
+    if (!fake) return;                                   \
+    fake->Record(#name);                                 \
+    FakeEngine::Handle* h = fake->Sprite(sprite, #name); \
+    if (!h) return;                                      \
+    body;                                                \
+  }
+
+SPRITE_SETTER(ovtsSetSpritePos, (ApiHandle * sprite, int32_t x, int32_t y), h->x = x; h->y = y)
+SPRITE_SETTER(ovtsSetSpriteSize, (ApiHandle * sprite, int32_t w, int32_t h_), h->w = w; h->h = h_)
+SPRITE_SETTER(ovtsSetSpritePivot, (ApiHandle * sprite, float px, float py), h->pivot[0] = px;
+              h->pivot[1] = py)
+SPRITE_SETTER(ovtsRotateSpriteNone, (ApiHandle * sprite), h->rotation.clear())
+SPRITE_SETTER(ovtsRotateSpriteX, (ApiHandle * sprite, float d),
+              h->rotation.push_back("x" + std::to_string(d)))
+SPRITE_SETTER(ovtsRotateSpriteY, (ApiHandle * sprite, float d),
+              h->rotation.push_back("y" + std::to_string(d)))
+SPRITE_SETTER(ovtsRotateSpriteZ, (ApiHandle * sprite, float d),
+              h->rotation.push_back("z" + std::to_string(d)))
+SPRITE_SETTER(ovtsSetSpriteColorA, (ApiHandle * sprite, int32_t corner, float a),
+              if (corner >= 0 && corner < 4) h->alpha[corner] = a)
+SPRITE_SETTER(ovtsSetSpriteBlend, (ApiHandle * sprite, int32_t mode),
+              if (mode >= 0 && mode < 8) h->blend = mode)
+SPRITE_SETTER(ovtsSetSpriteMap, (ApiHandle * sprite, int32_t x, int32_t y, int32_t w, int32_t h_),
+              const FakeEngine::Handle* image = fake->Inspect(h->image);
+              // Clipped against the image's window.
+              int32_t ww = image ? image->window_w : 0;
+              int32_t wh = image ? image->window_h : 0; int32_t x0 = std::clamp(x, 0, ww);
+              int32_t y0 = std::clamp(y, 0, wh); int32_t x1 = std::clamp(x + w, x0, ww);
+              int32_t y1 = std::clamp(y + h_, y0, wh); h->map[0] = x0; h->map[1] = y0; h->map[2] = x1 - x0;
+              h->map[3] = y1 - y0)
+SPRITE_SETTER(ovtsConnectSprite, (ApiHandle * sprite, ApiHandle* parent),
+              if (parent && !fake->Sprite(parent, "ovtsConnectSprite")) return;
+              h->parent = parent)
+SPRITE_SETTER(ovtsSetSpriteWipe, (ApiHandle * sprite, ApiHandle* wipe, int32_t direction),
+              if (direction != 0 && direction != 1) return;
+              if (wipe && !fake->Check(wipe, "wipe", "ovtsSetSpriteWipe")) return; h->wipe = wipe;
+              h->direction = direction)
+#undef SPRITE_SETTER
+
+int32_t ovtsSetSpriteLevel(ApiHandle* sprite, int32_t level) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return 0;
+  fake->Record(("ovtsSetSpriteLevel(" + std::to_string(level) + ")").c_str());
+  FakeEngine::Handle* h = fake->Sprite(sprite, "ovtsSetSpriteLevel");
+  if (!h) return 0;
+  fake->SetSpriteLevel(h, level);
+  return 1;
+}
+
+int32_t ovtsGetSpriteLevel(ApiHandle* sprite) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return 0;
+  fake->Record("ovtsGetSpriteLevel");
+  FakeEngine::Handle* h = fake->Sprite(sprite, "ovtsGetSpriteLevel");
+  return h ? h->level : 0;
+}
+
+OvSize ovtsGetImageSize(ApiHandle* image) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return {};
+  fake->Record("ovtsGetImageSize");
+  FakeEngine::Handle* h = fake->AnyImage(image, "ovtsGetImageSize");
+  return h ? OvSize{h->window_w, h->window_h} : OvSize{};
+}
+
+void ovtsSetImagePos(ApiHandle* image, int32_t x, int32_t y) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record(("ovtsSetImagePos(" + std::to_string(x) + ", " + std::to_string(y) + ")").c_str());
+  FakeEngine::Handle* h = fake->AnyImage(image, "ovtsSetImagePos");
+  if (!h) return;
+  // Cut so the window stays inside the source, then to 0.
+  x = std::min<int64_t>(x, int64_t{h->source_w} - h->window_w);
+  y = std::min<int64_t>(y, int64_t{h->source_h} - h->window_h);
+  h->image_x = std::max(x, 0);
+  h->image_y = std::max(y, 0);
+}
+
+int32_t ovtsIsImageLost(ApiHandle* image) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->IsImageLost(image) : 0;
+}
+
+int32_t ovtsRender() noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->Record("ovtsRender");
+  return 1;
+}
+
+int32_t ovtsRenderScreen() noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->RenderScreen() : 0;
+}
+
+void ovtsGetRenderImage(ApiHandle* image) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovtsGetRenderImage");
+  FakeEngine::Handle* h = fake->Check(image, "dynamic image", "ovtsGetRenderImage");
+  if (h) h->filled = true;
+}
+
+void ovtsSetWipeLevel(ApiHandle* wipe, float level) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovtsSetWipeLevel");
+  FakeEngine::Handle* h = fake->Check(wipe, "wipe", "ovtsSetWipeLevel");
+  if (!h) return;
+  const uint32_t v = static_cast<uint32_t>(static_cast<int64_t>(std::lround(level * 255.0f)));
+  h->level = v > 255 ? 255 : static_cast<int32_t>(v);
+}
+
+int32_t ovSetWindowSize(int32_t w, int32_t h) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->SetWindowSize(w, h) : 0;
+}
+
 void ovMargePath(char* out, const char* directory, const char* name, const char* extension) noexcept {
   if (FakeEngine* fake = FakeEngine::Current()) fake->Record("ovMargePath");
   DMargePath(out, DString(directory), DString(name), DString(extension));
@@ -283,6 +403,28 @@ FakeEngine::FakeEngine() : previous_(g_current) {
   exports_.ovDestroyChar = &modelled::ovDestroyChar;
   exports_.ovLoadSound = &modelled::ovLoadSound;
   exports_.ovDestroySound = &modelled::ovDestroySound;
+  exports_.ovtsSetSpritePos = &modelled::ovtsSetSpritePos;
+  exports_.ovtsSetSpriteSize = &modelled::ovtsSetSpriteSize;
+  exports_.ovtsSetSpritePivot = &modelled::ovtsSetSpritePivot;
+  exports_.ovtsRotateSpriteNone = &modelled::ovtsRotateSpriteNone;
+  exports_.ovtsRotateSpriteX = &modelled::ovtsRotateSpriteX;
+  exports_.ovtsRotateSpriteY = &modelled::ovtsRotateSpriteY;
+  exports_.ovtsRotateSpriteZ = &modelled::ovtsRotateSpriteZ;
+  exports_.ovtsSetSpriteColorA = &modelled::ovtsSetSpriteColorA;
+  exports_.ovtsSetSpriteBlend = &modelled::ovtsSetSpriteBlend;
+  exports_.ovtsSetSpriteMap = &modelled::ovtsSetSpriteMap;
+  exports_.ovtsConnectSprite = &modelled::ovtsConnectSprite;
+  exports_.ovtsSetSpriteWipe = &modelled::ovtsSetSpriteWipe;
+  exports_.ovtsSetSpriteLevel = &modelled::ovtsSetSpriteLevel;
+  exports_.ovtsGetSpriteLevel = &modelled::ovtsGetSpriteLevel;
+  exports_.ovtsGetImageSize = &modelled::ovtsGetImageSize;
+  exports_.ovtsSetImagePos = &modelled::ovtsSetImagePos;
+  exports_.ovtsIsImageLost = &modelled::ovtsIsImageLost;
+  exports_.ovtsRender = &modelled::ovtsRender;
+  exports_.ovtsRenderScreen = &modelled::ovtsRenderScreen;
+  exports_.ovtsGetRenderImage = &modelled::ovtsGetRenderImage;
+  exports_.ovtsSetWipeLevel = &modelled::ovtsSetWipeLevel;
+  exports_.ovSetWindowSize = &modelled::ovSetWindowSize;
   g_current = this;
   orvane::clock::UseVirtualClock(kClockStart);
 }
@@ -550,6 +692,73 @@ ApiHandle* FakeEngine::LoadWipe(const char* path) {
   return handle;
 }
 
+FakeEngine::Handle* FakeEngine::AnyImage(ApiHandle* image, const char* export_name) {
+  const Handle* h = Inspect(image);
+  return Check(image, h && h->kind == "dynamic image" ? "dynamic image" : "image", export_name);
+}
+
+void FakeEngine::SetSpriteLevel(Handle* sprite, int32_t level) {
+  if (sprite->level == level) return;
+  sprite->level = level;
+  sprite->order = ++next_order_;  // appended to the new level's list
+}
+
+int32_t FakeEngine::IsImageLost(ApiHandle* image) {
+  Record("ovtsIsImageLost");
+  Handle* h = AnyImage(image, "ovtsIsImageLost");
+  if (!h || !lose_images_ || Until(lose_at_, Now()) > 0 || h->lost_reported) return 0;
+  h->lost_reported = 1;
+  return 1;
+}
+
+int32_t FakeEngine::RenderScreen() {
+  Record("ovtsRenderScreen");
+  if (failing_renders_ > 0) {
+    --failing_renders_;
+    return 0;
+  }
+  std::vector<const Handle*> shown;
+  for (const auto& h : handles_)
+    if (h->live && h->kind == "sprite") shown.push_back(h.get());
+  std::stable_sort(shown.begin(), shown.end(), [](const Handle* a, const Handle* b) {
+    return a->level != b->level ? a->level < b->level : a->order < b->order;
+  });
+  Frame frame{Now(), {}};
+  for (const Handle* s : shown) {
+    FrameSprite f{};
+    f.sprite = reinterpret_cast<ApiHandle*>(const_cast<Handle*>(s));
+    f.image = s->image;
+    f.x = s->x;
+    f.y = s->y;
+    for (const Handle* p = Inspect(s->parent); p && p->live; p = Inspect(p->parent)) {
+      f.x += p->x;
+      f.y += p->y;
+    }
+    f.w = s->w;
+    f.h = s->h;
+    f.level = s->level;
+    if (const Handle* image = Inspect(s->image)) {
+      if (!image->live) ADD_FAILURE() << "a sprite shows a destroyed image";
+      f.image_name = image->path;
+      f.image_x = image->image_x;
+      f.image_y = image->image_y;
+    }
+    std::copy(s->map, s->map + 4, f.map);
+    std::copy(s->pivot, s->pivot + 2, f.pivot);
+    f.rotation = s->rotation;
+    std::copy(s->alpha, s->alpha + 4, f.alpha);
+    f.blend = s->blend;
+    f.wipe = s->wipe;
+    f.direction = s->direction;
+    const Handle* wipe = Inspect(s->wipe);
+    f.wipe_level = wipe ? wipe->level : 0;
+    if (wipe && !wipe->live) ADD_FAILURE() << "a sprite is shown through a destroyed wipe";
+    frame.sprites.push_back(std::move(f));
+  }
+  frames_.push_back(std::move(frame));
+  return 1;
+}
+
 ApiHandle* FakeEngine::CreateSprite(ApiHandle* image, int32_t level, int32_t flags) {
   Record(("ovtsCreateSprite(" + std::to_string(level) + ", " + std::to_string(flags) + ")").c_str());
   const Handle* shown = Inspect(image);
@@ -563,6 +772,11 @@ ApiHandle* FakeEngine::CreateSprite(ApiHandle* image, int32_t level, int32_t fla
   sprite->image = image;
   sprite->level = level;
   sprite->flags = flags;
+  sprite->order = ++next_order_;
+  sprite->w = shown->window_w;
+  sprite->h = shown->window_h;
+  sprite->map[2] = shown->window_w;
+  sprite->map[3] = shown->window_h;
   return handle;
 }
 

@@ -107,9 +107,22 @@ class FakeEngine {
     int32_t source_w = 0, source_h = 0, window_w = 0, window_h = 0;
     bool filled = false;
     float fill[4] = {};
-    int32_t level = 0;            // wipes: 0 to 255 (255 after loading); sprites: engine level
-    ApiHandle* image = nullptr;   // sprites: the image shown
-    int32_t voices = 0;           // sounds
+    int32_t level = 0;                 // wipes: 0 to 255 (255 after loading); sprites: engine level
+    ApiHandle* image = nullptr;        // sprites: the image shown
+    int32_t voices = 0;                // sounds
+    int32_t image_x = 0, image_y = 0;  // images: the window's place in the source
+    int32_t lost_reported = 0;         // images: losses reported by ovtsIsImageLost
+    // Sprites: the state the TSS exports set.
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    int32_t map[4] = {};
+    float pivot[2] = {};
+    std::vector<std::string> rotation;  // rotations since the last ovtsRotateSpriteNone
+    float alpha[4] = {1, 1, 1, 1};
+    int32_t blend = 0;
+    ApiHandle* parent = nullptr;
+    ApiHandle* wipe = nullptr;
+    int32_t direction = 0;
+    uint64_t order = 0;           // place in its level's list
     std::vector<int32_t> values;  // character sets: the values after the face name
   };
   ApiHandle* NewHandle(const std::string& kind);
@@ -130,6 +143,38 @@ class FakeEngine {
   static std::string JpegFile(int32_t width, int32_t height);
   // The size in a PNG, BMP or JPEG header; false for anything else.
   static bool PictureSize(const std::string& bytes, int32_t& width, int32_t& height);
+
+  // What one successful ovtsRenderScreen showed: the shown sprites in drawing order (level, then
+  // the order of their level's list) with their state; positions are absolute.
+  struct FrameSprite {
+    ApiHandle* sprite;
+    ApiHandle* image;
+    std::string image_name;  // the picture's path; "" for made images
+    int32_t x, y, w, h, level;
+    int32_t image_x, image_y;
+    int32_t map[4];
+    float pivot[2];
+    std::vector<std::string> rotation;
+    float alpha[4];
+    int32_t blend;
+    ApiHandle* wipe;
+    int32_t direction;
+    int32_t wipe_level;
+  };
+  struct Frame {
+    DWORD time;
+    std::vector<FrameSprite> sprites;
+  };
+  const std::vector<Frame>& Frames() const { return frames_; }
+  // The next n ovtsRenderScreen calls fail.
+  void FailRenders(int n) { failing_renders_ = n; }
+  // From this time of the clock on every image reports one loss at its next ovtsIsImageLost.
+  void LoseImagesAt(DWORD time) {
+    lose_images_ = true;
+    lose_at_ = time;
+  }
+  // The size ovSetWindowSize set last (0, 0 before any).
+  std::pair<int32_t, int32_t> WindowSize() const { return window_size_; }
 
   // Fails the test for a call of an export that is not modelled.
   static void Unmodelled(const char* name);
@@ -155,6 +200,16 @@ class FakeEngine {
   ApiHandle* CreateSprite(ApiHandle* image, int32_t level, int32_t flags);
   ApiHandle* CreateChar(const char* face, const std::vector<int32_t>& values);
   ApiHandle* LoadSound(const char* path, int32_t voices);
+  Handle* Sprite(ApiHandle* sprite, const char* export_name) { return Check(sprite, "sprite", export_name); }
+  Handle* AnyImage(ApiHandle* image, const char* export_name);
+  int32_t RenderScreen();
+  int32_t IsImageLost(ApiHandle* image);
+  void SetSpriteLevel(Handle* sprite, int32_t level);
+  int32_t SetWindowSize(int32_t w, int32_t h) {
+    Record(("ovSetWindowSize(" + std::to_string(w) + ", " + std::to_string(h) + ")").c_str());
+    window_size_ = {w, h};
+    return 1;
+  }
   // A refusal was requested for the export: it is used up and true is returned.
   bool Refused(const char* export_name);
   ApiHandle* CreateFile(const char* path, int32_t mode);
@@ -204,6 +259,12 @@ class FakeEngine {
   std::map<std::string, std::string> files_;
   std::vector<std::unique_ptr<Handle>> handles_;
   std::map<std::string, int> refusals_;
+  std::vector<Frame> frames_;
+  int failing_renders_ = 0;
+  bool lose_images_ = false;
+  DWORD lose_at_ = 0;
+  uint64_t next_order_ = 0;
+  std::pair<int32_t, int32_t> window_size_{0, 0};
   FakeEngine* previous_;
 };
 
