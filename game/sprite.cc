@@ -162,7 +162,21 @@ void sprRealize(int32_t slot, bool show) {
   s.style &= ~kStyleWipeHide;
 }
 
+namespace {
+
+// The children follow down the tree; the depth bound keeps links made around sprSetParent (the
+// court sets parents directly) from recursing without end.
+void SetPosFrom(int32_t slot, int32_t x, int32_t y, uint32_t flags, int depth);
+
+}  // namespace
+
 void sprSetPos(int32_t slot, int32_t x, int32_t y, uint32_t flags) {
+  SetPosFrom(slot, x, y, flags, 0);
+}
+
+namespace {
+
+void SetPosFrom(int32_t slot, int32_t x, int32_t y, uint32_t flags, int depth) {
   if (!IsValid(slot)) return;
   DSprite& s = g_sprites[slot];
   s.style = (s.style & ~kStyleAlignment) | (flags & kStyleAlignment);
@@ -198,11 +212,14 @@ void sprSetPos(int32_t slot, int32_t x, int32_t y, uint32_t flags) {
   s.y = Saturate(ny);
   if ((s.flags & kSpriteRealized) && s.count > 0)
     g_engine.ovtsSetSpritePos(s.subs[0].sprite->handle, s.x, s.y);
+  if (depth >= kSpriteSlots) return;
   for (int32_t child = 0; child < kSpriteSlots; ++child) {
     if (child == slot || !IsValid(child) || g_sprites[child].parent != slot) continue;
-    sprSetPos(child, g_sprites[child].req_x, g_sprites[child].req_y, g_sprites[child].style);
+    SetPosFrom(child, g_sprites[child].req_x, g_sprites[child].req_y, g_sprites[child].style, depth + 1);
   }
 }
+
+}  // namespace
 
 void sprSetPosStyle(int32_t slot, int32_t x, int32_t y, const char* style) {
   sprCheck(slot);
@@ -302,9 +319,16 @@ void sprSetRotation(int32_t slot, float pivot_x, float pivot_y, float angle, uin
 void sprSetRotationChecked(int32_t slot, float pivot_x, float pivot_y, float angle, const char* style) {
   sprCheck(slot);
   const uint32_t flags = ParseDisplayStyle(style, 0);
+  // Into 0..360 as repeated steps of 360 would bring it (360 itself stays), without stepping: a
+  // huge angle would not move by 360 in float.
   if (std::isfinite(angle)) {
-    while (angle < 0) angle += 360;
-    while (angle > 360) angle -= 360;
+    if (angle > 360) {
+      angle = std::fmod(angle, 360.0f);
+      if (angle == 0) angle = 360;
+    } else if (angle < 0) {
+      angle = std::fmod(angle, 360.0f);
+      if (angle < 0) angle += 360;
+    }
   }
   sprSetRotation(slot, pivot_x, pivot_y, angle, flags);
 }
@@ -323,6 +347,59 @@ DRef<DImageRes> sprGetImage(int32_t slot) {
   const DSprite& s = g_sprites[slot];
   if (s.count <= 0) ScriptError("スプライト %d はサブスプライトがありません。", slot - kScriptSpriteBase);
   return s.subs[0].image;
+}
+
+void sprSetSizeChecked(int32_t slot, int32_t w, int32_t h) {
+  sprCheck(slot);
+  sprSetSize(slot, w, h);
+}
+
+void sprSetLevelChecked(int32_t slot, int32_t level) {
+  sprCheck(slot);
+  sprSetLevel(slot, level);
+}
+
+int32_t sprGetLevel(int32_t slot) {
+  sprCheck(slot);
+  return g_sprites[slot].level;
+}
+
+void sprGetPos(int32_t slot, int32_t* x, int32_t* y) {
+  sprCheck(slot);
+  *x = g_sprites[slot].req_x;
+  *y = g_sprites[slot].req_y;
+}
+
+void sprGetSize(int32_t slot, int32_t* w, int32_t* h) {
+  sprCheck(slot);
+  *w = g_sprites[slot].w;
+  *h = g_sprites[slot].h;
+}
+
+void sprGetTopLeft(int32_t slot, int32_t* x, int32_t* y) {
+  sprCheck(slot);
+  *x = g_sprites[slot].x;
+  *y = g_sprites[slot].y;
+}
+
+bool sprSetAnimSetChecked(int32_t slot, int32_t set) {
+  sprCheck(slot);
+  return sprSetAnimSet(slot, set);
+}
+
+void sprShowChecked(int32_t slot, const char* wipe) {
+  sprCheck(slot);
+  sprShow(slot, kNoSprite, wipe);
+}
+
+void sprHideChecked(int32_t slot, const char* wipe) {
+  sprCheck(slot);
+  sprHide(slot, wipe);
+}
+
+void sprSetDisplayFlagsChecked(int32_t slot, const char* style) {
+  sprCheck(slot);
+  sprSetDisplayFlags(slot, ParseDisplayStyle(style, 0));
 }
 
 void sprCreate(int32_t slot, int32_t sprite_class, int32_t level, int32_t count, const DRef<DSubSprite>& subs,

@@ -132,6 +132,18 @@ void sprApplyTransform(int32_t slot);
 void sprSetLevel(int32_t slot, int32_t level);
 DRef<DImageRes> sprGetImage(int32_t slot);  // guarded
 
+// Guarded forms: the slot check of sprCheck first, then the plain operation.
+void sprSetSizeChecked(int32_t slot, int32_t w, int32_t h);
+void sprSetLevelChecked(int32_t slot, int32_t level);
+int32_t sprGetLevel(int32_t slot);
+void sprGetPos(int32_t slot, int32_t* x, int32_t* y);      // the requested position
+void sprGetSize(int32_t slot, int32_t* w, int32_t* h);     // the current size
+void sprGetTopLeft(int32_t slot, int32_t* x, int32_t* y);  // after alignment and anchoring
+bool sprSetAnimSetChecked(int32_t slot, int32_t set);
+void sprShowChecked(int32_t slot, const char* wipe);
+void sprHideChecked(int32_t slot, const char* wipe);
+void sprSetDisplayFlagsChecked(int32_t slot, const char* style);
+
 // The game's redraw: ovtsRenderScreen, up to ten attempts with the caches emptied after each
 // failure, then the script error "VRAMが不足しています。".
 void sprRender();

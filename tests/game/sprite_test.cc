@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -247,6 +248,79 @@ TEST_F(SpriteTest, StopModeZeroDurationsAndAnimSets) {
   Simple(21, 4, 4, 0);
   EXPECT_EQ(Sprite(21).timer, -1);
   EXPECT_FALSE(sprSetAnimSet(21, 1));
+}
+
+TEST_F(SpriteTest, GuardedFormsCheckTheSlot) {
+  Simple(20, 10, 6, kStyleHide);
+  sprSetPosStyle(20, 30, 40, "right");
+  int32_t a = 0, b = 0;
+  sprGetPos(20, &a, &b);
+  EXPECT_EQ((std::vector<int32_t>{a, b}), (std::vector<int32_t>{30, 40}));
+  sprGetTopLeft(20, &a, &b);
+  EXPECT_EQ((std::vector<int32_t>{a, b}), (std::vector<int32_t>{21, 40}));
+  sprSetSizeChecked(20, 20, 12);
+  sprGetSize(20, &a, &b);
+  EXPECT_EQ((std::vector<int32_t>{a, b}), (std::vector<int32_t>{20, 12}));
+  sprSetLevelChecked(20, 9);
+  EXPECT_EQ(sprGetLevel(20), 9);
+  sprShowChecked(20, "none");
+  EXPECT_TRUE(sprIsShown(20));
+  sprHideChecked(20, "none");
+  EXPECT_FALSE(sprIsShown(20));
+  sprSetDisplayFlagsChecked(20, "wipefade backhide");
+  EXPECT_EQ(Sprite(20).style & (kStyleWipeFade | kStyleBackHide), kStyleWipeFade | kStyleBackHide);
+  // Angles come into 0..360; 360 stays, a huge one ends.
+  for (const auto& [in, out] : std::vector<std::pair<float, float>>{
+           {-30, 330}, {370, 10}, {720, 360}, {360, 360}, {-360, 0}, {1e30f, std::fmod(1e30f, 360.0f)}}) {
+    sprSetRotationChecked(20, 0, 0, in, "");
+    EXPECT_FLOAT_EQ(Sprite(20).angle, out) << in;
+  }
+  SetErrorPosition("scn/g.scn", 3);
+  const std::string invalid = Report("scn/g.scn", 3, "スプライト 5 は有効ではありません。");
+  const std::vector<void (*)()> guarded = {
+      [] { sprSetSizeChecked(25, 1, 1); },
+      [] { sprSetLevelChecked(25, 1); },
+      [] { sprGetLevel(25); },
+      [] {
+        int32_t x, y;
+        sprGetPos(25, &x, &y);
+      },
+      [] {
+        int32_t x, y;
+        sprGetSize(25, &x, &y);
+      },
+      [] {
+        int32_t x, y;
+        sprGetTopLeft(25, &x, &y);
+      },
+      [] { sprSetAnimSetChecked(25, 0); },
+      [] { sprShowChecked(25, "none"); },
+      [] { sprHideChecked(25, "none"); },
+      [] { sprSetDisplayFlagsChecked(25, ""); },
+      [] { sprSetPosStyle(25, 0, 0, ""); },
+      [] { sprSetRotationChecked(25, 0, 0, 0, ""); },
+      [] { sprGetImage(25); },
+      [] { sprDestroy(25, "none"); },
+  };
+  for (size_t i = 0; i < guarded.size(); ++i) EXPECT_EQ(Stops(guarded[i]), invalid) << "form " << i;
+  sprCreate(21, 0, 5, 0, DRef<DSubSprite>(), 0, 0, 0, 0, kStyleHide, "none");
+  EXPECT_EQ(Stops([] { sprGetImage(21); }),
+            Report("scn/g.scn", 3, "スプライト 1 はサブスプライトがありません。"));
+}
+
+TEST_F(SpriteTest, AFlushedImageStaysWhileASpriteHoldsIt) {
+  engine.AddFile("held.png", FakeEngine::PngFile(8, 8));
+  DRef<DSubSprite> subs;
+  subs.Alloc(1);
+  subs[0].image = LoadImageCached(-1, -1, "held", true, "");
+  sprCreate(20, 0, 5, 1, subs, 0, 0, 0, 0, 0, "none");
+  subs.Release();
+  FlushCaches();
+  EXPECT_EQ(engine.LiveCount("image"), 1);
+  sprRender();
+  EXPECT_EQ(engine.Frames().back().sprites.at(0).image_name, "held.png");
+  sprDestroy(20);
+  EXPECT_EQ(engine.LiveCount("image"), 0);
 }
 
 TEST_F(SpriteTest, ScreenSizeIsStoredAndSetOnTheWindow) {
