@@ -92,6 +92,26 @@ TEST_F(SpriteTest, SceneFadeOutAndBackIn) {
   EXPECT_EQ(engine.Frames().size(), frames);
 }
 
+TEST_F(SpriteTest, SceneHiddenSpritesLeaveThatStateThroughShowOrHide) {
+  RegisterWipe("fade", "", 100, 0);
+  Simple(20, 10, 10, kStyleWipeFade);
+  Simple(21, 10, 10, kStyleWipeFade);
+  sprBeginScene();
+  ASSERT_NE(Sprite(20).flags & kSpriteSceneHidden, 0u);
+  size_t frames = engine.Frames().size();
+  sprHide(20, "fade");  // draws nothing, stays hidden
+  EXPECT_EQ(engine.Frames().size(), frames);
+  EXPECT_EQ(Sprite(20).flags & (kSpriteSceneHidden | kSpriteRealized), 0u);
+  sprShow(21, kNoSprite, "fade");  // shown through the wipe
+  EXPECT_GT(engine.Frames().size(), frames + 1);
+  EXPECT_TRUE(sprIsShown(21));
+  EXPECT_EQ(Sprite(21).flags & kSpriteSceneHidden, 0u);
+  frames = engine.Frames().size();
+  sprEndScene();  // nothing is left to bring back
+  EXPECT_EQ(engine.Frames().size(), frames);
+  EXPECT_FALSE(sprIsShown(20));
+}
+
 TEST_F(SpriteTest, MaskWipeRevealsTheIncomingOverTheOutgoing) {
   engine.AddFile("sys/wipe_bg.png", FakeEngine::PngFile(64, 48));
   RegisterWipe("wipe", "sys/wipe_bg", 200, 0);
