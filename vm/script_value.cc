@@ -77,13 +77,6 @@ void ScriptValue::Clear() {
   u_.h = nullptr;
 }
 
-void ScriptValue::SetInt(int32_t v) {
-  Release();
-  type_ = kScriptInt;
-  u_.h = nullptr;
-  u_.i = v;
-}
-
 void ScriptValue::SetFloat(float v) {
   Release();
   type_ = kScriptFloat;
