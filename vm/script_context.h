@@ -213,8 +213,9 @@ class ScriptContext {
   void Unpin() {
     while (!pins_.empty() && pins_.back().index >= stack_top_) pins_.pop_back();
   }
-  // One instruction at pc (the body of Step).
+  // One instruction at pc through its handler, and Step's fault rules after it.
   bool Execute();
+  bool StepSlow();
 
   // ---- State. The hot fields come first.
   const uint32_t* code_ = nullptr;      // first code word

@@ -71,12 +71,6 @@ void ScriptValue::Release() {
   u_.h = nullptr;
 }
 
-void ScriptValue::Clear() {
-  Release();
-  type_ = kScriptInt;
-  u_.h = nullptr;
-}
-
 void ScriptValue::SetFloat(float v) {
   Release();
   type_ = kScriptFloat;

@@ -64,7 +64,11 @@ class ScriptValue {
   // Frees what the value owns; the type word is left as it was and the payload cleared.
   void Release();
   // Release, then int 0.
-  void Clear();
+  void Clear() {
+    if (type_ != kScriptInt) Release();
+    type_ = kScriptInt;
+    u_.h = nullptr;
+  }
   void SetInt(int32_t v) {
     if (type_ != kScriptInt) Release();
     type_ = kScriptInt;
