@@ -7,28 +7,53 @@
 #include "vm/vm_arith.h"
 
 struct VmFast {
+  // The machine's hot registers, kept in locals while instructions run in their fast forms and
+  // written back before anything else runs.
+  struct Regs {
+    explicit Regs(ScriptContext* ctx) : c(ctx) { Load(); }
+    void Load() {
+      code = c->code_;
+      size = c->code_size_;
+      pc = c->pc_;
+      fb = c->frame_base_;
+      slots = c->slot_data_;
+      cap = c->slot_capacity_;
+    }
+    void Store() const {
+      c->pc_ = pc;
+      c->frame_base_ = fb;
+    }
+    ScriptContext* c;
+    const uint32_t* code;
+    uint32_t size;
+    uint32_t pc;
+    uint32_t fb;
+    ScriptValue** slots;
+    uint32_t cap;
+  };
+
   // The value a plain operand (global or frame slot, no index, member or stack part) names, or
   // null when the operand is of another kind or its slot lies outside the table. `w` points at the
   // operand's mode word; the caller has checked that both words lie inside the code.
-  [[gnu::always_inline]] static ScriptValue* Plain(const ScriptContext* c, const uint32_t* w) {
+  [[gnu::always_inline]] static ScriptValue* Plain(const Regs& r, const uint32_t* w) {
     const uint32_t mode = w[0];
     uint32_t s;
     if (mode <= kVmModeFrame) {
-      s = w[1] + (mode ? c->frame_base_ : 0);
+      s = w[1] + (mode ? r.fb : 0);
     } else if (mode == kVmModeStackRef) {
       // A reference pair on the stack that names a slot (addresses go to the decoder).
-      const int64_t ref = int64_t{c->stack_top_} + static_cast<int32_t>(w[1]);
-      if (ref < 1 || ref >= int64_t{c->stack_top_} || (c->stack_[static_cast<size_t>(ref - 1)] & 1))
+      const int64_t ref = int64_t{r.c->stack_top_} + static_cast<int32_t>(w[1]);
+      if (ref < 1 || ref >= int64_t{r.c->stack_top_} || (r.c->stack_[static_cast<size_t>(ref - 1)] & 1))
         return nullptr;
-      s = static_cast<uint32_t>(c->stack_[static_cast<size_t>(ref)]);
+      s = static_cast<uint32_t>(r.c->stack_[static_cast<size_t>(ref)]);
     } else {
       return nullptr;
     }
-    return s < c->slot_capacity_ ? c->slot_data_[s] : nullptr;
+    return s < r.cap ? r.slots[s] : nullptr;
   }
   // A plain operand holding an int.
-  [[gnu::always_inline]] static ScriptValue* PlainInt(const ScriptContext* c, const uint32_t* w) {
-    ScriptValue* v = Plain(c, w);
+  [[gnu::always_inline]] static ScriptValue* PlainInt(const Regs& r, const uint32_t* w) {
+    ScriptValue* v = Plain(r, w);
     return (v && v->type() == kScriptInt) ? v : nullptr;
   }
 
@@ -62,157 +87,159 @@ struct VmFast {
   // The fast forms, each given the code words after the opcode and how many there are; false when
   // the instruction must go to its handler (nothing has changed then).
   template <VmOp op>
-  [[gnu::always_inline]] static bool Binary(ScriptContext* c, const uint32_t* w, uint32_t avail) {
+  [[gnu::always_inline]] static bool Binary(Regs& r, const uint32_t* w, uint32_t avail) {
     if (avail < 6) return false;
-    ScriptValue* d = Plain(c, w);
-    ScriptValue* a = PlainInt(c, w + 2);
-    ScriptValue* b = PlainInt(c, w + 4);
+    ScriptValue* d = Plain(r, w);
+    ScriptValue* a = PlainInt(r, w + 2);
+    ScriptValue* b = PlainInt(r, w + 4);
     if (!d || !a || !b) return false;
-    c->pc_ += 7;
+    r.pc += 7;
     d->SetInt(IntOp<op>(a->int_value(), b->int_value()));
     return true;
   }
   template <VmOp op>
-  [[gnu::always_inline]] static bool Assign(ScriptContext* c, const uint32_t* w, uint32_t avail) {
+  [[gnu::always_inline]] static bool Assign(Regs& r, const uint32_t* w, uint32_t avail) {
     if (avail < 4) return false;
-    ScriptValue* d = PlainInt(c, w);
-    ScriptValue* s = PlainInt(c, w + 2);
+    ScriptValue* d = PlainInt(r, w);
+    ScriptValue* s = PlainInt(r, w + 2);
     if (!d || !s) return false;
-    c->pc_ += 5;
+    r.pc += 5;
     d->SetInt(IntOp<op>(d->int_value(), s->int_value()));
     return true;
   }
   template <VmOp op>
-  [[gnu::always_inline]] static bool AssignConst(ScriptContext* c, const uint32_t* w, uint32_t avail) {
+  [[gnu::always_inline]] static bool AssignConst(Regs& r, const uint32_t* w, uint32_t avail) {
     if (avail < 3) return false;
-    ScriptValue* d = PlainInt(c, w);
+    ScriptValue* d = PlainInt(r, w);
     if (!d) return false;
-    c->pc_ += 4;
+    r.pc += 4;
     d->SetInt(IntOp<op>(d->int_value(), static_cast<int32_t>(w[2])));
     return true;
   }
-  [[gnu::always_inline]] static bool Move(ScriptContext* c, const uint32_t* w, uint32_t avail) {
+  [[gnu::always_inline]] static bool Move(Regs& r, const uint32_t* w, uint32_t avail) {
     if (avail < 4) return false;
-    ScriptValue* d = Plain(c, w);
-    ScriptValue* s = PlainInt(c, w + 2);
+    ScriptValue* d = Plain(r, w);
+    ScriptValue* s = PlainInt(r, w + 2);
     if (!d || !s) return false;
-    c->pc_ += 5;
+    r.pc += 5;
     d->SetInt(s->int_value());
     return true;
   }
-  [[gnu::always_inline]] static bool SetInt(ScriptContext* c, const uint32_t* w, uint32_t avail) {
+  [[gnu::always_inline]] static bool SetInt(Regs& r, const uint32_t* w, uint32_t avail) {
     if (avail < 3) return false;
-    ScriptValue* d = Plain(c, w);
+    ScriptValue* d = Plain(r, w);
     if (!d) return false;
-    c->pc_ += 4;
+    r.pc += 4;
     d->SetInt(static_cast<int32_t>(w[2]));
     return true;
   }
-  [[gnu::always_inline]] static bool Jump(ScriptContext* c, const uint32_t* w, uint32_t avail) {
-    if (avail < 1 || w[0] >= c->code_size_) return false;
-    c->pc_ = w[0];
+  [[gnu::always_inline]] static bool Jump(Regs& r, const uint32_t* w, uint32_t avail) {
+    if (avail < 1 || w[0] >= r.size) return false;
+    r.pc = w[0];
     return true;
   }
   template <bool if_zero>
-  [[gnu::always_inline]] static bool JumpIf(ScriptContext* c, const uint32_t* w, uint32_t avail) {
+  [[gnu::always_inline]] static bool JumpIf(Regs& r, const uint32_t* w, uint32_t avail) {
     if (avail < 3) return false;
-    ScriptValue* x = PlainInt(c, w);
+    ScriptValue* x = PlainInt(r, w);
     if (!x) return false;
     if ((x->int_value() == 0) != if_zero) {
-      c->pc_ += 4;
+      r.pc += 4;
       return true;
     }
-    if (w[2] >= c->code_size_) return false;
-    c->pc_ = w[2];
+    if (w[2] >= r.size) return false;
+    r.pc = w[2];
     return true;
   }
   // Pushes without growing the stack: false when there is no room for `n` more words.
-  [[gnu::always_inline]] static bool HasRoom(const ScriptContext* c, uint32_t n) {
-    return c->stack_.size() - c->stack_top_ >= n;
+  [[gnu::always_inline]] static bool HasRoom(const Regs& r, uint32_t n) {
+    return r.c->stack_.size() - r.c->stack_top_ >= n;
   }
-  [[gnu::always_inline]] static bool PushRef(ScriptContext* c, const uint32_t* w, uint32_t avail) {
-    if (avail < 2 || w[0] > kVmModeFrame || !HasRoom(c, 2)) return false;
-    c->pc_ += 3;
-    c->stack_[c->stack_top_++] = 0;
-    c->stack_[c->stack_top_++] = w[1] + (w[0] ? c->frame_base_ : 0);
+  [[gnu::always_inline]] static bool PushRef(Regs& r, const uint32_t* w, uint32_t avail) {
+    if (avail < 2 || w[0] > kVmModeFrame || !HasRoom(r, 2)) return false;
+    r.pc += 3;
+    r.c->stack_[r.c->stack_top_++] = 0;
+    r.c->stack_[r.c->stack_top_++] = w[1] + (w[0] ? r.fb : 0);
     return true;
   }
-  [[gnu::always_inline]] static bool PushWord(ScriptContext* c, const uint32_t* w, uint32_t avail) {
-    if (avail < 1 || !HasRoom(c, 1)) return false;
-    c->pc_ += 2;
-    c->stack_[c->stack_top_++] = w[0];
+  [[gnu::always_inline]] static bool PushWord(Regs& r, const uint32_t* w, uint32_t avail) {
+    if (avail < 1 || !HasRoom(r, 1)) return false;
+    r.pc += 2;
+    r.c->stack_[r.c->stack_top_++] = w[0];
     return true;
   }
-  [[gnu::always_inline]] static bool PushBase(ScriptContext* c, const uint32_t*, uint32_t) {
-    if (!HasRoom(c, 1)) return false;
-    c->pc_ += 1;
-    c->stack_[c->stack_top_++] = c->frame_base_;
+  [[gnu::always_inline]] static bool PushBase(Regs& r, const uint32_t*, uint32_t) {
+    if (!HasRoom(r, 1)) return false;
+    r.pc += 1;
+    r.c->stack_[r.c->stack_top_++] = r.fb;
     return true;
   }
-  [[gnu::always_inline]] static bool PopBase(ScriptContext* c, const uint32_t*, uint32_t) {
-    if (c->stack_top_ == 0) return false;
-    c->pc_ += 1;
-    c->frame_base_ = static_cast<uint32_t>(c->stack_[--c->stack_top_]);
-    c->Unpin();
+  [[gnu::always_inline]] static bool PopBase(Regs& r, const uint32_t*, uint32_t) {
+    if (r.c->stack_top_ == 0) return false;
+    r.pc += 1;
+    r.fb = static_cast<uint32_t>(r.c->stack_[--r.c->stack_top_]);
+    r.c->Unpin();
     return true;
   }
-  [[gnu::always_inline]] static bool AddBase(ScriptContext* c, const uint32_t* w, uint32_t avail) {
+  [[gnu::always_inline]] static bool AddBase(Regs& r, const uint32_t* w, uint32_t avail) {
     if (avail < 1) return false;
-    const int64_t i = int64_t{c->stack_top_} + static_cast<int32_t>(w[0]);
-    if (i < 0 || i >= int64_t{c->stack_top_}) return false;
-    c->pc_ += 2;
-    c->frame_base_ += static_cast<uint32_t>(c->stack_[static_cast<size_t>(i)]);
+    const int64_t i = int64_t{r.c->stack_top_} + static_cast<int32_t>(w[0]);
+    if (i < 0 || i >= int64_t{r.c->stack_top_}) return false;
+    r.pc += 2;
+    r.fb += static_cast<uint32_t>(r.c->stack_[static_cast<size_t>(i)]);
     return true;
   }
-  [[gnu::always_inline]] static bool Drop(ScriptContext* c, const uint32_t* w, uint32_t avail) {
-    if (avail < 1 || w[0] > c->stack_top_) return false;
-    c->pc_ += 2;
-    c->stack_top_ -= w[0];
-    c->Unpin();
+  [[gnu::always_inline]] static bool Drop(Regs& r, const uint32_t* w, uint32_t avail) {
+    if (avail < 1 || w[0] > r.c->stack_top_) return false;
+    r.pc += 2;
+    r.c->stack_top_ -= w[0];
+    r.c->Unpin();
     return true;
   }
   // Calls of code (built-in calls go to the handler: they reach outside the machine).
-  [[gnu::always_inline]] static bool Call(ScriptContext* c, const uint32_t* w, uint32_t avail) {
-    if (avail < 2 || (w[0] & kVmCallBuiltin) || w[1] >= c->code_size_ || !HasRoom(c, 1)) return false;
-    c->stack_[c->stack_top_++] = c->pc_ + 3;
-    c->pc_ = w[1];
+  [[gnu::always_inline]] static bool Call(Regs& r, const uint32_t* w, uint32_t avail) {
+    if (avail < 2 || (w[0] & kVmCallBuiltin) || w[1] >= r.size || !HasRoom(r, 1)) return false;
+    r.c->stack_[r.c->stack_top_++] = r.pc + 3;
+    r.pc = w[1];
     return true;
   }
-  [[gnu::always_inline]] static bool Return(ScriptContext* c, const uint32_t*, uint32_t) {
-    if (c->stack_top_ == 0) return false;
-    const VmWord to = c->stack_[c->stack_top_ - 1];
-    if (to >= c->code_size_) return false;
-    --c->stack_top_;
-    c->Unpin();
-    c->pc_ = static_cast<uint32_t>(to);
+  [[gnu::always_inline]] static bool Return(Regs& r, const uint32_t*, uint32_t) {
+    if (r.c->stack_top_ == 0) return false;
+    const VmWord to = r.c->stack_[r.c->stack_top_ - 1];
+    if (to >= r.size) return false;
+    --r.c->stack_top_;
+    r.c->Unpin();
+    r.pc = static_cast<uint32_t>(to);
     return true;
   }
-  [[gnu::always_inline]] static bool Enter(ScriptContext* c, const uint32_t* w, uint32_t avail) {
-    if (avail < 1 || uint64_t{c->frame_base_} + w[0] > c->slot_capacity_) return false;
-    c->pc_ += 2;
-    c->Enter(w[0]);
+  [[gnu::always_inline]] static bool Enter(Regs& r, const uint32_t* w, uint32_t avail) {
+    if (avail < 1 || uint64_t{r.fb} + w[0] > r.cap) return false;
+    r.pc += 2;
+    r.c->slot_top_ = r.fb + w[0];
+    for (uint32_t i = 0; i < w[0]; ++i) r.slots[r.fb + i]->Clear();
     return true;
   }
-  [[gnu::always_inline]] static bool Leave(ScriptContext* c, const uint32_t* w, uint32_t avail) {
-    if (avail < 1 || w[0] > c->slot_top_ || uint64_t{c->frame_base_} + w[0] > c->slot_capacity_) return false;
-    c->pc_ += 2;
-    c->Leave(w[0]);
+  [[gnu::always_inline]] static bool Leave(Regs& r, const uint32_t* w, uint32_t avail) {
+    if (avail < 1 || w[0] > r.c->slot_top_ || uint64_t{r.fb} + w[0] > r.cap) return false;
+    r.pc += 2;
+    r.c->slot_top_ -= w[0];
+    for (uint32_t i = 0; i < w[0]; ++i) r.slots[r.fb + i]->Clear();
     return true;
   }
 
   // Runs the instruction at pc in its fast form when it has one that applies: true when it ran.
-  [[gnu::always_inline]] static bool Try(ScriptContext* c) {
-    const uint32_t pc = c->pc_;
-    if (pc >= c->code_size_) return false;
-    const uint32_t* w = c->code_ + pc + 1;
-    const uint32_t avail = c->code_size_ - pc - 1;
-    switch (static_cast<VmOp>(c->code_[pc])) {
+  [[gnu::always_inline]] static bool Try(Regs& r) {
+    const uint32_t pc = r.pc;
+    if (pc >= r.size) return false;
+    const uint32_t* w = r.code + pc + 1;
+    const uint32_t avail = r.size - pc - 1;
+    switch (static_cast<VmOp>(r.code[pc])) {
 #define ORVANE_VM_FAST(name, form) \
   case VmOp::name:                 \
-    return form(c, w, avail);
+    return form(r, w, avail);
 #define ORVANE_VM_FAST_OP(name, form) \
   case VmOp::name:                    \
-    return form<VmOp::name>(c, w, avail);
+    return form<VmOp::name>(r, w, avail);
       ORVANE_VM_FAST_OP(OpMul, Binary)
       ORVANE_VM_FAST_OP(OpDiv, Binary)
       ORVANE_VM_FAST_OP(OpMod, Binary)
@@ -265,9 +292,9 @@ struct VmFast {
 #undef ORVANE_VM_FAST
 #undef ORVANE_VM_FAST_OP
       case VmOp::OpJumpIfZero:
-        return JumpIf<true>(c, w, avail);
+        return JumpIf<true>(r, w, avail);
       case VmOp::OpJumpIfNonZero:
-        return JumpIf<false>(c, w, avail);
+        return JumpIf<false>(r, w, avail);
       default:
         return false;
     }
@@ -291,7 +318,10 @@ bool ScriptContext::Execute() {
 }
 
 bool ScriptContext::Step() {
-  return VmFast::Try(this) ? false : StepSlow();
+  VmFast::Regs r(this);
+  if (!VmFast::Try(r)) return StepSlow();
+  r.Store();
+  return false;
 }
 
 bool ScriptContext::StepSlow() {
@@ -305,10 +335,14 @@ bool ScriptContext::StepSlow() {
 }
 
 uint32_t ScriptContext::StepMany(uint32_t n, const uint32_t* run_flags, uint32_t mask, bool* end) {
+  VmFast::Regs r(this);
   for (uint32_t i = 1;; ++i) {
     // A fast form calls nothing outside the machine, so the run flags cannot have changed.
-    if (!VmFast::Try(this)) {
-      if (StepSlow()) {
+    if (!VmFast::Try(r)) {
+      r.Store();
+      const bool ended = StepSlow();
+      r.Load();
+      if (ended) {
         *end = true;
         return i;
       }
@@ -318,6 +352,7 @@ uint32_t ScriptContext::StepMany(uint32_t n, const uint32_t* run_flags, uint32_t
       }
     }
     if (i == n) {
+      r.Store();
       *end = false;
       return i;
     }
