@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/dapplication.h"
+#include "base/ddc.h"
 
 namespace {
 
@@ -219,6 +220,14 @@ LRESULT DWindow::DefaultProc(UINT message, WPARAM wparam, LPARAM lparam) {
 bool DWindow::PreTranslate(MSG* msg) {
   TranslateMessage(msg);
   return false;
+}
+
+bool DWindow::GetDC(DWindowDC& dc) {
+  return dc.Get(*this, true);
+}
+
+bool DWindow::GetWindowDC(DWindowDC& dc) {
+  return dc.Get(*this, false);
 }
 
 // ---------------------------------------------------------------- listeners

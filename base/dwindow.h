@@ -10,6 +10,8 @@
 #include "base/dstring.h"
 #include "platform/win32.h"
 
+class DWindowDC;
+
 // The record shared by every DWindow that refers to one window: the window (0 when there is
 // none) and the first listener of its chain. The last handle frees the record, never the window.
 struct DWindowRecord : public DObject {
@@ -58,6 +60,10 @@ class DWindow : public DObject {
   virtual bool PostMessage(UINT message, WPARAM wparam, LPARAM lparam);
   // First stage of the window procedure; true sends the message to DefWindowProcA only.
   virtual bool PreTranslate(MSG* msg);
+  // Fills dc with this window's client-area DC (GetDC) or whole-window DC; false when dc already
+  // holds one or the system refuses.
+  virtual bool GetDC(DWindowDC& dc);
+  virtual bool GetWindowDC(DWindowDC& dc);
   virtual bool Show(int command);
   virtual bool ShowDefault();
   virtual void Activate();

@@ -60,7 +60,8 @@ void AddDirty(Surface& s, RECT r) {
     return;
   }
   RECT& d = s.dirty_rect;
-  d = {std::min(d.left, r.left), std::min(d.top, r.top), std::max(d.right, r.right), std::max(d.bottom, r.bottom)};
+  d = {std::min(d.left, r.left), std::min(d.top, r.top), std::max(d.right, r.right),
+       std::max(d.bottom, r.bottom)};
 }
 
 // Sizes the surface to the window's client area, keeping what overlaps; all of it is then dirty.
@@ -104,7 +105,8 @@ BOOL ClientSurfaceLock(HWND hwnd, ClientSurfaceView* view) {
   // The window's client area in the top-level surface, clipped to it.
   long long ox = o.x - t.x, oy = o.y - t.y;
   long long l = std::max(ox, 0LL), tp = std::max(oy, 0LL);
-  long long r = std::min<long long>(ox + cc.right, tc.right), b = std::min<long long>(oy + cc.bottom, tc.bottom);
+  long long r = std::min<long long>(ox + cc.right, tc.right),
+            b = std::min<long long>(oy + cc.bottom, tc.bottom);
   if (r <= l || b <= tp) return FALSE;
   SurfaceLock().lock();
   Sweep();
@@ -155,7 +157,8 @@ void ClientSurfacePresent(HWND hwnd) {
   s.dirty = false;
   orvane::host::Current().PresentSurface(top, s.pixels.data(), s.width, s.height, s.width * 4, d);
   char buf[96];
-  std::snprintf(buf, sizeof(buf), "present %p %ld,%ld %ldx%ld", static_cast<void*>(top), static_cast<long>(d.left),
-                static_cast<long>(d.top), static_cast<long>(d.right - d.left), static_cast<long>(d.bottom - d.top));
+  std::snprintf(buf, sizeof(buf), "present %p %ld,%ld %ldx%ld", static_cast<void*>(top),
+                static_cast<long>(d.left), static_cast<long>(d.top), static_cast<long>(d.right - d.left),
+                static_cast<long>(d.bottom - d.top));
   orvane::host::RecordTrace(buf);
 }

@@ -23,10 +23,13 @@ struct ClientSurfaceView {
 
 // Locks the client surface of hwnd's top-level window (a child gets its part of its top-level
 // window's surface: the view then starts at the child's origin and is clipped to it). False for
-// a window that is not alive or has an empty client area.
+// a window that is not alive or has an empty client area. The surface follows the client size
+// (a resize keeps what overlaps). A lock excludes other threads until the same thread unlocks;
+// locks nest on one thread.
 ORVANE_API BOOL ClientSurfaceLock(HWND hwnd, ClientSurfaceView* view);
 // Ends a lock; dirty (client coordinates of hwnd, may be null for "all") is shown at the next
 // present.
 ORVANE_API void ClientSurfaceUnlock(HWND hwnd, const RECT* dirty);
-// Shows the dirty parts on the host now (the SDL window, or the headless picture and trace).
+// Shows the dirty parts on the host now (the SDL window; every host records
+// "present <window> x,y wxh" in the trace). Nothing when nothing changed since the last present.
 ORVANE_API void ClientSurfacePresent(HWND hwnd);

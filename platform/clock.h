@@ -19,7 +19,9 @@ inline std::int64_t MonotonicNs() {
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
-inline std::int64_t MonotonicMs() { return MonotonicNs() / 1000000; }
+inline std::int64_t MonotonicMs() {
+  return MonotonicNs() / 1000000;
+}
 
 // A CLOCK_MONOTONIC time point as a timespec, for clock_nanosleep(TIMER_ABSTIME).
 inline timespec MonotonicTimespec(std::int64_t ns) {
@@ -42,7 +44,8 @@ inline void SleepForNs(std::int64_t ns) {
 // Waits on cv (with lock held) until ready() holds or ns nanoseconds have passed (negative:
 // no limit). Returns ready() at the end. The wait runs on the monotonic clock.
 template <class Ready>
-bool WaitForNs(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, std::int64_t ns, Ready ready) {
+bool WaitForNs(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, std::int64_t ns,
+               Ready ready) {
   if (ns < 0) {
     cv.wait(lock, ready);
     return true;

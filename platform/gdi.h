@@ -369,8 +369,8 @@ ORVANE_API BOOL GdiFlush();
 ORVANE_API BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop);
 ORVANE_API BOOL BitBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx, int sy, DWORD rop);
 // Samples the source at pixel centres; negative sizes mirror.
-ORVANE_API BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx, int sy, int swidth,
-                           int sheight, DWORD rop);
+ORVANE_API BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx, int sy,
+                           int swidth, int sheight, DWORD rop);
 ORVANE_API BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous);
 // Draws with the current pen from the current position to (x, y), leaving out the end point.
 ORVANE_API BOOL LineTo(HDC dc, int x, int y);

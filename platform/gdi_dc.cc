@@ -1,8 +1,9 @@
 // Device contexts: memory, display, information and window DCs, their selections and saved
 // states, the pixels they draw into, and the drawing operations (pattern fills, blits, lines).
+#include <strings.h>
+
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 
 #include "platform/client_surface.h"
 #include "platform/gdi_internal.h"
@@ -63,7 +64,8 @@ HDC NewDc(Dc::Kind kind) {
 }
 
 bool IsDisplay(LPCSTR driver, LPCSTR device) {
-  return (driver && strcasecmp(driver, "DISPLAY") == 0) || (!driver && device && strcasecmp(device, "DISPLAY") == 0);
+  return (driver && strcasecmp(driver, "DISPLAY") == 0) ||
+         (!driver && device && strcasecmp(device, "DISPLAY") == 0);
 }
 
 // Deletes a DC's table entry and lets go of everything it holds.
@@ -85,7 +87,8 @@ BOOL DropDc(HDC dc) {
 }
 
 RECT Intersect(const RECT& a, const RECT& b) {
-  RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
+  RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+         std::min(a.bottom, b.bottom)};
   if (r.right < r.left) r.right = r.left;
   if (r.bottom < r.top) r.bottom = r.top;
   return r;
@@ -169,7 +172,8 @@ void DrawLine(Canvas& c, std::int64_t x0, std::int64_t y0, std::int64_t x1, std:
   t_hi = std::min<std::int64_t>(t_hi, n);
   for (std::int64_t t = t_lo; t < t_hi; ++t) {
     std::int64_t major = m0 + step * t;
-    std::int64_t minor = n0 + FloorDiv(static_cast<__int128>(2) * t * minor_d + n, static_cast<__int128>(2) * n);
+    std::int64_t minor =
+        n0 + FloorDiv(static_cast<__int128>(2) * t * minor_d + n, static_cast<__int128>(2) * n);
     std::int64_t lx = x_major ? major : minor, ly = x_major ? minor : major;
     RECT r = ClipLogical(c, lx - half, ly - half, lx - half + w, ly - half + w);
     for (int y = r.top; y < r.bottom; ++y) FillSpan(c, y, r.left, r.right, px);
@@ -581,8 +585,8 @@ BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop) {
   return TRUE;
 }
 
-BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx, int sy, int swidth, int sheight,
-                DWORD rop) {
+BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx, int sy, int swidth,
+                int sheight, DWORD rop) {
   if (rop != SRCCOPY) {
     if (rop == PATCOPY || rop == BLACKNESS || rop == WHITENESS) return PatBlt(dc, x, y, width, height, rop);
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -600,10 +604,14 @@ BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx,
     return FALSE;
   }
   // Normalised rectangles; a negative size on one side only mirrors.
-  std::int64_t dx0 = std::min<std::int64_t>(x, std::int64_t{x} + width), dw = width < 0 ? -std::int64_t{width} : width;
-  std::int64_t dy0 = std::min<std::int64_t>(y, std::int64_t{y} + height), dh = height < 0 ? -std::int64_t{height} : height;
-  std::int64_t sx0 = std::min<std::int64_t>(sx, std::int64_t{sx} + swidth), sw = swidth < 0 ? -std::int64_t{swidth} : swidth;
-  std::int64_t sy0 = std::min<std::int64_t>(sy, std::int64_t{sy} + sheight), sh = sheight < 0 ? -std::int64_t{sheight} : sheight;
+  std::int64_t dx0 = std::min<std::int64_t>(x, std::int64_t{x} + width),
+               dw = width < 0 ? -std::int64_t{width} : width;
+  std::int64_t dy0 = std::min<std::int64_t>(y, std::int64_t{y} + height),
+               dh = height < 0 ? -std::int64_t{height} : height;
+  std::int64_t sx0 = std::min<std::int64_t>(sx, std::int64_t{sx} + swidth),
+               sw = swidth < 0 ? -std::int64_t{swidth} : swidth;
+  std::int64_t sy0 = std::min<std::int64_t>(sy, std::int64_t{sy} + sheight),
+               sh = sheight < 0 ? -std::int64_t{sheight} : sheight;
   bool mirror_x = (width < 0) != (swidth < 0), mirror_y = (height < 0) != (sheight < 0);
   Snapshot snap;
   const Canvas* from = &src;
@@ -617,7 +625,7 @@ BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx,
     std::vector<int> cols(static_cast<std::size_t>(r.right - r.left));
     for (int cx = r.left; cx < r.right; ++cx) {
       std::int64_t i = cx - dst.ox - dx0;
-      std::int64_t j = (2 * i + 1) * sw / (2 * dw);
+      std::int64_t j = static_cast<std::int64_t>((__int128{2} * i + 1) * sw / (__int128{2} * dw));
       if (mirror_x) j = sw - 1 - j;
       std::int64_t scx = sx0 + j + from->ox;
       cols[static_cast<std::size_t>(cx - r.left)] =
@@ -626,7 +634,7 @@ BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx,
     bool same_format = from->format == dst.format;
     for (int cy = r.top; cy < r.bottom; ++cy) {
       std::int64_t i = cy - dst.oy - dy0;
-      std::int64_t j = (2 * i + 1) * sh / (2 * dh);
+      std::int64_t j = static_cast<std::int64_t>((__int128{2} * i + 1) * sh / (__int128{2} * dh));
       if (mirror_y) j = sh - 1 - j;
       std::int64_t scy = sy0 + j + from->oy;
       if (scy < from->clip.top || scy >= from->clip.bottom) continue;

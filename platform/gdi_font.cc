@@ -5,6 +5,7 @@
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
 #include FT_SYNTHESIS_H
+#include FT_GLYPH_H
 #include <fontconfig/fontconfig.h>
 #include <iconv.h>
 #include <strings.h>
@@ -189,7 +190,8 @@ std::string FcFile(const std::string& family_utf8, bool japanese, bool mono, int
     FcChar8* fam = nullptr;
     for (int i = 0; !family_ok && FcPatternGetString(m, FC_FAMILY, i, &fam) == FcResultMatch; ++i)
       family_ok = strcasecmp(reinterpret_cast<const char*>(fam), family_utf8.c_str()) == 0;
-    if (family_ok && FcPatternGetString(m, FC_FILE, 0, &f) == FcResultMatch) file = reinterpret_cast<const char*>(f);
+    if (family_ok && FcPatternGetString(m, FC_FILE, 0, &f) == FcResultMatch)
+      file = reinterpret_cast<const char*>(f);
     FcPatternDestroy(m);
   }
   FcPatternDestroy(p);
@@ -301,38 +303,64 @@ Face* Realize(const LOGFONTA& lf) {
   return raw;
 }
 
-// Loads and renders a glyph (mono for drawing, gray for outlines) into the cache.
+std::uint64_t g_renders = 0;
+
+// A cache entry from a rendered bitmap: mono rows of (width + 7) / 8 bytes, or a byte a pixel.
+Glyph FromBitmap(const FT_Bitmap& bm, int left, int top, int advance, bool gray) {
+  Glyph g;
+  g.advance = advance;
+  g.width = static_cast<int>(bm.width);
+  g.height = static_cast<int>(bm.rows);
+  if (g.width <= 0 || g.height <= 0 || !bm.buffer) {
+    g.width = g.height = 0;
+    return g;
+  }
+  g.left = left;
+  g.top = top;
+  g.pitch = gray ? g.width : (g.width + 7) / 8;
+  g.bits.resize(static_cast<size_t>(g.pitch) * static_cast<size_t>(g.height));
+  for (int y = 0; y < g.height; ++y) {
+    const unsigned char* src = bm.buffer + static_cast<std::ptrdiff_t>(bm.pitch) * y;
+    std::memcpy(g.bits.data() + static_cast<size_t>(g.pitch) * static_cast<size_t>(y), src,
+                static_cast<size_t>(g.pitch));
+  }
+  return g;
+}
+
+// The cached glyph of a character, mono (drawing, ABC widths) or gray (outlines). A miss loads
+// the glyph once (hinted for monochrome: the advances the pen moves by) and renders both forms,
+// so a size query, a fetch and the ABC widths of one code cost one render.
 const Glyph& GetGlyph(Face& f, char32_t cp, bool gray) {
   auto& cache = gray ? f.gray : f.mono;
   auto it = cache.find(cp);
   if (it != cache.end()) return it->second;
-  Glyph g;
+  ++g_renders;
+  Glyph mono, coverage;
   FT_UInt index = cp == 0xFFFF ? 0 : FT_Get_Char_Index(f.face, cp);
-  FT_Int32 flags = FT_LOAD_DEFAULT | (gray ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO);
-  if (FT_Load_Glyph(f.face, index, flags) == 0) {
+  if (FT_Load_Glyph(f.face, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_MONO) == 0) {
     FT_GlyphSlot slot = f.face->glyph;
     if (f.bold) FT_GlyphSlot_Embolden(slot);
     if (f.italic) FT_GlyphSlot_Oblique(slot);
-    if (FT_Render_Glyph(slot, gray ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO) == 0) {
-      const FT_Bitmap& bm = slot->bitmap;
-      g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
-      g.width = static_cast<int>(bm.width);
-      g.height = static_cast<int>(bm.rows);
-      if (g.width > 0 && g.height > 0) {
-        g.left = slot->bitmap_left;
-        g.top = slot->bitmap_top;
-        g.pitch = gray ? g.width : (g.width + 7) / 8;
-        g.bits.resize(static_cast<size_t>(g.pitch) * g.height);
-        for (int y = 0; y < g.height; ++y) {
-          const unsigned char* src = bm.buffer + static_cast<std::ptrdiff_t>(bm.pitch) * y;
-          std::memcpy(g.bits.data() + static_cast<size_t>(g.pitch) * y, src, static_cast<size_t>(g.pitch));
-        }
+    int advance = static_cast<int>((slot->advance.x + 32) >> 6);
+    FT_Glyph copy = nullptr;
+    if (FT_Get_Glyph(slot, &copy) == 0) {
+      if (FT_Glyph_To_Bitmap(&copy, FT_RENDER_MODE_NORMAL, nullptr, 1) == 0) {
+        auto* bg = reinterpret_cast<FT_BitmapGlyph>(copy);
+        coverage = FromBitmap(bg->bitmap, bg->left, bg->top, advance, true);
       } else {
-        g.width = g.height = 0;
+        coverage.advance = advance;
       }
+      FT_Done_Glyph(copy);
+    }
+    if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) == 0) {
+      mono = FromBitmap(slot->bitmap, slot->bitmap_left, slot->bitmap_top, advance, false);
+    } else {
+      mono.advance = advance;
     }
   }
-  return cache.emplace(cp, std::move(g)).first->second;
+  f.gray.emplace(cp, std::move(coverage));
+  f.mono.emplace(cp, std::move(mono));
+  return cache.find(cp)->second;
 }
 
 // The realised font selected into a DC.
@@ -377,10 +405,11 @@ long long DrawChars(const Canvas& c, Face& f, const std::vector<Char>& chars, lo
     byte += ch.bytes;
   }
   auto line = [&](long long ly, int thick) {
-    RECT r{static_cast<LONG>(std::clamp(std::min(x, pen) + c.ox, (long long)clip.left, (long long)clip.right)),
-           static_cast<LONG>(std::clamp(ly + c.oy, (long long)clip.top, (long long)clip.bottom)),
-           static_cast<LONG>(std::clamp(std::max(x, pen) + c.ox, (long long)clip.left, (long long)clip.right)),
-           static_cast<LONG>(std::clamp(ly + thick + c.oy, (long long)clip.top, (long long)clip.bottom))};
+    RECT r{
+        static_cast<LONG>(std::clamp(std::min(x, pen) + c.ox, (long long)clip.left, (long long)clip.right)),
+        static_cast<LONG>(std::clamp(ly + c.oy, (long long)clip.top, (long long)clip.bottom)),
+        static_cast<LONG>(std::clamp(std::max(x, pen) + c.ox, (long long)clip.left, (long long)clip.right)),
+        static_cast<LONG>(std::clamp(ly + thick + c.oy, (long long)clip.top, (long long)clip.bottom))};
     for (int yy = r.top; yy < r.bottom; ++yy) FillSpan(c, yy, r.left, r.right, px);
   };
   if (f.underline) line(base + f.underline_pos, f.underline_thickness);
@@ -435,8 +464,8 @@ BOOL Output(HDC dc, int x, int y, UINT options, const RECT* rect, const char* te
   RECT touched = ClipLogical(c, std::min<long long>(x, x + width) - f->ppem, y,
                              std::max<long long>(x, x + width) + f->ppem,
                              static_cast<long long>(y) + f->tm.tmHeight + f->underline_thickness + 1);
-  c.Touch({std::max(touched.left, clip.left), std::max(touched.top, clip.top), std::min(touched.right, clip.right),
-           std::min(touched.bottom, clip.bottom)});
+  c.Touch({std::max(touched.left, clip.left), std::max(touched.top, clip.top),
+           std::min(touched.right, clip.right), std::min(touched.bottom, clip.bottom)});
   EndDraw(&c);
   return TRUE;
 }
@@ -461,6 +490,12 @@ long long ExtentOf(Face& f, const char* text, int n) {
 }
 
 }  // namespace
+
+std::uint64_t GlyphRenders() {
+  std::lock_guard<std::recursive_mutex> l(Lock());
+  return g_renders;
+}
+
 }  // namespace orvane::gdi
 
 using namespace orvane::gdi;
@@ -532,7 +567,8 @@ int DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format) {
     std::string piece(text + i, static_cast<size_t>(len));
     if (c == '&' && !(format & DT_NOPREFIX)) {
       // A prefix character: "&&" is one '&', "&x" is x.
-      if (i + 1 < n && text[i + 1] == '&') ++i;
+      if (i + 1 < n && text[i + 1] == '&')
+        ++i;
       else {
         ++i;
         continue;
@@ -551,20 +587,25 @@ int DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format) {
     long long widest = 0;
     for (auto& s : lines) widest = std::max(widest, ExtentOf(*f, s.data(), static_cast<int>(s.size())));
     rect->right = static_cast<LONG>(std::min<long long>(rect->left + widest, INT32_MAX));
-    rect->bottom = static_cast<LONG>(std::min<long long>(static_cast<long long>(rect->top) + total, INT32_MAX));
+    rect->bottom =
+        static_cast<LONG>(std::min<long long>(static_cast<long long>(rect->top) + total, INT32_MAX));
     return total;
   }
   long long y = rect->top;
   if (format & DT_SINGLELINE) {
-    if (format & DT_VCENTER) y = rect->top + (static_cast<long long>(rect->bottom - rect->top) - line_h) / 2;
-    else if (format & DT_BOTTOM) y = static_cast<long long>(rect->bottom) - line_h;
+    if (format & DT_VCENTER)
+      y = rect->top + (static_cast<long long>(rect->bottom - rect->top) - line_h) / 2;
+    else if (format & DT_BOTTOM)
+      y = static_cast<long long>(rect->bottom) - line_h;
   }
   UINT opts = (format & DT_NOCLIP) ? 0 : ETO_CLIPPED;
   for (auto& s : lines) {
     long long w = ExtentOf(*f, s.data(), static_cast<int>(s.size()));
     long long x = rect->left;
-    if (format & DT_CENTER) x = rect->left + (width - w) / 2;
-    else if (format & DT_RIGHT) x = rect->right - w;
+    if (format & DT_CENTER)
+      x = rect->left + (width - w) / 2;
+    else if (format & DT_RIGHT)
+      x = rect->right - w;
     Output(dc, static_cast<int>(std::clamp<long long>(x, INT32_MIN, INT32_MAX)),
            static_cast<int>(std::clamp<long long>(y, INT32_MIN, INT32_MAX)), opts, rect, s.data(),
            static_cast<long long>(s.size()), nullptr);
@@ -600,7 +641,8 @@ DWORD GetGlyphOutlineA(HDC dc, UINT code, UINT format, GLYPHMETRICS* metrics, DW
   Dc* d = FindDc(dc);
   char32_t cp;
   if (!d || !metrics || !CodeChar(code, &cp)) return GDI_ERROR;
-  if (format != GGO_METRICS && format != GGO_BITMAP && (format < GGO_GRAY2_BITMAP || format > GGO_GRAY8_BITMAP))
+  if (format != GGO_METRICS && format != GGO_BITMAP &&
+      (format < GGO_GRAY2_BITMAP || format > GGO_GRAY8_BITMAP))
     return GDI_ERROR;
   Face* f = DcFace(d);
   if (!f) return GDI_ERROR;

@@ -59,8 +59,8 @@ struct Object {
   UINT kind = 0;  // OBJ_*
   HGDIOBJ handle = nullptr;
   bool stock = false;
-  bool doomed = false;   // deleted while selected: goes when the last DC lets it go
-  int selected = 0;      // DC states (current and saved) that hold it
+  bool doomed = false;     // deleted while selected: goes when the last DC lets it go
+  int selected = 0;        // DC states (current and saved) that hold it
   HDC owner_dc = nullptr;  // bitmaps: the memory DC it is selected into
   // Pens and brushes.
   UINT style = 0;  // pen style, or brush style
@@ -126,6 +126,9 @@ void FillSpan(const Canvas& c, int y, int x0, int x1, std::uint32_t pixel);
 
 // ---- Surfaces of top-level windows (client_surface.cc): the top-level window of hwnd.
 HWND TopLevel(HWND hwnd);
+// Glyphs FreeType has rendered so far (the cache's misses), for tests of the glyph cache.
+__attribute__((visibility("default"))) std::uint64_t GlyphRenders();
+
 // The top-level windows whose client surfaces hold pixels not yet presented.
 std::vector<HWND> DirtySurfaces();
 

@@ -114,7 +114,8 @@ bool DibFormat(const BITMAPINFO* info, PixelFormat* format, DWORD masks[3]) {
       masks[0] = masks[1] = masks[2] = 0;
       return true;
     case 32:
-      if (h.biCompression == BI_BITFIELDS && !(m[0] == 0xFF0000 && m[1] == 0xFF00 && m[2] == 0xFF)) return false;
+      if (h.biCompression == BI_BITFIELDS && !(m[0] == 0xFF0000 && m[1] == 0xFF00 && m[2] == 0xFF))
+        return false;
       *format = PixelFormat::kX888;
       masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
       return true;
@@ -353,8 +354,8 @@ HPEN CreatePenIndirect(const LOGPEN* pen) {
 }
 
 HPEN ExtCreatePen(DWORD style, DWORD width, const LOGBRUSH* brush, DWORD style_count, const DWORD* styles) {
-  if (!brush || (style & PS_STYLE_MASK) > PS_USERSTYLE || style_count > 16 ||
-      (style_count > 0 && !styles) || width > INT_MAX) {
+  if (!brush || (style & PS_STYLE_MASK) > PS_USERSTYLE || style_count > 16 || (style_count > 0 && !styles) ||
+      width > INT_MAX) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -371,7 +372,8 @@ HPEN ExtCreatePen(DWORD style, DWORD width, const LOGBRUSH* brush, DWORD style_c
 }
 
 HBRUSH CreateBrushIndirect(const LOGBRUSH* brush) {
-  if (!brush || brush->lbStyle > BS_HATCHED || (brush->lbStyle == BS_HATCHED && brush->lbHatch > HS_DIAGCROSS)) {
+  if (!brush || brush->lbStyle > BS_HATCHED ||
+      (brush->lbStyle == BS_HATCHED && brush->lbHatch > HS_DIAGCROSS)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -464,7 +466,8 @@ HBITMAP CreateBitmapIndirect(const BITMAP* bitmap) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return CreateBitmap(bitmap->bmWidth, bitmap->bmHeight, bitmap->bmPlanes, bitmap->bmBitsPixel, bitmap->bmBits);
+  return CreateBitmap(bitmap->bmWidth, bitmap->bmHeight, bitmap->bmPlanes, bitmap->bmBitsPixel,
+                      bitmap->bmBits);
 }
 
 HBITMAP CreateCompatibleBitmap(HDC, int width, int height) {
@@ -472,7 +475,8 @@ HBITMAP CreateCompatibleBitmap(HDC, int width, int height) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return InsertBitmap(NewPixels(width, height, 32, PixelFormat::kX888, 4ull * static_cast<unsigned>(width), true));
+  return InsertBitmap(
+      NewPixels(width, height, 32, PixelFormat::kX888, 4ull * static_cast<unsigned>(width), true));
 }
 
 HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section, DWORD) {

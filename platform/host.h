@@ -63,6 +63,17 @@ struct HostHooks {
   // scaled from a w x h picture (on), or back as a window (off). Default: nothing.
   int (*DesktopDepth)();
   void (*SetFullscreen)(HWND hwnd, bool on, int w, int h);
+  // -- Mouse capture and the cursor. CaptureMouse keeps the host's mouse events coming to the
+  // window also from outside it (on) or stops that (off); ShowCursor shows or hides the host's
+  // cursor over the program's windows. Defaults: nothing.
+  void (*CaptureMouse)(HWND hwnd, bool on);
+  void (*ShowCursor)(bool visible);
+  // -- Audio output. OpenAudio opens the host's sound device for 16-bit stereo frames, stores
+  // its rate and then calls render from its own thread for every block it plays; false when no
+  // device opens. CloseAudio stops it: render is not called once it returns. Defaults: false,
+  // nothing.
+  bool (*OpenAudio)(unsigned* rate, void (*render)(std::int16_t* out, unsigned frames));
+  void (*CloseAudio)();
 };
 
 // The running host's hooks (defaults filled in), chosen on first use.
@@ -103,13 +114,18 @@ ORVANE_HOST_API void* NativeWindow(HWND hwnd);
 // ---- For the hosts: the window manager's side. The user moved or resized a top-level window's
 // host window (client-area position and size); the window manager updates its rectangle and
 // sends WM_MOVE / WM_SIZE.
-void HostWindowMoved(HWND hwnd, int x, int y);
-void HostWindowResized(HWND hwnd, int w, int h);
+ORVANE_HOST_API void HostWindowMoved(HWND hwnd, int x, int y);
+ORVANE_HOST_API void HostWindowResized(HWND hwnd, int w, int h);
 // The mouse moved to this screen position (GetMessagePos reports it).
-void HostCursorMoved(int x, int y);
+ORVANE_HOST_API void HostCursorMoved(int x, int y);
+// The host's keyboard focus came to (gained) or left the top-level window: the window manager
+// activates it (WM_ACTIVATEAPP, WM_ACTIVATE, WM_SETFOCUS) or deactivates the application
+// (WM_CANCELMODE to a capture, WM_ACTIVATE, WM_ACTIVATEAPP, WM_KILLFOCUS). Tests call it to
+// stand for a host.
+ORVANE_HOST_API void HostFocusChanged(HWND hwnd, bool gained);
 // The next scripted answers of the headless host; false when none is left.
-bool TakeMessageBoxAnswer(int* id);
-bool TakeFileDialogAnswer(std::string* path);
+ORVANE_HOST_API bool TakeMessageBoxAnswer(int* id);
+ORVANE_HOST_API bool TakeFileDialogAnswer(std::string* path);
 // cp932 <-> UTF-8 at the host boundary (unconvertible bytes become '?').
 ORVANE_HOST_API std::string Cp932ToUtf8(const std::string& text);
 ORVANE_HOST_API std::string Utf8ToCp932(const std::string& text);

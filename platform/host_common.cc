@@ -95,6 +95,11 @@ void TraceFullscreen(HWND hwnd, bool on, int w, int h) {
   std::snprintf(buf, sizeof buf, "fullscreen %p %d %dx%d", static_cast<void*>(hwnd), on ? 1 : 0, w, h);
   RecordTrace(buf);
 }
+void NoCapture(HWND, bool) {}
+void NoCursor(bool) {}
+bool NoAudio(unsigned*, void (*)(std::int16_t*, unsigned)) {
+  return false;
+}
 
 // A copy of the host's table with every missing hook given its default.
 HostHooks WithDefaults(const HostHooks& h) {
@@ -116,6 +121,10 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.PresentSurface) r.PresentSurface = NoPresent;
   if (!r.DesktopDepth) r.DesktopDepth = DefaultDepth;
   if (!r.SetFullscreen) r.SetFullscreen = TraceFullscreen;
+  if (!r.CaptureMouse) r.CaptureMouse = NoCapture;
+  if (!r.ShowCursor) r.ShowCursor = NoCursor;
+  if (!r.OpenAudio) r.OpenAudio = NoAudio;
+  if (!r.CloseAudio) r.CloseAudio = Nothing;
   return r;
 }
 

@@ -1,5 +1,7 @@
 // The headless host: windows exist only in the window manager, boxes and file dialogs take the
 // answers a test scripted (host_common.cc), and the trace keeps what happened.
+#include <cstdio>
+
 #include "platform/host.h"
 #include "platform/hostpath.h"
 
@@ -10,7 +12,9 @@ bool HeadlessCreate(HWND, const char*, int, int, int, int, bool) {
   return true;
 }
 
-int HeadlessMessageBox(HWND, const char*, const char*, UINT type) {
+int HeadlessMessageBox(HWND, const char* text_utf8, const char* caption_utf8, UINT type) {
+  // Nobody sees a headless box: its text goes to stderr so that a run's messages are not lost.
+  std::fprintf(stderr, "[%s] %s\n", caption_utf8 ? caption_utf8 : "", text_utf8 ? text_utf8 : "");
   int id;
   return TakeMessageBoxAnswer(&id) ? id : DefaultButton(type);
 }

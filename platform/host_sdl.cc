@@ -138,10 +138,10 @@ void Translate(const SDL_Event& e) {
           InvalidateRect(h, nullptr, FALSE);
           break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
-          PostMessageA(h, WM_ACTIVATE, WA_ACTIVE, 0);
+          HostFocusChanged(h, true);
           break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
-          PostMessageA(h, WM_ACTIVATE, WA_INACTIVE, 0);
+          HostFocusChanged(h, false);
           break;
         default:
           break;
@@ -362,6 +362,10 @@ const HostHooks& SdlHost() {
     h.PresentSurface = SdlPresentSurface;
     h.DesktopDepth = SdlDesktopDepth;
     h.SetFullscreen = SdlSetFullscreen;
+    h.CaptureMouse = SdlCaptureMouse;
+    h.ShowCursor = SdlShowCursor;
+    h.OpenAudio = SdlOpenAudio;
+    h.CloseAudio = SdlCloseAudio;
     return h;
   }();
   return hooks;

@@ -170,6 +170,12 @@ ORVANE_API DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL
 // Suspends the calling thread for the milliseconds (0 yields; INFINITE never returns). Under the
 // virtual clock of tests (platform/mmsystem.h) its thread returns at once, the clock advanced.
 ORVANE_API void Sleep(DWORD milliseconds);
+// A named mutex claims its name across processes: a lock file in $XDG_RUNTIME_DIR (else $TMPDIR,
+// else /tmp) held with flock and never inherited by child processes. When another process or an
+// open handle of this one holds the name, the call still gives a handle (that holds nothing) and
+// sets ERROR_ALREADY_EXISTS. Without a name the mutex is private to the handle. Only creating and
+// closing are supported: waiting on a mutex fails.
+ORVANE_API HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initial_owner, LPCSTR name);
 
 // ---- Threads.
 #define STILL_ACTIVE 259u

@@ -10,6 +10,8 @@
 
 #include "platform/raster_math.h"
 
+// The rasterizer's entry points are used by the Direct3D stand-in and by tests in other modules.
+#pragma GCC visibility push(default)
 namespace orvane::raster {
 
 // The 36-byte vertex of the sprite renderer's vertex format.
@@ -51,3 +53,4 @@ void WriteTarget(const RasterTarget& t, int32_t x, int32_t y, const Rgba& c);
 Rgba ShadeFragment(const RasterState& s, const Rgba& diffuse, int32_t u0, int32_t v0, int32_t u1, int32_t v1);
 
 }  // namespace orvane::raster
+#pragma GCC visibility pop

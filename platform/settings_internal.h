@@ -7,6 +7,9 @@
 
 #include "platform/wintypes.h"
 
+// The parsers are reached from outside the library too (their fuzz targets).
+#define ORVANE_SETTINGS_API __attribute__((visibility("default")))
+
 namespace orvane::settings {
 
 // "$XDG_CONFIG_HOME/orvane" (fallback "$HOME/.config/orvane"), a UTF-8 host path, created with its
@@ -24,9 +27,9 @@ bool WriteAtomically(const std::string& host_path, const std::string& data);
 // Private profile text (the bytes of an .ini file). ReadProfile answers one
 // GetPrivateProfileStringA call over it (buffer non-null, size > 0); EditProfile applies one
 // WritePrivateProfileStringA call (section non-null) and tells whether the text changed.
-DWORD ReadProfile(const std::string& text, LPCSTR section, LPCSTR key, LPCSTR default_text, LPSTR buffer,
-                  DWORD size);
-bool EditProfile(std::string* text, LPCSTR section, LPCSTR key, LPCSTR value);
+ORVANE_SETTINGS_API DWORD ReadProfile(const std::string& text, LPCSTR section, LPCSTR key,
+                                      LPCSTR default_text, LPSTR buffer, DWORD size);
+ORVANE_SETTINGS_API bool EditProfile(std::string* text, LPCSTR section, LPCSTR key, LPCSTR value);
 
 // The registry store: its keys with their typed values, and the text of its file.
 struct RegistryValue {
@@ -39,7 +42,7 @@ struct RegistryKey {
   std::vector<RegistryValue> values;
 };
 // Damaged lines are skipped.
-std::vector<RegistryKey> ParseRegistry(const std::string& text);
-std::string FormatRegistry(const std::vector<RegistryKey>& keys);
+ORVANE_SETTINGS_API std::vector<RegistryKey> ParseRegistry(const std::string& text);
+ORVANE_SETTINGS_API std::string FormatRegistry(const std::vector<RegistryKey>& keys);
 
 }  // namespace orvane::settings

@@ -69,6 +69,22 @@ using WNDENUMPROC = BOOL (*)(HWND, LPARAM);
 #define WM_USER 0x0400u
 #define WM_APP 0x8000u
 
+#define WM_CANCELMODE 0x001Fu
+#define WM_IME_STARTCOMPOSITION 0x010Du
+#define WM_IME_ENDCOMPOSITION 0x010Eu
+#define WM_IME_COMPOSITION 0x010Fu
+#define WM_ENTERMENULOOP 0x0211u
+#define WM_EXITMENULOOP 0x0212u
+#define WM_CAPTURECHANGED 0x0215u
+#define WM_ENTERSIZEMOVE 0x0231u
+#define WM_EXITSIZEMOVE 0x0232u
+#define WM_IME_SETCONTEXT 0x0281u
+#define WM_IME_NOTIFY 0x0282u
+#define WM_IME_CONTROL 0x0283u
+// Hit-test codes (the low word of WM_SETCURSOR's lParam).
+#define HTCAPTION 2
+#define HTCLIENT 1
+
 #define WA_INACTIVE 0
 #define WA_ACTIVE 1
 #define SIZE_RESTORED 0
@@ -571,6 +587,14 @@ ORVANE_API HICON LoadIconA(HINSTANCE instance, LPCSTR name);
 ORVANE_API HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 ORVANE_API HCURSOR SetCursor(HCURSOR cursor);
 ORVANE_API int ShowCursor(BOOL show);
+// The cursor SetCursor chose last (NULL: hidden over the client area).
+ORVANE_API HCURSOR GetCursor();
+// Mouse capture: the window then gets every mouse message, also from outside it. SetCapture
+// gives the previous capture window; ReleaseCapture sends it WM_CAPTURECHANGED. When the host's
+// focus goes away during a capture the window gets WM_CANCELMODE and the capture ends.
+ORVANE_API HWND SetCapture(HWND hwnd);
+ORVANE_API BOOL ReleaseCapture();
+ORVANE_API HWND GetCapture();
 
 // ---- Carets: one per thread in the original; one for the process here.
 ORVANE_API BOOL CreateCaret(HWND hwnd, HBITMAP bitmap, int width, int height);

@@ -87,4 +87,14 @@ void KillWindowTimers(HWND hwnd);
 // The menu bar of this menu exists (a valid menu handle).
 bool IsMenu(HMENU menu);
 
+// Activation and focus (user_focus.cc): the application becomes active (WM_ACTIVATEAPP to the
+// top-level windows when it was not); the active window stops being active (WM_ACTIVATE).
+void ActivateApplication();
+void DeactivateApplication();
+void DeactivateForeground();
+// Before a mouse message reaches a window that holds no capture: WM_SETCURSOR for its client area.
+void SetCursorBeforeMouse(const MSG& msg);
+// DefWindowProcA's WM_SETCURSOR: the arrow over the client area.
+LRESULT DefaultSetCursor(HWND hwnd, WPARAM wparam, LPARAM lparam);
+
 }  // namespace orvane::user

@@ -57,7 +57,17 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
 HCURSOR SetCursor(HCURSOR cursor) {
   HCURSOR old = g_cursor;
   g_cursor = cursor;
+  // NULL hides the cursor over the program's windows (the host shows it until told otherwise).
+  static bool host_visible = true;
+  if (host_visible != (cursor != nullptr)) {
+    host_visible = cursor != nullptr;
+    host::Current().ShowCursor(host_visible);
+  }
   return old;
+}
+
+HCURSOR GetCursor() {
+  return g_cursor;
 }
 
 int ShowCursor(BOOL show) {

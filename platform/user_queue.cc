@@ -41,7 +41,7 @@ struct Queue {
   std::deque<MSG> posted;
   bool quit = false;
   int quit_code = 0;
-  MSG last{};  // last message taken: time and position
+  MSG last{};       // last message taken: time and position
   DWORD fresh = 0;  // QS_ bits of input posted since the thread last looked at its queue
 };
 
@@ -304,6 +304,8 @@ LRESULT DispatchMessageA(const MSG* msg) {
   if (!msg->hwnd) return 0;
   WindowPtr w = Peek(msg->hwnd);
   if (!w || !w->proc) return 0;
+  SetCursorBeforeMouse(*msg);
+  if (!(w = Peek(msg->hwnd))) return 0;
   TraceMessage(msg->hwnd, msg->message);
   LRESULT r = w->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
   if (msg->message == WM_PAINT) {
@@ -406,7 +408,8 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   return n ? TRUE : FALSE;
 }
 
-DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD ms, DWORD wake_mask) {
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD ms,
+                                DWORD wake_mask) {
   namespace kernel = orvane::kernel;
   if (count > MAXIMUM_WAIT_OBJECTS - 1 || (count && !handles)) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -271,10 +271,25 @@ void DestroyOne(HWND hwnd) {
   if (w->host_window) host::Current().DestroyWindow(hwnd);
   HostTrace("destroy", hwnd, "");
   if (w->own_font) DeleteObject(w->own_font);
-  std::lock_guard<std::recursive_mutex> l(g_lock);
-  g_windows.erase(reinterpret_cast<UINT_PTR>(hwnd));
-  if (g_focus == hwnd) g_focus = nullptr;
-  if (g_foreground == hwnd) g_foreground = nullptr;
+  HWND reactivate = nullptr;
+  bool was_foreground = false;
+  {
+    std::lock_guard<std::recursive_mutex> l(g_lock);
+    g_windows.erase(reinterpret_cast<UINT_PTR>(hwnd));
+    if (g_focus == hwnd) g_focus = nullptr;
+    if (g_foreground == hwnd) {
+      g_foreground = nullptr;
+      was_foreground = true;
+      // The owner of an active window that goes (a dialog) becomes active again.
+      if (w->owner && Peek(w->owner)) reactivate = w->owner;
+    }
+  }
+  if (reactivate) {
+    SetForegroundWindow(reactivate);
+  } else if (was_foreground) {
+    // No window of the program is active any more.
+    DeactivateApplication();
+  }
 }
 
 }  // namespace
@@ -595,6 +610,11 @@ BOOL ShowWindow(HWND hwnd, int command) {
       SetVisible(hwnd, true, true);
       break;
   }
+  // A top-level window that appears by an activating command becomes the active one.
+  const bool activating = command != SW_HIDE && command != 4 && command != 6 && command != 7 && command != 8;
+  if (!was_visible && activating && (w = Peek(hwnd)) && w->visible && !(w->style & WS_CHILD)) {
+    SetForegroundWindow(hwnd);
+  }
   return was_visible;
 }
 
@@ -625,11 +645,20 @@ BOOL SetForegroundWindow(HWND hwnd) {
   if (!Find(hwnd)) return FALSE;
   HWND old = g_foreground;
   g_foreground = hwnd;
+  ActivateApplication();
   if (old != hwnd) {
     if (old && Peek(old)) SendMessageA(old, WM_ACTIVATE, WA_INACTIVE, reinterpret_cast<LPARAM>(hwnd));
     SendMessageA(hwnd, WM_ACTIVATE, WA_ACTIVE, reinterpret_cast<LPARAM>(old));
+    // An activated window takes the focus unless one of its children has it.
+    if (IsWindow(hwnd) && g_focus != hwnd && !IsChild(hwnd, g_focus)) SetFocus(hwnd);
   }
   return TRUE;
+}
+
+void orvane::user::DeactivateForeground() {
+  HWND old = g_foreground;
+  g_foreground = nullptr;
+  if (old && Peek(old)) SendMessageA(old, WM_ACTIVATE, WA_INACTIVE, 0);
 }
 
 BOOL BringWindowToTop(HWND hwnd) {
@@ -1063,6 +1092,8 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_ERASEBKGND:
       return 1;
+    case WM_SETCURSOR:
+      return DefaultSetCursor(hwnd, wparam, lparam);
     case WM_SETFONT:
       w->font = reinterpret_cast<HFONT>(wparam);
       if (LOWORD(lparam)) InvalidateRect(hwnd, nullptr, TRUE);

@@ -7,3 +7,5 @@
 #include "platform/module.h"
 #include "platform/user.h"
 #include "platform/gdi.h"
+#include "platform/mmsystem.h"
+#include "platform/shellapi.h"

@@ -9,6 +9,7 @@ orvane_packages=(
   clang libclang-rt-14-dev
   libpixman-1-dev
   liblua5.4-dev lua5.4
+  sox
 )
 
 orvane_install_deps() {

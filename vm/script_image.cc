@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -169,25 +170,33 @@ bool MemoryImageFile::Read(void* buffer, size_t n) {
   return true;
 }
 
-std::vector<uint8_t> ReadAppendedImage(ScriptImageFile& file) {
-  uint8_t dos[64];
-  if (!file.Seek(0) || !file.Read(dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return {};
-  if (!file.Seek(ReadImageWord(dos + 60))) return {};
+namespace {
+
+uint16_t Half(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+uint64_t Xword(const uint8_t* p) {
+  return uint64_t{ReadImageWord(p)} | uint64_t{ReadImageWord(p + 4)} << 32;
+}
+
+// E of a PE executable: the end of the section whose raw data lies furthest into the file.
+bool PeEnd(ScriptImageFile& file, const uint8_t* dos, uint64_t* end) {
+  if (!file.Seek(ReadImageWord(dos + 60))) return false;
   uint8_t sig[4];
-  if (!file.Read(sig, 4) || std::memcmp(sig, "PE\0\0", 4) != 0) return {};
+  if (!file.Read(sig, 4) || std::memcmp(sig, "PE\0\0", 4) != 0) return false;
   uint8_t fh[20];
-  if (!file.Read(fh, sizeof fh)) return {};
+  if (!file.Read(fh, sizeof fh)) return false;
   const uint32_t sections = fh[2] | fh[3] << 8;
   const uint32_t optional_size = fh[16] | fh[17] << 8;
   // Skip the optional header by reading it, so a file cut inside it is refused like a short read.
   std::vector<uint8_t> optional(optional_size);
-  if (optional_size > 0 && !file.Read(optional.data(), optional_size)) return {};
-  if (sections == 0) return {};
+  if (optional_size > 0 && !file.Read(optional.data(), optional_size)) return false;
+  if (sections == 0) return false;
 
   uint32_t best_ptr = 0, best_size = 0;
   for (uint32_t i = 0; i < sections; ++i) {
     uint8_t sh[40];
-    if (!file.Read(sh, sizeof sh)) return {};
+    if (!file.Read(sh, sizeof sh)) return false;
     const uint32_t raw_size = ReadImageWord(sh + 16);
     const uint32_t raw_ptr = ReadImageWord(sh + 20);
     if (raw_ptr == 0 || raw_size == 0) continue;
@@ -196,16 +205,85 @@ std::vector<uint8_t> ReadAppendedImage(ScriptImageFile& file) {
       best_size = raw_size;
     }
   }
-  if (best_ptr == 0) return {};
+  if (best_ptr == 0) return false;
+  *end = uint64_t{best_ptr} + best_size;  // 64 bits: the sum may pass 4 GiB
+  return true;
+}
 
-  const uint64_t e = uint64_t{best_ptr} + best_size;  // 64 bits: the sum may pass 4 GiB
+// Adds a + b into *sum, false when it does not fit 64 bits.
+bool Add(uint64_t a, uint64_t b, uint64_t* sum) {
+  return !__builtin_add_overflow(a, b, sum);
+}
+
+// E of an ELF file (32 or 64 bits, little-endian): the furthest end of the section header
+// table, the sections that occupy file space and the segments' file images. Every sum is
+// checked in 64 bits.
+bool ElfEnd(ScriptImageFile& file, const uint8_t* id, uint64_t file_size, uint64_t* end) {
+  const bool is64 = id[4] == 2;
+  if ((id[4] != 1 && id[4] != 2) || id[5] != 1) return false;  // class, little-endian
+  uint8_t h[64];
+  const size_t header_size = is64 ? 64 : 52;
+  if (!file.Seek(0) || !file.Read(h, header_size)) return false;
+  const uint64_t phoff = is64 ? Xword(h + 32) : ReadImageWord(h + 28);
+  const uint64_t shoff = is64 ? Xword(h + 40) : ReadImageWord(h + 32);
+  const uint16_t phentsize = Half(h + (is64 ? 54 : 42));
+  const uint16_t phnum = Half(h + (is64 ? 56 : 44));
+  const uint16_t shentsize = Half(h + (is64 ? 58 : 46));
+  const uint16_t shnum = Half(h + (is64 ? 60 : 48));
+  const uint16_t min_ph = is64 ? 56 : 32;
+  const uint16_t min_sh = is64 ? 64 : 40;
+  uint64_t e = header_size;
+  uint64_t x;
+  if (phnum > 0) {
+    if (phentsize < min_ph || !Add(phoff, uint64_t{phnum} * phentsize, &x) || x > file_size) return false;
+    e = std::max(e, x);
+    for (uint32_t i = 0; i < phnum; ++i) {
+      uint8_t ph[56];
+      if (!file.Seek(phoff + uint64_t{i} * phentsize) || !file.Read(ph, min_ph)) return false;
+      const uint64_t offset = is64 ? Xword(ph + 8) : ReadImageWord(ph + 4);
+      const uint64_t filesz = is64 ? Xword(ph + 32) : ReadImageWord(ph + 16);
+      if (!Add(offset, filesz, &x)) return false;
+      e = std::max(e, x);
+    }
+  }
+  if (shnum > 0) {
+    if (shentsize < min_sh || !Add(shoff, uint64_t{shnum} * shentsize, &x) || x > file_size) return false;
+    e = std::max(e, x);
+    for (uint32_t i = 0; i < shnum; ++i) {
+      uint8_t sh[64];
+      if (!file.Seek(shoff + uint64_t{i} * shentsize) || !file.Read(sh, min_sh)) return false;
+      const uint32_t type = ReadImageWord(sh + 4);
+      if (type == 8) continue;  // SHT_NOBITS: no file space
+      const uint64_t offset = is64 ? Xword(sh + 24) : ReadImageWord(sh + 16);
+      const uint64_t size = is64 ? Xword(sh + 32) : ReadImageWord(sh + 20);
+      if (!Add(offset, size, &x)) return false;
+      e = std::max(e, x);
+    }
+  }
+  *end = e;
+  return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadAppendedImage(ScriptImageFile& file) {
+  uint8_t dos[64];
   uint64_t file_size;
-  if (!file.Size(&file_size) || file_size <= e) return {};
+  if (!file.Size(&file_size) || !file.Seek(0) || !file.Read(dos, sizeof dos)) return {};
+  uint64_t e;
+  if (dos[0] == 'M' && dos[1] == 'Z') {
+    if (!PeEnd(file, dos, &e)) return {};
+  } else if (std::memcmp(dos, "\177ELF", 4) == 0) {
+    if (!ElfEnd(file, dos, file_size, &e)) return {};
+  } else {
+    return {};
+  }
+  if (file_size <= e || file_size - e < 8) return {};
   uint8_t head[8];
   if (!file.Seek(e) || !file.Read(head, sizeof head)) return {};
   const uint32_t length = ReadImageWord(head);
   if (length <= 4 || ReadImageWord(head + 4) != kScriptImageMagic) return {};
-  if (e + 4 + length > file_size) return {};  // checked before allocating
+  if (uint64_t{length} > file_size - e - 4) return {};  // checked before allocating
 
   std::vector<uint8_t> image(length);
   std::memcpy(image.data(), head + 4, 4);

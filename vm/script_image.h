@@ -22,7 +22,8 @@
 //   code     code words up to the end of the image (addresses count words from here)
 //   sources  S, then S NUL-terminated source-file names
 //
-// Appended form: behind the last section of a PE executable, at E = PointerToRawData + SizeOfRawData,
+// Appended form: behind a PE executable at E = PointerToRawData + SizeOfRawData of its last section,
+// or behind an ELF file at E = the furthest end of its header tables, sections and segments:
 // a u32 L (> 4) and then the L image bytes.
 
 inline constexpr uint32_t kScriptImageMagic = 0x78657750;  // "Pwex" read as one little-endian word
@@ -91,9 +92,11 @@ class MemoryImageFile : public ScriptImageFile {
   uint64_t position_ = 0;
 };
 
-// Finds an image appended to a PE executable. Returns the L image bytes, magic first, or an empty
-// vector when the file carries none (not an executable, no appended data, a short read, L <= 4,
-// L running past the end of the file, a wrong magic). Moves the file position.
+// Finds an image appended to an executable: behind the last section of a PE file, or behind
+// everything an ELF file holds (its header tables, sections and segments). Returns the L image
+// bytes, magic first, or an empty vector when the file carries none (not an executable, no
+// appended data, a short read, L <= 4, L running past the end of the file, a wrong magic, ELF
+// tables reaching past the end). Moves the file position.
 std::vector<uint8_t> ReadAppendedImage(ScriptImageFile& file);
 // The same on an open DFile (the engine's own program file, a script file).
 std::vector<uint8_t> ReadAppendedImage(DFile& file);

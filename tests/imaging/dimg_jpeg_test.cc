@@ -24,7 +24,8 @@
 // negative, a read at or past that position fails with EIO (a disk error in mid-file).
 off_t g_fail_reads_from = -1;
 
-extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+// Exported so that it takes the place of the C library's pread inside libplatform.so too.
+extern "C" __attribute__((visibility("default"))) ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
   using Pread = ssize_t (*)(int, void*, size_t, off_t);
   static const Pread real = reinterpret_cast<Pread>(dlsym(RTLD_NEXT, "pread"));
   if (g_fail_reads_from >= 0 && offset >= g_fail_reads_from) {

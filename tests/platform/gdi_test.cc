@@ -3,7 +3,6 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 
 #include <climits>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "platform/client_surface.h"
+#include "platform/gdi_internal.h"
 #include "platform/host.h"
 #include "platform/win32.h"
 
@@ -188,7 +188,8 @@ TEST(GdiBitmaps, DibSectionFormatsAndSizes) {
     info.h = {sizeof(BITMAPINFOHEADER), c.w, c.h, 1, static_cast<WORD>(c.bpp), c.compression, 0, 0, 0, 0, 0};
     std::memcpy(info.masks, c.masks, sizeof(info.masks));
     void* bits = reinterpret_cast<void*>(1);
-    HBITMAP bm = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bm =
+        CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
     EXPECT_EQ(bm != nullptr, c.ok) << c.w << "x" << c.h << "x" << c.bpp;
     if (!bm) {
       EXPECT_EQ(bits, nullptr);
@@ -337,7 +338,9 @@ TEST(GdiText, FaceNamesMapAndNeverRefuse) {
   struct Case {
     const char* face;
     const char* file;
-  } cases[] = {{"ＭＳ Ｐゴシック", "/ipagp.ttf"}, {"ＭＳ 明朝", "/ipam.ttf"}, {"ＭＳ Ｐ明朝", "/ipamp.ttf"},
+  } cases[] = {{"ＭＳ Ｐゴシック", "/ipagp.ttf"},
+               {"ＭＳ 明朝", "/ipam.ttf"},
+               {"ＭＳ Ｐ明朝", "/ipamp.ttf"},
                {"No Such Face At All", "/"}};
   for (const Case& c : cases) {
     orvane::host::TakeTrace();
@@ -427,7 +430,8 @@ TEST(GdiText, TextOutDrawsWhatFreeTypeRenders) {
   std::vector<BYTE> out(need);
   ASSERT_EQ(GetGlyphOutlineA(d.dc, 0x82A0, GGO_BITMAP, &gm, need, out.data(), &identity), need);
   for (unsigned y = 0; y < bm.rows; ++y)
-    EXPECT_EQ(std::memcmp(out.data() + y * ((bm.width + 31) / 32 * 4), bm.buffer + y * bm.pitch, (bm.width + 7) / 8),
+    EXPECT_EQ(std::memcmp(out.data() + y * ((bm.width + 31) / 32 * 4), bm.buffer + y * bm.pitch,
+                          (bm.width + 7) / 8),
               0);
   DeleteObject(f);
 }
@@ -437,7 +441,8 @@ TEST(GdiText, GrayOutlinesAreRoundedCoverageAndBadCodesFail) {
   HFONT f = Gothic(-20);
   SelectObject(dc, f);
   FtFace ft(20);
-  ASSERT_EQ(FT_Load_Char(ft.face, 'W', FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL), 0);
+  // The glyph is hinted for monochrome (the advances the pen moves by) and rendered with coverage.
+  ASSERT_EQ(FT_Load_Char(ft.face, 'W', FT_LOAD_DEFAULT | FT_LOAD_TARGET_MONO), 0);
   ASSERT_EQ(FT_Render_Glyph(ft.face->glyph, FT_RENDER_MODE_NORMAL), 0);
   const FT_Bitmap& bm = ft.face->glyph->bitmap;
   MAT2 identity{{0, 1}, {0, 0}, {0, 0}, {0, 1}};
@@ -458,7 +463,8 @@ TEST(GdiText, GrayOutlinesAreRoundedCoverageAndBadCodesFail) {
   }
   GLYPHMETRICS gm{};
   EXPECT_EQ(GetGlyphOutlineA(dc, ' ', GGO_GRAY8_BITMAP, &gm, 0, nullptr, &identity), 0u);  // blank
-  EXPECT_EQ(GetGlyphOutlineA(dc, 0x82, GGO_BITMAP, &gm, 0, nullptr, &identity), GDI_ERROR);  // a lone lead byte
+  EXPECT_EQ(GetGlyphOutlineA(dc, 0x82, GGO_BITMAP, &gm, 0, nullptr, &identity),
+            GDI_ERROR);  // a lone lead byte
   EXPECT_EQ(GetGlyphOutlineA(dc, 0x8130 + 0x0F, GGO_BITMAP, &gm, 0, nullptr, &identity), GDI_ERROR);
   EXPECT_EQ(GetGlyphOutlineA(dc, 0x80, GGO_BITMAP, &gm, 0, nullptr, &identity), GDI_ERROR);
   DeleteDC(dc);
@@ -488,11 +494,11 @@ TEST(GdiWindow, PaintReachesTheClientSurfaceAndIsTraced) {
   wc.lpfnWndProc = PaintProc;
   wc.lpszClassName = "GdiPaintTest";
   RegisterClassExA(&wc);
-  HWND w = CreateWindowExA(0, "GdiPaintTest", "t", WS_POPUP | WS_VISIBLE, 0, 0, 40, 30, nullptr, nullptr, nullptr,
-                           nullptr);
+  HWND w = CreateWindowExA(0, "GdiPaintTest", "t", WS_POPUP | WS_VISIBLE, 0, 0, 40, 30, nullptr, nullptr,
+                           nullptr, nullptr);
   ASSERT_NE(w, nullptr);
-  HWND child = CreateWindowExA(0, "GdiPaintTest", "c", WS_CHILD | WS_VISIBLE, 20, 10, 15, 15, w, nullptr, nullptr,
-                               nullptr);
+  HWND child = CreateWindowExA(0, "GdiPaintTest", "c", WS_CHILD | WS_VISIBLE, 20, 10, 15, 15, w, nullptr,
+                               nullptr, nullptr);
   orvane::host::TakeTrace();
   MSG m;
   while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
@@ -519,6 +525,143 @@ TEST(GdiWindow, PaintReachesTheClientSurfaceAndIsTraced) {
   DestroyWindow(w);
   EXPECT_FALSE(PatBlt(dc, 0, 0, 1, 1, WHITENESS));
   EXPECT_EQ(ReleaseDC(child, dc), 1);
+}
+
+INT_PTR CALLBACK QuietDialog(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+TEST(GdiWindow, DialogControlsPaintTheirTextInTheDialogFont) {
+  static const OrvaneDialogControl controls[] = {
+      {"STATIC", "表示テスト", 10, WS_VISIBLE, 4, 4, 80, 12},
+      {"BUTTON", "OK", IDOK, WS_VISIBLE, 4, 20, 40, 14},
+  };
+  OrvaneDialogTemplate t{};
+  t.title = "about";
+  t.style = WS_POPUP | WS_VISIBLE;
+  t.cx = 100;
+  t.cy = 40;
+  t.font_face = "ＭＳ ゴシック";
+  t.font_size = 9;
+  t.font_charset = SHIFTJIS_CHARSET;
+  t.controls = controls;
+  t.control_count = 2;
+  ASSERT_TRUE(OrvaneRegisterDialogTemplate(nullptr, "GDI_PAINT_DIALOG", &t));
+  HWND dlg = CreateDialogParamA(nullptr, "GDI_PAINT_DIALOG", nullptr, QuietDialog, 0);
+  ASSERT_NE(dlg, nullptr);
+  MSG m;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+  ClientSurfaceView v{};
+  ASSERT_TRUE(ClientSurfaceLock(dlg, &v));
+  auto at = [&](int x, int y) { return v.pixels[y * (v.pitch / 4) + x] & 0xFFFFFF; };
+  EXPECT_EQ(at(v.width - 1, v.height - 1), 0xC0C0C0u);  // the dialog's face
+  // Text ink in the static control (6, 6)-(126, 24) and the button's frame at (6, 30).
+  int ink = 0;
+  for (int y = 6; y < 24; ++y)
+    for (int x = 6; x < 126; ++x) ink += at(x, y) == 0;
+  EXPECT_GT(ink, 40);
+  EXPECT_EQ(at(6, 30), 0u);
+  ClientSurfaceUnlock(dlg, nullptr);
+  DestroyWindow(dlg);
+}
+
+TEST(GdiWindow, BeginPaintClipsToTheUpdateRectangle) {
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = PaintProc;
+  wc.lpszClassName = "GdiClipTest";
+  RegisterClassExA(&wc);
+  HWND w = CreateWindowExA(0, "GdiClipTest", "t", WS_POPUP | WS_VISIBLE, 0, 0, 20, 20, nullptr, nullptr,
+                           nullptr, nullptr);
+  ASSERT_NE(w, nullptr);
+  MSG m;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+  HDC dc = GetDC(w);
+  ASSERT_TRUE(PatBlt(dc, 0, 0, 20, 20, WHITENESS));
+  ReleaseDC(w, dc);
+  RECT part{0, 0, 4, 3};
+  InvalidateRect(w, &part, FALSE);
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+  ClientSurfaceView v{};
+  ASSERT_TRUE(ClientSurfaceLock(w, &v));
+  auto at = [&](int x, int y) { return v.pixels[y * (v.pitch / 4) + x] & 0xFFFFFF; };
+  EXPECT_EQ(at(3, 2), 0x0080FFu);
+  EXPECT_EQ(at(4, 2), 0xFFFFFFu);  // the handler filled 10 x 5; only the update rectangle changed
+  EXPECT_EQ(at(3, 3), 0xFFFFFFu);
+  ClientSurfaceUnlock(w, nullptr);
+  DestroyWindow(w);
+}
+
+TEST(GdiText, SyntheticStylesAndDrawText) {
+  Dib d(120, 40, 32);
+  LOGFONTA lf{};
+  lf.lfHeight = -20;
+  lf.lfCharSet = SHIFTJIS_CHARSET;
+  std::strcpy(lf.lfFaceName, "ＭＳ ゴシック");
+  HFONT plain = CreateFontIndirectA(&lf);
+  lf.lfWeight = FW_BOLD;
+  HFONT bold = CreateFontIndirectA(&lf);
+  lf.lfWeight = FW_NORMAL;
+  lf.lfUnderline = 1;
+  HFONT under = CreateFontIndirectA(&lf);
+  auto ink = [&](HFONT f, int* bottom) {
+    PatBlt(d.dc, 0, 0, 120, 40, WHITENESS);
+    SelectObject(d.dc, f);
+    TextOutA(d.dc, 0, 0, "HH", 2);
+    int n = 0;
+    *bottom = -1;
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 120; ++x)
+        if ((d.Raw(x, y) & 0xFFFFFF) == 0) ++n, *bottom = y;
+    return n;
+  };
+  int b_plain, b_bold, b_under;
+  int n_plain = ink(plain, &b_plain), n_bold = ink(bold, &b_bold), n_under = ink(under, &b_under);
+  EXPECT_GT(n_bold, n_plain);
+  EXPECT_GT(n_under, n_plain);
+  EXPECT_GT(b_under, b_plain);  // the underline lies below the letters
+  // DrawTextA: DT_CALCRECT measures two lines without drawing.
+  SelectObject(d.dc, plain);
+  RECT r{0, 0, 120, 40};
+  PatBlt(d.dc, 0, 0, 120, 40, WHITENESS);
+  TEXTMETRICA tm{};
+  GetTextMetricsA(d.dc, &tm);
+  SIZE ab{};
+  GetTextExtentPoint32A(d.dc, "ab", 2, &ab);
+  EXPECT_EQ(DrawTextA(d.dc, "ab\ncd", -1, &r, DT_CALCRECT), 2 * tm.tmHeight);
+  EXPECT_EQ(r.bottom, 2 * tm.tmHeight);
+  EXPECT_EQ(r.right, ab.cx);
+  EXPECT_EQ(d.Raw(2, 10) & 0xFFFFFF, 0xFFFFFFu);
+  SelectObject(d.dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(plain);
+  DeleteObject(bold);
+  DeleteObject(under);
+}
+
+TEST(GdiText, GlyphsAreRenderedOncePerFaceAndSize) {
+  Dib d(200, 30, 16);
+  HFONT f = Gothic(21);
+  SelectObject(d.dc, f);
+  const char line[] = "表示テスト abc";
+  ASSERT_TRUE(TextOutA(d.dc, 0, 0, line, sizeof(line) - 1));
+  std::uint64_t after_first = orvane::gdi::GlyphRenders();
+  ASSERT_TRUE(TextOutA(d.dc, 0, 0, line, sizeof(line) - 1));
+  SIZE s{};
+  ASSERT_TRUE(GetTextExtentPoint32A(d.dc, line, sizeof(line) - 1, &s));
+  EXPECT_EQ(orvane::gdi::GlyphRenders(), after_first);  // drawn and measured again: no render
+  // One code: size query, fetch and ABC widths render it once.
+  MAT2 identity{{0, 1}, {0, 0}, {0, 0}, {0, 1}};
+  GLYPHMETRICS gm{};
+  std::uint64_t before = orvane::gdi::GlyphRenders();
+  DWORD need = GetGlyphOutlineA(d.dc, 0x8A6D, GGO_GRAY8_BITMAP, &gm, 0, nullptr, &identity);
+  std::vector<BYTE> buf(need);
+  GetGlyphOutlineA(d.dc, 0x8A6D, GGO_GRAY8_BITMAP, &gm, need, buf.data(), &identity);
+  EXPECT_EQ(orvane::gdi::GlyphRenders(), before + 1);
+  ABC abc{};
+  ASSERT_TRUE(GetCharABCWidthsA(d.dc, 0x8A6D, 0x8A6D, &abc));
+  EXPECT_EQ(orvane::gdi::GlyphRenders(), before + 1);
+  SelectObject(d.dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(f);
 }
 
 }  // namespace

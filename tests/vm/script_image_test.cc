@@ -230,6 +230,118 @@ TEST(ReadAppendedImageTest, FilesWithoutAnImageGiveNothing) {
   }
 }
 
+// A small ELF file: header, one segment, a section header table; `section_end` is where its
+// one data section ends; then `tail`.
+struct ElfLayout {
+  bool is64 = true;
+  uint64_t segment_end = 0x100;
+  uint64_t section_offset = 0x80;
+  uint64_t section_size = 0x100;
+  uint64_t nobits_size = 0x100000;  // a section without file space never decides E
+  uint16_t shentsize = 64;
+  uint64_t shoff = 0x180;
+};
+
+void Put64(std::vector<uint8_t>& v, size_t at, uint64_t x) {
+  PutWord(v, at, static_cast<uint32_t>(x));
+  PutWord(v, at + 4, static_cast<uint32_t>(x >> 32));
+}
+void Put16(std::vector<uint8_t>& v, size_t at, uint16_t x) {
+  v[at] = static_cast<uint8_t>(x);
+  v[at + 1] = static_cast<uint8_t>(x >> 8);
+}
+
+std::vector<uint8_t> BuildElf(const ElfLayout& l, std::span<const uint8_t> tail) {
+  const bool w = l.is64;
+  const size_t sh_size = w ? 64 : 40;
+  std::vector<uint8_t> f(l.shoff + 3 * sh_size, 0);
+  std::memcpy(f.data(), "\177ELF", 4);
+  f[4] = w ? 2 : 1;
+  f[5] = 1;
+  f[6] = 1;
+  if (w) {
+    Put64(f, 32, 64);       // e_phoff
+    Put64(f, 40, l.shoff);  // e_shoff
+    Put16(f, 54, 56);
+    Put16(f, 56, 1);
+    Put16(f, 58, l.shentsize);
+    Put16(f, 60, 3);
+    Put64(f, 64 + 8, 0);  // p_offset
+    Put64(f, 64 + 32, l.segment_end);
+  } else {
+    PutWord(f, 28, 52);
+    PutWord(f, 32, static_cast<uint32_t>(l.shoff));
+    Put16(f, 42, 32);
+    Put16(f, 44, 1);
+    Put16(f, 46, l.shentsize);
+    Put16(f, 48, 3);
+    PutWord(f, 52 + 4, 0);
+    PutWord(f, 52 + 16, static_cast<uint32_t>(l.segment_end));
+  }
+  auto section = [&](int i, uint32_t type, uint64_t offset, uint64_t size) {
+    size_t at = l.shoff + i * sh_size;
+    PutWord(f, at + 4, type);
+    if (w) {
+      Put64(f, at + 24, offset);
+      Put64(f, at + 32, size);
+    } else {
+      PutWord(f, at + 16, static_cast<uint32_t>(offset));
+      PutWord(f, at + 20, static_cast<uint32_t>(size));
+    }
+  };
+  section(1, 1, l.section_offset, l.section_size);
+  section(2, 8, 0x40, l.nobits_size);
+  uint64_t end = std::max<uint64_t>(f.size(), std::max(l.segment_end, l.section_offset + l.section_size));
+  if (end < (uint64_t{1} << 20)) f.resize(end, 0);
+  f.insert(f.end(), tail.begin(), tail.end());
+  return f;
+}
+
+TEST(ReadAppendedImageTest, FindsTheImageBehindAnElfFile) {
+  const auto image = GoodImage();
+  const auto tail = Tail(image.size(), image);
+  ElfLayout plain;
+  EXPECT_EQ(ReadAppended(BuildElf(plain, tail)), image);
+  ElfLayout elf32;
+  elf32.is64 = false;
+  elf32.shentsize = 40;
+  EXPECT_EQ(ReadAppended(BuildElf(elf32, tail)), image);
+  ElfLayout section_last;  // a section ending behind the header table decides E
+  section_last.section_offset = 0x200;
+  section_last.section_size = 0x80;
+  EXPECT_EQ(ReadAppended(BuildElf(section_last, tail)), image);
+  ElfLayout segment_last;
+  segment_last.segment_end = 0x300;
+  EXPECT_EQ(ReadAppended(BuildElf(segment_last, tail)), image);
+}
+
+TEST(ReadAppendedImageTest, DamagedElfFilesGiveNothing) {
+  const auto image = GoodImage();
+  const auto tail = Tail(image.size(), image);
+  ElfLayout overflow;  // offset + size wraps 64 bits
+  overflow.section_offset = ~uint64_t{0} - 8;
+  overflow.section_size = 0x100;
+  ElfLayout table_past_end;
+  table_past_end.shoff = uint64_t{1} << 40;
+  ElfLayout small_entries;
+  small_entries.shentsize = 16;
+  ElfLayout beyond;  // a section said to end far past the file
+  beyond.section_size = uint64_t{1} << 40;
+  for (const ElfLayout& l : {overflow, small_entries, beyond})
+    EXPECT_TRUE(ReadAppended(BuildElf(l, tail)).empty());
+  // The header table's offset cannot be laid out in memory: write the header by hand.
+  auto f = BuildElf(ElfLayout(), tail);
+  Put64(f, 40, table_past_end.shoff);
+  EXPECT_TRUE(ReadAppended(f).empty());
+  auto big_endian = BuildElf(ElfLayout(), tail);
+  big_endian[5] = 2;
+  EXPECT_TRUE(ReadAppended(big_endian).empty());
+  EXPECT_TRUE(ReadAppended(BuildElf(ElfLayout(), {})).empty());  // nothing appended
+  const auto full = BuildElf(ElfLayout(), tail);
+  for (size_t n = 0; n < 0x200; n += 13)
+    EXPECT_TRUE(ReadAppended(std::vector<uint8_t>(full.begin(), full.begin() + n)).empty()) << n;
+}
+
 // A file whose reported size may exceed its bytes, recording the largest read asked of it.
 class ProbeFile : public ScriptImageFile {
  public:

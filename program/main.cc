@@ -1,0 +1,47 @@
+// The engine program: the program entry with the imaging library's tables and plug-in support,
+// the script machine's services, and the engine main.
+#include "base/dapplication.h"
+#include "base/dpump.h"
+#include "imaging/dimg_susie.h"
+#include "imaging/dimg_tables.h"
+#include "shell/cmainwindow.h"
+#include "shell/engine.h"
+#include "vm/script_task.h"
+#include "vm/vm_services.h"
+
+namespace {
+
+void InitTables() {
+  DimgInitMathTables();
+  DimgInitYCrCbTables();
+}
+
+int EngineBox(const char* text, const char* caption, uint32_t type) {
+  return MainWindow().MessageBox(DString(text ? text : ""), DString(caption), type);
+}
+
+void Pump() {
+  DPumpMessages();
+}
+
+int RunEngine() {
+  VmServices services = GetVmServices();
+  services.message_box = EngineBox;
+  services.exit_all_tasks = ExitAllTasks;
+  services.pump_messages = Pump;
+  services.sin_table = DimgSinTable;
+  SetVmServices(services);
+  InstallTaskBuiltins();
+  return EngineMain();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  DProgramHooks hooks{};
+  hooks.init_tables = InitTables;
+  hooks.plugins_init = _DSusieInit;
+  hooks.plugins_term = _DSusieTerm;
+  hooks.engine_main = RunEngine;
+  return DProgramMain(argc, argv, hooks);
+}
