@@ -147,33 +147,33 @@ struct Pack16 {
   // Bits [top - k, top) of each 32-bit lane moved to bits [to - k, to), the rest cleared.
   template <int kTop, int kTo, int kK>
   static __m128i Field(__m128i v) {
-    const __m128i mask = _mm_set1_epi32(((1 << kK) - 1) << (kTo - kK));
+    const __m128i mask = _mm_set1_epi32(static_cast<int>(((1u << kK) - 1) << (kTo - kK)));
     if constexpr (kTop >= kTo) {
       return _mm_and_si128(_mm_srli_epi32(v, kTop - kTo), mask);
     } else {
       return _mm_and_si128(_mm_slli_epi32(v, kTo - kTop), mask);
     }
   }
-  // Convert on four pixels at once, each result in the low half of its lane.
-  static __m128i Convert4(__m128i v) {
+  // Convert on four pixels at once, each result in the high half of its lane.
+  static __m128i Convert4High(__m128i v) {
     constexpr bool kBgr = S == DimgFormat::BGRA8888 || S == DimgFormat::BGR888;
     constexpr int kRTop = kBgr ? 24 : 8, kGTop = 16, kBTop = kBgr ? 8 : 24, kATop = 32;
     if constexpr (D == DimgFormat::RGB565) {
-      return _mm_or_si128(_mm_or_si128(Field<kRTop, 16, 5>(v), Field<kGTop, 11, 5>(v)),
-                          Field<kBTop, 5, 5>(v));
+      return _mm_or_si128(_mm_or_si128(Field<kRTop, 32, 5>(v), Field<kGTop, 27, 5>(v)),
+                          Field<kBTop, 21, 5>(v));
     } else if constexpr (D == DimgFormat::ARGB1555) {
-      return _mm_or_si128(_mm_or_si128(Field<kATop, 16, 1>(v), Field<kRTop, 15, 5>(v)),
-                          _mm_or_si128(Field<kGTop, 10, 5>(v), Field<kBTop, 5, 5>(v)));
+      return _mm_or_si128(_mm_or_si128(Field<kATop, 32, 1>(v), Field<kRTop, 31, 5>(v)),
+                          _mm_or_si128(Field<kGTop, 26, 5>(v), Field<kBTop, 21, 5>(v)));
     } else {
-      return _mm_or_si128(_mm_or_si128(Field<kATop, 16, 4>(v), Field<kRTop, 12, 4>(v)),
-                          _mm_or_si128(Field<kGTop, 8, 4>(v), Field<kBTop, 4, 4>(v)));
+      return _mm_or_si128(_mm_or_si128(Field<kATop, 32, 4>(v), Field<kRTop, 28, 4>(v)),
+                          _mm_or_si128(Field<kGTop, 24, 4>(v), Field<kBTop, 20, 4>(v)));
     }
   }
-  // Eight pixels: two groups of four packed into eight 16-bit words (the halves sign-extended
-  // first, so the saturating pack keeps every bit).
+  // Eight pixels: two groups of four packed into eight 16-bit words (the results moved down with
+  // their sign, so the saturating pack keeps every bit).
   static void Store8(std::uint8_t* d, __m128i lo, __m128i hi) {
-    lo = _mm_srai_epi32(_mm_slli_epi32(Convert4(lo), 16), 16);
-    hi = _mm_srai_epi32(_mm_slli_epi32(Convert4(hi), 16), 16);
+    lo = _mm_srai_epi32(Convert4High(lo), 16);
+    hi = _mm_srai_epi32(Convert4High(hi), 16);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_packs_epi32(lo, hi));
   }
 #endif
