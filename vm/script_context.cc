@@ -11,7 +11,6 @@
 
 namespace {
 
-DGlobalBlockPool g_value_pool(2048, sizeof(ScriptValue));
 DGlobalBlockPool g_context_pool(32, sizeof(ScriptContext));
 
 char AsciiLower(char c) {
@@ -33,17 +32,6 @@ bool EqualNoCase(const char* a, const char* b, size_t n) {
 }
 
 }  // namespace
-
-ScriptValue* NewScriptValue() {
-  void* p = DBlockPool::AllocFrom(g_value_pool.Get(), sizeof(ScriptValue));
-  return new (p) ScriptValue();
-}
-
-void DeleteScriptValue(ScriptValue* v) {
-  if (!v) return;
-  v->~ScriptValue();
-  DBlockPool::FreeBlock(v);
-}
 
 // ---- The image record.
 
@@ -136,34 +124,48 @@ void ScriptContext::Destroy(ScriptContext* ctx) {
 
 void ScriptContext::AllocSlots() {
   uint32_t g = globals();
-  slot_capacity_ = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth_, kVmMaxSlots));
-  slot_capacity_ = std::max<uint32_t>(slot_capacity_, std::max<uint32_t>(g, 1));
-  slots_.resize(slot_capacity_);
-  for (auto& s : slots_) s = NewScriptValue();
-  slot_data_ = slots_.data();
+  global_values_ = std::shared_ptr<ScriptValue[]>(new ScriptValue[g]);
+  slots_.resize(g);
+  for (uint32_t i = 0; i < g; ++i) slots_[i] = &global_values_[i];
+  uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth_, kVmMaxSlots));
+  AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)));
   ++*sharers_;
 }
 
 void ScriptContext::ShareSlots(const ScriptContext& source) {
   uint32_t g = globals();
-  slot_capacity_ = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth_, kVmMaxSlots));
-  slot_capacity_ = std::max<uint32_t>(slot_capacity_, std::max<uint32_t>(g, 1));
-  slots_.resize(slot_capacity_);
-  for (uint32_t i = 0; i < slot_capacity_; ++i) slots_[i] = i < g ? source.slots_[i] : NewScriptValue();
-  slot_data_ = slots_.data();
+  global_values_ = source.global_values_;
+  slots_.assign(source.slots_.begin(), source.slots_.begin() + g);
+  uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth_, kVmMaxSlots));
+  AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)));
   sharers_ = source.sharers_;
   runners_ = source.runners_;
   ++*sharers_;
 }
 
+void ScriptContext::AddSlotBlock(uint32_t capacity) {
+  const size_t from = slots_.size();
+  const size_t n = capacity - from;
+  // One block of values per growth step, rather than one allocation per value.
+  frame_values_.emplace_back(new ScriptValue[n]);
+  ScriptValue* block = frame_values_.back().get();
+  slots_.resize(capacity);
+  for (size_t i = 0; i < n; ++i) slots_[from + i] = &block[i];
+  slot_data_ = slots_.data();
+  slot_capacity_ = capacity;
+}
+
 void ScriptContext::FreeSlots() {
   if (slots_.empty()) return;
   uint32_t g = std::min<uint32_t>(globals(), slot_capacity_);
+  // Values are released in slot order: the globals first when no other context shares them.
   if (--*sharers_ == 0) {
-    for (uint32_t i = 0; i < g; ++i) DeleteScriptValue(slots_[i]);
+    for (uint32_t i = 0; i < g; ++i) slots_[i]->Clear();
   }
-  for (uint32_t i = g; i < slot_capacity_; ++i) DeleteScriptValue(slots_[i]);
+  for (uint32_t i = g; i < slot_capacity_; ++i) slots_[i]->Clear();
   slots_.clear();
+  frame_values_.clear();
+  global_values_.reset();
   slot_data_ = nullptr;
   slot_capacity_ = 0;
 }
@@ -180,10 +182,7 @@ bool ScriptContext::GrowSlots(uint64_t needed) {
   if (needed > kVmMaxSlots) return false;
   uint64_t steps = (needed - slot_capacity_ + growth_ - 1) / growth_;
   uint64_t capacity = std::min<uint64_t>(slot_capacity_ + steps * growth_, kVmMaxSlots);
-  slots_.resize(static_cast<size_t>(capacity));
-  for (uint64_t i = slot_capacity_; i < capacity; ++i) slots_[static_cast<size_t>(i)] = NewScriptValue();
-  slot_data_ = slots_.data();
-  slot_capacity_ = static_cast<uint32_t>(capacity);
+  AddSlotBlock(static_cast<uint32_t>(capacity));
   return true;
 }
 

@@ -210,6 +210,8 @@ class ScriptContext {
   void FreeSlots();
   void BeginRun();
   bool GrowSlots(uint64_t needed);
+  // Extends the table to `capacity` entries with a new block of int 0 values.
+  void AddSlotBlock(uint32_t capacity);
   void Unpin() {
     while (!pins_.empty() && pins_.back().index >= stack_top_) pins_.pop_back();
   }
@@ -218,32 +220,30 @@ class ScriptContext {
   bool StepSlow();
 
   // ---- State. The hot fields come first.
-  const uint32_t* code_ = nullptr;      // first code word
-  uint32_t code_size_ = 0;              // code words
-  uint32_t pc_ = 0;                     // code address of the next word to read
-  ScriptValue** slot_data_ = nullptr;   // slots_.data()
-  uint32_t slot_capacity_ = 0;          // entries of the slot table
-  uint32_t frame_base_ = 0;             // slot index where the current frame begins
-  uint32_t stack_top_ = 0;              // words on the operand stack (change it only by Push/Drop/Pop)
-  uint32_t slot_top_ = 0;               // slots in use: globals and frames
-  bool fault_ = false;                  // the current instruction met a fault it cannot go on from
-  uint32_t depth_ = 0;                  // nesting of the operand being decoded
-  DRef<ScriptImageInfo> image_;         // shared image record
-  const char* data_ = nullptr;          // first byte of the string block
-  uint32_t growth_ = 1024;              // slots added per growth of the table
-  std::vector<ScriptValue*> slots_;     // slot table; entries 0..G-1 may be shared with other contexts
-  std::shared_ptr<uint32_t> sharers_;   // contexts sharing these globals
-  std::shared_ptr<uint32_t> runners_;   // those of them that are running
-  std::vector<VmWord> stack_;           // operand stack; stack_.size() is its capacity
-  uint32_t flags_ = 0;                  // bit 0: running
-  char text_[256] = {};                 // number-to-text scratch buffer
-  VmNativeHook hook_ = nullptr;         // built-in calls
-  VmErrorCallback on_error_ = nullptr;  // run-time faults
-  uint32_t file_index_ = 0;             // source table index recorded by the code
-  uint32_t line_ = 0;                   // source line recorded by the code
-  std::vector<Pin> pins_;               // addresses on the stack, in stack order
+  const uint32_t* code_ = nullptr;     // first code word
+  uint32_t code_size_ = 0;             // code words
+  uint32_t pc_ = 0;                    // code address of the next word to read
+  ScriptValue** slot_data_ = nullptr;  // slots_.data()
+  uint32_t slot_capacity_ = 0;         // entries of the slot table
+  uint32_t frame_base_ = 0;            // slot index where the current frame begins
+  uint32_t stack_top_ = 0;             // words on the operand stack (change it only by Push/Drop/Pop)
+  uint32_t slot_top_ = 0;              // slots in use: globals and frames
+  bool fault_ = false;                 // the current instruction met a fault it cannot go on from
+  uint32_t depth_ = 0;                 // nesting of the operand being decoded
+  DRef<ScriptImageInfo> image_;        // shared image record
+  const char* data_ = nullptr;         // first byte of the string block
+  uint32_t growth_ = 1024;             // slots added per growth of the table
+  std::vector<ScriptValue*> slots_;    // slot table; entries 0..G-1 may be shared with other contexts
+  std::shared_ptr<ScriptValue[]> global_values_;              // the G globals of the sharing set
+  std::vector<std::unique_ptr<ScriptValue[]>> frame_values_;  // the other slots' values
+  std::shared_ptr<uint32_t> sharers_;                         // contexts sharing these globals
+  std::shared_ptr<uint32_t> runners_;                         // those of them that are running
+  std::vector<VmWord> stack_;                                 // operand stack; stack_.size() is its capacity
+  uint32_t flags_ = 0;                                        // bit 0: running
+  char text_[256] = {};                                       // number-to-text scratch buffer
+  VmNativeHook hook_ = nullptr;                               // built-in calls
+  VmErrorCallback on_error_ = nullptr;                        // run-time faults
+  uint32_t file_index_ = 0;                                   // source table index recorded by the code
+  uint32_t line_ = 0;                                         // source line recorded by the code
+  std::vector<Pin> pins_;                                     // addresses on the stack, in stack order
 };
-
-// Value blocks of the slot tables come from the value pool.
-ScriptValue* NewScriptValue();
-void DeleteScriptValue(ScriptValue* v);
