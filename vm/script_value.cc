@@ -71,19 +71,6 @@ void ScriptValue::Release() {
   u_.h = nullptr;
 }
 
-void ScriptValue::Clear() {
-  Release();
-  type_ = kScriptInt;
-  u_.h = nullptr;
-}
-
-void ScriptValue::SetInt(int32_t v) {
-  Release();
-  type_ = kScriptInt;
-  u_.h = nullptr;
-  u_.i = v;
-}
-
 void ScriptValue::SetFloat(float v) {
   Release();
   type_ = kScriptFloat;
