@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/kernel.h"
+#include "platform/wave_format.h"
 #include "platform/wintypes.h"
 
 using MMRESULT = UINT;
@@ -73,13 +74,7 @@ ORVANE_API MMRESULT timeKillEvent(UINT timer_id);
 
 // ---- MIDI output
 
-#define MMSYSERR_NOERROR 0u
-#define MMSYSERR_ERROR 1u
-#define MMSYSERR_BADDEVICEID 2u
-#define MMSYSERR_ALLOCATED 4u
-#define MMSYSERR_INVALHANDLE 5u
-#define MMSYSERR_NODRIVER 6u
-#define MMSYSERR_INVALPARAM 11u
+// MMSYSERR_* codes: platform/wave_format.h.
 #define MIDIERR_UNPREPARED 64u
 #define MIDI_MAPPER (static_cast<UINT>(-1))
 #define CALLBACK_NULL 0x00000000u
