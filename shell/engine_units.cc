@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "media/midi/midi_manager.h"
 #include "shell/cframetimer.h"
 #include "shell/cmainwindow.h"
 #include "shell/cpluginmanager.h"
@@ -32,6 +33,21 @@ void ResumeTime() {
 void StopPlugins() {
   PluginManager().UnloadAll();
 }
+bool StartMidi() {
+  return TheMidiManager().Open();
+}
+void StopMidi() {
+  TheMidiManager().Close();
+}
+void SuspendMidi() {
+  TheMidiManager().SetActive(false);
+}
+void ResumeMidi() {
+  TheMidiManager().SetActive(true);
+}
+void SetMidiTimePause(bool on) {
+  TheMidiManager().SetTimePause(on);
+}
 bool StartVm() {
   return InitVmUnit();
 }
@@ -48,7 +64,8 @@ std::vector<EngineUnit> DefaultEngineUnits() {
       // Rows without start and stop: units whose code is not part of the engine yet.
       {"TSS", V::kTssOnly, nullptr, nullptr, true, "[Orvane] initialized TSS unit.\r\n"},
       {"Draw", V::kDrawOnly, nullptr, nullptr, true, "[Orvane] initialized Draw unit.\r\n"},
-      {"Midi", V::kAlways, nullptr, nullptr, false, "[Orvane] initialized Midi unit.\r\n"},
+      {"Midi", V::kAlways, StartMidi, StopMidi, false, "[Orvane] initialized Midi unit.\r\n", SuspendMidi,
+       ResumeMidi, nullptr, SetMidiTimePause},
       {"Time", V::kAlways, StartTime, StopTime, true, "[Orvane] initialized Time unit.\r\n", SuspendTime,
        ResumeTime},
       {"Input", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Input unit.\r\n"},
