@@ -9,6 +9,7 @@ orvane_packages=(
   clang libclang-rt-14-dev
   libpixman-1-dev
   sox
+  libfluidsynth-dev timgm6mb-soundfont
 )
 
 orvane_install_deps() {
