@@ -18,7 +18,8 @@ class FuzzSequencer : public MidiSequencer {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > (1u << 20)) return 0;
   DFile file;
-  if (!file.OpenMemory(DString("fuzz.mid"), static_cast<uint32_t>(size), DFile::kRead | DFile::kWrite)) return 0;
+  if (!file.OpenMemory(DString("fuzz.mid"), static_cast<uint32_t>(size), DFile::kRead | DFile::kWrite))
+    return 0;
   if (file.Write(data, static_cast<uint32_t>(size)) != static_cast<int64_t>(size)) return 0;
   file.Seek(DFile::kSeekStart, 0);
   DRef<MidiSong> song;

@@ -2,11 +2,11 @@
 // into the platform mixer as one more source. libplatform.so loads it on the first midiOutOpen
 // that needs it and never links the synthesizer itself.
 #include <fluidsynth.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 
 #include "platform/midi_port.h"
 #include "platform/mixer.h"
@@ -90,8 +90,8 @@ class FluidPort : public orvane::midi::MidiPort, public orvane::audio::MixSource
     if (count < 2 || bytes[0] != 0xF0) return MMSYSERR_INVALPARAM;
     unsigned body = count - 1;
     if (bytes[count - 1] == 0xF7) --body;
-    fluid_synth_sysex(synth_, reinterpret_cast<const char*>(bytes + 1), static_cast<int>(body), nullptr, nullptr,
-                      nullptr, 0);
+    fluid_synth_sysex(synth_, reinterpret_cast<const char*>(bytes + 1), static_cast<int>(body), nullptr,
+                      nullptr, nullptr, 0);
     return MMSYSERR_NOERROR;
   }
 
@@ -118,7 +118,8 @@ class FluidPort : public orvane::midi::MidiPort, public orvane::audio::MixSource
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) orvane::midi::MidiPort* OrvaneFluidOpenPort(MMRESULT* error) {
+extern "C" __attribute__((visibility("default"))) orvane::midi::MidiPort* OrvaneFluidOpenPort(
+    MMRESULT* error) {
   // The library's own log lines (font warnings and the like) stay out of the engine's output.
   for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level) fluid_set_log_function(level, nullptr, nullptr);
   auto* port = new FluidPort;

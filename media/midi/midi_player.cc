@@ -13,10 +13,12 @@ MidiPlayer::~MidiPlayer() {
 bool MidiPlayer::Open(UINT device_id, uint32_t ms) {
   if (opened_) return false;
   opened_ = 1;
-  if (timeGetDevCaps(&caps_, sizeof caps_) == TIMERR_NOERROR && timeBeginPeriod(caps_.wPeriodMin) == TIMERR_NOERROR) {
+  if (timeGetDevCaps(&caps_, sizeof caps_) == TIMERR_NOERROR &&
+      timeBeginPeriod(caps_.wPeriodMin) == TIMERR_NOERROR) {
     period_held_ = true;
   }
-  if (device_.Handle() || midiOutOpen(&device_.Handle(), device_id, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
+  if (device_.Handle() ||
+      midiOutOpen(&device_.Handle(), device_id, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
     device_.Handle() = nullptr;
     Close();
     return false;

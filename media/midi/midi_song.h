@@ -59,7 +59,7 @@ class MidiSong : public DObject {
   uint32_t tick_base = 0;
   float ticks_per_ms = 0.0f;
   int32_t initial_repeat = 0;
-  int32_t repeat = 0;  // -1: without end
+  int32_t repeat = 0;       // -1: without end
   uint32_t loop_start = 0;  // ms of song time
 
  private:

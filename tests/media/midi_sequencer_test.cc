@@ -1,10 +1,11 @@
 // The MIDI sequencer, songs and play lists, driven tick by tick against the recorder port.
+#include "media/midi/midi_sequencer.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "media/midi/midi_device.h"
-#include "media/midi/midi_sequencer.h"
 #include "media/midi/midi_song.h"
 #include "platform/midi_record.h"
 #include "smf_builder.h"
@@ -68,7 +69,12 @@ class MidiSequencerTest : public ::testing::Test {
 TEST_F(MidiSequencerTest, EightTicksPerTimerTickThenTempoFromTheCurrentTick) {
   smf::Track t;
   // Notes on ticks 8, 16 (with tempo 500000 there), 26 and 27.
-  t.Ev(8, {0x90, 1, 64}).Ev(8, {0x90, 2, 64}).Tempo(0, 500000).Ev(10, {0x90, 3, 64}).Ev(1, {0x90, 4, 64}).End(100);
+  t.Ev(8, {0x90, 1, 64})
+      .Ev(8, {0x90, 2, 64})
+      .Tempo(0, 500000)
+      .Ev(10, {0x90, 3, 64})
+      .Ev(1, {0x90, 4, 64})
+      .End(100);
   DRef<MidiSong> song = Song(smf::File(480, {t}));
   EXPECT_FLOAT_EQ(song->ticks_per_ms, 0.8f);
   EXPECT_EQ(song->tempo, 600000u);
@@ -92,8 +98,9 @@ TEST_F(MidiSequencerTest, RunningStatusSysExAndSystemBytes) {
   Bytes big(300, 0x11);
   big.push_back(0xF7);
   smf::Track t;
-  t.Ev(0, {0x90, 60, 100}).Ev(0, {62, 90})  // running status
-      .Ev(0, {0xC3, 7})                        // program: one data byte, sent with a 0
+  t.Ev(0, {0x90, 60, 100})
+      .Ev(0, {62, 90})   // running status
+      .Ev(0, {0xC3, 7})  // program: one data byte, sent with a 0
       .SysEx(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7})
       .Ev(0, {0xF8})  // a system byte reads no data and sends nothing
       .SysEx(0, big)
@@ -166,7 +173,11 @@ TEST_F(MidiSequencerTest, FadeInRisesWithoutRepeatsAndZeroLengthEndsAtTheNextTic
 TEST_F(MidiSequencerTest, RepeatSeeksToTheLoopStartWithoutNotes) {
   smf::Track t;
   // 0.8 ticks per ms: 800 = 1000 ms, 1600 = 2000 ms, 2400 = 3000 ms.
-  t.Ev(0, {0xC0, 5}).Ev(0, {0x90, 60, 64}).Ev(800, {0xB0, 10, 32}).Ev(0, {0xE0, 0, 0x40}).Ev(0, {0x90, 64, 64});
+  t.Ev(0, {0xC0, 5})
+      .Ev(0, {0x90, 60, 64})
+      .Ev(800, {0xB0, 10, 32})
+      .Ev(0, {0xE0, 0, 0x40})
+      .Ev(0, {0x90, 64, 64});
   t.Ev(1600, {0x90, 67, 64}).End();
   DRef<MidiSong> song = Song(smf::File(480, {t}), 1, 2000);
   seq_.SetPlayList(List({song}));
@@ -178,9 +189,9 @@ TEST_F(MidiSequencerTest, RepeatSeeksToTheLoopStartWithoutNotes) {
     for (auto& m : seq_.Step(10, &running)) all.push_back(m);
   }
   ASSERT_FALSE(running);
-  std::vector<Bytes> want = {{0xC0, 5, 0},       {0x90, 60, 64}, {0xB0, 10, 32}, {0xE0, 0, 0x40},
-                             {0x90, 64, 64},     {0x90, 67, 64},  // first pass
-                             {0xC0, 5, 0},       {0xB0, 10, 32}, {0xE0, 0, 0x40},  // seek: no notes
+  std::vector<Bytes> want = {{0xC0, 5, 0},    {0x90, 60, 64}, {0xB0, 10, 32},
+                             {0xE0, 0, 0x40}, {0x90, 64, 64}, {0x90, 67, 64},   // first pass
+                             {0xC0, 5, 0},    {0xB0, 10, 32}, {0xE0, 0, 0x40},  // seek: no notes
                              {0x90, 67, 64}};
   EXPECT_EQ(all, want);
   EXPECT_LT(ticks, 450);  // the second pass starts at 2000 ms
@@ -342,7 +353,10 @@ TEST(MidiSong, DamagedFilesLoadOrPlayWithoutFault) {
   }
   {
     smf::Track t;
-    t.Ev(0, {0xFF, 0x51, 0x08, 1, 2, 3, 4, 5, 6, 7, 8}).Tempo(0, 1).Ev(0xFFFFFFF, {0x90, 1, 1}).End(0xFFFFFFF);
+    t.Ev(0, {0xFF, 0x51, 0x08, 1, 2, 3, 4, 5, 6, 7, 8})
+        .Tempo(0, 1)
+        .Ev(0xFFFFFFF, {0x90, 1, 1})
+        .End(0xFFFFFFF);
     cases.push_back({"long tempo data and huge tick products", smf::File(0xFFFF, {t}), true});
   }
   {

@@ -70,10 +70,12 @@ inline Bytes File(uint16_t division, std::initializer_list<Track> tracks, uint16
 
 // A memory file holding the bytes, positioned at its start.
 inline bool Open(DFile& file, const Bytes& bytes) {
-  if (!file.OpenMemory(static_cast<uint32_t>(bytes.empty() ? 1 : bytes.size()), DFile::kRead | DFile::kWrite)) {
+  if (!file.OpenMemory(static_cast<uint32_t>(bytes.empty() ? 1 : bytes.size()),
+                       DFile::kRead | DFile::kWrite)) {
     return false;
   }
-  if (!bytes.empty() && file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())) != static_cast<int64_t>(bytes.size())) {
+  if (!bytes.empty() &&
+      file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())) != static_cast<int64_t>(bytes.size())) {
     return false;
   }
   return file.Seek(DFile::kSeekStart, 0);
