@@ -5,6 +5,7 @@
 
 #include "display/tss/dtss_manager.h"
 #include "display/draw/screen.h"
+#include "media/midi/midi_manager.h"
 #include "shell/cframetimer.h"
 #include "shell/cmainwindow.h"
 #include "shell/cpluginmanager.h"
@@ -57,6 +58,21 @@ void ResumeDraw() {
 void DrawUseGdi(bool on) {
   DrawScreen().UseGDI(on);
 }
+bool StartMidi() {
+  return TheMidiManager().Open();
+}
+void StopMidi() {
+  TheMidiManager().Close();
+}
+void SuspendMidi() {
+  TheMidiManager().SetActive(false);
+}
+void ResumeMidi() {
+  TheMidiManager().SetActive(true);
+}
+void SetMidiTimePause(bool on) {
+  TheMidiManager().SetTimePause(on);
+}
 bool StartVm() {
   return InitVmUnit();
 }
@@ -74,10 +90,11 @@ std::vector<EngineUnit> DefaultEngineUnits() {
        TssUseGdi},
       {"Draw", V::kDrawOnly, StartDraw, StopDraw, true, "[Orvane] initialized Draw unit.\r\n", nullptr, ResumeDraw,
        DrawUseGdi},
-      // Rows without start and stop: units whose code is not part of the engine yet.
-      {"Midi", V::kAlways, nullptr, nullptr, false, "[Orvane] initialized Midi unit.\r\n"},
+      {"Midi", V::kAlways, StartMidi, StopMidi, false, "[Orvane] initialized Midi unit.\r\n", SuspendMidi,
+       ResumeMidi, nullptr, SetMidiTimePause},
       {"Time", V::kAlways, StartTime, StopTime, true, "[Orvane] initialized Time unit.\r\n", SuspendTime,
        ResumeTime},
+      // Rows without start and stop: units whose code is not part of the engine yet.
       {"Input", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Input unit.\r\n"},
       {"Text", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Text unit.\r\n"},
       {"Sound", V::kAlways, nullptr, nullptr, false, "[Orvane] initialized Sound unit.\r\n"},
