@@ -2,6 +2,7 @@
 // quad or tiles (turned, free-cornered, faded) and its draw.
 #include "display/tss/dtss_sprite.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -50,9 +51,9 @@ struct QuadIndices {
 };
 const QuadIndices kQuadIndices;
 
-// One axis of the tiling: edges (pixels from the sprite's edge) and stage-1 coordinates of each
-// tile along it. `a` is the absolute position, `len` the sprite's length, `period` the pattern's
-// and `tex` the texture's length along the axis.
+// One axis of the tiling under a wipe: the tiles start at the pattern's periods on the screen, so
+// the mask stays anchored there wherever the sprite moves. `a` is the absolute position, `len`
+// the sprite's length, `period` the pattern's and `tex` the mask texture's length on the axis.
 struct Axis {
   uint64_t count = 1;
   int64_t first = 0;  // the first tile's length
