@@ -224,7 +224,9 @@ TEST_F(TextLayerTest, WrappingIndentAndFullPage) {
   EXPECT_TRUE(DrawTextChar(kKanji));
   EXPECT_EQ(Def().line, 2);
   DrawTextChar(kKanji);
+  engine.SetClock(123456);
   EXPECT_FALSE(DrawTextChar(kKanji));
+  EXPECT_EQ(LastTextCharTime(), 123456u);  // set by every call, a dropped character too
   EXPECT_EQ(Def().line, 3);
   GetPageCursorPos(&x, &y);
   EXPECT_EQ(x, 102);  // the pen before the last feed: after the last drawn character
