@@ -21,6 +21,11 @@ int32_t Saturate(int64_t v) {
   return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
 }
 
+// In double, exact for every result within 32 bits: lines x line height may pass 64 bits.
+int32_t SaturateDouble(double v) {
+  return v >= 2147483647.0 ? INT32_MAX : v <= -2147483648.0 ? INT32_MIN : static_cast<int32_t>(v);
+}
+
 void SetColor(float out[4], float r, float g, float b) {
   out[0] = r;
   out[1] = g;
@@ -505,9 +510,10 @@ bool DrawTextChar(uint16_t ch) {
       const int64_t step = int64_t{layer.font_size} + layer.line_spacing;
       const int64_t remaining = int64_t{layer.max_lines} - layer.line;
       layer.saved_x = layer.pen_x;  // where the last feed would find the pen
-      layer.saved_y = Saturate(layer.pen_y + (remaining - 1) * step);
+      layer.saved_y =
+          SaturateDouble(layer.pen_y + static_cast<double>(remaining - 1) * static_cast<double>(step));
       layer.pen_x = layer.left_margin;
-      layer.pen_y = Saturate(layer.pen_y + remaining * step);
+      layer.pen_y = SaturateDouble(layer.pen_y + static_cast<double>(remaining) * static_cast<double>(step));
       layer.column = 0;
       layer.line = layer.max_lines;
       break;

@@ -239,6 +239,14 @@ TEST_F(TextLayerTest, WrappingIndentAndFullPage) {
   EXPECT_FALSE(DrawTextChar('a'));
   EXPECT_EQ(Def().line, 2000000000);
   EXPECT_EQ(Def().pen_y, INT32_MAX);
+  TextLayerFont f = GetTextLayerFont("def");
+  f.size = INT32_MAX;
+  f.line_spacing = INT32_MAX;
+  f.max_lines = INT32_MAX;
+  f.top_margin = INT32_MIN;
+  SetTextLayerFont("def", f);
+  EXPECT_FALSE(DrawTextChar(kKanji));
+  EXPECT_EQ(Def().pen_y, INT32_MAX);
 }
 
 TEST_F(TextLayerTest, DefaultColourCostsOneFillPerCanvasAndOneDrawPerCharacter) {
