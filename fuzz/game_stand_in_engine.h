@@ -1,7 +1,7 @@
-// A small stand-in engine for the game's fuzz targets over its file readers: an in-memory file
-// system read in 1023-byte line pieces, pictures of fixed sizes, and images, sprites and files
-// tracked so that a handle of the wrong kind, a double destroy or a leak traps. Time is the
-// platform's virtual clock, moved only by the event wait.
+// A small stand-in engine for the game's fuzz targets: an in-memory file system read in 1023-byte
+// line pieces, pictures of fixed sizes, made images, character sets with glyph metrics from the
+// code, and images, sprites, sets and files tracked so that a handle of the wrong kind, a double
+// destroy or a leak traps. Time is the platform's virtual clock, moved only by the event wait.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +20,7 @@
 #include "game/error_report.h"
 #include "game/resource.h"
 #include "game/sprite.h"
+#include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/wipe.h"
 #include "platform/mmsystem.h"
@@ -140,6 +141,50 @@ inline ApiHandle* LoadImage(int32_t w, int32_t h, const char* path, int32_t) noe
 inline void DestroyImage(ApiHandle* h) noexcept {
   Kill(h, "image");
 }
+inline ApiHandle* CreateImage(int32_t w, int32_t h) noexcept {
+  if (w <= 0 || h <= 0) return nullptr;
+  ApiHandle* handle = Make("image");
+  Need(handle, "image").w = w;
+  Need(handle, "image").h = h;
+  return handle;
+}
+inline void FillImage(ApiHandle* h, float, float, float, float) noexcept {
+  Need(h, "image");
+}
+inline void FillImageRect(ApiHandle* h, int32_t, int32_t, int32_t, int32_t, float, float, float,
+                          float) noexcept {
+  Need(h, "image");
+}
+// Character sets: the code rendered last is kept; metrics come from the code, some of them
+// negative or empty, and every 97th code cannot be rendered.
+inline ApiHandle* CreateChar(const char*, int32_t height, int32_t, int32_t, int32_t, int32_t) noexcept {
+  ApiHandle* handle = Make("char");
+  Need(handle, "char").h = height;
+  return handle;
+}
+inline void DestroyChar(ApiHandle* h) noexcept {
+  Kill(h, "char");
+}
+inline int32_t RenderChar(ApiHandle* h, uint32_t code) noexcept {
+  Need(h, "char").w = static_cast<int32_t>(code & 0xFFFF);
+  return code % 97 != 0;
+}
+inline OvSize CharBox(ApiHandle* h) noexcept {
+  const int32_t c = Need(h, "char").w;
+  return {c % 23 - 3, c % 19};
+}
+inline OvPoint CharPos(ApiHandle* h) noexcept {
+  const int32_t c = Need(h, "char").w;
+  return {c % 5 - 2, c % 7 - 3};
+}
+inline OvSize CharFeed(ApiHandle* h) noexcept {
+  const int32_t c = Need(h, "char").w;
+  return {c % 41 - 5, Need(h, "char").h};
+}
+inline void DrawChar(ApiHandle* image, int32_t, int32_t, ApiHandle* set) noexcept {
+  Need(image, "image");
+  Need(set, "char");
+}
 inline ApiHandle* CreateSprite(ApiHandle* image, int32_t, int32_t) noexcept {
   Need(image, "image");
   return Make("sprite");
@@ -197,6 +242,16 @@ inline void* Lookup(void*, const char* name) {
       {"ovtsLoadImage", reinterpret_cast<void*>(&model::LoadImage)},
       {"ovtsDestroyImage", reinterpret_cast<void*>(&model::DestroyImage)},
       {"ovtsCreateSprite", reinterpret_cast<void*>(&model::CreateSprite)},
+      {"ovtsCreateImage", reinterpret_cast<void*>(&model::CreateImage)},
+      {"ovtsFillImage", reinterpret_cast<void*>(&model::FillImage)},
+      {"ovtsFillImageRect", reinterpret_cast<void*>(&model::FillImageRect)},
+      {"ovCreateChar", reinterpret_cast<void*>(&model::CreateChar)},
+      {"ovDestroyChar", reinterpret_cast<void*>(&model::DestroyChar)},
+      {"ovRenderChar", reinterpret_cast<void*>(&model::RenderChar)},
+      {"ovGetCharBoxSize", reinterpret_cast<void*>(&model::CharBox)},
+      {"ovGetCharDrawPos", reinterpret_cast<void*>(&model::CharPos)},
+      {"ovGetCharFeedSize", reinterpret_cast<void*>(&model::CharFeed)},
+      {"ovtsDrawChar", reinterpret_cast<void*>(&model::DrawChar)},
       {"ovtsDestroySprite", reinterpret_cast<void*>(&model::DestroySprite)},
       {"ovtsGetImageSize", reinterpret_cast<void*>(&model::GetImageSize)},
       {"ovtsSetImagePos", reinterpret_cast<void*>(&model::SetImagePos)},
@@ -232,11 +287,13 @@ inline void StartPlay() {
   ResetTimerGlobals();
   ResetResourceDefaults();
   ResetSpriteGlobals();
+  ResetTextLayerGlobals();
   SetTimerRedraw(&sprRender);
 }
 
 // The game's clean-up at the end of start; nothing may stay live.
 inline void EndPlay() {
+  ResetTextLayerGlobals();
   sprClearAll();
   ClearWipes();
   ReleaseCaches();
