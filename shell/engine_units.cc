@@ -5,6 +5,7 @@
 
 #include "display/tss/dtss_manager.h"
 #include "display/draw/screen.h"
+#include "display/text/text_unit.h"
 #include "shell/cframetimer.h"
 #include "shell/cmainwindow.h"
 #include "shell/cpluginmanager.h"
@@ -57,6 +58,12 @@ void ResumeDraw() {
 void DrawUseGdi(bool on) {
   DrawScreen().UseGDI(on);
 }
+bool StartText() {
+  return StartTextUnit();
+}
+void StopText() {
+  StopTextUnit();
+}
 bool StartVm() {
   return InitVmUnit();
 }
@@ -79,7 +86,7 @@ std::vector<EngineUnit> DefaultEngineUnits() {
       {"Time", V::kAlways, StartTime, StopTime, true, "[Orvane] initialized Time unit.\r\n", SuspendTime,
        ResumeTime},
       {"Input", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Input unit.\r\n"},
-      {"Text", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Text unit.\r\n"},
+      {"Text", V::kAlways, StartText, StopText, true, "[Orvane] initialized Text unit.\r\n"},
       {"Sound", V::kAlways, nullptr, nullptr, false, "[Orvane] initialized Sound unit.\r\n"},
       {"Movie", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Movie unit.\r\n"},
       {"File", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized File unit.\r\n"},
