@@ -109,7 +109,7 @@ DRect DGdiCanvas::DrawTextToImage(DImage& target, TextFont& font, std::uint16_t 
   const std::int32_t bw = std::max(box.width, 0), bh = std::max(box.height, 0);
   if (!Fit(bw, bh)) return DRect(0, 0, 0, 0);
   dc_.PatBlt(0, 0, bw, bh, PATCOPY);
-  DRect drawn = dc_.DrawTextWrapped(text, DRect(0, 0, bw, bh), layout & ~kDtwMeasure);
+  DRect drawn = dc_.DrawTextWrapped(text, DRect(0, 0, bw, bh), layout);
   GdiFlush();
 
   // The block's place in the target and the canvas part that goes there, clipped against the
