@@ -212,9 +212,12 @@ TEST_F(GlyphTest, CacheRendersEachCodeOnce) {
   EXPECT_EQ(orvane::gdi::GlyphOutlineCalls(), calls);
   EXPECT_EQ(std::vector<std::uint8_t>(g.GetLevels(), g.GetLevels() + g.GetPitch() * g.GetBoxSize().y), first);
   // Without the cache every render asks GDI again.
+  // The first render also sizes the reference character 0x8A6D: size, reference size, fetch.
   DGlyph u;
   ASSERT_TRUE(u.Create(kGlyphOut5, Font(24)));
+  calls = orvane::gdi::GlyphOutlineCalls();
   ASSERT_TRUE(u.Render(a));
+  EXPECT_EQ(orvane::gdi::GlyphOutlineCalls(), calls + 3);
   calls = orvane::gdi::GlyphOutlineCalls();
   ASSERT_TRUE(u.Render(a));
   EXPECT_EQ(orvane::gdi::GlyphOutlineCalls(), calls + 2);
