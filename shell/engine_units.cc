@@ -5,6 +5,7 @@
 
 #include "display/tss/dtss_manager.h"
 #include "display/draw/screen.h"
+#include "display/text/text_unit.h"
 #include "media/dsnd.h"
 #include "media/midi/midi_manager.h"
 #include "shell/cframetimer.h"
@@ -91,6 +92,12 @@ void ResumeSound() {
 void SetSoundTimePause(bool on) {
   TheDsnd().SetTimePause(on);
 }
+bool StartText() {
+  return StartTextUnit();
+}
+void StopText() {
+  StopTextUnit();
+}
 bool StartVm() {
   return InitVmUnit();
 }
@@ -114,7 +121,7 @@ std::vector<EngineUnit> DefaultEngineUnits() {
        ResumeTime},
       // Rows without start and stop: units whose code is not part of the engine yet.
       {"Input", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Input unit.\r\n"},
-      {"Text", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Text unit.\r\n"},
+      {"Text", V::kAlways, StartText, StopText, true, "[Orvane] initialized Text unit.\r\n"},
       {"Sound", V::kAlways, StartSound, StopSound, false, "[Orvane] initialized Sound unit.\r\n", SuspendSound,
        ResumeSound, nullptr, SetSoundTimePause},
       {"Movie", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Movie unit.\r\n"},
