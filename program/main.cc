@@ -1,5 +1,6 @@
 // The engine program: the program entry with the imaging library's tables and plug-in support,
 // the script machine's services, and the engine main.
+#include "api/api_frame.h"
 #include "base/dapplication.h"
 #include "base/dpump.h"
 #include "imaging/dimg_susie.h"
@@ -31,7 +32,8 @@ int RunEngine() {
   services.pump_messages = Pump;
   services.sin_table = DimgSinTable;
   SetVmServices(services);
-  InstallTaskBuiltins();
+  InstallApiBuiltins();
+  InstallApiUnitHooks();
   return EngineMain();
 }
 
