@@ -49,7 +49,7 @@ bool SetDataFile(const char* path) {
   ResolveAgainstTask(resolved, path);
   mounted.Release();
   DRef<DDataFile> file;
-  file.Attach(new DDataFile());
+  file.Alloc(1);
   if (!file->MountFile(DString(resolved))) return false;
   mounted = file;
   return true;
@@ -120,8 +120,11 @@ bool BiLoadProfile(ScriptContext* ctx) {
   char file[kApiPathSize];
   ResolveAgainstTask(file, ctx->GetArg(1)->ToStaticString());
   DRef<DProfile> profile;
-  profile.Attach(new (std::nothrow) DProfile());
-  if (!profile) return false;
+  try {
+    profile.Alloc(1);
+  } catch (...) {
+    return false;  // out of memory: no profile, the result slot unchanged
+  }
   profile->Open(DString(file), DString(ctx->GetArg(2)->ToStaticString()));
   SetObjectValue(ctx->result(), kScriptProfile, DRef<void>::Convert(profile));
   return false;
