@@ -14,7 +14,9 @@ inline constexpr uint32_t kApiPathSize = 264;
 template <uint32_t Size>
 struct TextArg {
   char text[Size];
-  TextArg(ScriptContext* ctx, uint32_t k) { DString::CopyTo(DString(ctx->GetArg(k)->ToStaticString()), text, Size); }
+  TextArg(ScriptContext* ctx, uint32_t k) {
+    DString::CopyTo(DString(ctx->GetArg(k)->ToStaticString()), text, Size);
+  }
 };
 using PathArg = TextArg<kApiPathSize>;
 

@@ -75,25 +75,37 @@ VmCurrentObjects& CurrentObjects() {
 DRef<void>* CurrentObjectOf(uint32_t kind) {
   VmCurrentObjects& c = CurrentObjects();
   switch (kind) {
-    case kScriptImage: return &c.image;
-    case kScriptInputDevice: return &c.input;
-    case kScriptTextInfo: return &c.text;
-    case kScriptSoundData: return &c.sound;
-    case kScriptMovieData: return &c.movie;
-    case kScriptProfile: return &c.profile;
-    case kScriptFile: return &c.file;
-    case kScriptNet: return &c.net;
-    case kScriptPluginFunction: return &c.plugin;
-    case kScriptStream: return &c.stream;
-    case kScriptAaCharSet: return &c.aa_char;
-    default: return nullptr;
+    case kScriptImage:
+      return &c.image;
+    case kScriptInputDevice:
+      return &c.input;
+    case kScriptTextInfo:
+      return &c.text;
+    case kScriptSoundData:
+      return &c.sound;
+    case kScriptMovieData:
+      return &c.movie;
+    case kScriptProfile:
+      return &c.profile;
+    case kScriptFile:
+      return &c.file;
+    case kScriptNet:
+      return &c.net;
+    case kScriptPluginFunction:
+      return &c.plugin;
+    case kScriptStream:
+      return &c.stream;
+    case kScriptAaCharSet:
+      return &c.aa_char;
+    default:
+      return nullptr;
   }
 }
 
 void ClearCurrentObjects() {
   VmCurrentObjects& c = CurrentObjects();
-  for (DRef<void>* r : {&c.image, &c.input, &c.text, &c.sound, &c.movie, &c.profile, &c.file, &c.net, &c.plugin,
-                        &c.stream, &c.aa_char})
+  for (DRef<void>* r : {&c.image, &c.input, &c.text, &c.sound, &c.movie, &c.profile, &c.file, &c.net,
+                        &c.plugin, &c.stream, &c.aa_char})
     r->Release();
   SelectedTask().Release();
 }

@@ -80,5 +80,7 @@ const char* BuiltinName(uint32_t n);
 // Installs every built-in at dispatch entry 72 + n. Built-ins whose work is not here yet raise a
 // run-time error naming them.
 void InstallApiBuiltins();
+// The task and event built-ins (part of InstallApiBuiltins).
+void InstallTaskBuiltins();
 // The VM unit hooks that reset and drop the built-ins' current objects.
 void InstallApiUnitHooks();

@@ -101,8 +101,8 @@ bool BiStrCompareNoCase(ScriptContext* ctx) {
     }
   }
   const size_t la = std::strlen(t[0]);
-  const bool equal =
-      la == std::strlen(t[1]) && DString::CompareNoCaseN(DString(t[0]), DString(t[1]), static_cast<uint32_t>(la)) == 0;
+  const bool equal = la == std::strlen(t[1]) &&
+                     DString::CompareNoCaseN(DString(t[0]), DString(t[1]), static_cast<uint32_t>(la)) == 0;
   ctx->result()->SetInt(equal ? 1 : 0);
   return false;
 }
@@ -137,7 +137,8 @@ bool BiStrHex(ScriptContext* ctx) {
       ctx->result()->SetString(copy.c_str());
       break;
     }
-    default: ctx->result()->SetString("(error)");
+    default:
+      ctx->result()->SetString("(error)");
   }
   return false;
 }
@@ -162,8 +163,11 @@ std::string PadText(const ScriptValue& value, const char* fill_text, int32_t wid
       out.resize(static_cast<size_t>(n));
       break;
     }
-    case kScriptString: out.assign(value.text() ? value.text() : "", 0, w); break;
-    default: out = "(error)";
+    case kScriptString:
+      out.assign(value.text() ? value.text() : "", 0, w);
+      break;
+    default:
+      out = "(error)";
   }
   char fill[256];
   DString::CopyTo(DString(fill_text ? fill_text : ""), fill, sizeof fill);
@@ -215,10 +219,14 @@ float TableTangent(float angle) {
 int32_t ScriptTypeCode(uint32_t type) {
   if (type <= kScriptProfile) return static_cast<int32_t>(type);
   switch (type) {
-    case kScriptNet: return 10;
-    case kScriptTask: return 11;
-    case kScriptPluginFunction: return 12;
-    default: return -1;
+    case kScriptNet:
+      return 10;
+    case kScriptTask:
+      return 11;
+    case kScriptPluginFunction:
+      return 12;
+    default:
+      return -1;
   }
 }
 
@@ -240,8 +248,9 @@ bool BiGetDateTime(ScriptContext* ctx) {
   const struct {
     const char* name;
     int32_t value;
-  } members[] = {{"year", t.wYear},     {"month", t.wMonth},   {"week", t.wDayOfWeek}, {"day", t.wDay},
-                 {"hour", t.wHour},     {"minute", t.wMinute}, {"second", t.wSecond},  {"millisecond", t.wMilliseconds}};
+  } members[] = {
+      {"year", t.wYear}, {"month", t.wMonth},   {"week", t.wDayOfWeek}, {"day", t.wDay},
+      {"hour", t.wHour}, {"minute", t.wMinute}, {"second", t.wSecond},  {"millisecond", t.wMilliseconds}};
   ScriptValue* result = ctx->result();
   for (const auto& m : members) {
     ScriptValue* member = result->GetMember(m.name);
@@ -279,7 +288,8 @@ bool BiAcos(ScriptContext* ctx) {
   return false;
 }
 bool BiAtan(ScriptContext* ctx) {
-  ctx->result()->SetFloat(static_cast<float>(std::atan2(static_cast<double>(ctx->GetArg(1)->ToFloat()), 1.0)));
+  ctx->result()->SetFloat(
+      static_cast<float>(std::atan2(static_cast<double>(ctx->GetArg(1)->ToFloat()), 1.0)));
   return false;
 }
 bool BiAtan2(ScriptContext* ctx) {
@@ -324,13 +334,32 @@ void InstallStringBuiltins() {
     uint32_t n;
     VmHandler h;
   } table[] = {
-      {106, BiStrMid},     {107, BiStrMidRight}, {108, BiStrCharLength},  {231, BiStrLength},
-      {109, BiStrCompareNoCase}, {110, BiConvInt}, {111, BiConvFloat},    {112, BiConvStr},
-      {113, BiStrHex},     {114, BiStrPad},      {223, BiRound},          {194, BiGetType},
-      {188, BiGetDateTime}, {21, BiRandom},      {61, BiSin},             {62, BiCos},
-      {238, BiTan},        {239, BiAsin},        {240, BiAcos},           {241, BiAtan},
-      {242, BiAtan2},      {180, BiSqrt},        {164, BiDegToRad},       {165, BiRadToDeg},
-      {163, BiAdjustRadian}, {63, BiAdjustHalfRadian},
+      {106, BiStrMid},
+      {107, BiStrMidRight},
+      {108, BiStrCharLength},
+      {231, BiStrLength},
+      {109, BiStrCompareNoCase},
+      {110, BiConvInt},
+      {111, BiConvFloat},
+      {112, BiConvStr},
+      {113, BiStrHex},
+      {114, BiStrPad},
+      {223, BiRound},
+      {194, BiGetType},
+      {188, BiGetDateTime},
+      {21, BiRandom},
+      {61, BiSin},
+      {62, BiCos},
+      {238, BiTan},
+      {239, BiAsin},
+      {240, BiAcos},
+      {241, BiAtan},
+      {242, BiAtan2},
+      {180, BiSqrt},
+      {164, BiDegToRad},
+      {165, BiRadToDeg},
+      {163, BiAdjustRadian},
+      {63, BiAdjustHalfRadian},
   };
   for (const auto& e : table) SetVmBuiltin(e.n, e.h);
 }

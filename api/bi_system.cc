@@ -31,8 +31,8 @@ const char* RunningDirectory() {
 }
 
 void ResolveAgainstTask(char* out, const char* path) {
-  DString::CopyTo(DString(DGetAbsolutePath(DString(path ? path : ""), DString(RunningDirectory())).GetText()), out,
-                  kApiPathSize);
+  DString::CopyTo(DString(DGetAbsolutePath(DString(path ? path : ""), DString(RunningDirectory())).GetText()),
+                  out, kApiPathSize);
 }
 
 void ExitEngine() {
@@ -110,7 +110,8 @@ bool BiGetRelativePath(ScriptContext* ctx) {
 }
 bool BiIsWildPathCompare(ScriptContext* ctx) {
   PathArg path(ctx, 1);
-  ctx->result()->SetInt(DIsWildPathCompare(DString(ctx->GetArg(2)->ToStaticString()), DString(path.text)) ? 1 : 0);
+  ctx->result()->SetInt(
+      DIsWildPathCompare(DString(ctx->GetArg(2)->ToStaticString()), DString(path.text)) ? 1 : 0);
   return false;
 }
 
@@ -168,10 +169,6 @@ bool BiMessage(ScriptContext* ctx) {
   TextArg<256> caption(ctx, 2);
   const int32_t flag = ctx->GetArg(3)->ToInt();
   ctx->result()->SetInt(ovMessage(ctx->GetArg(1)->ToStaticString(), caption.text, flag));
-  return false;
-}
-bool BiExit(ScriptContext*) {
-  ExitEngine();
   return false;
 }
 bool BiUrl(ScriptContext* ctx) {
@@ -354,20 +351,61 @@ void InstallFamilyBuiltins() {
     uint32_t n;
     VmHandler h;
   } table[] = {
-      {128, BiConvSlashPath},   {127, BiConvYenPath},     {121, BiMargePath},          {120, BiSplitPath},
-      {123, BiGetAbsolutePath}, {122, BiGetRelativePath}, {124, BiIsWildPathCompare},  {115, BiLoadProfile},
-      {116, BiGetProfile},      {117, BiSetProfile},      {118, BiWriteProfileString}, {119, BiReadProfileString},
-      {0, BiSetTitle},          {58, BiMessage},          {64, BiExit},                {141, BiUrl},
-      {138, BiCommand},         {177, BiSetCopyright},    {212, BiCheckSystemName},    {131, BiGetWindowsPath},
-      {132, BiGetCurrentPath},  {14, BiSetDelayTime},     {15, BiSetFPS},              {16, BiGetDelayTime},
-      {17, BiClearTime},        {18, BiWaitTime},         {19, BiIsDelayTime},         {20, BiSetShowTime},
-      {172, BiSetTimePause},    {176, BiGetTimeCount},    {280, BiSetForceFrame},      {281, BiGetCurrentFPS},
-      {282, BiGetCurrentFPS2},  {224, BiLoadPlugin},      {225, BiGetPluginFunction},  {226, BiGetPlugin},
-      {227, BiSetPlugin},       {228, BiCallPlugin},      {91, BiGetSound},            {92, BiSetSound},
-      {96, BiGetMovie},         {97, BiSetMovie},         {206, BiGetFile},            {207, BiSetFile},
-      {147, BiGetNet},          {148, BiSetNet},          {178, BiGetStream},          {232, BiSetStream},
-      {246, BiGetChar},         {247, BiSetChar},         {70, BiGetInput},            {59, BiSetInput},
-      {76, BiGetImage},         {77, BiSetImage},         {81, BiGetText},             {82, BiSetText},
+      {128, BiConvSlashPath},
+      {127, BiConvYenPath},
+      {121, BiMargePath},
+      {120, BiSplitPath},
+      {123, BiGetAbsolutePath},
+      {122, BiGetRelativePath},
+      {124, BiIsWildPathCompare},
+      {115, BiLoadProfile},
+      {116, BiGetProfile},
+      {117, BiSetProfile},
+      {118, BiWriteProfileString},
+      {119, BiReadProfileString},
+      {0, BiSetTitle},
+      {58, BiMessage},
+      {141, BiUrl},
+      {138, BiCommand},
+      {177, BiSetCopyright},
+      {212, BiCheckSystemName},
+      {131, BiGetWindowsPath},
+      {132, BiGetCurrentPath},
+      {14, BiSetDelayTime},
+      {15, BiSetFPS},
+      {16, BiGetDelayTime},
+      {17, BiClearTime},
+      {18, BiWaitTime},
+      {19, BiIsDelayTime},
+      {20, BiSetShowTime},
+      {172, BiSetTimePause},
+      {176, BiGetTimeCount},
+      {280, BiSetForceFrame},
+      {281, BiGetCurrentFPS},
+      {282, BiGetCurrentFPS2},
+      {224, BiLoadPlugin},
+      {225, BiGetPluginFunction},
+      {226, BiGetPlugin},
+      {227, BiSetPlugin},
+      {228, BiCallPlugin},
+      {91, BiGetSound},
+      {92, BiSetSound},
+      {96, BiGetMovie},
+      {97, BiSetMovie},
+      {206, BiGetFile},
+      {207, BiSetFile},
+      {147, BiGetNet},
+      {148, BiSetNet},
+      {178, BiGetStream},
+      {232, BiSetStream},
+      {246, BiGetChar},
+      {247, BiSetChar},
+      {70, BiGetInput},
+      {59, BiSetInput},
+      {76, BiGetImage},
+      {77, BiSetImage},
+      {81, BiGetText},
+      {82, BiSetText},
   };
   for (const auto& e : table) SetVmBuiltin(e.n, e.h);
 }

@@ -22,24 +22,19 @@
 void ovAddWndProc(OvWndProc proc) noexcept {
   OV_GUARD(, if (proc) MainWindow().AddWndProc(proc))
 }
-void ovDelWndProc(OvWndProc proc) noexcept {
-  OV_GUARD(, MainWindow().DelWndProc(proc))
-}
-int32_t ovSetTitle(const char* text) noexcept {
-  OV_GUARD(0, return SetWindowTextA(MainWindow().GetHandle(), text ? text : "") ? 1 : 0)
-}
-int32_t ovRandom(int32_t a, int32_t b) noexcept {
+void ovDelWndProc(OvWndProc proc) noexcept {OV_GUARD(, MainWindow().DelWndProc(proc))} int32_t
+    ovSetTitle(const char* text) noexcept {
+        OV_GUARD(0, return SetWindowTextA(MainWindow().GetHandle(), text ? text : "") ? 1 : 0)} int32_t
+    ovRandom(int32_t a, int32_t b) noexcept {
   OV_GUARD(0, return RandomBetween(a, b))
 }
-void ovExit() noexcept {
-  OV_GUARD(, ExitEngine())
-}
+void ovExit() noexcept {OV_GUARD(, ExitEngine())}
 
 // The shell's "open" verb on the text itself: the text goes to the shell as one file argument and
 // is never parsed into a command line.
 int32_t ovUrl(const char* text) noexcept {
-  OV_GUARD(0, HINSTANCE r = ShellExecuteA(MainWindow().GetHandle(), "open", text ? text : "", nullptr, nullptr,
-                                          SW_SHOWNORMAL);
+  OV_GUARD(0, HINSTANCE r = ShellExecuteA(MainWindow().GetHandle(), "open", text ? text : "", nullptr,
+                                          nullptr, SW_SHOWNORMAL);
            return static_cast<int32_t>(reinterpret_cast<intptr_t>(r)))
 }
 
@@ -58,13 +53,11 @@ int32_t ovCommand(const char* file, const char* parameters) noexcept {
 }
 
 void ovSetCopyright(const char* text) noexcept {
-  OV_GUARD(, MainWindow().SetCopyright(DString(text ? text : "")))
-}
+    OV_GUARD(, MainWindow().SetCopyright(DString(text ? text : "")))}
 
 int32_t ovExecute(const char* path, int32_t n) noexcept {
-  OV_GUARD(0, return ExecuteScriptFile(path ? path : "", n, nullptr) ? 1 : 0)
-}
-int32_t ovExecuteName(const char* path, const char* method) noexcept {
+    OV_GUARD(0, return ExecuteScriptFile(path ? path : "", n, nullptr) ? 1 : 0)} int32_t
+    ovExecuteName(const char* path, const char* method) noexcept {
   try {
     char resolved[kApiPathSize];
     ResolveAgainstTask(resolved, path);
@@ -74,9 +67,7 @@ int32_t ovExecuteName(const char* path, const char* method) noexcept {
   }
 }
 
-int32_t ovSetDataFile(const char* path) noexcept {
-  OV_GUARD(0, return SetDataFile(path) ? 1 : 0)
-}
+int32_t ovSetDataFile(const char* path) noexcept {OV_GUARD(0, return SetDataFile(path) ? 1 : 0)}
 // There is no Windows directory here: nothing is written and the length is 0.
 int32_t ovGetWindowsPath(char*) noexcept {
   return 0;
@@ -102,22 +93,12 @@ float ovGetDelayTime() noexcept {
 void ovSetForceFrame(int32_t n) noexcept {
   OV_GUARD(, FrameTimer().SetSkipLimit(static_cast<uint32_t>(n)))
 }
-void ovClearTime() noexcept {
-  OV_GUARD(, FrameTimer().Restart())
-}
-int32_t ovWaitTime() noexcept {
-  OV_GUARD(0, return FrameTimer().Wait() ? 1 : 0)
-}
-int32_t ovIsDelayTime() noexcept {
-  OV_GUARD(0, return FrameTimer().IsSkip() ? 1 : 0)
-}
-int32_t ovGetTimeCount() noexcept {
-  OV_GUARD(0, return static_cast<int32_t>(FrameTimer().GetCount()))
-}
-int32_t ovGetCurrentFPS() noexcept {
-  OV_GUARD(0, return static_cast<int32_t>(FrameTimer().GetLoopRate()))
-}
-int32_t ovGetCurrentFPS2() noexcept {
+void ovClearTime() noexcept {OV_GUARD(, FrameTimer().Restart())} int32_t
+    ovWaitTime() noexcept {OV_GUARD(0, return FrameTimer().Wait() ? 1 : 0)} int32_t
+    ovIsDelayTime() noexcept {OV_GUARD(0, return FrameTimer().IsSkip() ? 1 : 0)} int32_t
+    ovGetTimeCount() noexcept {OV_GUARD(0, return static_cast<int32_t>(FrameTimer().GetCount()))} int32_t
+    ovGetCurrentFPS() noexcept {OV_GUARD(0, return static_cast<int32_t>(FrameTimer().GetLoopRate()))} int32_t
+    ovGetCurrentFPS2() noexcept {
   OV_GUARD(0, return static_cast<int32_t>(FrameTimer().GetDrawnRate()))
 }
 void ovSetShowTime(int32_t flag) noexcept {

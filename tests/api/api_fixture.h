@@ -73,7 +73,7 @@ class BuiltinFrame : public ::testing::Test {
   struct Arg {
     uint32_t slot = 0;
     ScriptValue* address = nullptr;
-    Arg(uint32_t s) : slot(s) {}  // NOLINT: slots read naturally as numbers
+    Arg(uint32_t s) : slot(s) {}         // NOLINT: slots read naturally as numbers
     Arg(ScriptValue* v) : address(v) {}  // NOLINT
   };
   // Calls built-in n with the arguments (first argument first), as the call instruction does.

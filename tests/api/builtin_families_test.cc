@@ -18,8 +18,9 @@ std::string PadText(const ScriptValue& value, const char* fill_text, int32_t wid
 namespace {
 
 constexpr uint32_t kStrMid = 106, kStrMidRight = 107, kStrCharLength = 108, kStrLength = 231, kCompare = 109,
-                   kStrHex = 113, kStrPad = 114, kRound = 223, kGetType = 194, kGetDateTime = 188, kRandom = 21,
-                   kSin = 61, kCos = 62, kTan = 238, kSqrt = 180, kAdjustRadian = 163, kAdjustHalfRadian = 63;
+                   kStrHex = 113, kStrPad = 114, kRound = 223, kGetType = 194, kGetDateTime = 188,
+                   kRandom = 21, kSin = 61, kCos = 62, kTan = 238, kSqrt = 180, kAdjustRadian = 163,
+                   kAdjustHalfRadian = 63;
 
 // Three double-byte characters, the first with a 0x5C trail byte.
 const std::string kThree = "表示あ";
@@ -32,10 +33,18 @@ TEST_F(BuiltinFrame, StrMidAndStrMidRightCountCharactersNotBytes) {
     int32_t a, count;
     std::string want;
   } rows[] = {
-      {kStrMid, kThree, 1, 1, "示"},          {kStrMid, kThree, 5, 1, ""},     {kStrMid, kThree, 1, -1, "示あ"},
-      {kStrMid, kThree, -1, 2, ""},           {kStrMid, kThree, 0, 0, ""},     {kStrMid, "", 0, 3, ""},
-      {kStrMid, kThree, 0, 2, "表示"},        {kStrMidRight, six, 2, 2, "cd"}, {kStrMidRight, six, 6, 2, ""},
-      {kStrMidRight, six, 0, 5, "e"},         {kStrMidRight, six, -1, 1, ""},  {kStrMidRight, kThree, 1, 1, "示"},
+      {kStrMid, kThree, 1, 1, "示"},
+      {kStrMid, kThree, 5, 1, ""},
+      {kStrMid, kThree, 1, -1, "示あ"},
+      {kStrMid, kThree, -1, 2, ""},
+      {kStrMid, kThree, 0, 0, ""},
+      {kStrMid, "", 0, 3, ""},
+      {kStrMid, kThree, 0, 2, "表示"},
+      {kStrMidRight, six, 2, 2, "cd"},
+      {kStrMidRight, six, 6, 2, ""},
+      {kStrMidRight, six, 0, 5, "e"},
+      {kStrMidRight, six, -1, 1, ""},
+      {kStrMidRight, kThree, 1, 1, "示"},
       {kStrMid, std::string("a\x81", 2), 1, 1, "\x81"},  // a lead byte at the end stands alone
   };
   for (const auto& r : rows) {
@@ -100,7 +109,7 @@ TEST_F(BuiltinFrame, StrPadFillsToTheWidthAndNeverCutsANumber) {
       {0, "123456", "0", 3, "123456"},  // a number longer than the width comes back whole
       {0, "5", "ab", -4, "5"},          // a negative width counts as 0
       {2, "abc", "x", -1, ""},
-      {2, "a", "表", 4, "a表"},         // one byte left: a double-byte fill character is not split
+      {2, "a", "表", 4, "a表"},  // one byte left: a double-byte fill character is not split
       {2, "a", "xy", 6, "axyxyx"},
       {2, "a", "", 5, "a"},
       {1, "1.5", "-", 10, "1.500000--"},
@@ -124,8 +133,15 @@ TEST_F(BuiltinFrame, RoundGoesToEvenAndOutOfRangeValuesGiveTheMachinesMinimum) {
   const struct {
     float in;
     int32_t want;
-  } rows[] = {{2.5f, 2}, {3.5f, 4}, {-2.5f, -2}, {1.4f, 1}, {-1.6f, -2}, {NAN, INT32_MIN}, {INFINITY, INT32_MIN},
-              {3e9f, INT32_MIN}, {-2147483648.0f, INT32_MIN}};
+  } rows[] = {{2.5f, 2},
+              {3.5f, 4},
+              {-2.5f, -2},
+              {1.4f, 1},
+              {-1.6f, -2},
+              {NAN, INT32_MIN},
+              {INFINITY, INT32_MIN},
+              {3e9f, INT32_MIN},
+              {-2147483648.0f, INT32_MIN}};
   for (const auto& r : rows) {
     Float(1, r.in);
     Call(kRound, {1});
@@ -137,9 +153,9 @@ TEST_F(BuiltinFrame, GetTypeCodesSkipFiles) {
   const struct {
     uint32_t type;
     int32_t want;
-  } rows[] = {{kScriptProfile, 9}, {kScriptNet, 10},    {kScriptTask, 11},       {kScriptPluginFunction, 12},
-              {kScriptFile, -1},   {kScriptStream, -1}, {kScriptWipe, -1},       {kScriptAaCharSet, -1},
-              {kScriptImage, 4}};
+  } rows[] = {{kScriptProfile, 9},         {kScriptNet, 10},       {kScriptTask, 11},
+              {kScriptPluginFunction, 12}, {kScriptFile, -1},      {kScriptStream, -1},
+              {kScriptWipe, -1},           {kScriptAaCharSet, -1}, {kScriptImage, 4}};
   for (const auto& r : rows) {
     DRef<DProfile> p;
     p.Alloc(1);
@@ -239,8 +255,10 @@ TEST_F(BuiltinFrame, AdjustRadianTakesOneStepAndMakesTheVariableAFloat) {
   const struct {
     uint32_t n;
     float in, want;
-  } rows[] = {{kAdjustRadian, -10.0f, -10.0f + 6.2831855f}, {kAdjustRadian, 7.0f, 7.0f - 6.2831855f},
-              {kAdjustRadian, 1.0f, 1.0f},                  {kAdjustHalfRadian, 4.0f, 4.0f - 3.1415927f},
+  } rows[] = {{kAdjustRadian, -10.0f, -10.0f + 6.2831855f},
+              {kAdjustRadian, 7.0f, 7.0f - 6.2831855f},
+              {kAdjustRadian, 1.0f, 1.0f},
+              {kAdjustHalfRadian, 4.0f, 4.0f - 3.1415927f},
               {kAdjustHalfRadian, -1.0f, -1.0f + 3.1415927f}};
   for (const auto& r : rows) {
     Float(4, r.in);
@@ -364,7 +382,7 @@ TEST_F(BuiltinFrame, FrameTimingBuiltinsDriveTheOneTimer) {
   Int(1, 30);
   Call(15, {1});
   for (int i = 0; i < 70; ++i) Call(18);  // WaitTime: the virtual clock moves by the sleeps
-  Call(281);                             // GetCurrentFPS
+  Call(281);                              // GetCurrentFPS
   EXPECT_EQ(Result()->ToInt(), 30);
   EXPECT_EQ(ovGetCurrentFPS(), 30);
   Call(17);  // ClearTime

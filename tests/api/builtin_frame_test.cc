@@ -145,7 +145,8 @@ TEST(ApiHandles, EachHandleHoldsOneReferenceAndChecksItsKind) {
   EXPECT_NE(a, b);
   EXPECT_EQ(NewApiHandle(kScriptProfile, {}), nullptr);
   object.Release();
-  EXPECT_EQ(ApiHandleObject(a, kScriptProfile, "ovTest").Get(), ApiHandleObject(b, kScriptProfile, "ovTest").Get());
+  EXPECT_EQ(ApiHandleObject(a, kScriptProfile, "ovTest").Get(),
+            ApiHandleObject(b, kScriptProfile, "ovTest").Get());
   // A null handle and a handle of another kind give nothing; destroying with the wrong kind keeps it.
   EXPECT_FALSE(ApiHandleObject(nullptr, kScriptProfile, "ovTest"));
   EXPECT_FALSE(ApiHandleObject(a, kScriptNet, "ovTest"));
