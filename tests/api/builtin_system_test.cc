@@ -1,0 +1,121 @@
+// System and window built-ins and exports on the headless host: message answers, the
+// single-instance check, the data-file archive, shell requests, directories.
+#include <string>
+#include <vector>
+
+#include "api/ov_api.h"
+#include "api_fixture.h"
+#include "base/dapplication.h"
+#include "platform/host.h"
+#include "shell/engine.h"
+#include "tests/support/scratch_dir.h"
+#include "tools/meiasm/meiasm.h"
+#include "vm/script_loader.h"
+
+namespace {
+
+constexpr uint32_t kMessage = 58, kUrl = 141, kCommand = 138, kCheckSystemName = 212, kGetCurrentPath = 132,
+                   kGetWindowsPath = 131;
+
+class SystemFrame : public BuiltinFrame {
+ protected:
+  void SetUp() override {
+    BuiltinFrame::SetUp();
+    app_.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr);
+    DSetApplication(&app_);
+    orvane::host::ResetHeadless();
+    SetProgramDirectory((scratch_.Dir() + "/").c_str());
+  }
+  void TearDown() override {
+    EndAllTasks();
+    MountedDataFile().Release();
+    DSetApplication(nullptr);
+    BuiltinFrame::TearDown();
+  }
+  static std::vector<std::string> Trace(const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const std::string& line : orvane::host::TakeTrace())
+      if (line.rfind(prefix, 0) == 0) out.push_back(line);
+    return out;
+  }
+  // A task in the task list, to see whether every task was asked to end.
+  DRef<ScriptTask> ListedTask() {
+    const auto bytes = meiasm::Assemble(".globals 1\n.method main\n.export 0\n OpReturn\n");
+    const std::string path = scratch_.Path("t.mei");
+    scratch_.Write("t.mei", std::string(bytes.begin(), bytes.end()));
+    return LoadScript(path.c_str(), {}, 0, "main", kTaskList, true);
+  }
+
+  DApplication app_;
+  orvane_test::ScratchDir scratch_{"orvane_api_system_"};
+};
+
+TEST_F(SystemFrame, MessageGivesOneOnlyForNo) {
+  const struct {
+    int flag, answer, want;
+  } rows[] = {{1, IDYES, 0}, {1, IDNO, 1}, {0, IDOK, 0}};
+  for (const auto& r : rows) {
+    orvane::host::PushMessageBoxAnswer(r.answer);
+    Str(1, "本文");
+    Str(2, "題");
+    Int(3, r.flag);
+    Call(kMessage, {1, 2, 3});
+    EXPECT_EQ(Result()->ToInt(), r.want) << r.flag << " " << r.answer;
+  }
+  orvane::host::PushMessageBoxAnswer(IDNO);
+  EXPECT_EQ(ovMessage("t", "c", 1), 1);
+}
+
+TEST_F(SystemFrame, CheckSystemNameEndsEveryTaskOnlyInTheBuiltin) {
+  DRef<ScriptTask> task = ListedTask();
+  ASSERT_TRUE(task);
+  EXPECT_EQ(ovCheckSystemName(""), 0);
+  EXPECT_EQ(task->run_flags & kVmRunEnd, 0u);
+  Str(1, "");
+  Call(kCheckSystemName, {1});
+  EXPECT_NE(task->run_flags & kVmRunEnd, 0u);
+  EXPECT_EQ(ovCheckSystemName("api_test_instance"), 1);
+}
+
+TEST_F(SystemFrame, SetDataFileMountsUnmountsAndLeavesNothingOnFailure) {
+  MountedDataFile().Alloc(1);
+  EXPECT_EQ(ovSetDataFile("missing.dat"), 0);
+  EXPECT_FALSE(MountedDataFile());
+  scratch_.Write("bad.dat", "not an archive at all");
+  MountedDataFile().Alloc(1);
+  EXPECT_EQ(ovSetDataFile("bad.dat"), 0);
+  EXPECT_FALSE(MountedDataFile());
+  MountedDataFile().Alloc(1);
+  EXPECT_EQ(ovSetDataFile(""), 1);
+  EXPECT_FALSE(MountedDataFile());
+}
+
+TEST_F(SystemFrame, UrlAndCommandHandTheShellTheirTextsAsSingleArguments) {
+  Str(1, "https://example.invalid/a b; rm -rf x");
+  Call(kUrl, {1});
+  Str(1, "tool.exe");
+  Str(2, "-a \"b c\"");
+  Call(kCommand, {1, 2});
+  EXPECT_EQ(Result()->ToInt(), 1);
+  Str(2, "");
+  Call(kCommand, {1, 2});
+  EXPECT_EQ(Trace("shellexecute"),
+            (std::vector<std::string>{"shellexecute 'open' 'https://example.invalid/a b; rm -rf x' ''",
+                                      "shellexecute 'open' '" + scratch_.Dir() + "/tool.exe' '-a \"b c\"'",
+                                      "shellexecute 'open' '" + scratch_.Dir() + "/tool.exe' ''"}));
+  EXPECT_GT(ovUrl("x"), 32);
+  EXPECT_EQ(ovCommand("", ""), 1);  // the running directory itself
+}
+
+TEST_F(SystemFrame, DirectoriesComeFromTheRunningScript) {
+  Call(kGetCurrentPath);
+  EXPECT_EQ(ResultText(), scratch_.Dir() + "/");
+  char buffer[264];
+  ovGetCurrentPath(buffer);
+  EXPECT_EQ(std::string(buffer), scratch_.Dir() + "/");
+  Call(kGetWindowsPath);
+  EXPECT_EQ(ResultText(), "");
+  EXPECT_EQ(ovSetTitle("no window yet"), 0);
+}
+
+}  // namespace
