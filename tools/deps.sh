@@ -8,6 +8,7 @@ orvane_packages=(
   xvfb xauth xdotool
   clang libclang-rt-14-dev
   libpixman-1-dev
+  liblua5.4-dev
 )
 
 orvane_install_deps() {
