@@ -138,6 +138,14 @@ void GetBuiltin(ScriptContext* ctx, uint32_t kind, bool tested) {
   SetObjectValue(ctx->result(), kind, current);
 }
 
+void ReportBuiltinFault(ScriptContext* ctx) {
+  try {
+    ReportRuntimeError("メモリが足りません", ctx);
+  } catch (...) {
+    ExitAllTasks();
+  }
+}
+
 bool InTssMode() {
   return (GetStartupFlags() & kStartupTss) != 0;
 }

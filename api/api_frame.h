@@ -74,6 +74,19 @@ bool InTssMode();
 // argument and leaves the result slot.
 bool RefuseInTssMode(ScriptContext* ctx);
 
+// A built-in that no exception leaves: a failed allocation (a script-sized text) or any other
+// fault of the worker stops the script with a run-time error instead of unwinding the machine.
+void ReportBuiltinFault(ScriptContext* ctx);
+template <bool (*Handler)(ScriptContext*)>
+bool Guarded(ScriptContext* ctx) {
+  try {
+    return Handler(ctx);
+  } catch (...) {
+    ReportBuiltinFault(ctx);
+    return false;
+  }
+}
+
 // The built-in list: 284 names by number.
 inline constexpr uint32_t kBuiltinCount = 284;
 const char* BuiltinName(uint32_t n);

@@ -39,7 +39,8 @@ bool ParseInputScript(const std::string& text, std::vector<InputScriptEvent>* ev
     std::istringstream fields(line);
     long long ms = -1;
     std::string what, extra;
-    if (!(fields >> ms) || ms < 0 || ms > 0xFFFFFFFFLL || !(fields >> what) || (fields >> extra) || what != "close") {
+    if (!(fields >> ms) || ms < 0 || ms > 0xFFFFFFFFLL || !(fields >> what) || (fields >> extra) ||
+        what != "close") {
       *error = "line " + std::to_string(number) + ": expected \"<ms> close\": " + line;
       events->clear();
       return false;
