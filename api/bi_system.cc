@@ -344,9 +344,11 @@ bool BiSetText(ScriptContext* ctx) {
 }  // namespace
 
 void InstallStringBuiltins();
+void InstallDisplayBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
+  InstallDisplayBuiltins();
   const struct {
     uint32_t n;
     VmHandler h;

@@ -47,8 +47,9 @@ class PluginFrame : public BuiltinFrame {
   std::string Script(const std::string& relative, int mark) {
     const std::string path = scratch_.Path(relative);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    const auto bytes = meiasm::Assemble(".globals 1\n.method main\n.export 0\n OpAddBase -2\n OpEnter 2\n OpSetInt l1, " +
-                                        std::to_string(mark) + "\n .builtin 283, l1\n OpLeave 2\n OpReturn\n");
+    const auto bytes =
+        meiasm::Assemble(".globals 1\n.method main\n.export 0\n OpAddBase -2\n OpEnter 2\n OpSetInt l1, " +
+                         std::to_string(mark) + "\n .builtin 283, l1\n OpLeave 2\n OpReturn\n");
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return path;
   }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "api/display_ops.h"
 #include "api/ov_api.h"
 #include "api_fixture.h"
 #include "base/dapplication.h"
@@ -51,9 +52,7 @@ class SystemFrame : public BuiltinFrame {
 };
 
 TEST_F(SystemFrame, MessageGivesOneOnlyForNo) {
-  const struct {
-    int flag, answer, want;
-  } rows[] = {{1, IDYES, 0}, {1, IDNO, 1}, {0, IDOK, 0}};
+  const struct { int flag, answer, want; } rows[] = {{1, IDYES, 0}, {1, IDNO, 1}, {0, IDOK, 0}};
   for (const auto& r : rows) {
     orvane::host::PushMessageBoxAnswer(r.answer);
     Str(1, "本文");
@@ -116,6 +115,62 @@ TEST_F(SystemFrame, DirectoriesComeFromTheRunningScript) {
   Call(kGetWindowsPath);
   EXPECT_EQ(ResultText(), "");
   EXPECT_EQ(ovSetTitle("no window yet"), 0);
+}
+
+}  // namespace
+
+namespace {
+
+struct FakeDisplay {
+  static inline int32_t w = 640, h = 480;
+  static inline bool full = false, flip = false, accept = true;
+};
+
+TEST_F(SystemFrame, WindowFunctionsGoThroughTheDisplayInterfaceAndFailWithoutOne) {
+  // Without a display: results only, and SetWindowSize raises its message.
+  Int(1, 7);
+  Int(2, 7);
+  Call(283, {1, 2});  // GetWindowSize writes the variables themselves
+  EXPECT_EQ(Slot(1)->ToInt(), 0);
+  EXPECT_EQ(Slot(2)->ToInt(), 0);
+  Int(1, 800);
+  Int(2, 600);
+  Call(169, {1, 2});
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_NE(Boxes()[0].text.find("スクリーンサイズを変更できませんでした。"), std::string::npos);
+  EXPECT_EQ(ovSetWindowSize(800, 600), 0);
+  EXPECT_EQ(ovIsFullscreen(), 0);
+
+  DisplayOps ops;
+  ops.set_window_size = [](int32_t w, int32_t h) {
+    return FakeDisplay::accept && (FakeDisplay::w = w, FakeDisplay::h = h, true);
+  };
+  ops.get_window_size = [](int32_t* w, int32_t* h) { *w = FakeDisplay::w, *h = FakeDisplay::h; };
+  ops.is_fullscreen = [] { return FakeDisplay::full; };
+  ops.check_fullscreen_size = [](int32_t w, int32_t) { return w == 640; };
+  ops.set_fullscreen = [](bool on) { FakeDisplay::full = on; };
+  ops.set_flipscreen = [](bool on) { FakeDisplay::flip = on; };
+  const DisplayOps saved = SetDisplayOps(ops);
+  Boxes().clear();
+  Call(169, {1, 2});
+  EXPECT_TRUE(Boxes().empty());
+  Call(283, {1, 2});
+  EXPECT_EQ(Slot(1)->ToInt(), 800);
+  EXPECT_EQ(Slot(2)->ToInt(), 600);
+  Int(1, 1);
+  Call(170, {1});  // SetFullscreen
+  Call(168);       // IsFullscreen
+  EXPECT_EQ(Result()->ToInt(), 1);
+  Call(171, {1});  // SetFlipscreen
+  EXPECT_TRUE(FakeDisplay::flip);
+  Int(1, 640);
+  Int(2, 480);
+  Call(230, {1, 2});
+  EXPECT_EQ(Result()->ToInt(), 1);
+  int32_t w = 0, h = 0;
+  ovGetWindowSize(&w, &h);
+  EXPECT_EQ(w, 800);
+  SetDisplayOps(saved);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The timed-message file of headless runs: its text form.
-#include <gtest/gtest.h>
-
 #include "api/input_script.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
