@@ -8,6 +8,7 @@
 #include "api/ov_api.h"
 #include "api_fixture.h"
 #include "platform/host.h"
+#include "platform/win32.h"
 #include "shell/cpluginmanager.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/meiasm/meiasm.h"
@@ -104,6 +105,17 @@ TEST_F(PluginFrame, APluginBindsEveryExportAndItsFunctionsRunInsideCallPlugin) {
   EXPECT_EQ(Result()->type(), kScriptInt);
   Call(kCallPlugin);
   EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(PluginFrame, AnEngineLackingOneExportFailsTheBinding) {
+  HMODULE plugin = LoadLibraryA(scratch_.Path("api_plugin.opi").c_str());
+  ASSERT_NE(plugin, nullptr);
+  auto load_system = reinterpret_cast<int32_t (*)(const char*)>(GetProcAddress(plugin, "ovLoadSystem"));
+  ASSERT_NE(load_system, nullptr);
+  const std::string fake = std::string(ORVANE_BINARY_DIR) + "/bin/test_plugins/api_engine_missing_one.opi";
+  EXPECT_EQ(load_system(fake.c_str()), 0);
+  EXPECT_EQ(PluginTrace(), (std::vector<std::string>{"apiplugin bound=278"}));
+  FreeLibrary(plugin);
 }
 
 TEST_F(PluginFrame, MissingModulesAndFunctionsRaiseTheirMessages) {

@@ -43,13 +43,18 @@ PLUGIN_EXPORT uint32_t ovGetVersion() {
   return 0x100;
 }
 
+// Binds the module at the path; the plug-in works only when every export is there.
 PLUGIN_EXPORT int32_t ovLoadSystem(const char* engine_path) {
   g_engine = LoadLibraryA(engine_path);
   if (!g_engine) return 0;
+  const int bound = Bind();
   char line[64];
-  std::snprintf(line, sizeof line, "bound=%d", Bind());
+  std::snprintf(line, sizeof line, "bound=%d", bound);
   Trace(line);
-  return 1;
+  if (bound == kOvExportCount) return 1;
+  FreeLibrary(g_engine);
+  g_engine = nullptr;
+  return 0;
 }
 
 PLUGIN_EXPORT void ovUnloadSystem() {
