@@ -112,4 +112,3 @@ void BM_Lua_SelectGet(benchmark::State& state) {
 BENCHMARK(BM_Lua_SelectGet);
 
 }  // namespace
-

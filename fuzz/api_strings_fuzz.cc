@@ -73,14 +73,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (uint32_t k = 0; k < 4; ++k) {
     ScriptValue* v = ctx->SlotOrNull(k + 1);
     switch ((kinds >> (2 * k)) & 3) {
-      case 0: v->SetInt(static_cast<int32_t>(words[k])); break;
+      case 0:
+        v->SetInt(static_cast<int32_t>(words[k]));
+        break;
       case 1: {
         float f;
         std::memcpy(&f, &words[k], sizeof f);
         v->SetFloat(f);
         break;
       }
-      default: v->SetString(texts[k].c_str(), texts[k].size());
+      default:
+        v->SetString(texts[k].c_str(), texts[k].size());
     }
   }
   const uint32_t top = ctx->stack_top;

@@ -76,7 +76,22 @@ TEST_F(SystemFrame, CheckSystemNameEndsEveryTaskOnlyInTheBuiltin) {
   EXPECT_EQ(ovCheckSystemName("api_test_instance"), 1);
 }
 
+// An archive of one member "m" holding "xyz": "KMF ", the count, then {name length, name, offset, size}.
+std::string OneMemberArchive() {
+  auto u32 = [](uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
+    return s;
+  };
+  return "KMF " + u32(1) + u32(1) + "m" + u32(8 + 13) + u32(3) + "xyz";
+}
+
 TEST_F(SystemFrame, SetDataFileMountsUnmountsAndLeavesNothingOnFailure) {
+  scratch_.Write("good.dat", OneMemberArchive());
+  EXPECT_EQ(ovSetDataFile("good.dat"), 1);  // relative to the running script's directory
+  ASSERT_TRUE(MountedDataFile());
+  EXPECT_TRUE(MountedDataFile()->IsMounted());
+  EXPECT_NE(MountedDataFile()->Find(DString("m")), nullptr);
   MountedDataFile().Alloc(1);
   EXPECT_EQ(ovSetDataFile("missing.dat"), 0);
   EXPECT_FALSE(MountedDataFile());

@@ -23,8 +23,8 @@ struct Exports {
 
 int Bind() {
   int bound = 0;
-#define OV_EXPORT(position, name, return_type, params)                                   \
-  g_ov.name = reinterpret_cast<OvFn_##name>(GetProcAddress(g_engine, #name));            \
+#define OV_EXPORT(position, name, return_type, params)                        \
+  g_ov.name = reinterpret_cast<OvFn_##name>(GetProcAddress(g_engine, #name)); \
   if (g_ov.name) ++bound;
 #include "api/export_list.h"
 #undef OV_EXPORT
@@ -81,7 +81,8 @@ PLUGIN_EXPORT int32_t probe(int32_t argument) {
   const OvSize size = g_ov.ovGetImageSize(nullptr);
   char line[160];
   std::snprintf(line, sizeof line, "probe %d delay=%.6f slash=%s random=%d isexit=%d size=%d,%d", argument,
-                static_cast<double>(g_ov.ovGetDelayTime()), slash, r, g_ov.ovIsExit(), size.width, size.height);
+                static_cast<double>(g_ov.ovGetDelayTime()), slash, r, g_ov.ovIsExit(), size.width,
+                size.height);
   Trace(line);
   return 7;
 }
