@@ -9,7 +9,11 @@
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/handlers.h"
+#include "game/resource.h"
 #include "game/scenario.h"
+#include "game/sprite.h"
+#include "game/timer.h"
+#include "game/wipe.h"
 #include "platform/module.h"
 
 namespace {
@@ -34,6 +38,14 @@ void LogLine(const char* text) noexcept {
 // Everything the game holds is given back here, after every way out of a play.
 void CleanupGame() noexcept {
   ResetScenarioGlobals();
+  ResetTimerGlobals();
+  try {
+    sprClearAll();
+  } catch (...) {
+  }
+  ResetSpriteGlobals();
+  ClearWipes();
+  ReleaseCaches();
 }
 
 // The game. Its first step mounts the data archive when there is one; the rest of the game is
@@ -86,6 +98,10 @@ int32_t RunGameGuarded(void (*entry)()) noexcept {
   g_game_running = true;
   try {
     ResetScenarioGlobals();
+    ResetTimerGlobals();
+    ResetResourceDefaults();
+    ResetSpriteGlobals();
+    SetTimerRedraw(&sprRender);
     Handlers() = BuiltGameHandlers();
     entry();
   } catch (const DExceptGame&) {

@@ -221,6 +221,18 @@ void DStrCopyTo(const DString& text, char* buffer, size_t capacity) {
   CopyCut(buffer, capacity, text.Text(), text.Length());
 }
 
+void DStrCopyToCharBoundary(const char* text, char* buffer, size_t capacity) {
+  if (!buffer || capacity == 0) return;
+  if (!text) text = "";
+  size_t length = 0;
+  while (text[length]) {
+    size_t width = DIsLeadByte(text[length]) && text[length + 1] ? 2 : 1;
+    if (length + width > capacity - 1) break;
+    length += width;
+  }
+  CopyCut(buffer, capacity, text, length);
+}
+
 int DStrCompareNoCaseN(const DString& a, const DString& b, uint32_t count) {
   return DString::CompareNoCaseN(a, b, count);
 }

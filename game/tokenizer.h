@@ -58,6 +58,9 @@ float ToFloat(const char* text);
 
 // Copies the text cut to capacity - 1 bytes and terminated; nothing for capacity 0.
 void DStrCopyTo(const DString& text, char* buffer, size_t capacity);
+// Copies the text cut to capacity - 1 bytes and terminated, moving the cut back before a
+// double-byte character that would be split; nothing for capacity 0.
+void DStrCopyToCharBoundary(const char* text, char* buffer, size_t capacity);
 // 0 when the first count bytes are equal ignoring ASCII letter case (double-byte characters
 // exactly; a text that ends earlier equals only one that ends at the same place), else 1.
 int DStrCompareNoCaseN(const DString& a, const DString& b, uint32_t count);

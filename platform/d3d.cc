@@ -13,14 +13,15 @@ const char kHalName[] = "Direct3D HAL";
 D3DDEVICEDESC7 DeviceDesc(bool hal) {
   const DeviceProfile& p = Profile();
   D3DDEVICEDESC7 d{};
-  d.dwDevCaps = D3DDEVCAPS_DRAWPRIMTLVERTEX | D3DDEVCAPS_TLVERTEXSYSTEMMEMORY |
-                (hal ? D3DDEVCAPS_HWRASTERIZATION | D3DDEVCAPS_TEXTUREVIDEOMEMORY : D3DDEVCAPS_TEXTURESYSTEMMEMORY);
+  d.dwDevCaps =
+      D3DDEVCAPS_DRAWPRIMTLVERTEX | D3DDEVCAPS_TLVERTEXSYSTEMMEMORY |
+      (hal ? D3DDEVCAPS_HWRASTERIZATION | D3DDEVCAPS_TEXTUREVIDEOMEMORY : D3DDEVCAPS_TEXTURESYSTEMMEMORY);
   for (D3DPRIMCAPS* c : {&d.dpcLineCaps, &d.dpcTriCaps}) {
     c->dwSize = sizeof *c;
     c->dwMiscCaps = D3DPMISCCAPS_CULLNONE;
     c->dwShadeCaps = D3DPSHADECAPS_COLORGOURAUDRGB | D3DPSHADECAPS_ALPHAGOURAUDBLEND;
-    c->dwTextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA | (p.pow2 ? D3DPTEXTURECAPS_POW2 : 0) |
-                       (p.square_only ? D3DPTEXTURECAPS_SQUAREONLY : 0);
+    c->dwTextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA |
+                       (p.pow2 ? D3DPTEXTURECAPS_POW2 : 0) | (p.square_only ? D3DPTEXTURECAPS_SQUAREONLY : 0);
     c->dwSrcBlendCaps = c->dwDestBlendCaps = 0x3FF;
     c->dwAlphaCmpCaps = 0xFF;
   }
@@ -132,7 +133,8 @@ class Device final : public IDirect3DDevice7 {
   }
   HRESULT SetTexture(DWORD stage, IDirectDrawSurface7* texture) override {
     Surface* t = AsSurface(texture);
-    if (Call("SetTexture " + std::to_string(stage) + " " + (t ? t->Name() : std::string("0")))) return DDERR_GENERIC;
+    if (Call("SetTexture " + std::to_string(stage) + " " + (t ? t->Name() : std::string("0"))))
+      return DDERR_GENERIC;
     if (stage >= 2) return DDERR_INVALIDPARAMS;
     if (t) t->AddRef();
     if (tex_[stage]) tex_[stage]->Release();
@@ -140,14 +142,15 @@ class Device final : public IDirect3DDevice7 {
     return D3D_OK();
   }
   HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD value) override {
-    if (Call("SetTextureStageState " + std::to_string(stage) + " " + std::to_string(state) + " " + std::to_string(value)))
+    if (Call("SetTextureStageState " + std::to_string(stage) + " " + std::to_string(state) + " " +
+             std::to_string(value)))
       return DDERR_GENERIC;
     if (stage >= 2 || state >= D3DTSS_COUNT) return DDERR_INVALIDPARAMS;
     tss_[stage][state] = value;
     return D3D_OK();
   }
-  HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, LPVOID vertices, DWORD vertex_count, WORD* indices,
-                               DWORD index_count, DWORD) override {
+  HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, LPVOID vertices, DWORD vertex_count,
+                               WORD* indices, DWORD index_count, DWORD) override {
     if (Call("DrawIndexedPrimitive " + std::to_string(vertex_count) + " " + std::to_string(index_count)))
       return DDERR_GENERIC;
     if (type != D3DPT_TRIANGLELIST) return D3DERR_INVALIDPRIMITIVETYPE;
@@ -164,10 +167,11 @@ class Device final : public IDirect3DDevice7 {
     s.blend = rs_[D3DRENDERSTATE_ALPHABLENDENABLE] != 0;
     s.src_blend = rs_[D3DRENDERSTATE_SRCBLEND];
     s.dst_blend = rs_[D3DRENDERSTATE_DESTBLEND];
-    s.alpha_test = rs_[D3DRENDERSTATE_ALPHATESTENABLE] != 0 && rs_[D3DRENDERSTATE_ALPHAFUNC] == D3DCMP_GREATER;
+    s.alpha_test =
+        rs_[D3DRENDERSTATE_ALPHATESTENABLE] != 0 && rs_[D3DRENDERSTATE_ALPHAFUNC] == D3DCMP_GREATER;
     s.alpha_ref = static_cast<int32_t>(rs_[D3DRENDERSTATE_ALPHAREF] & 255);
-    raster::DrawTriangles(target_->Target(), s, static_cast<const raster::RasterVertex*>(vertices), vertex_count,
-                          indices, index_count);
+    raster::DrawTriangles(target_->Target(), s, static_cast<const raster::RasterVertex*>(vertices),
+                          vertex_count, indices, index_count);
     return D3D_OK();
   }
 
@@ -229,6 +233,8 @@ class Direct3D final : public IDirect3D7 {
 
 }  // namespace
 
-IDirect3D7* NewDirect3D(DirectDraw* dd) { return new Direct3D(dd); }
+IDirect3D7* NewDirect3D(DirectDraw* dd) {
+  return new Direct3D(dd);
+}
 
 }  // namespace orvane::dx

@@ -2,6 +2,7 @@
 // into the window's client surface, and the test controls (profile, faults, call log, captures).
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -27,6 +28,7 @@ struct Global {
   bool restore_fails = false;
   uint64_t vram_used = 0;
   std::set<Surface*> surfaces;
+  std::set<Surface*> orphans;  // back buffers whose chain is gone but which callers still count
   uint32_t next_id = 1;
   bool capture = false;
   std::map<HWND, Capture> captures;
@@ -93,12 +95,14 @@ SurfFormat FormatOf(const DDPIXELFORMAT& pf) {
   if (pf.dwRGBBitCount == 32 && pf.dwRBitMask == 0xFF0000 && pf.dwGBitMask == 0xFF00 && pf.dwBBitMask == 0xFF)
     return alpha ? (pf.dwRGBAlphaBitMask == 0xFF000000u ? SurfFormat::kA8R8G8B8 : SurfFormat::kNone)
                  : SurfFormat::kX8R8G8B8;
-  if (pf.dwRGBBitCount == 16 && !alpha && pf.dwRBitMask == 0xF800 && pf.dwGBitMask == 0x07E0 && pf.dwBBitMask == 0x1F)
+  if (pf.dwRGBBitCount == 16 && !alpha && pf.dwRBitMask == 0xF800 && pf.dwGBitMask == 0x07E0 &&
+      pf.dwBBitMask == 0x1F)
     return SurfFormat::kR5G6B5;
-  if (pf.dwRGBBitCount == 16 && !alpha && pf.dwRBitMask == 0x7C00 && pf.dwGBitMask == 0x03E0 && pf.dwBBitMask == 0x1F)
+  if (pf.dwRGBBitCount == 16 && !alpha && pf.dwRBitMask == 0x7C00 && pf.dwGBitMask == 0x03E0 &&
+      pf.dwBBitMask == 0x1F)
     return SurfFormat::kX1R5G5B5;
-  if (pf.dwRGBBitCount == 16 && alpha && pf.dwRBitMask == 0x0F00 && pf.dwGBitMask == 0x00F0 && pf.dwBBitMask == 0x0F &&
-      pf.dwRGBAlphaBitMask == 0xF000)
+  if (pf.dwRGBBitCount == 16 && alpha && pf.dwRBitMask == 0x0F00 && pf.dwGBitMask == 0x00F0 &&
+      pf.dwBBitMask == 0x0F && pf.dwRGBAlphaBitMask == 0xF000)
     return SurfFormat::kA4R4G4B4;
   return SurfFormat::kNone;
 }
@@ -202,7 +206,9 @@ bool Call(const std::string& line) {
   return false;
 }
 
-uint64_t& VramUsed() { return G().vram_used; }
+uint64_t& VramUsed() {
+  return G().vram_used;
+}
 
 // ---- Display modes.
 
@@ -287,13 +293,36 @@ Surface::Surface(DirectDraw* dd, DWORD caps, int width, int height, SurfFormat f
 }
 
 Surface::~Surface() {
-  if (back_) back_->Release();
+  if (dc_) {
+    SelectObject(dc_, dc_old_);
+    DeleteObject(dc_bitmap_);
+    DeleteDC(dc_);
+  }
+  if (back_) {
+    // The chain's back buffer goes with its primary, as on the real system, even when callers
+    // still count references to it (taking one more than they release is common). Such a back
+    // buffer stays as an empty, lost object until its count reaches 0, so a late call is safe.
+    Surface* back = back_;
+    back_ = nullptr;
+    back->front_ = nullptr;
+    if (back->refs_ > 1) {
+      --back->refs_;
+      back->lost_ = true;
+      std::vector<uint8_t>().swap(back->mem_);
+      std::lock_guard<std::mutex> l(G().lock);
+      G().surfaces.erase(back);
+      G().orphans.insert(back);
+    } else {
+      back->Release();
+    }
+  }
   if (clipper_) clipper_->Release();
   {
     Global& g = G();
     std::lock_guard<std::mutex> l(g.lock);
     g.vram_used -= vram_;
     g.surfaces.erase(this);
+    g.orphans.erase(this);
   }
   dd_->Release();
 }
@@ -309,7 +338,9 @@ bool Surface::Allocate() {
   return true;
 }
 
-Surface* AsSurface(IDirectDrawSurface7* s) { return static_cast<Surface*>(s); }
+Surface* AsSurface(IDirectDrawSurface7* s) {
+  return static_cast<Surface*>(s);
+}
 
 HRESULT Surface::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
@@ -321,7 +352,9 @@ HRESULT Surface::QueryInterface(REFIID riid, void** object) {
   *object = nullptr;
   return E_NOINTERFACE;
 }
-ULONG Surface::AddRef() { return ++refs_; }
+ULONG Surface::AddRef() {
+  return ++refs_;
+}
 ULONG Surface::Release() {
   ULONG n = --refs_;
   if (n == 0) delete this;
@@ -329,13 +362,16 @@ ULONG Surface::Release() {
 }
 
 raster::RasterTarget Surface::Target() {
-  return raster::RasterTarget{mem_.empty() ? nullptr : mem_.data(), pitch_, width_, height_, RasterKind(format_)};
+  return raster::RasterTarget{mem_.empty() ? nullptr : mem_.data(), pitch_, width_, height_,
+                              RasterKind(format_)};
 }
 raster::TextureView Surface::View() {
-  return raster::TextureView{mem_.empty() ? nullptr : mem_.data(), pitch_, width_, height_, RasterKind(format_)};
+  return raster::TextureView{mem_.empty() ? nullptr : mem_.data(), pitch_, width_, height_,
+                             RasterKind(format_)};
 }
 
-HRESULT Surface::Blt(LPRECT dst_rect, IDirectDrawSurface7* src_if, LPRECT src_rect, DWORD flags, LPDDBLTFX fx) {
+HRESULT Surface::Blt(LPRECT dst_rect, IDirectDrawSurface7* src_if, LPRECT src_rect, DWORD flags,
+                     LPDDBLTFX fx) {
   Surface* src = AsSurface(src_if);
   if (Call("Blt " + Name() + (src ? " " + src->Name() : std::string(" fill")))) return DDERR_GENERIC;
   if (lost_ || (src && src->lost_)) return DDERR_SURFACELOST;
@@ -356,7 +392,8 @@ HRESULT Surface::Blt(LPRECT dst_rect, IDirectDrawSurface7* src_if, LPRECT src_re
   if (!src || src->mem_.empty()) return DDERR_INVALIDPARAMS;
   RECT sr = src_rect ? *src_rect : RECT{0, 0, src->width_, src->height_};
   if (!ValidRect(sr, src->width_, src->height_)) return DDERR_INVALIDRECT;
-  if (dr.right - dr.left != sr.right - sr.left || dr.bottom - dr.top != sr.bottom - sr.top) return DDERR_UNSUPPORTED;
+  if (dr.right - dr.left != sr.right - sr.left || dr.bottom - dr.top != sr.bottom - sr.top)
+    return DDERR_UNSUPPORTED;
   if (primary && mem_.empty()) {
     // A window-mode primary: the rectangle is in screen coordinates and lands in the clipper's
     // window.
@@ -383,7 +420,8 @@ HRESULT Surface::Blt(LPRECT dst_rect, IDirectDrawSurface7* src_if, LPRECT src_re
     from_pitch = static_cast<int64_t>(row_bytes);
   }
   for (int y = 0; y < rows; ++y)
-    std::memcpy(mem_.data() + pitch_ * (dr.top + y) + int64_t{dr.left} * bpp, from + from_pitch * y, row_bytes);
+    std::memcpy(mem_.data() + pitch_ * (dr.top + y) + int64_t{dr.left} * bpp, from + from_pitch * y,
+                row_bytes);
   if (primary && dd_->FullscreenWindow()) dd_->Show(dd_->FullscreenWindow(), this, dr, dr.left, dr.top);
   return DD_OK;
 }
@@ -452,11 +490,15 @@ HRESULT Surface::GetSurfaceDesc(LPDDSURFACEDESC2 desc) {
 }
 
 HRESULT Surface::GetDC(HDC* dc) {
-  Call("GetDC " + Name());
   if (dc) *dc = nullptr;
-  return DDERR_CANTCREATEDC;
+  if (Call("GetDC " + Name())) return DDERR_GENERIC;
+  if (StillDrawing()) return DDERR_WASSTILLDRAWING;
+  return SurfaceDcCreate(this, dc);
 }
-HRESULT Surface::ReleaseDC(HDC) { return DDERR_INVALIDPARAMS; }
+HRESULT Surface::ReleaseDC(HDC dc) {
+  Call("ReleaseDC " + Name());
+  return SurfaceDcRelease(this, dc);
+}
 
 HRESULT Surface::IsLost() {
   Call("IsLost " + Name());
@@ -523,7 +565,9 @@ HRESULT DirectDraw::QueryInterface(REFIID riid, void** object) {
   }
   return E_NOINTERFACE;
 }
-ULONG DirectDraw::AddRef() { return ++refs_; }
+ULONG DirectDraw::AddRef() {
+  return ++refs_;
+}
 ULONG DirectDraw::Release() {
   ULONG n = --refs_;
   if (n == 0) delete this;
@@ -547,10 +591,12 @@ HRESULT DirectDraw::CreateSurface(LPDDSURFACEDESC2 desc, IDirectDrawSurface7** o
   bool primary = (caps & DDSCAPS_PRIMARYSURFACE) != 0;
   int w = primary ? mode_.width : static_cast<int>(desc->dwWidth);
   int h = primary ? mode_.height : static_cast<int>(desc->dwHeight);
-  if (Call("CreateSurface " + Hex(caps) + " " + std::to_string(desc->dwWidth) + "x" + std::to_string(desc->dwHeight)))
+  if (Call("CreateSurface " + Hex(caps) + " " + std::to_string(desc->dwWidth) + "x" +
+           std::to_string(desc->dwHeight)))
     return DDERR_GENERIC;
-  if (!primary && ((desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT) || desc->dwWidth == 0 ||
-                   desc->dwHeight == 0 || desc->dwWidth > 32768 || desc->dwHeight > 32768))
+  if (!primary &&
+      ((desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT) || desc->dwWidth == 0 ||
+       desc->dwHeight == 0 || desc->dwWidth > 32768 || desc->dwHeight > 32768))
     return DDERR_INVALIDPARAMS;
   SurfFormat fmt = ModeFormat(mode_);
   if (!primary && (desc->dwFlags & DDSD_PIXELFORMAT)) fmt = FormatOf(desc->ddpfPixelFormat);
@@ -580,7 +626,8 @@ HRESULT DirectDraw::CreateSurface(LPDDSURFACEDESC2 desc, IDirectDrawSurface7** o
     VramUsed() += bytes;
   }
   if (primary && (caps & DDSCAPS_FLIP)) {
-    Surface* b = new Surface(this, (caps & ~(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER)) | DDSCAPS_BACKBUFFER, w, h, fmt);
+    Surface* b = new Surface(
+        this, (caps & ~(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER)) | DDSCAPS_BACKBUFFER, w, h, fmt);
     if (!b->Allocate()) {
       b->Release();
       s->Release();
@@ -593,7 +640,8 @@ HRESULT DirectDraw::CreateSurface(LPDDSURFACEDESC2 desc, IDirectDrawSurface7** o
   return DD_OK;
 }
 
-HRESULT DirectDraw::EnumDisplayModes(DWORD flags, LPDDSURFACEDESC2, LPVOID context, LPDDENUMMODESCALLBACK2 callback) {
+HRESULT DirectDraw::EnumDisplayModes(DWORD flags, LPDDSURFACEDESC2, LPVOID context,
+                                     LPDDENUMMODESCALLBACK2 callback) {
   if (Call("EnumDisplayModes " + Hex(flags))) return DDERR_GENERIC;
   if (!callback) return DDERR_INVALIDPARAMS;
   for (const DisplayMode& m : DisplayModes()) {
@@ -621,7 +669,8 @@ HRESULT DirectDraw::GetCaps(LPDDCAPS driver, LPDDCAPS emulation) {
     c->dwSize = sizeof *c;
     c->dwCaps = DDCAPS_BLT | DDCAPS_BLTCOLORFILL | (p.hal ? DDCAPS_3D : 0);
     c->dwVidMemTotal = static_cast<DWORD>(std::min<uint64_t>(p.vram_budget, 0xFFFFFFFFu));
-    c->dwVidMemFree = static_cast<DWORD>(std::min<uint64_t>(p.vram_budget - std::min(p.vram_budget, VramUsed()), 0xFFFFFFFFu));
+    c->dwVidMemFree = static_cast<DWORD>(
+        std::min<uint64_t>(p.vram_budget - std::min(p.vram_budget, VramUsed()), 0xFFFFFFFFu));
     c->ddsCaps.dwCaps = DDSCAPS_TEXTURE | DDSCAPS_3DDEVICE | DDSCAPS_FLIP | DDSCAPS_VIDEOMEMORY;
   }
   return DD_OK;
@@ -637,7 +686,9 @@ HRESULT DirectDraw::GetDisplayMode(LPDDSURFACEDESC2 desc) {
 HRESULT DirectDraw::GetAvailableVidMem(DDSCAPS2*, LPDWORD total, LPDWORD free) {
   const DeviceProfile& p = G().profile;
   if (total) *total = static_cast<DWORD>(std::min<uint64_t>(p.vram_budget, 0xFFFFFFFFu));
-  if (free) *free = static_cast<DWORD>(std::min<uint64_t>(p.vram_budget - std::min(p.vram_budget, VramUsed()), 0xFFFFFFFFu));
+  if (free)
+    *free = static_cast<DWORD>(
+        std::min<uint64_t>(p.vram_budget - std::min(p.vram_budget, VramUsed()), 0xFFFFFFFFu));
   return DD_OK;
 }
 
@@ -667,7 +718,8 @@ HRESULT DirectDraw::SetCooperativeLevel(HWND hwnd, DWORD flags) {
 }
 
 HRESULT DirectDraw::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD, DWORD) {
-  if (Call("SetDisplayMode " + std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(bpp)))
+  if (Call("SetDisplayMode " + std::to_string(width) + "x" + std::to_string(height) + "x" +
+           std::to_string(bpp)))
     return DDERR_GENERIC;
   if (!exclusive_) return DDERR_NOEXCLUSIVEMODE;
   for (const DisplayMode& m : DisplayModes()) {
@@ -692,12 +744,13 @@ HRESULT DirectDraw::RestoreDisplayMode() {
   return DD_OK;
 }
 
-void DirectDraw::Show(HWND hwnd, Surface* s, const RECT& src, int x, int y) {
+void DirectDraw::Show(HWND hwnd, Surface* s, const RECT& src, int x_client, int y_client) {
   if (s->mem_.empty()) return;
-  int bpp = BytesPerPixel(s->format_);
-  (void)bpp;
-  auto paint = [&](uint32_t* pixels, int width, int height, int64_t pitch_px, RECT* dirty) {
-    // Clip the source rectangle placed at (x, y) to the picture.
+  // Paints the source rectangle placed at client (x, y) into a picture whose first pixel is at
+  // client (ox, oy), clipped to it; dirty receives the painted part in client coordinates.
+  auto paint = [&](uint32_t* pixels, int width, int height, int64_t pitch_px, RECT* dirty, int ox = 0,
+                   int oy = 0) {
+    const int64_t x = int64_t{x_client} - ox, y = int64_t{y_client} - oy;
     int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
     int64_t x1 = std::min<int64_t>(int64_t{x} + (src.right - src.left), width);
     int64_t y1 = std::min<int64_t>(int64_t{y} + (src.bottom - src.top), height);
@@ -708,14 +761,16 @@ void DirectDraw::Show(HWND hwnd, Surface* s, const RECT& src, int x, int y) {
     for (int64_t dy = y0; dy < y1; ++dy) {
       const uint8_t* row = s->mem_.data() + s->pitch_ * (src.top + (dy - y));
       uint32_t* out = pixels + pitch_px * dy;
-      for (int64_t dx = x0; dx < x1; ++dx) out[dx] = ToXrgb(row, static_cast<int>(src.left + (dx - x)), s->format_);
+      for (int64_t dx = x0; dx < x1; ++dx)
+        out[dx] = ToXrgb(row, static_cast<int>(src.left + (dx - x)), s->format_);
     }
-    *dirty = RECT{static_cast<LONG>(x0), static_cast<LONG>(y0), static_cast<LONG>(x1), static_cast<LONG>(y1)};
+    *dirty = RECT{static_cast<LONG>(x0 + ox), static_cast<LONG>(y0 + oy), static_cast<LONG>(x1 + ox),
+                  static_cast<LONG>(y1 + oy)};
   };
   ClientSurfaceView view;
   if (ClientSurfaceLock(hwnd, &view)) {
     RECT dirty;
-    paint(view.pixels, view.width, view.height, view.pitch / 4, &dirty);
+    paint(view.pixels, view.width, view.height, view.pitch / 4, &dirty, view.x, view.y);
     ClientSurfaceUnlock(hwnd, &dirty);
     ClientSurfacePresent(hwnd);
   }
@@ -737,8 +792,12 @@ void DirectDraw::Show(HWND hwnd, Surface* s, const RECT& src, int x, int y) {
 
 // ---- Test controls.
 
-void SetProfile(const DeviceProfile& profile) { G().profile = profile; }
-const DeviceProfile& Profile() { return G().profile; }
+void SetProfile(const DeviceProfile& profile) {
+  G().profile = profile;
+}
+const DeviceProfile& Profile() {
+  return G().profile;
+}
 void Reset() {
   Global& g = G();
   std::lock_guard<std::mutex> l(g.lock);
@@ -757,21 +816,29 @@ void FailCall(const std::string& prefix, int times) {
 }
 void LoseSurfaces() {
   std::lock_guard<std::mutex> l(G().lock);
-  for (Surface* s : G().surfaces) s->lost_ = true;
+  // System-memory surfaces keep their contents, as on the real system.
+  for (Surface* s : G().surfaces)
+    if (!(s->caps_ & DDSCAPS_SYSTEMMEMORY)) s->lost_ = true;
 }
 void SetStillDrawing(int n) {
   std::lock_guard<std::mutex> l(G().lock);
   G().still_drawing = n;
 }
-void SetRestoreFails(bool on) { G().restore_fails = on; }
+void SetRestoreFails(bool on) {
+  G().restore_fails = on;
+}
 std::vector<std::string> TakeCallLog() {
   std::lock_guard<std::mutex> l(G().lock);
   std::vector<std::string> r;
   r.swap(G().log);
   return r;
 }
-void LogCalls(bool on) { G().log_on = on; }
-void CapturePresents(bool on) { G().capture = on; }
+void LogCalls(bool on) {
+  G().log_on = on;
+}
+void CapturePresents(bool on) {
+  G().capture = on;
+}
 bool TakeCapture(HWND hwnd, Capture* out) {
   std::lock_guard<std::mutex> l(G().lock);
   auto it = G().captures.find(hwnd);
@@ -779,9 +846,14 @@ bool TakeCapture(HWND hwnd, Capture* out) {
   *out = it->second;
   return true;
 }
-uint64_t VideoMemoryUsed() { return G().vram_used; }
+uint64_t VideoMemoryUsed() {
+  return G().vram_used;
+}
 int LiveSurfaces() {
   std::lock_guard<std::mutex> l(G().lock);
+  if (std::getenv("ORVANE_DX_DEBUG"))
+    for (Surface* s : G().surfaces)
+      std::fprintf(stderr, "live %s caps %x refs %u\n", s->Name().c_str(), s->caps_, s->refs_.load());
   return static_cast<int>(G().surfaces.size());
 }
 
@@ -820,5 +892,9 @@ BOOL EnumDisplaySettingsA(LPCSTR device, DWORD mode, DEVMODEA* devmode) {
   return TRUE;
 }
 
-HRESULT D3DXInitialize() { return S_OK; }
-HRESULT D3DXUninitialize() { return S_OK; }
+HRESULT D3DXInitialize() {
+  return S_OK;
+}
+HRESULT D3DXUninitialize() {
+  return S_OK;
+}

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "platform/com.h"
+#include "platform/gdi.h"
 #include "platform/kernel.h"
 #include "platform/wintypes.h"
 
@@ -38,6 +39,7 @@
 #define DDERR_WASSTILLDRAWING MAKE_DDHRESULT(540)
 #define DDERR_CANTCREATEDC MAKE_DDHRESULT(577)
 #define DDERR_NOTLOCKED MAKE_DDHRESULT(584)
+#define DDERR_DCALREADYCREATED MAKE_DDHRESULT(620)
 #define DDERR_WRONGMODE MAKE_DDHRESULT(587)
 #define D3DERR_INVALIDCALL MAKE_DDHRESULT(710)
 #define D3DERR_SCENE_IN_SCENE MAKE_DDHRESULT(731)
@@ -51,13 +53,18 @@
 #define D3DENUMRET_OK DDENUMRET_OK
 
 // ---- Interface and device identifiers.
-inline constexpr IID IID_IDirectDraw7 = {0x15e65ec0, 0x3b9c, 0x11d2, {0xb9, 0x2f, 0x00, 0x60, 0x97, 0x97, 0xea, 0x5b}};
-inline constexpr IID IID_IDirect3D7 = {0xf5049e77, 0x4861, 0x11d2, {0xa4, 0x07, 0x00, 0xa0, 0xc9, 0x06, 0x29, 0xa8}};
-inline constexpr IID IID_IDirectDrawSurface7 = {0x06675a80, 0x3b9b, 0x11d2, {0xb9, 0x2f, 0x00, 0x60, 0x97, 0x97, 0xea, 0x5b}};
-inline constexpr IID IID_IDirect3DHALDevice = {0x84e63de0, 0x46aa, 0x11cf, {0x81, 0x6f, 0x00, 0x00, 0xc0, 0x20, 0x15, 0x6e}};
-inline constexpr IID IID_IDirect3DRGBDevice = {0xa4665c60, 0x2673, 0x11cf, {0xa3, 0x1a, 0x00, 0xaa, 0x00, 0xb9, 0x33, 0x56}};
+inline constexpr IID IID_IDirectDraw7 = {
+    0x15e65ec0, 0x3b9c, 0x11d2, {0xb9, 0x2f, 0x00, 0x60, 0x97, 0x97, 0xea, 0x5b}};
+inline constexpr IID IID_IDirect3D7 = {
+    0xf5049e77, 0x4861, 0x11d2, {0xa4, 0x07, 0x00, 0xa0, 0xc9, 0x06, 0x29, 0xa8}};
+inline constexpr IID IID_IDirectDrawSurface7 = {
+    0x06675a80, 0x3b9b, 0x11d2, {0xb9, 0x2f, 0x00, 0x60, 0x97, 0x97, 0xea, 0x5b}};
+inline constexpr IID IID_IDirect3DHALDevice = {
+    0x84e63de0, 0x46aa, 0x11cf, {0x81, 0x6f, 0x00, 0x00, 0xc0, 0x20, 0x15, 0x6e}};
+inline constexpr IID IID_IDirect3DRGBDevice = {
+    0xa4665c60, 0x2673, 0x11cf, {0xa3, 0x1a, 0x00, 0xaa, 0x00, 0xb9, 0x33, 0x56}};
 
-#define MAKEFOURCC(a, b, c, d)                                                                   \
+#define MAKEFOURCC(a, b, c, d)                                                                  \
   (static_cast<DWORD>(static_cast<BYTE>(a)) | (static_cast<DWORD>(static_cast<BYTE>(b)) << 8) | \
    (static_cast<DWORD>(static_cast<BYTE>(c)) << 16) | (static_cast<DWORD>(static_cast<BYTE>(d)) << 24))
 
@@ -191,7 +198,8 @@ struct IDirectDrawSurface7 : IUnknown {
   // A colour fill (DDBLT_COLORFILL, fx->dwFillColor) of dst_rect, or a copy of src_rect of src
   // onto dst_rect of the same size and pixel format (null rectangles: the whole surface). Onto a
   // primary surface the copy is shown in the window (format converted, clipped to the window).
-  virtual HRESULT Blt(LPRECT dst_rect, IDirectDrawSurface7* src, LPRECT src_rect, DWORD flags, LPDDBLTFX fx) = 0;
+  virtual HRESULT Blt(LPRECT dst_rect, IDirectDrawSurface7* src, LPRECT src_rect, DWORD flags,
+                      LPDDBLTFX fx) = 0;
   // Exchanges the memory of a primary flipping chain's front and back buffers and shows the new
   // front buffer.
   virtual HRESULT Flip(IDirectDrawSurface7* override_surface, DWORD flags) = 0;
@@ -202,7 +210,9 @@ struct IDirectDrawSurface7 : IUnknown {
   virtual HRESULT GetClipper(IDirectDrawClipper** clipper) = 0;
   virtual HRESULT GetPixelFormat(LPDDPIXELFORMAT format) = 0;
   virtual HRESULT GetSurfaceDesc(LPDDSURFACEDESC2 desc) = 0;
-  // Device contexts of surfaces are not provided yet: DDERR_CANTCREATEDC.
+  // A GDI DC drawing into the surface's memory (16 and 32-bit surfaces), answering
+  // DDERR_WASSTILLDRAWING while the still-drawing fault is armed; releasing a full-screen
+  // primary's DC shows it in the window.
   virtual HRESULT GetDC(HDC* dc) = 0;
   virtual HRESULT ReleaseDC(HDC dc) = 0;
   virtual HRESULT IsLost() = 0;
@@ -237,14 +247,7 @@ ORVANE_API HRESULT DirectDrawCreateEx(GUID* guid, LPVOID* object, REFIID iid, IU
 
 // ---- Desktop settings (user32).
 #define ENUM_CURRENT_SETTINGS (static_cast<DWORD>(-1))
-struct DEVMODEA {
-  WORD dmSize;  // sizeof(DEVMODEA)
-  DWORD dmFields;
-  DWORD dmBitsPerPel;
-  DWORD dmPelsWidth;
-  DWORD dmPelsHeight;
-  DWORD dmDisplayFrequency;
-};
+// DEVMODEA is GDI's (platform/gdi.h).
 #define DM_BITSPERPEL 0x00040000u
 #define DM_PELSWIDTH 0x00080000u
 #define DM_PELSHEIGHT 0x00100000u
@@ -424,7 +427,8 @@ using D3DPRIMITIVETYPE = DWORD;
 #define D3DFVF_DIFFUSE 0x040u
 #define D3DFVF_TEX2 0x200u
 
-using LPD3DENUMDEVICESCALLBACK7 = HRESULT (*)(LPSTR description, LPSTR name, LPD3DDEVICEDESC7 desc, LPVOID context);
+using LPD3DENUMDEVICESCALLBACK7 = HRESULT (*)(LPSTR description, LPSTR name, LPD3DDEVICEDESC7 desc,
+                                              LPVOID context);
 using LPD3DENUMPIXELFORMATSCALLBACK = HRESULT (*)(LPDDPIXELFORMAT format, LPVOID context);
 
 // The device renders into the surface it was created on. Only what the sprite renderer uses

@@ -8,6 +8,7 @@
 
 #include "platform/ddraw.h"
 #include "platform/ddraw_test.h"
+#include "platform/gdi.h"
 #include "platform/raster.h"
 
 namespace orvane::dx {
@@ -67,13 +68,20 @@ class Surface final : public IDirectDrawSurface7 {
   SurfFormat format_;
   int64_t pitch_ = 0;
   std::vector<uint8_t> mem_;
-  uint64_t vram_ = 0;             // bytes counted against the budget
+  uint64_t vram_ = 0;  // bytes counted against the budget
   bool lost_ = false;
   int locks_ = 0;
   Surface* back_ = nullptr;       // a flipping primary's back buffer (one reference)
   Surface* front_ = nullptr;      // the back buffer's primary (not counted)
   Clipper* clipper_ = nullptr;    // one reference
+  HDC dc_ = nullptr;              // the device context GetDC gave out (ddraw_surface_dc.cc)
+  HGDIOBJ dc_bitmap_ = nullptr;   // its bitmap over mem_
+  HGDIOBJ dc_old_ = nullptr;      // the bitmap it replaced in the DC
 };
+
+// Device contexts of surfaces (ddraw_surface_dc.cc).
+HRESULT SurfaceDcCreate(Surface* s, HDC* dc);
+HRESULT SurfaceDcRelease(Surface* s, HDC dc);
 
 Surface* AsSurface(IDirectDrawSurface7* s);
 

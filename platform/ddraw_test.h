@@ -22,15 +22,16 @@ struct DisplayMode {
 
 // What the stand-in reports. Set before the objects are created; objects read it when asked.
 struct DeviceProfile {
-  bool hal = true;                     // a hardware device qualifies (else only the RGB device, no DDCAPS_3D)
-  int max_textures = 2;                // simultaneous textures
+  bool hal = true;       // a hardware device qualifies (else only the RGB device, no DDCAPS_3D)
+  int max_textures = 2;  // simultaneous textures
   bool pow2 = false, square_only = false;
   uint32_t max_texture_size = 4096;
   std::vector<TexFormat> texture_formats = {TexFormat::kA4R4G4B4, TexFormat::kA8R8G8B8, TexFormat::kX8R8G8B8,
                                             TexFormat::kR5G6B5};
-  int desktop_depth = 0;                       // 0: the host's (24 and 32 give 32; headless 32); 8: a palette desktop
+  int desktop_depth = 0;  // 0: the host's (24 and 32 give 32; headless 32); 8: a palette desktop
   uint64_t vram_budget = uint64_t{256} << 20;  // bytes that texture surfaces may take
-  std::vector<DisplayMode> modes;              // empty: the host's size and 640x480, 800x600, 1024x768 that fit, 16 and 32 bits
+  std::vector<DisplayMode>
+      modes;  // empty: the host's size and 640x480, 800x600, 1024x768 that fit, 16 and 32 bits
 };
 
 ORVANE_DX_API void SetProfile(const DeviceProfile& profile);
@@ -41,9 +42,10 @@ ORVANE_DX_API void Reset();
 // ---- Faults. The next `times` calls whose log line starts with `prefix` fail (DDERR_GENERIC,
 // or the call's own failure); times -1 means every such call.
 ORVANE_DX_API void FailCall(const std::string& prefix, int times = 1);
-// Marks every existing surface lost.
+// Marks every existing surface lost (system-memory surfaces keep theirs, as on the real system).
 ORVANE_DX_API void LoseSurfaces();
-// The next n blit and flip status queries answer DDERR_WASSTILLDRAWING (-1: for ever).
+// The next n blit and flip status queries and GetDC calls answer DDERR_WASSTILLDRAWING (-1: for
+// ever).
 ORVANE_DX_API void SetStillDrawing(int n);
 // Restore fails (DDERR_WRONGMODE) while on.
 ORVANE_DX_API void SetRestoreFails(bool on);

@@ -229,7 +229,8 @@ struct LOGPALETTE {
   PALETTEENTRY palPalEntry[1];
 };
 
-// Only passed through: no device here has modes to set.
+// Passed through by the DC functions (no device here has modes to set); EnumDisplaySettingsA
+// (platform/ddraw.h) fills the mode fields.
 struct DEVMODEA {
   BYTE dmDeviceName[32];
   WORD dmSpecVersion;
@@ -237,6 +238,10 @@ struct DEVMODEA {
   WORD dmSize;
   WORD dmDriverExtra;
   DWORD dmFields;
+  DWORD dmBitsPerPel;
+  DWORD dmPelsWidth;
+  DWORD dmPelsHeight;
+  DWORD dmDisplayFrequency;
 };
 
 struct TEXTMETRICA {

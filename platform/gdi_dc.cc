@@ -585,6 +585,36 @@ BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop) {
   return TRUE;
 }
 
+namespace {
+// n 16-bit pixels (5-6-5 or 5-5-5) to 0x00RRGGBB by bit replication, through one table per
+// format of every 16-bit value (256 KiB each, made on first use).
+void ConvertRow16(PixelFormat f, const std::uint8_t* src, std::uint32_t* dst, int n) {
+  static const std::uint32_t* const tables[2] = {
+      [] {
+        auto* t = new std::uint32_t[65536];
+        for (std::uint32_t v = 0; v < 65536; ++v) {
+          std::uint32_t r = v >> 11, g = (v >> 5) & 63, b = v & 31;
+          t[v] = (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
+        }
+        return t;
+      }(),
+      [] {
+        auto* t = new std::uint32_t[65536];
+        for (std::uint32_t v = 0; v < 65536; ++v) {
+          std::uint32_t r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
+          t[v] = (((r << 3) | (r >> 2)) << 16) | (((g << 3) | (g >> 2)) << 8) | ((b << 3) | (b >> 2));
+        }
+        return t;
+      }()};
+  const std::uint32_t* t = tables[f == PixelFormat::k565 ? 0 : 1];
+  for (int x = 0; x < n; ++x) {
+    std::uint16_t v;
+    std::memcpy(&v, src + 2 * x, 2);
+    dst[x] = t[v];
+  }
+}
+}  // namespace
+
 BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx, int sy, int swidth,
                 int sheight, DWORD rop) {
   if (rop != SRCCOPY) {
@@ -632,7 +662,22 @@ BOOL StretchBlt(HDC dc, int x, int y, int width, int height, HDC source, int sx,
           (scx >= from->clip.left && scx < from->clip.right) ? static_cast<int>(scx) : -1;
     }
     bool same_format = from->format == dst.format;
-    for (int cy = r.top; cy < r.bottom; ++cy) {
+    // A same-size copy of 16-bit pixels onto 32 bits (the 16-bit back images shown in windows):
+    // whole rows converted at once.
+    int run_from = cols.front();
+    bool straight = !same_format && dst.format == PixelFormat::kX888 &&
+                    (from->format == PixelFormat::k565 || from->format == PixelFormat::k555) &&
+                    run_from >= 0 && cols.back() == run_from + (r.right - r.left - 1);
+    for (int cy = r.top; cy < r.bottom && straight; ++cy) {
+      std::int64_t i = cy - dst.oy - dy0;
+      std::int64_t j = static_cast<std::int64_t>((__int128{2} * i + 1) * sh / (__int128{2} * dh));
+      if (mirror_y) j = sh - 1 - j;
+      std::int64_t scy = sy0 + j + from->oy;
+      if (scy < from->clip.top || scy >= from->clip.bottom) continue;
+      ConvertRow16(from->format, from->Row(static_cast<int>(scy)) + 2 * run_from,
+                   reinterpret_cast<std::uint32_t*>(dst.Row(cy)) + r.left, r.right - r.left);
+    }
+    for (int cy = r.top; cy < r.bottom && !straight; ++cy) {
       std::int64_t i = cy - dst.oy - dy0;
       std::int64_t j = static_cast<std::int64_t>((__int128{2} * i + 1) * sh / (__int128{2} * dh));
       if (mirror_y) j = sh - 1 - j;

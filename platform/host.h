@@ -68,6 +68,12 @@ struct HostHooks {
   // cursor over the program's windows. Defaults: nothing.
   void (*CaptureMouse)(HWND hwnd, bool on);
   void (*ShowCursor)(bool visible);
+  // -- Audio output. OpenAudio opens the host's sound device for 16-bit stereo frames, stores
+  // its rate and then calls render from its own thread for every block it plays; false when no
+  // device opens. CloseAudio stops it: render is not called once it returns. Defaults: false,
+  // nothing.
+  bool (*OpenAudio)(unsigned* rate, void (*render)(std::int16_t* out, unsigned frames));
+  void (*CloseAudio)();
 };
 
 // The running host's hooks (defaults filled in), chosen on first use.

@@ -97,6 +97,9 @@ void TraceFullscreen(HWND hwnd, bool on, int w, int h) {
 }
 void NoCapture(HWND, bool) {}
 void NoCursor(bool) {}
+bool NoAudio(unsigned*, void (*)(std::int16_t*, unsigned)) {
+  return false;
+}
 
 // A copy of the host's table with every missing hook given its default.
 HostHooks WithDefaults(const HostHooks& h) {
@@ -120,6 +123,8 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.SetFullscreen) r.SetFullscreen = TraceFullscreen;
   if (!r.CaptureMouse) r.CaptureMouse = NoCapture;
   if (!r.ShowCursor) r.ShowCursor = NoCursor;
+  if (!r.OpenAudio) r.OpenAudio = NoAudio;
+  if (!r.CloseAudio) r.CloseAudio = Nothing;
   return r;
 }
 

@@ -130,9 +130,14 @@ void Translate(const SDL_Event& e) {
         case SDL_WINDOWEVENT_MOVED:
           HostWindowMoved(h, e.window.data1, e.window.data2);
           break;
-        case SDL_WINDOWEVENT_SIZE_CHANGED:
-          HostWindowResized(h, e.window.data1, e.window.data2);
+        case SDL_WINDOWEVENT_SIZE_CHANGED: {
+          // In full screen the SDL window covers the desktop while the window keeps the mode's
+          // client size; the renderer scales the picture (host_sdl_display.cc).
+          Uint32 flags = SDL_GetWindowFlags(SDL_GetWindowFromID(e.window.windowID));
+          if ((flags & SDL_WINDOW_FULLSCREEN_DESKTOP) != SDL_WINDOW_FULLSCREEN_DESKTOP)
+            HostWindowResized(h, e.window.data1, e.window.data2);
           break;
+        }
         case SDL_WINDOWEVENT_EXPOSED:
           SdlPresentExpose(h);
           InvalidateRect(h, nullptr, FALSE);
@@ -364,6 +369,8 @@ const HostHooks& SdlHost() {
     h.SetFullscreen = SdlSetFullscreen;
     h.CaptureMouse = SdlCaptureMouse;
     h.ShowCursor = SdlShowCursor;
+    h.OpenAudio = SdlOpenAudio;
+    h.CloseAudio = SdlCloseAudio;
     return h;
   }();
   return hooks;

@@ -24,8 +24,13 @@ void SdlPresentForget(HWND hwnd);
 // The display hooks (host_sdl_display.cc).
 int SdlDesktopDepth();
 void SdlSetFullscreen(HWND hwnd, bool on, int w, int h);
+// Gives a renderer made after the window went full screen the scaling of the chosen mode.
+void SdlApplyLogicalSize(SDL_Window* window, SDL_Renderer* renderer);
 // The capture and cursor hooks (host_sdl_focus.cc).
 void SdlCaptureMouse(HWND hwnd, bool on);
 void SdlShowCursor(bool visible);
+// The audio output (host_sdl_audio.cc).
+bool SdlOpenAudio(unsigned* rate, void (*render)(std::int16_t* out, unsigned frames));
+void SdlCloseAudio();
 
 }  // namespace orvane::host

@@ -39,6 +39,7 @@ Screen* Ready(SDL_Window* window, int w, int h) {
       g_screens.erase(window);
       return nullptr;
     }
+    SdlApplyLogicalSize(window, s.renderer);
   }
   if (!s.texture || s.width != w || s.height != h) {
     if (s.texture) SDL_DestroyTexture(s.texture);

@@ -31,12 +31,12 @@ struct RasterTarget {
 
 // What the device's states select for one draw.
 struct RasterState {
-  TextureView tex[2];   // a stage with bits == null has no texture and passes its input through
-  bool linear[2];       // LINEAR filtering on that stage, else POINT
+  TextureView tex[2];     // a stage with bits == null has no texture and passes its input through
+  bool linear[2];         // LINEAR filtering on that stage, else POINT
   bool stage_enabled[2];  // the stage's colour operation is MODULATE (else it and later stages are off)
-  bool blend;           // ALPHABLENDENABLE
+  bool blend;             // ALPHABLENDENABLE
   uint32_t src_blend, dst_blend;
-  bool alpha_test;      // ALPHATESTENABLE with ALPHAFUNC GREATER
+  bool alpha_test;  // ALPHATESTENABLE with ALPHAFUNC GREATER
   int32_t alpha_ref;
 };
 

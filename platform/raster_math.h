@@ -82,7 +82,9 @@ inline Edge MakeEdge(const SnapVertex& a, const SnapVertex& b) {
   return e;
 }
 
-inline bool EdgeInside(const Edge& e, int64_t X, int64_t Y) { return e.ex * X + e.ey * Y + e.c + e.bias >= 0; }
+inline bool EdgeInside(const Edge& e, int64_t X, int64_t Y) {
+  return e.ex * X + e.ey * Y + e.c + e.bias >= 0;
+}
 
 // The plane of one attribute over a triangle: value(X, Y) = base + gx*(X - x0) + gy*(Y - y0),
 // in units of 2^-kAttrFrac.
@@ -98,8 +100,8 @@ inline int64_t ClampGradient(__int128 g) {
 }
 
 // The plane through three vertex values; area2 > 0.
-inline Plane MakePlane(const SnapVertex& v0, const SnapVertex& v1, const SnapVertex& v2, int64_t area2, int32_t a0,
-                       int32_t a1, int32_t a2) {
+inline Plane MakePlane(const SnapVertex& v0, const SnapVertex& v1, const SnapVertex& v2, int64_t area2,
+                       int32_t a0, int32_t a1, int32_t a2) {
   Plane p;
   __int128 da1 = int64_t{a1} - a0, da2 = int64_t{a2} - a0;
   __int128 dx1 = int64_t{v1.x} - v0.x, dy1 = int64_t{v1.y} - v0.y;
@@ -115,12 +117,18 @@ inline Plane MakePlane(const SnapVertex& v0, const SnapVertex& v1, const SnapVer
 }
 
 // The raw plane value at (X, Y) in 1/16 pixel.
-inline int64_t PlaneAt(const Plane& p, int64_t X, int64_t Y) { return p.base + p.gx * (X - p.x0) + p.gy * (Y - p.y0); }
+inline int64_t PlaneAt(const Plane& p, int64_t X, int64_t Y) {
+  return p.base + p.gx * (X - p.x0) + p.gy * (Y - p.y0);
+}
 
 // A raw plane value as an integer attribute, rounded half up.
-inline int64_t PlaneValue(int64_t raw) { return (raw + (int64_t{1} << (kAttrFrac - 1))) >> kAttrFrac; }
+inline int64_t PlaneValue(int64_t raw) {
+  return (raw + (int64_t{1} << (kAttrFrac - 1))) >> kAttrFrac;
+}
 
-inline int32_t Clamp255(int64_t v) { return v < 0 ? 0 : v > 255 ? 255 : static_cast<int32_t>(v); }
+inline int32_t Clamp255(int64_t v) {
+  return v < 0 ? 0 : v > 255 ? 255 : static_cast<int32_t>(v);
+}
 inline int32_t ClampTex(int64_t v) {
   return v < -kMaxTexCoord ? -kMaxTexCoord : v > kMaxTexCoord ? kMaxTexCoord : static_cast<int32_t>(v);
 }
@@ -205,19 +213,25 @@ inline Rgba SampleLinear(const TextureView& t, int32_t u, int32_t v) {
   Rgba c00 = ReadTexel(t.bits, t.pitch, t.kind, xa, ya), c10 = ReadTexel(t.bits, t.pitch, t.kind, xb, ya);
   Rgba c01 = ReadTexel(t.bits, t.pitch, t.kind, xa, yb), c11 = ReadTexel(t.bits, t.pitch, t.kind, xb, yb);
   int32_t w00 = (256 - fu) * (256 - fv), w10 = fu * (256 - fv), w01 = (256 - fu) * fv, w11 = fu * fv;
-  auto mix = [&](int32_t a, int32_t b, int32_t c, int32_t d) { return (a * w00 + b * w10 + c * w01 + d * w11 + 32768) >> 16; };
-  return Rgba{mix(c00.r, c10.r, c01.r, c11.r), mix(c00.g, c10.g, c01.g, c11.g), mix(c00.b, c10.b, c01.b, c11.b),
-              mix(c00.a, c10.a, c01.a, c11.a)};
+  auto mix = [&](int32_t a, int32_t b, int32_t c, int32_t d) {
+    return (a * w00 + b * w10 + c * w01 + d * w11 + 32768) >> 16;
+  };
+  return Rgba{mix(c00.r, c10.r, c01.r, c11.r), mix(c00.g, c10.g, c01.g, c11.g),
+              mix(c00.b, c10.b, c01.b, c11.b), mix(c00.a, c10.a, c01.a, c11.a)};
 }
 
 // MODULATE: round(x * y / 255). x * y / 255 is never exactly half way, so no tie rule is needed.
-inline int32_t Mul255(int32_t x, int32_t y) { return (x * y + 127) / 255; }
+inline int32_t Mul255(int32_t x, int32_t y) {
+  return (x * y + 127) / 255;
+}
 inline Rgba Modulate(const Rgba& a, const Rgba& b) {
   return Rgba{Mul255(a.r, b.r), Mul255(a.g, b.g), Mul255(a.b, b.b), Mul255(a.a, b.a)};
 }
 
 // Alpha test GREATER: the fragment stays when its alpha is greater than the reference.
-inline bool AlphaPasses(int32_t alpha, int32_t ref) { return alpha > ref; }
+inline bool AlphaPasses(int32_t alpha, int32_t ref) {
+  return alpha > ref;
+}
 
 // ---- Blending: result = round((src * fs + dst * fd) / 255) per channel, saturated at 255.
 // Factor codes are the Direct3D blend values that the sprite renderer uses.
@@ -231,8 +245,8 @@ enum BlendFactor : uint32_t {
 };
 
 inline bool IsSupportedFactor(uint32_t f) {
-  return f == kBlendZero || f == kBlendOne || f == kBlendSrcAlpha || f == kBlendInvSrcAlpha || f == kBlendDestColor ||
-         f == kBlendInvDestColor;
+  return f == kBlendZero || f == kBlendOne || f == kBlendSrcAlpha || f == kBlendInvSrcAlpha ||
+         f == kBlendDestColor || f == kBlendInvDestColor;
 }
 
 // The factor for one channel: s_a is the source alpha, d the destination's value of that channel.

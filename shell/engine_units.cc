@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "display/tss/dtss_manager.h"
+#include "display/draw/screen.h"
 #include "shell/cframetimer.h"
 #include "shell/cmainwindow.h"
 #include "shell/cpluginmanager.h"
@@ -16,6 +18,16 @@ bool StartWindow() {
 }
 void StopWindow() {
   MainWindow().Destroy();
+}
+// The TSS unit starts on the main window with point filtering (flag 0x10).
+bool StartTss() {
+  return TssManager().Create(MainWindow(), kDtssPoint);
+}
+void StopTss() {
+  TssManager().Destroy();
+}
+void TssUseGdi(bool on) {
+  TssManager().UseGDI(on);
 }
 bool StartTime() {
   return FrameTimer().Init();
@@ -32,6 +44,19 @@ void ResumeTime() {
 void StopPlugins() {
   PluginManager().UnloadAll();
 }
+bool StartDraw() {
+  return DrawScreen().Init(MainWindow());
+}
+void StopDraw() {
+  DrawScreen().Shutdown();
+}
+// Back from a suspension: the whole screen is drawn again.
+void ResumeDraw() {
+  DrawScreen().GetSpriteList().SetAllDirty();
+}
+void DrawUseGdi(bool on) {
+  DrawScreen().UseGDI(on);
+}
 bool StartVm() {
   return InitVmUnit();
 }
@@ -45,9 +70,11 @@ std::vector<EngineUnit> DefaultEngineUnits() {
   using V = UnitVariant;
   return {
       {"Window", V::kAlways, StartWindow, StopWindow, true, "[Orvane] initialized Window unit.\r\n"},
+      {"TSS", V::kTssOnly, StartTss, StopTss, true, "[Orvane] initialized TSS unit.\r\n", nullptr, nullptr,
+       TssUseGdi},
+      {"Draw", V::kDrawOnly, StartDraw, StopDraw, true, "[Orvane] initialized Draw unit.\r\n", nullptr, ResumeDraw,
+       DrawUseGdi},
       // Rows without start and stop: units whose code is not part of the engine yet.
-      {"TSS", V::kTssOnly, nullptr, nullptr, true, "[Orvane] initialized TSS unit.\r\n"},
-      {"Draw", V::kDrawOnly, nullptr, nullptr, true, "[Orvane] initialized Draw unit.\r\n"},
       {"Midi", V::kAlways, nullptr, nullptr, false, "[Orvane] initialized Midi unit.\r\n"},
       {"Time", V::kAlways, StartTime, StopTime, true, "[Orvane] initialized Time unit.\r\n", SuspendTime,
        ResumeTime},

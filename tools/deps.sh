@@ -8,7 +8,9 @@ orvane_packages=(
   xvfb xauth xdotool
   clang libclang-rt-14-dev
   libpixman-1-dev
-  liblua5.4-dev
+  liblua5.4-dev lua5.4
+  sox
+  libmpg123-dev lame twolame vorbis-tools
 )
 
 orvane_install_deps() {

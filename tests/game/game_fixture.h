@@ -10,7 +10,11 @@
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/handlers.h"
+#include "game/resource.h"
 #include "game/scenario.h"
+#include "game/sprite.h"
+#include "game/timer.h"
+#include "game/wipe.h"
 #include "tests/support/fake_engine.h"
 
 namespace orvane_test {
@@ -21,8 +25,22 @@ class GameTest : public ::testing::Test {
     EXPECT_TRUE(BindEngineApi(&FakeEngine::Lookup, nullptr));
     Handlers() = GameHandlers{};
     ResetScenarioGlobals();
+    ResetTimerGlobals();
+    SetTimerRedraw(nullptr);
+    ResetResourceDefaults();
+    ResetSpriteGlobals();
   }
-  ~GameTest() override { ClearEngineApi(); }
+  // What the game still holds goes back to the engine before the fake checks for leaks.
+  ~GameTest() override {
+    try {
+      sprClearAll();
+    } catch (...) {
+    }
+    ResetSpriteGlobals();
+    ClearWipes();
+    ReleaseCaches();
+    ClearEngineApi();
+  }
 
   // Runs f, which must end the play with exactly one box; returns the box's text.
   template <class F>

@@ -8,6 +8,7 @@
 
 #include "platform/d3dx.h"
 #include "platform/ddraw_test.h"
+#include "platform/gdi.h"
 #include "platform/host.h"
 #include "platform/user.h"
 
@@ -28,7 +29,8 @@ class DDraw : public ::testing::Test {
     EXPECT_EQ(orvane::dx::LiveSurfaces(), 0);
     EXPECT_EQ(orvane::dx::VideoMemoryUsed(), 0u);
   }
-  IDirectDrawSurface7* Make(DWORD caps, DWORD w, DWORD h, const DDPIXELFORMAT* pf = nullptr, HRESULT* hr = nullptr) {
+  IDirectDrawSurface7* Make(DWORD caps, DWORD w, DWORD h, const DDPIXELFORMAT* pf = nullptr,
+                            HRESULT* hr = nullptr) {
     DDSURFACEDESC2 d{};
     d.dwSize = sizeof d;
     d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | (pf ? DDSD_PIXELFORMAT : 0);
@@ -42,23 +44,25 @@ class DDraw : public ::testing::Test {
     return s;
   }
   static DDPIXELFORMAT Argb() {
-    DDPIXELFORMAT p{sizeof(DDPIXELFORMAT), DDPF_RGB | DDPF_ALPHAPIXELS, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u};
+    DDPIXELFORMAT p{
+        sizeof(DDPIXELFORMAT), DDPF_RGB | DDPF_ALPHAPIXELS, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u};
     return p;
   }
   IDirectDraw7* dd_ = nullptr;
 };
 
 HRESULT CollectMode(LPDDSURFACEDESC2 d, LPVOID ctx) {
-  static_cast<std::vector<std::string>*>(ctx)->push_back(std::to_string(d->dwWidth) + "x" + std::to_string(d->dwHeight) +
-                                                         "x" + std::to_string(d->ddpfPixelFormat.dwRGBBitCount));
+  static_cast<std::vector<std::string>*>(ctx)->push_back(std::to_string(d->dwWidth) + "x" +
+                                                         std::to_string(d->dwHeight) + "x" +
+                                                         std::to_string(d->ddpfPixelFormat.dwRGBBitCount));
   return DDENUMRET_OK;
 }
 
 TEST_F(DDraw, ModesDesktopAndCreationFaults) {
   std::vector<std::string> modes;
   ASSERT_EQ(dd_->EnumDisplayModes(0, nullptr, &modes, CollectMode), DD_OK);
-  EXPECT_EQ(modes, (std::vector<std::string>{"640x480x16", "640x480x32", "800x600x16", "800x600x32", "1024x768x16",
-                                             "1024x768x32"}));
+  EXPECT_EQ(modes, (std::vector<std::string>{"640x480x16", "640x480x32", "800x600x16", "800x600x32",
+                                             "1024x768x16", "1024x768x32"}));
   DEVMODEA dm{};
   dm.dmSize = sizeof dm;
   ASSERT_TRUE(EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &dm));
@@ -144,6 +148,37 @@ TEST_F(DDraw, LockFillCopyAndOverlappingCopy) {
   s->Release();
 }
 
+TEST_F(DDraw, DeviceContextsDrawIntoTheSurface) {
+  DDPIXELFORMAT r565{sizeof(DDPIXELFORMAT), DDPF_RGB, 0, 16, 0xF800, 0x07E0, 0x001F, 0};
+  DDPIXELFORMAT a4444{
+      sizeof(DDPIXELFORMAT), DDPF_RGB | DDPF_ALPHAPIXELS, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000};
+  IDirectDrawSurface7* s = Make(DDSCAPS_OFFSCREENPLAIN, 5, 3, &r565);
+  IDirectDrawSurface7* t = Make(DDSCAPS_OFFSCREENPLAIN, 5, 3, &a4444);
+  ASSERT_TRUE(s && t);
+  HDC dc = nullptr, again = nullptr;
+  EXPECT_EQ(t->GetDC(&dc), DDERR_CANTCREATEDC);
+  ASSERT_EQ(s->GetDC(&dc), DD_OK);
+  ASSERT_NE(dc, nullptr);
+  EXPECT_EQ(s->GetDC(&again), DDERR_DCALREADYCREATED);
+  EXPECT_TRUE(PatBlt(dc, 1, 1, 3, 1, WHITENESS));
+  ASSERT_EQ(s->ReleaseDC(dc), DD_OK);
+  EXPECT_EQ(s->ReleaseDC(dc), DDERR_INVALIDPARAMS);
+  DDSURFACEDESC2 d{};
+  d.dwSize = sizeof d;
+  ASSERT_EQ(s->Lock(nullptr, &d, DDLOCK_WAIT, nullptr), DD_OK);
+  auto px = [&](int x, int y) {
+    return reinterpret_cast<const uint16_t*>(static_cast<uint8_t*>(d.lpSurface) + d.lPitch * y)[x];
+  };
+  EXPECT_EQ(px(1, 1), 0xFFFF);
+  EXPECT_EQ(px(3, 1), 0xFFFF);
+  EXPECT_EQ(px(0, 1), 0);
+  EXPECT_EQ(px(4, 1), 0);
+  EXPECT_EQ(px(1, 0), 0);
+  s->Unlock(nullptr);
+  t->Release();
+  s->Release();
+}
+
 TEST_F(DDraw, LostSurfacesRestoreAndStillDrawing) {
   DDPIXELFORMAT argb = Argb();
   IDirectDrawSurface7* s = Make(DDSCAPS_OFFSCREENPLAIN, 2, 2, &argb);
@@ -171,7 +206,8 @@ TEST_F(DDraw, FullscreenChainFlipsAndPresentsIntoTheWindow) {
   wc.lpfnWndProc = Proc;
   wc.lpszClassName = "ddrawtest";
   RegisterClassExA(&wc);
-  HWND hwnd = CreateWindowExA(0, "ddrawtest", "t", WS_POPUP, 0, 0, 640, 480, nullptr, nullptr, nullptr, nullptr);
+  HWND hwnd =
+      CreateWindowExA(0, "ddrawtest", "t", WS_POPUP, 0, 0, 640, 480, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(hwnd, nullptr);
   orvane::dx::CapturePresents(true);
   orvane::host::TakeTrace();
@@ -205,7 +241,8 @@ TEST_F(DDraw, FullscreenChainFlipsAndPresentsIntoTheWindow) {
   back->Unlock(nullptr);
   std::vector<std::string> trace = orvane::host::TakeTrace();
   bool on = false;
-  for (auto& t : trace) on = on || (t.rfind("fullscreen", 0) == 0 && t.find(" 1 640x480") != std::string::npos);
+  for (auto& t : trace)
+    on = on || (t.rfind("fullscreen", 0) == 0 && t.find(" 1 640x480") != std::string::npos);
   EXPECT_TRUE(on);
   back->Release();
   primary->Release();

@@ -10,7 +10,10 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/raster_reference.h"
+
 using namespace orvane::raster;
+using raster_reference::Reference;
 
 namespace {
 
@@ -32,7 +35,8 @@ struct Canvas {
   }
   uint32_t Get(int x, int y) const {
     uint32_t v = 0;
-    std::memcpy(&v, &bits[y * pitch + x * (kind == PixelKind::kR5G6B5 ? 2 : 4)], kind == PixelKind::kR5G6B5 ? 2 : 4);
+    std::memcpy(&v, &bits[y * pitch + x * (kind == PixelKind::kR5G6B5 ? 2 : 4)],
+                kind == PixelKind::kR5G6B5 ? 2 : 4);
     return v;
   }
   int width, height;
@@ -66,8 +70,8 @@ RasterVertex V(float x, float y, uint32_t c, float u = 0, float v = 0, float u1 
 }
 
 // A quad from (x0, y0) to (x1, y1) mapping texture coordinates (tu0, tv0)-(tu1, tv1) on both pairs.
-void Quad(std::vector<RasterVertex>* vs, std::vector<uint16_t>* is, float x0, float y0, float x1, float y1, uint32_t c,
-          float tu0 = 0, float tv0 = 0, float tu1 = 1, float tv1 = 1) {
+void Quad(std::vector<RasterVertex>* vs, std::vector<uint16_t>* is, float x0, float y0, float x1, float y1,
+          uint32_t c, float tu0 = 0, float tv0 = 0, float tu1 = 1, float tv1 = 1) {
   uint16_t b = static_cast<uint16_t>(vs->size());
   vs->push_back(V(x0, y0, c, tu0, tv0, tu0, tv0));
   vs->push_back(V(x1, y0, c, tu1, tv0, tu1, tv0));
@@ -76,65 +80,18 @@ void Quad(std::vector<RasterVertex>* vs, std::vector<uint16_t>* is, float x0, fl
   for (uint16_t i : {0, 1, 2, 2, 1, 3}) is->push_back(static_cast<uint16_t>(b + i));
 }
 
-// The reference: every pixel of the target tested against every triangle directly.
-void Reference(const RasterTarget& t, const RasterState& s, const RasterVertex* v, uint32_t nv, const uint16_t* idx,
-               uint32_t ni) {
-  for (uint32_t i = 0; i + 3 <= ni; i += 3) {
-    if (idx[i] >= nv || idx[i + 1] >= nv || idx[i + 2] >= nv) continue;
-    const RasterVertex* p[3] = {&v[idx[i]], &v[idx[i + 1]], &v[idx[i + 2]]};
-    SnapVertex sv[3];
-    bool ok = true;
-    for (int k = 0; k < 3; ++k) ok = ok && SnapPosition(p[k]->x, &sv[k].x) && SnapPosition(p[k]->y, &sv[k].y);
-    if (!ok) continue;
-    int64_t area = Area2(sv[0], sv[1], sv[2]);
-    if (area == 0) continue;
-    if (area < 0) {
-      std::swap(p[1], p[2]);
-      std::swap(sv[1], sv[2]);
-      area = -area;
-    }
-    int32_t tc[3][4] = {};
-    for (int k = 0; k < 3 && ok; ++k) {
-      float uv[4] = {p[k]->u0, p[k]->v0, p[k]->u1, p[k]->v1};
-      for (int j = 0; j < 4 && ok; ++j) {
-        const TextureView& tv = s.tex[j / 2];
-        if (tv.bits) ok = TexCoordFixed(uv[j], (j & 1) ? tv.height : tv.width, &tc[k][j]);
-      }
-    }
-    if (!ok) continue;
-    Edge e[3] = {MakeEdge(sv[0], sv[1]), MakeEdge(sv[1], sv[2]), MakeEdge(sv[2], sv[0])};
-    Plane col[4], tp[4];
-    for (int k = 0; k < 4; ++k) {
-      int sh = k == 0 ? 16 : k == 1 ? 8 : k == 2 ? 0 : 24;
-      col[k] = MakePlane(sv[0], sv[1], sv[2], area, (p[0]->diffuse >> sh) & 255, (p[1]->diffuse >> sh) & 255,
-                         (p[2]->diffuse >> sh) & 255);
-      tp[k] = MakePlane(sv[0], sv[1], sv[2], area, tc[0][k], tc[1][k], tc[2][k]);
-    }
-    for (int y = 0; y < t.height; ++y)
-      for (int x = 0; x < t.width; ++x) {
-        int64_t X = int64_t{x} * 16, Y = int64_t{y} * 16;
-        if (!EdgeInside(e[0], X, Y) || !EdgeInside(e[1], X, Y) || !EdgeInside(e[2], X, Y)) continue;
-        Rgba d{Clamp255(PlaneValue(PlaneAt(col[0], X, Y))), Clamp255(PlaneValue(PlaneAt(col[1], X, Y))),
-               Clamp255(PlaneValue(PlaneAt(col[2], X, Y))), Clamp255(PlaneValue(PlaneAt(col[3], X, Y)))};
-        int32_t uv[4];
-        for (int k = 0; k < 4; ++k) uv[k] = ClampTex(PlaneValue(PlaneAt(tp[k], X, Y)));
-        Rgba f = ShadeFragment(s, d, uv[0], uv[1], uv[2], uv[3]);
-        if (s.alpha_test && !AlphaPasses(f.a, s.alpha_ref)) continue;
-        if (s.blend) f = Blend(f, ReadTarget(t, x, y), s.src_blend, s.dst_blend);
-        WriteTarget(t, x, y, f);
-      }
-  }
-}
-
-void Draw(Canvas& c, const RasterState& s, const std::vector<RasterVertex>& v, const std::vector<uint16_t>& i) {
-  DrawTriangles(c.Target(), s, v.data(), static_cast<uint32_t>(v.size()), i.data(), static_cast<uint32_t>(i.size()));
+void Draw(Canvas& c, const RasterState& s, const std::vector<RasterVertex>& v,
+          const std::vector<uint16_t>& i) {
+  DrawTriangles(c.Target(), s, v.data(), static_cast<uint32_t>(v.size()), i.data(),
+                static_cast<uint32_t>(i.size()));
 }
 
 void ExpectSameAsReference(Canvas start, const RasterState& s, const std::vector<RasterVertex>& v,
                            const std::vector<uint16_t>& i) {
   Canvas fast = start, ref = start;
   Draw(fast, s, v, i);
-  Reference(ref.Target(), s, v.data(), static_cast<uint32_t>(v.size()), i.data(), static_cast<uint32_t>(i.size()));
+  Reference(ref.Target(), s, v.data(), static_cast<uint32_t>(v.size()), i.data(),
+            static_cast<uint32_t>(i.size()));
   ASSERT_EQ(fast.bits, ref.bits);
 }
 
@@ -152,7 +109,7 @@ TEST(RasterMath, WideningAndNarrowingRules) {
   EXPECT_EQ(Encode565(Rgba{0x87, 0x47, 0x0F, 255}), (0x10 << 11) | (0x11 << 5) | 0x01);
   EXPECT_EQ(Decode32(0x12345678, false).a, 255);
   for (int x = 0; x < 256; ++x) EXPECT_EQ(Mul255(x, 255), x);  // white diffuse changes nothing
-  EXPECT_EQ(Mul255(128, 128), 64);                              // 64.25
+  EXPECT_EQ(Mul255(128, 128), 64);                             // 64.25
   EXPECT_EQ(Mul255(255, 1), 1);
 }
 
@@ -162,7 +119,8 @@ TEST(Raster, OneToOneQuadReproducesTexelsForEveryFormatAndFilter) {
       Texture tex(7, 5, tk);
       std::mt19937 rng(7);
       for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 7; ++x) tex.Set(x, y, rng() | 0xFF000000u | (tk == PixelKind::kA4R4G4B4 ? 0xF000 : 0));
+        for (int x = 0; x < 7; ++x)
+          tex.Set(x, y, rng() | 0xFF000000u | (tk == PixelKind::kA4R4G4B4 ? 0xF000 : 0));
       Canvas c(9, 8, PixelKind::kX8R8G8B8, 0x00abcdef);
       RasterState s = Plain();
       s.tex[0] = tex.View();
@@ -209,10 +167,10 @@ TEST(Raster, LinearStretchClampsAtBothEnds) {
 TEST(Raster, BlendModesAlphaTestAndStages) {
   struct Case {
     const char* name;
-    uint32_t src, dst;        // factors
-    uint32_t colour;          // untextured source ARGB
-    uint32_t under;           // target pixel before
-    int alpha_ref;            // 0: no test
+    uint32_t src, dst;  // factors
+    uint32_t colour;    // untextured source ARGB
+    uint32_t under;     // target pixel before
+    int alpha_ref;      // 0: no test
     uint32_t want;
   };
   const Case cases[] = {
@@ -294,7 +252,8 @@ TEST(Raster, R5G6B5TargetTruncatesAndGouraudFollowsTheReference) {
   s.blend = true;
   s.src_blend = kBlendSrcAlpha;
   s.dst_blend = kBlendInvSrcAlpha;
-  std::vector<RasterVertex> v = {V(0, 0, 0xFFFF0000), V(19, 1, 0x8000FF00), V(2, 11, 0x200000FF), V(18, 11, 0xFFFFFFFF)};
+  std::vector<RasterVertex> v = {V(0, 0, 0xFFFF0000), V(19, 1, 0x8000FF00), V(2, 11, 0x200000FF),
+                                 V(18, 11, 0xFFFFFFFF)};
   std::vector<uint16_t> i = {0, 1, 2, 2, 1, 3};
   ExpectSameAsReference(c, s, v, i);
   Canvas d(1, 1, PixelKind::kR5G6B5);
@@ -310,13 +269,15 @@ TEST(Raster, BadInputIsSkippedAndOnlyTargetPixelsAreVisited) {
   Canvas c(8, 8, PixelKind::kX8R8G8B8, 0x111111);
   Canvas before = c;
   RasterState s = Plain();
-  std::vector<RasterVertex> v = {V(0, 0, 0xFFFFFFFF), V(nan, 5, 0xFFFFFFFF), V(5, inf, 0xFFFFFFFF),
-                                 V(3e6f, 0, 0xFFFFFFFF), V(8, 8, 0xFFFFFFFF), V(0, 8, 0xFFFFFFFF)};
-  std::vector<uint16_t> i = {0, 1, 4, 0, 2, 4, 0, 3, 5, 0, 4, 6, 0, 4, 65535, 0, 4};  // last is a partial triangle
+  std::vector<RasterVertex> v = {V(0, 0, 0xFFFFFFFF),    V(nan, 5, 0xFFFFFFFF), V(5, inf, 0xFFFFFFFF),
+                                 V(3e6f, 0, 0xFFFFFFFF), V(8, 8, 0xFFFFFFFF),   V(0, 8, 0xFFFFFFFF)};
+  std::vector<uint16_t> i = {0, 1, 4, 0, 2, 4,     0, 3, 5,
+                             0, 4, 6, 0, 4, 65535, 0, 4};  // last is a partial triangle
   Draw(c, s, v, i);
   EXPECT_EQ(c.bits, before.bits);
   // A huge but valid triangle covers the target and writes nothing past it (the row padding).
-  std::vector<RasterVertex> big = {V(-1e6f, -1e6f, 0xFF00FF00), V(1e6f, -1e6f, 0xFF00FF00), V(0, 1e6f, 0xFF00FF00)};
+  std::vector<RasterVertex> big = {V(-1e6f, -1e6f, 0xFF00FF00), V(1e6f, -1e6f, 0xFF00FF00),
+                                   V(0, 1e6f, 0xFF00FF00)};
   std::vector<uint16_t> bi = {0, 1, 2};
   Draw(c, s, big, bi);
   for (int y = 0; y < 8; ++y) {
@@ -336,12 +297,15 @@ TEST(Raster, BadInputIsSkippedAndOnlyTargetPixelsAreVisited) {
 TEST(Raster, RandomScenesEqualTheReference) {
   std::mt19937 rng(1234);
   auto uni = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
-  const uint32_t factors[] = {kBlendZero, kBlendOne, kBlendSrcAlpha, kBlendInvSrcAlpha, kBlendDestColor, kBlendInvDestColor};
-  const PixelKind kinds[] = {PixelKind::kA8R8G8B8, PixelKind::kX8R8G8B8, PixelKind::kA4R4G4B4, PixelKind::kR5G6B5};
-  for (int scene = 0; scene < 300; ++scene) {
+  const uint32_t factors[] = {kBlendZero,        kBlendOne,       kBlendSrcAlpha,
+                              kBlendInvSrcAlpha, kBlendDestColor, kBlendInvDestColor};
+  const PixelKind kinds[] = {PixelKind::kA8R8G8B8, PixelKind::kX8R8G8B8, PixelKind::kA4R4G4B4,
+                             PixelKind::kR5G6B5};
+  for (int scene = 0; scene < 600; ++scene) {
     Canvas c(1 + rng() % 40, 1 + rng() % 30, (rng() & 1) ? PixelKind::kR5G6B5 : PixelKind::kX8R8G8B8);
     for (auto& b : c.bits) b = static_cast<uint8_t>(rng());
-    Texture t0(1 + rng() % 9, 1 + rng() % 9, kinds[rng() % 4]), t1(1 + rng() % 5, 1 + rng() % 5, kinds[rng() % 4]);
+    Texture t0(1 + rng() % 9, 1 + rng() % 9, kinds[rng() % 4]),
+        t1(1 + rng() % 5, 1 + rng() % 5, kinds[rng() % 4]);
     for (auto& b : t0.bits) b = static_cast<uint8_t>(rng());
     for (auto& b : t1.bits) b = static_cast<uint8_t>(rng());
     RasterState s = Plain();
@@ -361,16 +325,51 @@ TEST(Raster, RandomScenesEqualTheReference) {
       if (shape == 0) {  // 1:1 at half-pixel offsets
         float x = std::floor(uni(-5, 35)) - 0.5f, y = std::floor(uni(-5, 25)) - 0.5f;
         float w = float(t0.width), h = float(t0.height);
-        Quad(&v, &i, x, y, x + w, y + h, rng() | 0x80000000u);
+        Quad(&v, &i, x, y, x + w, y + h, (rng() & 1) ? 0xFFFFFFFFu : (rng() | 0x80000000u));
       } else if (shape == 1) {  // scaled
-        Quad(&v, &i, uni(-10, 40), uni(-10, 30), uni(-10, 40), uni(-10, 30), rng(), uni(-0.5f, 0.5f), uni(-0.5f, 0.5f),
-             uni(0.5f, 1.5f), uni(0.5f, 1.5f));
+        Quad(&v, &i, uni(-10, 40), uni(-10, 30), uni(-10, 40), uni(-10, 30),
+             (rng() & 1) ? 0xFFFFFFFFu : rng(), uni(-0.5f, 0.5f), uni(-0.5f, 0.5f), uni(0.5f, 1.5f),
+             uni(0.5f, 1.5f));
       } else {  // rotated: arbitrary corners and colours
         uint16_t b = static_cast<uint16_t>(v.size());
+        bool white = rng() & 1;
         for (int k = 0; k < 4; ++k)
-          v.push_back(V(uni(-10, 50), uni(-10, 40), rng(), uni(-1, 2), uni(-1, 2), uni(-1, 2), uni(-1, 2)));
+          v.push_back(V(uni(-10, 50), uni(-10, 40), white ? 0xFFFFFFFFu : rng(), uni(-1, 2), uni(-1, 2),
+                        uni(-1, 2), uni(-1, 2)));
         for (uint16_t k : {0, 1, 2, 2, 1, 3}) i.push_back(static_cast<uint16_t>(b + k));
       }
+    }
+    ExpectSameAsReference(c, s, v, i);
+  }
+}
+
+// The 1:1 fast paths (white diffuse, texel rows, each blend kind, with and without the alpha
+// test, spans clipped by the target) against the reference.
+TEST(Raster, OneToOneSpansEqualTheReference) {
+  std::mt19937 rng(99);
+  const uint32_t pairs[][2] = {{kBlendOne, kBlendZero},      {kBlendSrcAlpha, kBlendInvSrcAlpha},
+                               {kBlendSrcAlpha, kBlendOne},  {kBlendOne, kBlendInvSrcAlpha},
+                               {kBlendDestColor, kBlendOne}, {kBlendInvDestColor, kBlendZero}};
+  for (int scene = 0; scene < 300; ++scene) {
+    Canvas c(1 + rng() % 40, 1 + rng() % 20, PixelKind::kX8R8G8B8);
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x) c.Set(x, y, rng() & 0xFFFFFF);
+    Texture t(1 + rng() % 24, 1 + rng() % 6, (rng() & 1) ? PixelKind::kA8R8G8B8 : PixelKind::kX8R8G8B8);
+    for (auto& b : t.bits) b = static_cast<uint8_t>(rng());
+    RasterState s = Plain();
+    s.tex[0] = t.View();
+    s.linear[0] = rng() & 1;
+    const uint32_t* p = pairs[rng() % 6];
+    s.blend = rng() % 5 != 0;
+    s.src_blend = p[0];
+    s.dst_blend = p[1];
+    s.alpha_test = rng() % 3 == 0;
+    s.alpha_ref = rng() % 256;
+    std::vector<RasterVertex> v;
+    std::vector<uint16_t> i;
+    for (int q = 0; q < 4; ++q) {
+      float x = float(int(rng() % 50) - 10) - 0.5f, y = float(int(rng() % 30) - 5) - 0.5f;
+      Quad(&v, &i, x, y, x + t.width, y + t.height, 0xFFFFFFFF);
     }
     ExpectSameAsReference(c, s, v, i);
   }

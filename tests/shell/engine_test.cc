@@ -4,10 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
+#include "display/tss/dtss_manager.h"
 #include "shell/cpluginmanager.h"
 #include "shell_fixture.h"
 #include "tests/support/scratch_dir.h"
@@ -223,6 +226,26 @@ TEST_F(Engine, SingleInstanceAcrossProcesses) {
   EXPECT_EQ(RunChild(name), 10);
   kill(sleeper, SIGKILL);
   waitpid(sleeper, nullptr, 0);
+}
+
+TEST_F(Engine, TheTssRowStartsOnTheMainWindowAndBracketsGdiMode) {
+  ASSERT_TRUE(MainWindow().Create());
+  std::vector<EngineUnit> units = DefaultEngineUnits();
+  auto row = std::find_if(units.begin(), units.end(),
+                          [](const EngineUnit& u) { return std::strcmp(u.name, "TSS") == 0; });
+  ASSERT_NE(row, units.end());
+  ASSERT_TRUE(row->start && row->stop && row->use_gdi);
+  ASSERT_TRUE(row->start());
+  EXPECT_TRUE(TssManager().IsCreated());
+  EXPECT_EQ(TssManager().GetFlags() & kDtssPoint, kDtssPoint);
+  EXPECT_FALSE(row->start());  // already running
+  row->use_gdi(true);
+  EXPECT_EQ(TssManager().GetGdiCount(), 1);
+  row->use_gdi(false);
+  EXPECT_EQ(TssManager().GetGdiCount(), 0);
+  row->stop();
+  EXPECT_FALSE(TssManager().IsCreated());
+  row->stop();  // harmless when stopped
 }
 
 }  // namespace

@@ -3,17 +3,30 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <type_traits>
 
 #include "base/dpath.h"
 #include "base/dstring.h"
+#include "platform/mmsystem.h"
 
 namespace orvane_test {
 
 namespace {
 
 FakeEngine* g_current = nullptr;
+
+constexpr size_t kMouseQueueSize = 64;
+constexpr size_t kKeyBatchSize = 32;
+constexpr int32_t kMouseMove = 3;
+constexpr int32_t kMouseCaptureCancelled = 7;
+
+// Signed distance from now to a time of the 32-bit clock.
+int32_t Until(DWORD time, DWORD now) {
+  return static_cast<int32_t>(time - now);
+}
 
 template <typename T>
 T FailureValue() {
@@ -105,6 +118,249 @@ int32_t ovIsFileExist(const char* path) noexcept {
   return fake ? fake->IsFileExist(path) : 0;
 }
 
+int32_t ovWaitEvent(int32_t ms) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->WaitEvent(ms) : 0;
+}
+
+void ovClearEvent() noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->ClearEvent();
+}
+
+void ovWaitKeyEvent(int32_t flag) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->WaitKeyEvent(flag);
+}
+
+void ovWaitMouseEvent(int32_t flag) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->WaitMouseEvent(flag);
+}
+
+int32_t ovGetKeyState(int32_t key) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->GetKeyState(key) : 0;
+}
+
+int32_t ovGetKeyEvent(int32_t* key, int32_t* state) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->GetKeyEvent(key, state) : 0;
+}
+
+void ovClearKey() noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->ClearKey();
+}
+
+int32_t ovGetMouse(int32_t* kind, int32_t* x, int32_t* y) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->GetMouse(kind, x, y) : 0;
+}
+
+void ovClearMouse() noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->ClearMouse();
+}
+
+void ovGetMousePos(int32_t* x, int32_t* y) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->GetMousePos(x, y);
+}
+
+void ovSetMousePos(int32_t x, int32_t y) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->SetMousePos(x, y);
+}
+
+ApiHandle* ovtsLoadImage(int32_t w, int32_t h, const char* path, int32_t flags) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->LoadImage(w, h, path, flags) : nullptr;
+}
+
+ApiHandle* ovtsCreateImage(int32_t w, int32_t h) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->CreateImage(w, h, false) : nullptr;
+}
+
+ApiHandle* ovtsCreateDynamicImage(int32_t w, int32_t h) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->CreateImage(w, h, true) : nullptr;
+}
+
+void ovtsDestroyImage(ApiHandle* image) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovtsDestroyImage");
+  const FakeEngine::Handle* h = fake->Inspect(image);
+  fake->Destroy(image, h && h->kind == "dynamic image" ? "dynamic image" : "image", "ovtsDestroyImage");
+}
+
+void ovtsFillImage(ApiHandle* image, float r, float g, float b, float a) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->FillImage(image, r, g, b, a);
+}
+
+ApiHandle* ovtsLoadWipe(const char* path) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->LoadWipe(path) : nullptr;
+}
+
+void ovtsDestroyWipe(ApiHandle* wipe) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovtsDestroyWipe");
+  fake->Destroy(wipe, "wipe", "ovtsDestroyWipe");
+}
+
+ApiHandle* ovtsCreateSprite(ApiHandle* image, int32_t level, int32_t flags) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->CreateSprite(image, level, flags) : nullptr;
+}
+
+void ovtsDestroySprite(ApiHandle* sprite) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovtsDestroySprite");
+  fake->Destroy(sprite, "sprite", "ovtsDestroySprite");
+}
+
+ApiHandle* ovCreateChar(const char* face, int32_t height, int32_t weight, int32_t italic, int32_t fixed_pitch,
+                        int32_t quality) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->CreateChar(face, {height, weight, italic, fixed_pitch, quality}) : nullptr;
+}
+
+void ovDestroyChar(ApiHandle* chars) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovDestroyChar");
+  fake->Destroy(chars, "char", "ovDestroyChar");
+}
+
+ApiHandle* ovLoadSound(const char* path, int32_t voices) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->LoadSound(path, voices) : nullptr;
+}
+
+void ovDestroySound(ApiHandle* sound) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovDestroySound");
+  fake->Destroy(sound, "sound", "ovDestroySound");
+}
+
+#define SPRITE_SETTER(name, params, body)                \
+  void name params noexcept {                            \
+    FakeEngine* fake = FakeEngine::Current();            \
+    if (!fake) return;                                   \
+    fake->Record(#name);                                 \
+    FakeEngine::Handle* h = fake->Sprite(sprite, #name); \
+    if (!h) return;                                      \
+    body;                                                \
+  }
+
+SPRITE_SETTER(ovtsSetSpritePos, (ApiHandle * sprite, int32_t x, int32_t y), h->x = x; h->y = y)
+SPRITE_SETTER(ovtsSetSpriteSize, (ApiHandle * sprite, int32_t w, int32_t h_), h->w = w; h->h = h_)
+SPRITE_SETTER(ovtsSetSpritePivot, (ApiHandle * sprite, float px, float py), h->pivot[0] = px;
+              h->pivot[1] = py)
+SPRITE_SETTER(ovtsRotateSpriteNone, (ApiHandle * sprite), h->rotation.clear())
+SPRITE_SETTER(ovtsRotateSpriteX, (ApiHandle * sprite, float d),
+              h->rotation.push_back("x" + std::to_string(d)))
+SPRITE_SETTER(ovtsRotateSpriteY, (ApiHandle * sprite, float d),
+              h->rotation.push_back("y" + std::to_string(d)))
+SPRITE_SETTER(ovtsRotateSpriteZ, (ApiHandle * sprite, float d),
+              h->rotation.push_back("z" + std::to_string(d)))
+SPRITE_SETTER(ovtsSetSpriteColorA, (ApiHandle * sprite, int32_t corner, float a),
+              if (corner >= 0 && corner < 4) h->alpha[corner] = a)
+SPRITE_SETTER(ovtsSetSpriteBlend, (ApiHandle * sprite, int32_t mode),
+              if (mode >= 0 && mode < 8) h->blend = mode)
+SPRITE_SETTER(ovtsSetSpriteMap, (ApiHandle * sprite, int32_t x, int32_t y, int32_t w, int32_t h_),
+              const FakeEngine::Handle* image = fake->Inspect(h->image);
+              // Clipped against the image's window.
+              int32_t ww = image ? image->window_w : 0;
+              int32_t wh = image ? image->window_h : 0; int32_t x0 = std::clamp(x, 0, ww);
+              int32_t y0 = std::clamp(y, 0, wh); int32_t x1 = std::clamp(x + w, x0, ww);
+              int32_t y1 = std::clamp(y + h_, y0, wh); h->map[0] = x0; h->map[1] = y0; h->map[2] = x1 - x0;
+              h->map[3] = y1 - y0)
+SPRITE_SETTER(ovtsConnectSprite, (ApiHandle * sprite, ApiHandle* parent),
+              if (parent && !fake->Sprite(parent, "ovtsConnectSprite")) return;
+              h->parent = parent)
+SPRITE_SETTER(ovtsSetSpriteWipe, (ApiHandle * sprite, ApiHandle* wipe, int32_t direction),
+              if (direction != 0 && direction != 1) return;
+              if (wipe && !fake->Check(wipe, "wipe", "ovtsSetSpriteWipe")) return; h->wipe = wipe;
+              h->direction = direction)
+#undef SPRITE_SETTER
+
+int32_t ovtsSetSpriteLevel(ApiHandle* sprite, int32_t level) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return 0;
+  fake->Record(("ovtsSetSpriteLevel(" + std::to_string(level) + ")").c_str());
+  FakeEngine::Handle* h = fake->Sprite(sprite, "ovtsSetSpriteLevel");
+  if (!h) return 0;
+  fake->SetSpriteLevel(h, level);
+  return 1;
+}
+
+int32_t ovtsGetSpriteLevel(ApiHandle* sprite) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return 0;
+  fake->Record("ovtsGetSpriteLevel");
+  FakeEngine::Handle* h = fake->Sprite(sprite, "ovtsGetSpriteLevel");
+  return h ? h->level : 0;
+}
+
+OvSize ovtsGetImageSize(ApiHandle* image) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return {};
+  fake->Record("ovtsGetImageSize");
+  FakeEngine::Handle* h = fake->AnyImage(image, "ovtsGetImageSize");
+  return h ? OvSize{h->window_w, h->window_h} : OvSize{};
+}
+
+void ovtsSetImagePos(ApiHandle* image, int32_t x, int32_t y) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record(("ovtsSetImagePos(" + std::to_string(x) + ", " + std::to_string(y) + ")").c_str());
+  FakeEngine::Handle* h = fake->AnyImage(image, "ovtsSetImagePos");
+  if (!h) return;
+  // Cut so the window stays inside the source, then to 0.
+  x = std::min<int64_t>(x, int64_t{h->source_w} - h->window_w);
+  y = std::min<int64_t>(y, int64_t{h->source_h} - h->window_h);
+  h->image_x = std::max(x, 0);
+  h->image_y = std::max(y, 0);
+}
+
+int32_t ovtsIsImageLost(ApiHandle* image) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->IsImageLost(image) : 0;
+}
+
+int32_t ovtsRender() noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->Record("ovtsRender");
+  return 1;
+}
+
+int32_t ovtsRenderScreen() noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->RenderScreen() : 0;
+}
+
+void ovtsGetRenderImage(ApiHandle* image) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovtsGetRenderImage");
+  FakeEngine::Handle* h = fake->Check(image, "dynamic image", "ovtsGetRenderImage");
+  if (h) h->filled = true;
+}
+
+void ovtsSetWipeLevel(ApiHandle* wipe, float level) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return;
+  fake->Record("ovtsSetWipeLevel");
+  FakeEngine::Handle* h = fake->Check(wipe, "wipe", "ovtsSetWipeLevel");
+  if (!h) return;
+  const uint32_t v = static_cast<uint32_t>(static_cast<int64_t>(std::lround(level * 255.0f)));
+  h->level = v > 255 ? 255 : static_cast<int32_t>(v);
+}
+
+int32_t ovSetWindowSize(int32_t w, int32_t h) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->SetWindowSize(w, h) : 0;
+}
+
 void ovMargePath(char* out, const char* directory, const char* name, const char* extension) noexcept {
   if (FakeEngine* fake = FakeEngine::Current()) fake->Record("ovMargePath");
   DMargePath(out, DString(directory), DString(name), DString(extension));
@@ -123,13 +379,61 @@ FakeEngine::FakeEngine() : previous_(g_current) {
   exports_.ovDestroyFile = &modelled::ovDestroyFile;
   exports_.ovIsFileExist = &modelled::ovIsFileExist;
   exports_.ovMargePath = &modelled::ovMargePath;
+  exports_.ovWaitEvent = &modelled::ovWaitEvent;
+  exports_.ovClearEvent = &modelled::ovClearEvent;
+  exports_.ovWaitKeyEvent = &modelled::ovWaitKeyEvent;
+  exports_.ovWaitMouseEvent = &modelled::ovWaitMouseEvent;
+  exports_.ovGetKeyState = &modelled::ovGetKeyState;
+  exports_.ovGetKeyEvent = &modelled::ovGetKeyEvent;
+  exports_.ovClearKey = &modelled::ovClearKey;
+  exports_.ovGetMouse = &modelled::ovGetMouse;
+  exports_.ovClearMouse = &modelled::ovClearMouse;
+  exports_.ovGetMousePos = &modelled::ovGetMousePos;
+  exports_.ovSetMousePos = &modelled::ovSetMousePos;
+  exports_.ovtsLoadImage = &modelled::ovtsLoadImage;
+  exports_.ovtsCreateImage = &modelled::ovtsCreateImage;
+  exports_.ovtsCreateDynamicImage = &modelled::ovtsCreateDynamicImage;
+  exports_.ovtsDestroyImage = &modelled::ovtsDestroyImage;
+  exports_.ovtsFillImage = &modelled::ovtsFillImage;
+  exports_.ovtsLoadWipe = &modelled::ovtsLoadWipe;
+  exports_.ovtsDestroyWipe = &modelled::ovtsDestroyWipe;
+  exports_.ovtsCreateSprite = &modelled::ovtsCreateSprite;
+  exports_.ovtsDestroySprite = &modelled::ovtsDestroySprite;
+  exports_.ovCreateChar = &modelled::ovCreateChar;
+  exports_.ovDestroyChar = &modelled::ovDestroyChar;
+  exports_.ovLoadSound = &modelled::ovLoadSound;
+  exports_.ovDestroySound = &modelled::ovDestroySound;
+  exports_.ovtsSetSpritePos = &modelled::ovtsSetSpritePos;
+  exports_.ovtsSetSpriteSize = &modelled::ovtsSetSpriteSize;
+  exports_.ovtsSetSpritePivot = &modelled::ovtsSetSpritePivot;
+  exports_.ovtsRotateSpriteNone = &modelled::ovtsRotateSpriteNone;
+  exports_.ovtsRotateSpriteX = &modelled::ovtsRotateSpriteX;
+  exports_.ovtsRotateSpriteY = &modelled::ovtsRotateSpriteY;
+  exports_.ovtsRotateSpriteZ = &modelled::ovtsRotateSpriteZ;
+  exports_.ovtsSetSpriteColorA = &modelled::ovtsSetSpriteColorA;
+  exports_.ovtsSetSpriteBlend = &modelled::ovtsSetSpriteBlend;
+  exports_.ovtsSetSpriteMap = &modelled::ovtsSetSpriteMap;
+  exports_.ovtsConnectSprite = &modelled::ovtsConnectSprite;
+  exports_.ovtsSetSpriteWipe = &modelled::ovtsSetSpriteWipe;
+  exports_.ovtsSetSpriteLevel = &modelled::ovtsSetSpriteLevel;
+  exports_.ovtsGetSpriteLevel = &modelled::ovtsGetSpriteLevel;
+  exports_.ovtsGetImageSize = &modelled::ovtsGetImageSize;
+  exports_.ovtsSetImagePos = &modelled::ovtsSetImagePos;
+  exports_.ovtsIsImageLost = &modelled::ovtsIsImageLost;
+  exports_.ovtsRender = &modelled::ovtsRender;
+  exports_.ovtsRenderScreen = &modelled::ovtsRenderScreen;
+  exports_.ovtsGetRenderImage = &modelled::ovtsGetRenderImage;
+  exports_.ovtsSetWipeLevel = &modelled::ovtsSetWipeLevel;
+  exports_.ovSetWindowSize = &modelled::ovSetWindowSize;
   g_current = this;
+  orvane::clock::UseVirtualClock(kClockStart);
 }
 
 FakeEngine::~FakeEngine() {
   for (const auto& handle : handles_)
     if (handle->live) ADD_FAILURE() << "a " << handle->kind << " handle was never destroyed";
   g_current = previous_;
+  if (!previous_) orvane::clock::UseRealClock();
 }
 
 FakeEngine* FakeEngine::Current() {
@@ -230,6 +534,477 @@ const char* FakeEngine::ReadFileLine(ApiHandle* file) {
 int32_t FakeEngine::IsFileExist(const char* path) const {
   const_cast<FakeEngine*>(this)->Record("ovIsFileExist");
   return path && files_.count(path) ? 1 : 0;
+}
+
+const FakeEngine::Handle* FakeEngine::Inspect(ApiHandle* handle) const {
+  for (const auto& h : handles_)
+    if (reinterpret_cast<ApiHandle*>(h.get()) == handle) return h.get();
+  return nullptr;
+}
+
+int FakeEngine::LiveCount(const std::string& kind) const {
+  int n = 0;
+  for (const auto& handle : handles_) n += handle->live && handle->kind == kind;
+  return n;
+}
+
+bool FakeEngine::Refused(const char* export_name) {
+  auto it = refusals_.find(export_name);
+  if (it == refusals_.end() || it->second <= 0) return false;
+  --it->second;
+  return true;
+}
+
+namespace {
+
+void PutBigEndian32(std::string& out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
+}
+void PutLittleEndian32(std::string& out, uint32_t v) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(v >> shift));
+}
+uint32_t BigEndian(const std::string& b, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+  return v;
+}
+uint32_t LittleEndian32(const std::string& b, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+  return v;
+}
+
+}  // namespace
+
+std::string FakeEngine::PngFile(int32_t width, int32_t height) {
+  std::string out("\x89PNG\r\n\x1a\n", 8);
+  PutBigEndian32(out, 13);
+  out += "IHDR";
+  PutBigEndian32(out, static_cast<uint32_t>(width));
+  PutBigEndian32(out, static_cast<uint32_t>(height));
+  out += std::string("\x08\x06\0\0\0", 5);
+  return out;
+}
+
+std::string FakeEngine::BmpFile(int32_t width, int32_t height) {
+  std::string out = "BM";
+  out.append(16, '\0');
+  PutLittleEndian32(out, static_cast<uint32_t>(width));
+  PutLittleEndian32(out, static_cast<uint32_t>(height));
+  out.append(28, '\0');
+  return out;
+}
+
+std::string FakeEngine::JpegFile(int32_t width, int32_t height) {
+  std::string out("\xFF\xD8\xFF\xE0\0\x04\0\0\xFF\xC0\0\x0B\x08", 13);
+  out.push_back(static_cast<char>(height >> 8));
+  out.push_back(static_cast<char>(height));
+  out.push_back(static_cast<char>(width >> 8));
+  out.push_back(static_cast<char>(width));
+  out += std::string("\x01\x01\x11\0", 4);
+  return out;
+}
+
+bool FakeEngine::PictureSize(const std::string& b, int32_t& width, int32_t& height) {
+  if (b.size() >= 24 && b.compare(0, 8, std::string("\x89PNG\r\n\x1a\n", 8)) == 0 &&
+      b.compare(12, 4, "IHDR") == 0) {
+    width = static_cast<int32_t>(BigEndian(b, 16, 4));
+    height = static_cast<int32_t>(BigEndian(b, 20, 4));
+  } else if (b.size() >= 26 && b.compare(0, 2, "BM") == 0) {
+    width = static_cast<int32_t>(LittleEndian32(b, 18));
+    int32_t h = static_cast<int32_t>(LittleEndian32(b, 22));
+    height = h < 0 ? -h : h;
+  } else if (b.size() >= 4 && static_cast<unsigned char>(b[0]) == 0xFF &&
+             static_cast<unsigned char>(b[1]) == 0xD8) {
+    size_t at = 2;
+    for (;;) {
+      if (at + 4 > b.size() || static_cast<unsigned char>(b[at]) != 0xFF) return false;
+      const unsigned marker = static_cast<unsigned char>(b[at + 1]);
+      const size_t length = BigEndian(b, at + 2, 2);
+      if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+        if (at + 9 > b.size()) return false;
+        height = static_cast<int32_t>(BigEndian(b, at + 5, 2));
+        width = static_cast<int32_t>(BigEndian(b, at + 7, 2));
+        break;
+      }
+      at += 2 + length;
+    }
+  } else {
+    return false;
+  }
+  return width > 0 && height > 0;
+}
+
+ApiHandle* FakeEngine::LoadImage(int32_t w, int32_t h, const char* path, int32_t flags) {
+  Record(("ovtsLoadImage(" + std::to_string(w) + ", " + std::to_string(h) + ", " + (path ? path : "") + ", " +
+          std::to_string(flags) + ")")
+             .c_str());
+  if (Refused("ovtsLoadImage") || !path) return nullptr;
+  auto file = files_.find(path);
+  int32_t source_w, source_h;
+  if (file == files_.end() || !PictureSize(file->second, source_w, source_h)) return nullptr;
+  if (flags & 2) source_w /= 2;
+  // The window: positive as given, 0 the whole source, -n the source over n.
+  auto window = [](int32_t value, int32_t source) {
+    if (value > 0) return value;
+    if (value == 0) return source;
+    return static_cast<int32_t>(static_cast<uint32_t>(source) / (0u - static_cast<uint32_t>(value)));
+  };
+  ApiHandle* handle = NewHandle("image");
+  Handle* image = reinterpret_cast<Handle*>(handle);
+  image->path = path;
+  image->flags = flags;
+  image->source_w = source_w;
+  image->source_h = source_h;
+  image->window_w = window(w, source_w);
+  image->window_h = window(h, source_h);
+  return handle;
+}
+
+ApiHandle* FakeEngine::CreateImage(int32_t w, int32_t h, bool dynamic) {
+  const char* name = dynamic ? "ovtsCreateDynamicImage" : "ovtsCreateImage";
+  Record((std::string(name) + "(" + std::to_string(w) + ", " + std::to_string(h) + ")").c_str());
+  if (Refused(name) || w <= 0 || h <= 0) return nullptr;
+  ApiHandle* handle = NewHandle(dynamic ? "dynamic image" : "image");
+  Handle* image = reinterpret_cast<Handle*>(handle);
+  image->source_w = image->window_w = w;
+  image->source_h = image->window_h = h;
+  return handle;
+}
+
+void FakeEngine::FillImage(ApiHandle* image, float r, float g, float b, float a) {
+  Record("ovtsFillImage");
+  Handle* h = Check(image, "image", "ovtsFillImage");
+  if (!h) return;
+  h->filled = true;
+  h->fill[0] = r, h->fill[1] = g, h->fill[2] = b, h->fill[3] = a;
+}
+
+ApiHandle* FakeEngine::LoadWipe(const char* path) {
+  Record(("ovtsLoadWipe(" + std::string(path ? path : "") + ")").c_str());
+  if (Refused("ovtsLoadWipe") || !path) return nullptr;
+  auto file = files_.find(path);
+  int32_t w, h;
+  if (file == files_.end() || !PictureSize(file->second, w, h)) return nullptr;
+  ApiHandle* handle = NewHandle("wipe");
+  reinterpret_cast<Handle*>(handle)->path = path;
+  reinterpret_cast<Handle*>(handle)->level = 255;
+  return handle;
+}
+
+FakeEngine::Handle* FakeEngine::AnyImage(ApiHandle* image, const char* export_name) {
+  const Handle* h = Inspect(image);
+  return Check(image, h && h->kind == "dynamic image" ? "dynamic image" : "image", export_name);
+}
+
+void FakeEngine::SetSpriteLevel(Handle* sprite, int32_t level) {
+  if (sprite->level == level) return;
+  sprite->level = level;
+  sprite->order = ++next_order_;  // appended to the new level's list
+}
+
+int32_t FakeEngine::IsImageLost(ApiHandle* image) {
+  Record("ovtsIsImageLost");
+  Handle* h = AnyImage(image, "ovtsIsImageLost");
+  if (!h || !lose_images_ || Until(lose_at_, Now()) > 0 || h->lost_reported) return 0;
+  h->lost_reported = 1;
+  return 1;
+}
+
+int32_t FakeEngine::RenderScreen() {
+  Record("ovtsRenderScreen");
+  if (failing_renders_ > 0) {
+    --failing_renders_;
+    return 0;
+  }
+  std::vector<const Handle*> shown;
+  for (const auto& h : handles_)
+    if (h->live && h->kind == "sprite") shown.push_back(h.get());
+  std::stable_sort(shown.begin(), shown.end(), [](const Handle* a, const Handle* b) {
+    return a->level != b->level ? a->level < b->level : a->order < b->order;
+  });
+  Frame frame{Now(), {}};
+  for (const Handle* s : shown) {
+    FrameSprite f{};
+    f.sprite = reinterpret_cast<ApiHandle*>(const_cast<Handle*>(s));
+    f.image = s->image;
+    f.x = s->x;
+    f.y = s->y;
+    for (const Handle* p = Inspect(s->parent); p && p->live; p = Inspect(p->parent)) {
+      f.x += p->x;
+      f.y += p->y;
+    }
+    f.w = s->w;
+    f.h = s->h;
+    f.level = s->level;
+    if (const Handle* image = Inspect(s->image)) {
+      if (!image->live) ADD_FAILURE() << "a sprite shows a destroyed image";
+      f.image_name = image->path;
+      f.image_x = image->image_x;
+      f.image_y = image->image_y;
+    }
+    std::copy(s->map, s->map + 4, f.map);
+    std::copy(s->pivot, s->pivot + 2, f.pivot);
+    f.rotation = s->rotation;
+    std::copy(s->alpha, s->alpha + 4, f.alpha);
+    f.blend = s->blend;
+    f.wipe = s->wipe;
+    f.direction = s->direction;
+    const Handle* wipe = Inspect(s->wipe);
+    f.wipe_level = wipe ? wipe->level : 0;
+    if (wipe && !wipe->live) ADD_FAILURE() << "a sprite is shown through a destroyed wipe";
+    frame.sprites.push_back(std::move(f));
+  }
+  frames_.push_back(std::move(frame));
+  return 1;
+}
+
+ApiHandle* FakeEngine::CreateSprite(ApiHandle* image, int32_t level, int32_t flags) {
+  Record(("ovtsCreateSprite(" + std::to_string(level) + ", " + std::to_string(flags) + ")").c_str());
+  const Handle* shown = Inspect(image);
+  if (!shown || (shown->kind != "image" && shown->kind != "dynamic image") || !shown->live) {
+    ADD_FAILURE() << "ovtsCreateSprite got no live image";
+    return nullptr;
+  }
+  if (Refused("ovtsCreateSprite")) return nullptr;
+  ApiHandle* handle = NewHandle("sprite");
+  Handle* sprite = reinterpret_cast<Handle*>(handle);
+  sprite->image = image;
+  sprite->level = level;
+  sprite->flags = flags;
+  sprite->order = ++next_order_;
+  sprite->w = shown->window_w;
+  sprite->h = shown->window_h;
+  sprite->map[2] = shown->window_w;
+  sprite->map[3] = shown->window_h;
+  return handle;
+}
+
+ApiHandle* FakeEngine::CreateChar(const char* face, const std::vector<int32_t>& values) {
+  Record(("ovCreateChar(" + std::string(face ? face : "") + ")").c_str());
+  if (Refused("ovCreateChar")) return nullptr;
+  ApiHandle* handle = NewHandle("char");
+  reinterpret_cast<Handle*>(handle)->path = face ? face : "";
+  reinterpret_cast<Handle*>(handle)->values = values;
+  return handle;
+}
+
+ApiHandle* FakeEngine::LoadSound(const char* path, int32_t voices) {
+  Record(("ovLoadSound(" + std::string(path ? path : "") + ", " + std::to_string(voices) + ")").c_str());
+  if (Refused("ovLoadSound") || !path || !files_.count(path)) return nullptr;
+  ApiHandle* handle = NewHandle("sound");
+  reinterpret_cast<Handle*>(handle)->path = path;
+  reinterpret_cast<Handle*>(handle)->voices = voices;
+  return handle;
+}
+
+void FakeEngine::SetExitAt(DWORD time) {
+  exit_at_set_ = true;
+  exit_at_ = time;
+}
+
+void FakeEngine::SetClock(DWORD time) {
+  orvane::clock::UseVirtualClock(time);
+}
+
+DWORD FakeEngine::Now() const {
+  return timeGetTime();
+}
+
+void FakeEngine::ScriptKey(DWORD time, int32_t key, bool pressed) {
+  inputs_.push_back({time, Input::kKey, key, pressed ? 1 : 0, 0});
+}
+
+void FakeEngine::ScriptMouse(DWORD time, int32_t kind, int32_t x, int32_t y) {
+  inputs_.push_back({time, Input::kMouse, kind, x, y});
+}
+
+void FakeEngine::ScriptMousePos(DWORD time, int32_t x, int32_t y) {
+  inputs_.push_back({time, Input::kPosition, x, y, 0});
+}
+
+int32_t FakeEngine::IsExit() const {
+  if (exiting_) return 1;
+  return exit_at_set_ && Until(exit_at_, Now()) <= 0 ? 1 : 0;
+}
+
+void FakeEngine::Deliver() {
+  const DWORD now = Now();
+  std::vector<Input> later;
+  for (const Input& input : inputs_) {
+    if (Until(input.time, now) > 0) {
+      later.push_back(input);
+      continue;
+    }
+    switch (input.kind) {
+      case Input::kKey:
+        if (input.a >= 0 && input.a < 256) keys_held_[input.a] = input.b != 0;
+        key_buffer_.push_back({input.a, input.b != 0});
+        break;
+      case Input::kMouse: {
+        MouseEvent event{input.a, input.b, input.c};
+        if (input.a == kMouseCaptureCancelled) {
+          event.x = event.y = 0;
+        } else {
+          mouse_x_ = input.b;
+          mouse_y_ = input.c;
+        }
+        bool merged = false;
+        if (event.kind == kMouseMove) {
+          for (MouseEvent& queued : mouse_live_) {
+            if (queued.kind != kMouseMove) continue;
+            queued = event;
+            merged = true;
+          }
+        }
+        if (!merged && mouse_live_.size() < kMouseQueueSize) mouse_live_.push_back(event);
+        break;
+      }
+      case Input::kPosition:
+        mouse_x_ = input.a;
+        mouse_y_ = input.b;
+        break;
+    }
+  }
+  inputs_ = std::move(later);
+}
+
+void FakeEngine::RefreshKeys() {
+  if (!key_refresh_) return;
+  key_refresh_ = false;
+  std::memcpy(batch_held_, keys_held_, sizeof(batch_held_));
+  const size_t n = std::min(key_buffer_.size(), kKeyBatchSize);
+  key_batch_.assign(key_buffer_.begin(), key_buffer_.begin() + n);
+  key_buffer_.erase(key_buffer_.begin(), key_buffer_.begin() + n);
+  key_cursor_ = 0;
+}
+
+bool FakeEngine::WaitPass() {
+  Deliver();
+  bool wake = IsExit() != 0;
+  if (wake_on_keys_) {
+    key_refresh_ = true;
+    RefreshKeys();
+    wake |= key_cursor_ < key_batch_.size();
+  }
+  if (wake_on_mouse_) {
+    mouse_snapshot_ = std::move(mouse_live_);
+    mouse_live_.clear();
+    mouse_cursor_ = 0;
+    wake |= !mouse_snapshot_.empty();
+  }
+  return wake;
+}
+
+int64_t FakeEngine::NextWake() const {
+  const DWORD now = Now();
+  int64_t next = -1;
+  auto consider = [&](DWORD time) {
+    int64_t until = std::max<int32_t>(Until(time, now), 0);
+    if (next < 0 || until < next) next = until;
+  };
+  for (const Input& input : inputs_) consider(input.time);
+  if (exit_at_set_ && !exiting_) consider(exit_at_);
+  return next;
+}
+
+int32_t FakeEngine::WaitEvent(int32_t ms) {
+  Record(("ovWaitEvent(" + std::to_string(ms) + ")").c_str());
+  if (++wait_calls_ > kRunawayWaits) {
+    if (wait_calls_ == kRunawayWaits + 1)
+      ADD_FAILURE() << "the game waited more than " << kRunawayWaits << " times";
+    exiting_ = true;
+    return 1;
+  }
+  const bool unlimited = ms < 0;
+  const int64_t limit = unlimited ? 0 : std::max<int64_t>(ms, 1);
+  int64_t elapsed = 0;
+  for (;;) {
+    const int64_t wake = NextWake();
+    int64_t step;
+    if (unlimited) {
+      if (wake < 0) {
+        ADD_FAILURE() << "ovWaitEvent(-1) with nothing scripted to end it";
+        return 0;
+      }
+      step = wake;
+    } else {
+      step = limit - elapsed;
+      if (wake >= 0 && wake < step) step = wake;
+    }
+    // Every call takes at least 1 ms, so polling loops move the clock.
+    if (elapsed == 0 && step == 0) step = 1;
+    orvane::clock::AdvanceVirtualClock(static_cast<DWORD>(step));
+    elapsed += step;
+    if (WaitPass()) return 1;
+    if (!unlimited && elapsed >= limit) return 0;
+  }
+}
+
+void FakeEngine::ClearEvent() {
+  Record("ovClearEvent");
+  wake_on_keys_ = wake_on_mouse_ = false;
+}
+
+void FakeEngine::WaitKeyEvent(int32_t flag) {
+  Record(("ovWaitKeyEvent(" + std::to_string(flag) + ")").c_str());
+  wake_on_keys_ = flag != 0;
+}
+
+void FakeEngine::WaitMouseEvent(int32_t flag) {
+  Record(("ovWaitMouseEvent(" + std::to_string(flag) + ")").c_str());
+  wake_on_mouse_ = flag != 0;
+}
+
+int32_t FakeEngine::GetKeyState(int32_t key) {
+  Record(("ovGetKeyState(" + std::to_string(key) + ")").c_str());
+  RefreshKeys();
+  return key >= 0 && key < 256 && batch_held_[key] ? 1 : 0;
+}
+
+int32_t FakeEngine::GetKeyEvent(int32_t* key, int32_t* state) {
+  Record("ovGetKeyEvent");
+  RefreshKeys();
+  if (key_cursor_ >= key_batch_.size()) return 0;
+  *key = key_batch_[key_cursor_].first;
+  *state = key_batch_[key_cursor_].second ? 1 : 2;
+  ++key_cursor_;
+  return 1;
+}
+
+void FakeEngine::ClearKey() {
+  Record("ovClearKey");
+  key_refresh_ = true;
+}
+
+int32_t FakeEngine::GetMouse(int32_t* kind, int32_t* x, int32_t* y) {
+  Record("ovGetMouse");
+  if (mouse_cursor_ >= mouse_snapshot_.size()) return 0;
+  const MouseEvent& event = mouse_snapshot_[mouse_cursor_++];
+  *kind = event.kind;
+  *x = event.x;
+  *y = event.y;
+  return 1;
+}
+
+void FakeEngine::ClearMouse() {
+  Record("ovClearMouse");
+  mouse_snapshot_ = std::move(mouse_live_);
+  mouse_live_.clear();
+  mouse_cursor_ = 0;
+}
+
+void FakeEngine::GetMousePos(int32_t* x, int32_t* y) {
+  Record("ovGetMousePos");
+  *x = mouse_x_;
+  *y = mouse_y_;
+}
+
+void FakeEngine::SetMousePos(int32_t x, int32_t y) {
+  Record(("ovSetMousePos(" + std::to_string(x) + ", " + std::to_string(y) + ")").c_str());
+  mouse_sets_.push_back({x, y});
+  mouse_x_ = x;
+  mouse_y_ = y;
 }
 
 }  // namespace orvane_test
