@@ -13,6 +13,7 @@
 
 #include "platform/host.h"
 #include "platform/host_sdl_internal.h"
+#include "platform/dinput.h"
 #include "platform/keymap.h"
 
 namespace orvane::host {
@@ -155,6 +156,7 @@ void Translate(const SDL_Event& e) {
       bool alt = (e.key.keysym.mod & KMOD_ALT) != 0;
       UINT msg = alt ? (down ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (down ? WM_KEYDOWN : WM_KEYUP);
       PostMessageA(h, msg, key->vk, keymap::KeyLParam(*key, down, e.key.repeat != 0));
+      if (e.key.repeat == 0) dinput::HubKey(keymap::Dik(*key), down);
       break;
     }
     case SDL_TEXTINPUT: {

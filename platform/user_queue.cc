@@ -358,6 +358,13 @@ LONG GetMessageTime() {
   return static_cast<LONG>(g_queues[GetCurrentThreadId()].last.time);
 }
 
+BOOL GetCursorPos(LPPOINT point) {
+  if (!point) return FALSE;
+  std::lock_guard<std::mutex> l(g_lock);
+  *point = g_cursor;
+  return TRUE;
+}
+
 DWORD GetMessagePos() {
   std::lock_guard<std::mutex> l(g_lock);
   const POINT& p = g_queues[GetCurrentThreadId()].last.pt;
