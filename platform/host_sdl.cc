@@ -11,9 +11,9 @@
 #include <map>
 #include <string>
 
+#include "platform/dinput.h"
 #include "platform/host.h"
 #include "platform/host_sdl_internal.h"
-#include "platform/dinput.h"
 #include "platform/keymap.h"
 
 namespace orvane::host {
