@@ -6,6 +6,7 @@
 #include "platform/user.h"
 #include "shell/cmainwindow.h"
 #include "shell/mouse_queue.h"
+#include "vm/script_task.h"
 
 // ---- Keyboard pad.
 
@@ -255,10 +256,51 @@ CInputManager& InputManager() {
   return *m;
 }
 
+DRef<CInputDevice>& DefaultInputDevice() {
+  static DRef<CInputDevice>* d = new DRef<CInputDevice>;
+  return *d;
+}
+
+namespace {
+
+VmUnitHooks g_previous_hooks;
+bool g_hooks_installed = false;
+
+bool InitInputDefaults(uint32_t flags) {
+  if (g_previous_hooks.init_defaults && !g_previous_hooks.init_defaults(flags)) return false;
+  DefaultInputDevice() = InputManager().GetDevice(0);
+  return static_cast<bool>(DefaultInputDevice());
+}
+void ResetInputDefaults(uint32_t flags) {
+  if (g_previous_hooks.reset_current_objects) g_previous_hooks.reset_current_objects(flags);
+  ResetInputKeyMap();
+}
+void TermInputDefaults() {
+  if (g_previous_hooks.term_defaults) g_previous_hooks.term_defaults();
+  DefaultInputDevice().Release();
+}
+
+}  // namespace
+
 bool StartInputUnit() {
-  return InputManager().Init();
+  if (!InputManager().Init()) return false;
+  if (!g_hooks_installed) {
+    VmUnitHooks hooks;
+    hooks.init_defaults = InitInputDefaults;
+    hooks.reset_current_objects = ResetInputDefaults;
+    hooks.term_defaults = TermInputDefaults;
+    g_previous_hooks = SetVmUnitHooks(hooks);
+    g_hooks_installed = true;
+  }
+  return true;
 }
 void StopInputUnit() {
+  if (g_hooks_installed) {
+    SetVmUnitHooks(g_previous_hooks);
+    g_previous_hooks = VmUnitHooks();
+    g_hooks_installed = false;
+  }
+  DefaultInputDevice().Release();
   InputManager().Term();
 }
 void ResetInputKeyMap() {

@@ -96,6 +96,11 @@ CInputManager& InputManager();
 
 // Unit steps: start-up and shutdown, the key-map part of the engine-state reset, and the keyboard
 // device the script machine keeps as its current input device.
+// StartInputUnit also puts the unit's part of the script machine's defaults in front of the hooks
+// already installed: init_defaults makes the keyboard device (DefaultInputDevice), the engine-state
+// reset restores the default key map, term_defaults drops the device. StopInputUnit takes them out.
 bool StartInputUnit();
 void StopInputUnit();
 void ResetInputKeyMap();
+// The keyboard device (entry 0) that the script machine's defaults hold; empty before them.
+DRef<CInputDevice>& DefaultInputDevice();

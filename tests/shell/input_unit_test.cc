@@ -9,6 +9,7 @@
 #include "shell/cinputmanager.h"
 #include "shell/cmainwindow.h"
 #include "shell_fixture.h"
+#include "vm/script_loader.h"
 
 namespace {
 
@@ -112,6 +113,28 @@ TEST_F(InputUnitTest, KeyMapSetAndReset) {
   kb->Update();
   EXPECT_FALSE(kb->GetSlotState(35));
   EXPECT_EQ(Events(*kb), (std::vector<std::pair<int, int>>{{35, 2}}));
+}
+
+TEST_F(InputUnitTest, UnitStepsAndTheEngineStateReset) {
+  // The engine's table starts and stops the four units of input, files, nets and events.
+  for (const EngineUnit& u : DefaultEngineUnits()) {
+    for (const char* name : {"Input", "File", "Net", "Event"}) {
+      if (std::strcmp(u.name, name) == 0) {
+        EXPECT_TRUE(u.start && u.stop) << name;
+      }
+    }
+  }
+  ASSERT_TRUE(StartInputUnit());
+  ASSERT_TRUE(InitVmUnit());  // the defaults: the keyboard device
+  EXPECT_EQ(DefaultInputDevice().Get(), im.FindDevice(0).Get());
+  im.Pad().SetKeyMap(DIK_A, 35);
+  ResetEngineState();
+  EXPECT_EQ(im.Pad().KeyMap(DIK_A), kSlotNone);
+  EXPECT_EQ(im.Pad().KeyMap(DIK_UP), 0);
+  TermVmUnit();
+  StopInputUnit();
+  EXPECT_FALSE(DefaultInputDevice());
+  EXPECT_EQ(im.GetDeviceCount(), 0);
 }
 
 TEST_F(InputUnitTest, FocusLossReadsAllOff) {
