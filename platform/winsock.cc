@@ -263,8 +263,10 @@ bool FillHostent(const Lookup& q) {
   if (!q.buffer || q.length < static_cast<int>(sizeof(hostent))) return false;
   char* base = q.buffer;
   size_t used = sizeof(hostent);
+  // Pointers go to addresses aligned for them, wherever the caller's buffer starts.
   auto take = [&](size_t n, size_t align) -> char* {
-    used = (used + align - 1) & ~(align - 1);
+    uintptr_t at = reinterpret_cast<uintptr_t>(base) + used;
+    used += ((at + align - 1) & ~(uintptr_t{align} - 1)) - at;
     if (used + n > static_cast<size_t>(q.length)) return nullptr;
     char* p = base + used;
     used += n;

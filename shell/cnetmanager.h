@@ -78,7 +78,7 @@ class CNet : public DObject {
   HANDLE lookup_ = nullptr;
   uint32_t address_ = ws::INADDR_NONE;
   uint16_t port_ = 0;
-  char host_entry_[ws::MAXGETHOSTSTRUCT] = {};
+  alignas(8) char host_entry_[ws::MAXGETHOSTSTRUCT] = {};
   DRef<uint8_t> recv_;
   uint32_t recv_capacity_ = kStep, recv_fill_ = 0, recv_read_ = 0;
   uint32_t recv_scanned_ = 0;  // unread bytes from the read offset known to hold no line end
