@@ -61,6 +61,12 @@ const char* CScriptFile::ReadText(bool line_mode) {
     uint8_t* b = buffer_ + offset_;
     lone_lead = false;
     while (r < unread_) {
+      if (w == r) {
+        // Plain single-byte text before any removal: nothing to move.
+        while (r < unread_ && b[r] >= 0x20 && b[r] < 0x81) ++r;
+        w = r;
+        if (r == unread_) break;
+      }
       uint8_t c = b[r];
       if (c == 0 || c == term) {
         b[w] = 0;
