@@ -27,5 +27,10 @@ void SdlSetFullscreen(HWND hwnd, bool on, int w, int h);
 // The capture and cursor hooks (host_sdl_focus.cc).
 void SdlCaptureMouse(HWND hwnd, bool on);
 void SdlShowCursor(bool visible);
+// Joysticks (host_sdl_input.cc): SDL's joystick events feed the DirectInput hub; true when the
+// event was a joystick's.
+void SdlJoystickInit();
+void SdlJoystickQuit();
+bool SdlJoystickEvent(const SDL_Event& e);
 
 }  // namespace orvane::host
