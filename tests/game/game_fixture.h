@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "game/choice.h"
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/handlers.h"
@@ -29,6 +30,7 @@ class GameTest : public ::testing::Test {
     SetTimerRedraw(nullptr);
     ResetResourceDefaults();
     ResetSpriteGlobals();
+    ResetChoiceGlobals();
   }
   // What the game still holds goes back to the engine before the fake checks for leaks.
   ~GameTest() override {
@@ -37,6 +39,7 @@ class GameTest : public ::testing::Test {
     } catch (...) {
     }
     ResetSpriteGlobals();
+    ResetChoiceGlobals();
     ClearWipes();
     ReleaseCaches();
     ClearEngineApi();
