@@ -2,9 +2,14 @@
 #include "game/handlers.h"
 
 #include "game/error_report.h"
+#include "game/resource.h"
+#include "game/sound.h"
 
 GameHandlers BuiltGameHandlers() {
   GameHandlers handlers{};
+  handlers.bgmPlay = &bgmPlay;
+  handlers.FindSoundFile = &FindSoundFile;
+  handlers.sePlay = &sePlay;
   return handlers;
 }
 

@@ -13,6 +13,7 @@
 #include "game/handlers.h"
 #include "game/resource.h"
 #include "game/scenario.h"
+#include "game/sound.h"
 #include "game/sprite.h"
 #include "game/timer.h"
 #include "game/wipe.h"
@@ -40,6 +41,8 @@ class GameTest : public ::testing::Test {
     }
     ResetSpriteGlobals();
     ResetChoiceGlobals();
+    ReleaseSe();
+    ReleaseBgm();
     ClearWipes();
     ReleaseCaches();
     ClearEngineApi();
