@@ -110,8 +110,9 @@ void PointAtSelected(const LinkLayerView& layer) {
   const DRef<DTextLink> link = layer.links->selected;
   if (!link) return;
   ShowHighlight(layer, *link);
-  g_engine.ovSetMousePos(((link->left + link->right) >> 1) + layer.x,
-                         ((link->top + link->bottom) >> 1) + layer.y);
+  const int64_t x = ((int64_t{link->left} + link->right) >> 1) + layer.x;
+  const int64_t y = ((int64_t{link->top} + link->bottom) >> 1) + layer.y;
+  g_engine.ovSetMousePos(static_cast<int32_t>(x), static_cast<int32_t>(y));
   UpdateLinkHover();
   sprRender();
 }
