@@ -6,6 +6,7 @@
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/sprite.h"
+#include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/tokenizer.h"
 
@@ -25,15 +26,14 @@ ClickCallback g_callback = nullptr;
 bool g_choice_active = false;
 bool g_link_mode = false;
 DRef<DButton> g_hovered;  // shared, so removing the button leaves no dangling pointer
-LinkLayerView (*g_layer_source)() = nullptr;
 
 DRefList<DButton>& Buttons() {
   if (!g_buttons) g_buttons = new DRefList<DButton>();
   return *g_buttons;
 }
 
-LinkLayerView CurrentLayer() {
-  return g_layer_source ? g_layer_source() : LinkLayerView{};
+DTextLayer& CurrentLayer() {
+  return TextLayer(CurrentTextLayer());
 }
 
 [[noreturn]] void InvalidSprite(int32_t slot) {
@@ -58,7 +58,7 @@ void RequireHighlight() {
 }
 
 // Stretches the highlight over a link of the layer and shows it.
-void ShowHighlight(const LinkLayerView& layer, const DTextLink& link) {
+void ShowHighlight(const DTextLayer& layer, const DTextLink& link) {
   RequireHighlight();
   sprSetPos(kLinkHighlightSprite, layer.x + link.left, layer.y + link.top, kStyleLeft | kStyleTop);
   sprSetSize(kLinkHighlightSprite, link.right - link.left + 1, link.bottom - link.top + 1);
@@ -67,47 +67,43 @@ void ShowHighlight(const LinkLayerView& layer, const DTextLink& link) {
 
 // Moves the selection to the link under the mouse; true when the selection changed.
 bool UpdateLinkHover() {
-  LinkLayerView layer = CurrentLayer();
-  if (!layer.links) return false;
-  DTextLinks& links = *layer.links;
+  DTextLayer& layer = CurrentLayer();
   int32_t mx = 0, my = 0;
   g_engine.ovGetMousePos(&mx, &my);
-  mx -= layer.x;
-  my -= layer.y;
-  for (auto it = links.list.Begin(); !(it == links.list.End()); it = it.Next()) {
-    DRef<DTextLink> link = it.Value();
-    if (mx < link->left || mx > link->right || my < link->top || my > link->bottom) continue;
-    if (links.selected == link) return false;
-    links.selected = link;
+  const int64_t x = int64_t{mx} - layer.x;
+  const int64_t y = int64_t{my} - layer.y;
+  for (size_t i = 0; i < layer.links.size(); ++i) {
+    DRef<DTextLink> link = layer.links[i];
+    if (x < link->left || x > link->right || y < link->top || y > link->bottom) continue;
+    if (layer.selected_link == link) return false;
+    layer.selected_link = link;
     ShowHighlight(layer, *link);
     return true;
   }
-  if (!links.selected) return false;
+  if (!layer.selected_link) return false;
   RequireHighlight();
   sprHide(kLinkHighlightSprite, "none");
-  links.selected.Release();
+  layer.selected_link.Release();
   return true;
 }
 
 void ClearLinkHighlight() {
   sprHide(kLinkHighlightSprite, "none");
-  LinkLayerView layer = CurrentLayer();
-  if (layer.links) layer.links->selected.Release();
+  CurrentLayer().selected_link.Release();
 }
 
 // Drops the open link and the selection; true when the page has links.
 bool PrepareLinkChoice() {
-  LinkLayerView layer = CurrentLayer();
-  if (!layer.links) return false;
-  layer.links->open.Release();
-  layer.links->selected.Release();
-  return !layer.links->list.IsEmpty();
+  DTextLayer& layer = CurrentLayer();
+  layer.open_link.Release();
+  layer.selected_link.Release();
+  return !layer.links.empty();
 }
 
 // After a step of the keys: the highlight over the selected link (the hover below sees it selected
 // already and would leave the highlight on the link before), the cursor to its centre, the hover.
-void PointAtSelected(const LinkLayerView& layer) {
-  const DRef<DTextLink> link = layer.links->selected;
+void PointAtSelected(DTextLayer& layer) {
+  const DRef<DTextLink> link = layer.selected_link;
   if (!link) return;
   ShowHighlight(layer, *link);
   const int64_t x = ((int64_t{link->left} + link->right) >> 1) + layer.x;
@@ -118,23 +114,17 @@ void PointAtSelected(const LinkLayerView& layer) {
 }
 
 void SelectLink(bool forward) {
-  LinkLayerView layer = CurrentLayer();
-  if (!layer.links) return;
-  DTextLinks& links = *layer.links;
-  if (links.list.IsEmpty()) return;
-  if (!links.selected) {
-    links.selected = links.list.Front();
-  } else {
-    auto it = links.list.Begin();
-    while (!(it == links.list.End()) && !(it.Value() == links.selected)) it = it.Next();
-    if (it == links.list.End()) {
-      links.selected = links.list.Front();  // the selection left the page: start again
-    } else {
-      auto next = forward ? it.Next() : it.Prev();
-      if (next == links.list.End()) next = forward ? links.list.Begin() : links.list.Last();
-      links.selected = next.Value();
-    }
-  }
+  DTextLayer& layer = CurrentLayer();
+  const size_t n = layer.links.size();
+  if (n == 0) return;
+  size_t at = n;
+  for (size_t i = 0; i < n && layer.selected_link; ++i)
+    if (layer.links[i] == layer.selected_link) at = i;
+  if (at == n)  // nothing selected (or the selection left the page): the first link
+    at = 0;
+  else
+    at = forward ? (at + 1) % n : (at + n - 1) % n;
+  layer.selected_link = layer.links[at];
   PointAtSelected(layer);
 }
 
@@ -150,10 +140,6 @@ bool KeyHeld(int32_t key) {
 }
 
 }  // namespace
-
-void SetLinkLayerSource(LinkLayerView (*source)()) {
-  g_layer_source = source;
-}
 
 void RegisterButton(int32_t sprite, const char* name) {
   if (sprite < 0 || sprite >= kSpriteSlots) InvalidSprite(sprite);
@@ -225,12 +211,10 @@ void ResetChoiceGlobals() {
   ResetButtons();
   g_hovered.Release();
   DestroyButtons();
-  g_layer_source = nullptr;
 }
 
 bool HasChoice() {
-  LinkLayerView layer = CurrentLayer();
-  if (layer.links && !layer.links->list.IsEmpty()) return true;
+  if (!CurrentLayer().links.empty()) return true;
   return AnyButtonShown();
 }
 
@@ -271,8 +255,7 @@ void UpdateHover() {
   bool link_selected = false;
   if (g_link_mode) {
     changed = UpdateLinkHover();
-    LinkLayerView layer = CurrentLayer();
-    link_selected = layer.links && layer.links->selected;
+    link_selected = static_cast<bool>(CurrentLayer().selected_link);
   }
   if (!link_selected && g_buttons) {
     int32_t mx = 0, my = 0;
@@ -303,10 +286,9 @@ void UpdateHover() {
 bool ClickSelected() {
   if (!g_choice_active || !g_callback) return false;
   if (g_link_mode) {
-    LinkLayerView layer = CurrentLayer();
-    if (layer.links && layer.links->selected) {
+    if (CurrentLayer().selected_link) {
       // Held here: the callback may clear the page.
-      DRef<DTextLink> link = layer.links->selected;
+      DRef<DTextLink> link = CurrentLayer().selected_link;
       if (g_callback(ButtonEvent{kEventLink, link->target})) return true;
     }
   }
@@ -321,8 +303,7 @@ bool ClickSelected() {
 bool IsChoiceSelected() {
   if (!g_choice_active) return false;
   if (g_link_mode) {
-    LinkLayerView layer = CurrentLayer();
-    if (layer.links && layer.links->selected) return true;
+    if (CurrentLayer().selected_link) return true;
   }
   return static_cast<bool>(g_hovered);
 }

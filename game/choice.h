@@ -26,28 +26,6 @@ inline constexpr int32_t kEventLink = 0, kEventButton = 1, kEventRightClick = 2;
 // True when the event was taken and the wait may end.
 using ClickCallback = bool (*)(const ButtonEvent& event);
 
-// A text link of a page: its rectangle on the layer's canvas (edges included) and its target.
-struct DTextLink {
-  int32_t left = 0, top = 0, right = 0, bottom = 0;
-  char target[kPathSize] = "";
-};
-
-// The links of one text layer's page.
-struct DTextLinks {
-  DRef<DTextLink> open;      // link being drawn
-  DRefList<DTextLink> list;  // finished links of the page, in drawing order
-  DRef<DTextLink> selected;  // link under the mouse or chosen by keys
-};
-
-// The current text layer as choices see it: its links (null: a layer without links) and its
-// place on the screen.
-struct LinkLayerView {
-  DTextLinks* links = nullptr;
-  int32_t x = 0, y = 0;
-};
-// The text layers install the function that gives the current layer; none: no links anywhere.
-void SetLinkLayerSource(LinkLayerView (*source)());
-
 // The sprite of the link highlight, stretched over the selected link.
 inline constexpr int32_t kLinkHighlightSprite = 19;
 // The page cursor shown by WaitPageClick.
@@ -71,7 +49,7 @@ void SetClickCallback(ClickCallback callback);
 void ClearClickCallback();
 // No choice active, link mode off, no click callback.
 void ResetButtons();
-// ResetButtons and no buttons, no link layer source: the state at each start of the game.
+// ResetButtons and no buttons: the state at each start of the game.
 void ResetChoiceGlobals();
 
 // The current layer has links, or some button's sprite is shown.

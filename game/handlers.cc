@@ -2,11 +2,13 @@
 #include "game/handlers.h"
 
 #include "game/error_report.h"
+#include "game/motion.h"
 #include "game/resource.h"
 #include "game/sound.h"
 
 GameHandlers BuiltGameHandlers() {
   GameHandlers handlers{};
+  handlers.sprLoadMotion = &sprLoadMotion;
   handlers.bgmPlay = &bgmPlay;
   handlers.FindSoundFile = &FindSoundFile;
   handlers.sePlay = &sePlay;

@@ -5,6 +5,8 @@
 
 #include "display/tss/dtss_manager.h"
 #include "display/draw/screen.h"
+#include "media/dsnd.h"
+#include "media/midi/midi_manager.h"
 #include "shell/cframetimer.h"
 #include "shell/cmainwindow.h"
 #include "shell/cpluginmanager.h"
@@ -57,6 +59,38 @@ void ResumeDraw() {
 void DrawUseGdi(bool on) {
   DrawScreen().UseGDI(on);
 }
+bool StartMidi() {
+  return TheMidiManager().Open();
+}
+void StopMidi() {
+  TheMidiManager().Close();
+}
+void SuspendMidi() {
+  TheMidiManager().SetActive(false);
+}
+void ResumeMidi() {
+  TheMidiManager().SetActive(true);
+}
+void SetMidiTimePause(bool on) {
+  TheMidiManager().SetTimePause(on);
+}
+// The sound device: 3D mode when the start-up pass asked for "sound3d".
+bool StartSound() {
+  const bool sound3d = (GetStartupFlags() & kStartupSound3d) != 0;
+  return TheDsnd().Create(&MainWindow(), sound3d ? 3 : 0);
+}
+void StopSound() {
+  TheDsnd().Release();
+}
+void SuspendSound() {
+  TheDsnd().Suspend();
+}
+void ResumeSound() {
+  TheDsnd().Resume();
+}
+void SetSoundTimePause(bool on) {
+  TheDsnd().SetTimePause(on);
+}
 bool StartVm() {
   return InitVmUnit();
 }
@@ -74,13 +108,15 @@ std::vector<EngineUnit> DefaultEngineUnits() {
        TssUseGdi},
       {"Draw", V::kDrawOnly, StartDraw, StopDraw, true, "[Orvane] initialized Draw unit.\r\n", nullptr, ResumeDraw,
        DrawUseGdi},
-      // Rows without start and stop: units whose code is not part of the engine yet.
-      {"Midi", V::kAlways, nullptr, nullptr, false, "[Orvane] initialized Midi unit.\r\n"},
+      {"Midi", V::kAlways, StartMidi, StopMidi, false, "[Orvane] initialized Midi unit.\r\n", SuspendMidi,
+       ResumeMidi, nullptr, SetMidiTimePause},
       {"Time", V::kAlways, StartTime, StopTime, true, "[Orvane] initialized Time unit.\r\n", SuspendTime,
        ResumeTime},
+      // Rows without start and stop: units whose code is not part of the engine yet.
       {"Input", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Input unit.\r\n"},
       {"Text", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Text unit.\r\n"},
-      {"Sound", V::kAlways, nullptr, nullptr, false, "[Orvane] initialized Sound unit.\r\n"},
+      {"Sound", V::kAlways, StartSound, StopSound, false, "[Orvane] initialized Sound unit.\r\n", SuspendSound,
+       ResumeSound, nullptr, SetSoundTimePause},
       {"Movie", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Movie unit.\r\n"},
       {"File", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized File unit.\r\n"},
       {"Net", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Net unit.\r\n"},

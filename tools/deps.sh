@@ -11,6 +11,7 @@ orvane_packages=(
   liblua5.4-dev lua5.4
   sox
   libmpg123-dev lame twolame vorbis-tools
+  libfluidsynth-dev timgm6mb-soundfont
 )
 
 orvane_install_deps() {

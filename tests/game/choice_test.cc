@@ -30,31 +30,21 @@ bool Record(const ButtonEvent& e) {
   return g_answer;
 }
 
-DTextLinks* g_links = nullptr;
-int32_t g_layer_x = 0, g_layer_y = 0;
-LinkLayerView Layer() {
-  return {g_links, g_layer_x, g_layer_y};
-}
-
 class ChoiceTest : public SpriteTest {
  protected:
   ChoiceTest() {
     g_events.clear();
     g_answer = true;
     g_destroy_on_click = -1;
-    g_links = &links;
-    g_layer_x = 10;
-    g_layer_y = 20;
-    SetLinkLayerSource(&Layer);
+    Layer().x = 10;
+    Layer().y = 20;
     SetScreenSize(800, 600);
     SetErrorPosition("c.scn", 7);
   }
-  ~ChoiceTest() override {
-    ResetChoiceGlobals();
-    links.list.Clear();
-    links.selected.Release();
-    g_links = nullptr;
-  }
+  ~ChoiceTest() override { ResetChoiceGlobals(); }
+
+  // The current text layer, whose page links take part in choices.
+  static DTextLayer& Layer() { return TextLayer(CurrentTextLayer()); }
 
   // A button sprite of w x h at (x, y) with two animation sets (cells 0 and 1).
   void Button(int32_t slot, int32_t x, int32_t y, int32_t w, int32_t h, const char* name) {
@@ -72,14 +62,14 @@ class ChoiceTest : public SpriteTest {
     link->right = right;
     link->bottom = bottom;
     std::snprintf(link->target, sizeof(link->target), "%s", target);
-    links.list.PushBack(link);
+    Layer().links.push_back(link);
   }
   // The highlight as the text layers make it: 1 x 1, hidden.
   void Highlight() {
     sprCreateColor(kLinkHighlightSprite, 1, "#0000ff60", 1, 1, 0, 0, 0, 0, 95, 0, "wipefade hide", "none");
   }
   void MoveMouse(int32_t x, int32_t y) { g_engine.ovSetMousePos(x, y); }
-  std::string Selected() { return links.selected ? links.selected->target : ""; }
+  std::string Selected() { return Layer().selected_link ? Layer().selected_link->target : ""; }
   int32_t CurSet(int32_t slot) { return Sprite(slot).subs[0].cur_set; }
 
   // Runs a wait with IsAdvanceInput(choice_only) after scripting; returns the ms it took.
@@ -88,8 +78,6 @@ class ChoiceTest : public SpriteTest {
     WaitFor(limit, &IsAdvanceInput, choice_only);
     return engine.Now() - start;
   }
-
-  DTextLinks links;
 };
 
 TEST_F(ChoiceTest, RegisterRenamesUnregisterAndDestroyRemove) {
@@ -224,8 +212,8 @@ TEST_F(ChoiceTest, ALinkUnderTheMouseHidesButtonsAndAMissingHighlightIsAnError) 
 
 TEST_F(ChoiceTest, KeysStepThroughLinksWithWrapAndCentreTheCursor) {
   Highlight();
-  g_layer_x = 0;
-  g_layer_y = 0;
+  Layer().x = 0;
+  Layer().y = 0;
   Link(-3, -5, 0, 0, "a");  // halvings shift: (-3 + 0) >> 1 = -2, (-5 + 0) >> 1 = -3
   Link(10, 10, 20, 20, "b");
   Link(30, 10, 41, 21, "c");

@@ -15,6 +15,7 @@
 #include "game/scenario.h"
 #include "game/sound.h"
 #include "game/sprite.h"
+#include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/wipe.h"
 #include "tests/support/fake_engine.h"
@@ -31,6 +32,7 @@ class GameTest : public ::testing::Test {
     SetTimerRedraw(nullptr);
     ResetResourceDefaults();
     ResetSpriteGlobals();
+    ResetTextLayerGlobals();
     ResetChoiceGlobals();
   }
   // What the game still holds goes back to the engine before the fake checks for leaks.
@@ -39,6 +41,7 @@ class GameTest : public ::testing::Test {
       sprClearAll();
     } catch (...) {
     }
+    ResetTextLayerGlobals();
     ResetSpriteGlobals();
     ResetChoiceGlobals();
     ReleaseSe();
