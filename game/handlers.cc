@@ -2,6 +2,7 @@
 #include "game/handlers.h"
 
 #include "game/error_report.h"
+#include "game/message.h"
 #include "game/motion.h"
 #include "game/resource.h"
 #include "game/sound.h"
@@ -12,6 +13,12 @@ GameHandlers BuiltGameHandlers() {
   handlers.bgmPlay = &bgmPlay;
   handlers.FindSoundFile = &FindSoundFile;
   handlers.sePlay = &sePlay;
+  handlers.ShowMessage = &ShowMessage;
+  handlers.textShowMessage = &textShowMessage;
+  handlers.textShowScene = &textShowScene;
+  handlers.textShowFull = &textShowFull;
+  handlers.textShowLoud = &textShowLoud;
+  handlers.itemMessage = &itemMessage;
   return handlers;
 }
 
