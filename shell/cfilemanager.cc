@@ -25,7 +25,7 @@ void CopySlashPath(char* out, const char* path) {
 
 bool FileAbsolutePath(char* out, const char* path) {
   out[0] = '\0';
-  if (!path || !path[0] || strnlen(path, 264) > 263) return false;
+  if (!path || strnlen(path, 264) > 263) return false;
   const DRef<ScriptTask>& task = CurrentTask();
   const char* base = task ? task->directory : GetProgramDirectory();
   DStringBuffer resolved = DGetAbsolutePath(DString(path), DString(base));
