@@ -132,6 +132,9 @@ TEST_P(FileSystemFaces, ExistenceCopiesAndDirectories) {
       {kMkdir, "../f.txt", "", false},
       {kMkdir, "../f.txt/sub", "", false},
       {kMkdir, cut_from_task + "tail/x", "", false},
+      {kMkdir, std::string(64 << 10, 'm'), "", false},
+      {kCopy, "t.txt", std::string(64 << 10, 'y'), false},
+      {kDir, std::string(64 << 10, 'z'), "", false},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(Do(row.op, row.a, row.b), row.result)
