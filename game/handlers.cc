@@ -2,9 +2,11 @@
 #include "game/handlers.h"
 
 #include "game/error_report.h"
+#include "game/motion.h"
 
 GameHandlers BuiltGameHandlers() {
   GameHandlers handlers{};
+  handlers.sprLoadMotion = &sprLoadMotion;
   return handlers;
 }
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "platform/dinput.h"
 #include "platform/host.h"
 #include "platform/host_sdl_internal.h"
 #include "platform/keymap.h"
@@ -160,6 +161,7 @@ void Translate(const SDL_Event& e) {
       bool alt = (e.key.keysym.mod & KMOD_ALT) != 0;
       UINT msg = alt ? (down ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (down ? WM_KEYDOWN : WM_KEYUP);
       PostMessageA(h, msg, key->vk, keymap::KeyLParam(*key, down, e.key.repeat != 0));
+      if (e.key.repeat == 0) dinput::HubKey(keymap::Dik(*key), down);
       break;
     }
     case SDL_TEXTINPUT: {

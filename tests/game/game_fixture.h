@@ -13,6 +13,7 @@
 #include "game/resource.h"
 #include "game/scenario.h"
 #include "game/sprite.h"
+#include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/wipe.h"
 #include "tests/support/fake_engine.h"
@@ -29,6 +30,7 @@ class GameTest : public ::testing::Test {
     SetTimerRedraw(nullptr);
     ResetResourceDefaults();
     ResetSpriteGlobals();
+    ResetTextLayerGlobals();
   }
   // What the game still holds goes back to the engine before the fake checks for leaks.
   ~GameTest() override {
@@ -36,6 +38,7 @@ class GameTest : public ::testing::Test {
       sprClearAll();
     } catch (...) {
     }
+    ResetTextLayerGlobals();
     ResetSpriteGlobals();
     ClearWipes();
     ReleaseCaches();

@@ -11,6 +11,7 @@
 // on key and mouse events as the engine's event wait does.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -124,6 +125,9 @@ class FakeEngine {
     int32_t direction = 0;
     uint64_t order = 0;           // place in its level's list
     std::vector<int32_t> values;  // character sets: the values after the face name
+    uint32_t glyph = 0;           // character sets: the code rendered last
+    bool rendered = false;        // character sets: a glyph is current
+    std::vector<uint8_t> pixels;  // made images: RGBA, row by row (the canvas model)
   };
   ApiHandle* NewHandle(const std::string& kind);
   Handle* Check(ApiHandle* handle, const std::string& kind, const char* export_name);
@@ -176,6 +180,23 @@ class FakeEngine {
   // The size ovSetWindowSize set last (0, 0 before any).
   std::pair<int32_t, int32_t> WindowSize() const { return window_size_; }
 
+  // Glyphs of the character sets: box, draw offset and feed of a code. A code without an entry
+  // gets one from the set's height h: a double-byte code box (h - 2) x (h - 2) at (1, 1), feed
+  // h; a one-byte code box (h / 2 - 1) x (h - 2) at (0, 1), feed h / 2; a space box 0 x 0.
+  struct Glyph {
+    int32_t box_w, box_h, offset_x, offset_y, feed_w, feed_h;
+  };
+  void SetGlyph(uint32_t code, const Glyph& glyph) { glyphs_[code] = glyph; }
+  // ovRenderChar of the code fails.
+  void FailGlyph(uint32_t code) { failing_glyphs_.push_back(code); }
+  Glyph GlyphOf(const Handle& set, uint32_t code) const;
+  // The canvas model: a made image's pixel (r, g, b, a as 0-255); ovtsFillImage and
+  // ovtsFillImageRect (negative sizes count as 0) fill, ovtsDrawChar sets the alpha of the glyph's
+  // box to 255, all clipped to the image.
+  std::array<uint8_t, 4> Pixel(ApiHandle* image, int32_t x, int32_t y) const;
+  // Calls of an export recorded so far (by the start of the recorded name).
+  int CountCalls(const std::string& prefix) const;
+
   // Fails the test for a call of an export that is not modelled.
   static void Unmodelled(const char* name);
 
@@ -196,6 +217,11 @@ class FakeEngine {
   ApiHandle* LoadImage(int32_t w, int32_t h, const char* path, int32_t flags);
   ApiHandle* CreateImage(int32_t w, int32_t h, bool dynamic);
   void FillImage(ApiHandle* image, float r, float g, float b, float a);
+  void FillImageRect(ApiHandle* image, int32_t x, int32_t y, int32_t w, int32_t h, float r, float g, float b,
+                     float a);
+  int32_t RenderChar(ApiHandle* set, uint32_t code);
+  Glyph CurrentGlyph(ApiHandle* set, const char* export_name);
+  void DrawChar(ApiHandle* image, int32_t x, int32_t y, ApiHandle* set);
   ApiHandle* LoadWipe(const char* path);
   ApiHandle* CreateSprite(ApiHandle* image, int32_t level, int32_t flags);
   ApiHandle* CreateChar(const char* face, const std::vector<int32_t>& values);
@@ -259,6 +285,8 @@ class FakeEngine {
   std::map<std::string, std::string> files_;
   std::vector<std::unique_ptr<Handle>> handles_;
   std::map<std::string, int> refusals_;
+  std::map<uint32_t, Glyph> glyphs_;
+  std::vector<uint32_t> failing_glyphs_;
   std::vector<Frame> frames_;
   int failing_renders_ = 0;
   bool lose_images_ = false;
