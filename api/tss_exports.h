@@ -18,6 +18,8 @@ inline constexpr uint32_t kApiTssSprite = 0x103;
 // The largest side of a TSS image (the unit's own bound on a source picture).
 inline constexpr int32_t kApiTssMaxSide = 32768;
 
+// Levels a caller may give a sprite: -1 (out of the lists) to the unit's highest.
+bool TssLevelAccepted(int32_t level);
 // True when `ovts` exports work: TSS mode with the unit started.
 bool TssExportsLive();
 // The live object behind a handle of its kind: empty outside TSS mode, with the unit ended, for

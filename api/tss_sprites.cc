@@ -5,12 +5,11 @@
 #include "api/tss_exports.h"
 #include "display/tss/dtss_manager.h"
 
-namespace {
-
-// Levels a caller may give: -1 (out of the lists) to the unit's highest.
-bool LevelAccepted(int32_t level) {
+bool TssLevelAccepted(int32_t level) {
   return level >= -1 && level <= kDtssMaxLevel;
 }
+
+namespace {
 
 int32_t Saturate(int64_t v) {
   if (v > INT32_MAX) return INT32_MAX;
@@ -23,7 +22,7 @@ int32_t Saturate(int64_t v) {
 ApiHandle* ovtsCreateSprite(ApiHandle* image, int32_t level, int32_t flags) noexcept {
   try {
     DRef<DtssImage> i = TssImageOf(image, "ovtsCreateSprite");
-    if (!i || !LevelAccepted(level)) return nullptr;
+    if (!i || !TssLevelAccepted(level)) return nullptr;
     DRef<DtssSprite> sprite = TssManager().CreateSprite(i.Get(), level);
     if (!sprite) return nullptr;
     if (!(flags & 2)) sprite->SetDraw(true);
@@ -59,7 +58,7 @@ int32_t ovtsSetSpriteLevel(ApiHandle* sprite, int32_t level) noexcept {
     if (!s) return 0;
     if (level == s->GetLevel()) return 1;
     // Below -1 a level would be a huge unsigned one: refused before anything is stored.
-    if (!LevelAccepted(level)) return 0;
+    if (!TssLevelAccepted(level)) return 0;
     return s->SetLevel(level) ? 1 : 0;
   } catch (...) {
     return 0;
