@@ -323,23 +323,18 @@ class PluginScene : public PluginFrame {
     EXPECT_TRUE(TssManager().Create(window_, kDtssPoint));
     return w;
   }
-  // Selects the plug-in's function `name` for CallPlugin.
-  void SelectFunction(const char* name) {
-    Str(1, name);
-    Call(kGetPluginFunction, {1});
-    ASSERT_EQ(Result()->type(), kScriptPluginFunction);
-    ScriptValue::Assign(*Result(), Slot(2));
-    Call(kSetPlugin, {2});
-  }
   std::vector<HWND> windows_;
   DWindow window_;
 };
 
-TEST_F(PluginScene, APluginDrawsTheSceneAsTheUnitDoesOnBothDeviceProfiles) {
-  Str(1, "api_plugin");
-  Call(kLoadPlugin, {1});
-  ASSERT_EQ(PluginTrace(), (std::vector<std::string>{"apiplugin bound=279"}));
-  SelectFunction("scene");
+TEST_F(PluginScene, AScriptRunsThePluginThatDrawsTheSceneAsTheUnitDoesOnBothDeviceProfiles) {
+  // The script loads the plug-in, selects its function and calls it.
+  const auto image = meiasm::Assemble(
+      ".globals 2\n.method main\n.export 0\n OpAddBase -2\n OpEnter 2\n OpSetString l1, \"api_plugin\"\n"
+      " .builtin 224, l1\n OpSetString l1, \"scene\"\n .builtin 225, l1\n OpMove l1, g0\n"
+      " .builtin 227, l1\n .builtin 228\n OpLeave 2\n OpReturn\n");
+  scratch_.Write("scene.mei", std::string(image.begin(), image.end()));
+  tss_api_test::LogCapture log;
   for (int bits : {32, 16}) {
     orvane::dx::Reset();
     orvane::dx::DeviceProfile profile;
@@ -349,10 +344,12 @@ TEST_F(PluginScene, APluginDrawsTheSceneAsTheUnitDoesOnBothDeviceProfiles) {
     SetStartupFlags(kStartupTss);
     HWND by_plugin = StartUnit();
     ASSERT_EQ(TssManager().GetTextureFormat(), bits == 16 ? 5u : 2u);
-    Call(kCallPlugin);
-    EXPECT_EQ(
-        PluginTrace(),
-        (std::vector<std::string>{"apiplugin scene handles=111111111 render=1 screen=1 abs=14,6 level=4"}))
+    ASSERT_TRUE(ExecuteScriptFile("scene.mei", 0, nullptr));
+    EXPECT_TRUE(Boxes().empty()) << log.Text();
+    PluginManager().UnloadAll();  // the next run loads it again
+    EXPECT_EQ(PluginTrace(), (std::vector<std::string>{
+                                 "apiplugin bound=279",
+                                 "apiplugin scene handles=111111111 render=1 screen=1 abs=14,6 level=4"}))
         << bits;
     orvane::dx::Capture plugin_shot;
     ASSERT_TRUE(orvane::dx::TakeCapture(by_plugin, &plugin_shot));
@@ -383,10 +380,11 @@ TEST_F(PluginScene, APluginDrawsTheSceneAsTheUnitDoesOnBothDeviceProfiles) {
   }
   // Draw mode: the same calls make nothing and draw nothing.
   SetStartupFlags(0);
-  Call(kCallPlugin);
-  EXPECT_EQ(
-      PluginTrace(),
-      (std::vector<std::string>{"apiplugin scene handles=000000000 render=0 screen=0 abs=0,0 level=0"}));
+  ASSERT_TRUE(ExecuteScriptFile("scene.mei", 0, nullptr));
+  EXPECT_TRUE(Boxes().empty()) << log.Text();
+  EXPECT_EQ(PluginTrace(), (std::vector<std::string>{
+                               "apiplugin bound=279",
+                               "apiplugin scene handles=000000000 render=0 screen=0 abs=0,0 level=0"}));
 }
 
 }  // namespace

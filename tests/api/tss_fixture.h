@@ -12,6 +12,8 @@
 #include "api/ov_api.h"
 #include "api/tss_exports.h"
 #include "base/ddatafile.h"
+#include "base/dfile.h"
+#include "base/dlogstream.h"
 #include "base/dwindow.h"
 #include "display/tss/dtss_manager.h"
 #include "platform/ddraw_test.h"
@@ -133,6 +135,36 @@ inline std::string Archive(const std::vector<std::pair<std::string, std::string>
   }
   return head + data;
 }
+
+// Captures what is written to the debug log while it lives.
+class LogCapture {
+ public:
+  LogCapture() {
+    file_.OpenMemory(DString("log"), kCapacity, DFile::kRead | DFile::kWrite);
+    std::vector<uint8_t> zeros(kCapacity, 0);
+    file_.Write(zeros.data(), kCapacity);
+    file_.Seek(DFile::kSeekStart, 0);
+    DDebugLog().AttachFile(file_);
+  }
+  ~LogCapture() { DDebugLog().Close(); }
+  std::string Text() {
+    std::vector<uint8_t> raw(kCapacity);
+    const int64_t pos = file_.Tell();
+    file_.Seek(DFile::kSeekStart, 0);
+    file_.Read(raw.data(), kCapacity);
+    file_.Seek(DFile::kSeekStart, pos);
+    std::string text;
+    for (uint8_t c : raw) {
+      if (c == 0) break;
+      text += static_cast<char>(c);
+    }
+    return text;
+  }
+
+ private:
+  static constexpr uint32_t kCapacity = 1 << 16;
+  DFile file_;
+};
 
 inline LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   return DefWindowProcA(hwnd, message, wparam, lparam);
