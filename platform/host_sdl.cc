@@ -25,10 +25,13 @@ Uint32 g_buttons = 0;                   // mouse buttons held (MK_ bits)
 
 bool SdlInit() {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  return SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+  SdlJoystickInit();
+  return true;
 }
 
 void SdlQuit() {
+  SdlJoystickQuit();
   SDL_Quit();
 }
 
@@ -219,7 +222,9 @@ void Translate(const SDL_Event& e) {
 void SdlPoll() {
   if (g_windows.empty() || GetCurrentThreadId() != g_thread) return;
   SDL_Event e;
-  while (SDL_PollEvent(&e)) Translate(e);
+  while (SDL_PollEvent(&e)) {
+    if (!SdlJoystickEvent(e)) Translate(e);
+  }
 }
 
 void SdlWait(int ms) {
