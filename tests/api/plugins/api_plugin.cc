@@ -36,7 +36,7 @@ void Trace(const char* text) {
   orvane::host::RecordTrace(std::string("apiplugin ") + text);
 }
 
-const char* const kNames[] = {"probe", "quit", "filecases", "fileshare"};
+const char* const kNames[] = {"probe", "quit", "filecases", "fileshare", "scene"};
 
 }  // namespace
 
@@ -201,5 +201,57 @@ PLUGIN_EXPORT int32_t fileshare(int32_t) {
     shared = nullptr;
   }
   Trace(line.c_str());
+  return 1;
+}
+
+// Draws a TSS scene through the bound `ovts` exports: a loaded and a made image, levels, a parent,
+// a turn about the centre, additive blending, a wipe at half level in both directions and a
+// captured frame on a sprite; then renders and shows it. Traces what the makers and frames gave.
+PLUGIN_EXPORT int32_t scene(int32_t) {
+  ApiHandle* picture = g_ov.ovtsLoadImage(0, 0, "scene\\pic.bmp", 0);
+  ApiHandle* made = g_ov.ovtsCreateImage(6, 6);
+  g_ov.ovtsFillImage(made, 0.0f, 0.5f, 1.0f, 1.0f);
+  g_ov.ovtsFillImageRect(made, 1, 1, 2, 2, 1.0f, 1.0f, 0.0f, 1.0f);
+  ApiHandle* wipe = g_ov.ovtsLoadWipe("scene/wipe.bmp");
+  g_ov.ovtsSetWipeLevel(wipe, 128.0f / 255.0f);
+
+  ApiHandle* back = g_ov.ovtsCreateSprite(made, 0, 0);
+  g_ov.ovtsSetSpriteSize(back, 48, 36);
+  ApiHandle* parent = g_ov.ovtsCreateSprite(picture, 1, 0);
+  g_ov.ovtsSetSpritePos(parent, 4, 4);
+  ApiHandle* child = g_ov.ovtsCreateSprite(picture, 2, 0);
+  g_ov.ovtsConnectSprite(child, parent);
+  g_ov.ovtsSetSpritePos(child, 10, 2);
+  g_ov.ovtsSetSpritePivot(child, 0.5f, 0.5f);
+  g_ov.ovtsRotateSpriteZ(child, 90.0f);
+  g_ov.ovtsSetSpriteBlend(child, 1);
+  for (int32_t corner = 0; corner < 4; ++corner) g_ov.ovtsSetSpriteColorA(child, corner, 0.5f);
+  ApiHandle* fade_out = g_ov.ovtsCreateSprite(picture, 3, 0);
+  g_ov.ovtsSetSpritePos(fade_out, 26, 2);
+  g_ov.ovtsSetSpriteWipe(fade_out, wipe, 0);
+  g_ov.ovtsSetSpriteBlend(fade_out, 1);
+  ApiHandle* fade_in = g_ov.ovtsCreateSprite(picture, 3, 0);
+  g_ov.ovtsSetSpritePos(fade_in, 26, 14);
+  g_ov.ovtsSetSpriteWipe(fade_in, wipe, 1);
+  g_ov.ovtsSetSpriteBlend(fade_in, 1);
+  const int32_t first = g_ov.ovtsRender();
+
+  ApiHandle* frame = g_ov.ovtsCreateDynamicImage(16, 16);
+  g_ov.ovtsGetRenderImage(frame);
+  ApiHandle* shot = g_ov.ovtsCreateSprite(frame, 4, 0);
+  g_ov.ovtsSetSpritePos(shot, 30, 22);
+  g_ov.ovtsSetSpriteSize(shot, 12, 12);
+  const int32_t shown = g_ov.ovtsRenderScreen();
+  const OvPoint abs = g_ov.ovtsGetSpriteAbsPos(child);
+
+  char line[200];
+  std::snprintf(line, sizeof line, "scene handles=%d%d%d%d%d%d%d%d%d render=%d screen=%d abs=%d,%d level=%d",
+                picture != nullptr, made != nullptr, wipe != nullptr, back != nullptr, parent != nullptr,
+                child != nullptr, fade_out != nullptr, frame != nullptr, shot != nullptr, first, shown, abs.x,
+                abs.y, g_ov.ovtsGetSpriteLevel(shot));
+  Trace(line);
+  for (ApiHandle* s : {back, parent, child, fade_out, fade_in, shot}) g_ov.ovtsDestroySprite(s);
+  g_ov.ovtsDestroyWipe(wipe);
+  for (ApiHandle* i : {picture, made, frame}) g_ov.ovtsDestroyImage(i);
   return 1;
 }
