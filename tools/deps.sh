@@ -10,6 +10,7 @@ orvane_packages=(
   libpixman-1-dev
   sox
   libmpg123-dev lame twolame vorbis-tools
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
 )
 
 orvane_install_deps() {
