@@ -1,0 +1,33 @@
+// Movie handles.
+#include "media/movie/movie_handle.h"
+
+#include "display/draw/screen.h"
+
+bool MovieHandle::Load(const char* path) {
+  movie_ = MovieUnit().Open(path, &DrawScreen());
+  if (!movie_) {
+    Release();
+    return false;
+  }
+  image_.Release();
+  DRef<DrawImage> frame = movie_->GetImage();
+  // Without a frame image (sound only, or no Draw-unit format) there is nothing to draw.
+  if (frame) {
+    image_.Alloc(1);
+    image_->Attach(DRef<ConnectedImage>::Convert(frame));
+    image_->Reset();
+  }
+  return true;
+}
+
+bool MovieHandle::Play(std::uint32_t loop) {
+  return movie_ && movie_->Play(loop);
+}
+
+bool MovieHandle::Pause() {
+  return movie_ && movie_->Pause();
+}
+
+bool MovieHandle::Stop() {
+  return movie_ && movie_->Stop();
+}
