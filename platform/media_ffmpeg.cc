@@ -36,6 +36,7 @@ struct Stream {
   // Video conversion.
   SwsContext* sws = nullptr;
   int sws_format = -1;
+  std::vector<std::uint8_t> scratch;  // rows that cannot be written in place
   // Audio conversion: converted frames not yet handed out.
   SwrContext* swr = nullptr;
   int swr_rate = 0;
@@ -177,9 +178,27 @@ bool Convert(void* handle, std::uint8_t* first_row, int stride, int format) {
                                 f->height, out, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                                 nullptr, nullptr);
   if (!s->sws) return false;
-  std::uint8_t* dst[4] = {first_row, nullptr, nullptr, nullptr};
-  int strides[4] = {stride, 0, 0, 0};
-  return sws_scale(s->sws, f->data, f->linesize, 0, f->height, dst, strides) == f->height;
+  // The converter writes whole vector widths: rows narrower than the rounded-up width, or
+  // unaligned ones, are converted into a buffer of its own and copied row by row.
+  const int row = f->width * 2;
+  const int safe = FFALIGN(row, 64);
+  const int pitch = stride < 0 ? -stride : stride;
+  if (pitch >= safe && pitch % 16 == 0 && reinterpret_cast<std::uintptr_t>(first_row) % 16 == 0) {
+    std::uint8_t* dst[4] = {first_row, nullptr, nullptr, nullptr};
+    int strides[4] = {stride, 0, 0, 0};
+    return sws_scale(s->sws, f->data, f->linesize, 0, f->height, dst, strides) == f->height;
+  }
+  if (pitch < row) return false;
+  s->scratch.resize(std::size_t(safe) * f->height + 64);
+  std::uint8_t* base = s->scratch.data();
+  base += (64 - reinterpret_cast<std::uintptr_t>(base) % 64) % 64;
+  std::uint8_t* dst[4] = {base, nullptr, nullptr, nullptr};
+  int strides[4] = {safe, 0, 0, 0};
+  if (sws_scale(s->sws, f->data, f->linesize, 0, f->height, dst, strides) != f->height) return false;
+  for (int y = 0; y < f->height; ++y) {
+    std::memcpy(first_row + std::ptrdiff_t(y) * stride, base + std::size_t(y) * safe, std::size_t(row));
+  }
+  return true;
 }
 
 int ReadAudio(void* handle, std::int16_t* out, int max_frames, int rate) {

@@ -5,6 +5,7 @@
 
 #include "display/tss/dtss_manager.h"
 #include "display/draw/screen.h"
+#include "media/movie/movie.h"
 #include "shell/cframetimer.h"
 #include "shell/cmainwindow.h"
 #include "shell/cpluginmanager.h"
@@ -57,6 +58,21 @@ void ResumeDraw() {
 void DrawUseGdi(bool on) {
   DrawScreen().UseGDI(on);
 }
+bool StartMovie() {
+  return MovieUnit().Init(MainWindow());
+}
+void StopMovie() {
+  MovieUnit().Shutdown();
+}
+void SuspendMovie() {
+  MovieUnit().Suspend();
+}
+void ResumeMovie() {
+  MovieUnit().Resume();
+}
+void MovieTimePause(bool on) {
+  MovieUnit().SetTimePause(on);
+}
 bool StartVm() {
   return InitVmUnit();
 }
@@ -81,7 +97,8 @@ std::vector<EngineUnit> DefaultEngineUnits() {
       {"Input", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Input unit.\r\n"},
       {"Text", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Text unit.\r\n"},
       {"Sound", V::kAlways, nullptr, nullptr, false, "[Orvane] initialized Sound unit.\r\n"},
-      {"Movie", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Movie unit.\r\n"},
+      {"Movie", V::kAlways, StartMovie, StopMovie, true, "[Orvane] initialized Movie unit.\r\n", SuspendMovie,
+       ResumeMovie, nullptr, MovieTimePause},
       {"File", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized File unit.\r\n"},
       {"Net", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Net unit.\r\n"},
       {"Event", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Event unit.\r\n"},
