@@ -380,7 +380,8 @@ HRESULT FilterGraph::RenderFile(LPCWSTR path, LPCWSTR) {
       video_refused = true;
     }
   }
-  audio_ = mod->open(utf8.c_str(), mm::kAudio, &ainfo);
+  // A file known to have no sound is not opened a second time.
+  if (vinfo.has_audio) audio_ = mod->open(utf8.c_str(), mm::kAudio, &ainfo);
   if (!video_ && !audio_) return video_refused ? VFW_E_CANNOT_RENDER : VFW_E_UNSUPPORTED_STREAM;
 
   if (audio_) {

@@ -68,6 +68,9 @@ void* Open(const char* path, int kind, StreamInfo* info) {
     return nullptr;
   }
   info->status = orvane::media_module::kNoStream;
+  for (unsigned i = 0; i < s->format->nb_streams; ++i) {
+    if (s->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) info->has_audio = true;
+  }
   const AVCodec* decoder = nullptr;
   AVMediaType type = kind == orvane::media_module::kVideo ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
   s->index = av_find_best_stream(s->format, type, -1, -1, &decoder, 0);
@@ -175,8 +178,7 @@ bool Convert(void* handle, std::uint8_t* first_row, int stride, int format) {
   if (f->width != s->codec->width || f->height != s->codec->height) return false;
   AVPixelFormat out = format == 4 ? AV_PIX_FMT_RGB555LE : AV_PIX_FMT_RGB565LE;
   s->sws = sws_getCachedContext(s->sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), f->width,
-                                f->height, out, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-                                nullptr, nullptr);
+                                f->height, out, SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!s->sws) return false;
   // The converter writes whole vector widths: rows narrower than the rounded-up width, or
   // unaligned ones, are converted into a buffer of its own and copied row by row.

@@ -15,6 +15,7 @@ struct StreamInfo {
   int status = kCannotOpen;
   int width = 0, height = 0;   // video
   int channels = 0, rate = 0;  // audio (as coded)
+  bool has_audio = false;      // the file has an audio stream (known once it opened)
 };
 
 struct Table {

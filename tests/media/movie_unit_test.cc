@@ -270,6 +270,38 @@ TEST_F(MovieUnitTest, UnsupportedFilesAndLongPathsFailOpen) {
   EXPECT_TRUE(WaitEnd(*sound_only));
 }
 
+TEST_F(MovieUnitTest, AFrameDrawnOnTheScreenShowsInTheWindow) {
+  Start();
+  const std::string clip = clips_.Path("clip.mkv");
+  ASSERT_TRUE(orvane_test::MakeTestClip(clip, 60, 44, 10, 0.3, false));
+  const std::string ref = orvane_test::ReferenceFrames(clip, "rgb565le", clips_);
+  DRef<MovieGraph> movie = movies_.Open(clip.c_str(), &screen_);
+  ASSERT_TRUE(movie);
+  DRef<DrawImage> image = movie->GetImage();
+  ASSERT_TRUE(movie->Play(0));
+  ASSERT_TRUE(WaitFrame(*image, Frame(ref, 0, 60, 44)));
+  ASSERT_TRUE(movie->Pause());
+  SpriteList& sprites = screen_.GetSpriteList();
+  ASSERT_TRUE(sprites.SetLevelCount(2));
+  image->SetPos(10, 20);
+  ASSERT_TRUE(sprites.SetImageLevel(*image, 0));
+  sprites.Update();
+  sprites.Render();
+  screen_.SetFlipscreen(true);
+  screen_.Present();
+  const std::vector<std::uint32_t> shown = Shown(80, 70);
+  ASSERT_EQ(shown.size(), 80u * 70);
+  for (int y = 0; y < 44; ++y) {
+    for (int x = 0; x < 60; ++x) {
+      const std::size_t k = (std::size_t(y) * 60 + x) * 2;
+      const auto p = static_cast<std::uint16_t>(static_cast<unsigned char>(ref[k]) |
+                                                static_cast<unsigned char>(ref[k + 1]) << 8);
+      ASSERT_EQ(shown[std::size_t(y + 20) * 80 + x + 10], Expand(p, 6)) << x << "," << y;
+    }
+  }
+  sprites.RemoveImage(*image);
+}
+
 class MovieHandleTest : public MovieUnitTest {
  protected:
   void SetUp() override {
