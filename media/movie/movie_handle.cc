@@ -4,7 +4,10 @@
 #include "display/draw/screen.h"
 
 bool MovieHandle::Load(const char* path) {
-  movie_ = MovieUnit().Open(path, &DrawScreen());
+  // Without a running Draw unit (TSS mode) there is no pixel format: the renderer then accepts
+  // no video and the movie plays its sound only.
+  Screen& screen = DrawScreen();
+  movie_ = MovieUnit().Open(path, screen.GetOwner() ? &screen : nullptr);
   if (!movie_) {
     Release();
     return false;

@@ -14,7 +14,8 @@ class MovieHandle : public DObject {
   MovieHandle() = default;
   ~MovieHandle() override { Release(); }
 
-  // Opens the file through the Movie unit with the Draw-unit screen as image factory.
+  // Opens the file through the Movie unit with the Draw-unit screen as image factory (none when
+  // the Draw unit is not running).
   bool Load(const char* path);
   // Returns the graph's result (false when the graph cannot run).
   bool Play(std::uint32_t loop);

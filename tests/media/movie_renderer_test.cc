@@ -93,6 +93,8 @@ TEST_F(MovieRendererTest, OwnAllocatorGivesOneSampleOverTheFrameImage) {
     VideoType t(MEDIATYPE_Video, MEDIASUBTYPE_RGB565, FORMAT_VideoInfo, 320, height);
     IPin* pin = nullptr;
     ASSERT_EQ(r->GetPinAt(0, &pin), S_OK);
+    EXPECT_EQ(pin, static_cast<IPin*>(r->GetPin(0)));
+    pin->Release();
     EXPECT_EQ(r->GetPinAt(1, &pin), VFW_E_NOT_FOUND);
     pin = r->GetPin(0);
     IMemAllocator* allocator = nullptr;

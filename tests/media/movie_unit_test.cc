@@ -359,6 +359,14 @@ TEST_F(MovieHandleTest, SoundPlaysAndTheLastHandleStopsPictureAndSoundAtOnce) {
   ASSERT_TRUE(handle->Play(0));
   EXPECT_GT(Energy(Step(kFrameStep)), 0.0);
 
+  // A second handle while the Draw unit is down (TSS mode): sound only, no frame image.
+  DrawScreen().Shutdown();
+  MovieHandle tss;
+  ASSERT_TRUE(tss.Load(clip.c_str()));
+  EXPECT_FALSE(tss.GetImage());
+  EXPECT_TRUE(tss.Play(0));
+  tss.Release();
+
   // The last handle goes: silence at once; the script's image handle keeps the last frame.
   handle.reset();
   EXPECT_EQ(MovieUnit().GetCount(), 0u);
