@@ -41,6 +41,21 @@ HRESULT MovieAllocator::Alloc() {
   return S_OK;
 }
 
+HRESULT MovieAllocator::GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end,
+                                  DWORD flags) {
+  HRESULT hr = CBaseAllocator::GetBuffer(sample, start, end, flags);
+  if (hr == S_OK && frame_image && frame_image->GetRecord() && frame_image->GetRecord()->frame_lock) {
+    frame_held_ = std::unique_lock<std::mutex>(*frame_image->GetRecord()->frame_lock);
+  }
+  return hr;
+}
+
+HRESULT MovieAllocator::ReleaseBuffer(IMediaSample* sample) {
+  if (frame_held_.owns_lock()) frame_held_.unlock();
+  frame_held_ = {};
+  return CBaseAllocator::ReleaseBuffer(sample);
+}
+
 void MovieAllocator::Free() {
   for (CMediaSample* s : m_lFree) delete s;
   m_lFree.clear();
@@ -107,10 +122,12 @@ DRef<DrawImage> MovieRenderer::MakeImage() {
   DRef<DrawImage> image =
       bottom_up_ ? factory_->CreateMovieImage(width_, height_) : factory_->CreateImage(width_, height_);
   // A size the factory could not allocate leaves a 0 x 0 image: no frame image then.
-  if (!image || !image->GetImage() || image->GetWidth() != width_ || image->GetHeight() != height_) {
+  if (!image || !image->GetImage() || !image->GetRecord() || image->GetWidth() != width_ ||
+      image->GetHeight() != height_) {
     if (image) image->Destroy();
     return {};
   }
+  image->GetRecord()->frame_lock = std::make_shared<std::mutex>();
   return image;
 }
 
@@ -150,6 +167,9 @@ HRESULT MovieRenderer::DoRenderSample(IMediaSample* sample) {
   const std::size_t row_bytes = std::min<std::size_t>(std::size_t(width_) * 2, dst_pitch);
   const LONG length = sample->GetActualDataLength();
   const std::size_t available = length > 0 ? std::size_t(length) : 0;
+  std::unique_lock<std::mutex> frame;
+  if (image->GetRecord() && image->GetRecord()->frame_lock)
+    frame = std::unique_lock<std::mutex>(*image->GetRecord()->frame_lock);
   std::uint8_t* dst = pixels->GetBits();
   const std::size_t rows = std::min<std::size_t>(pixels->GetHeight(), std::size_t(height_));
   for (std::size_t y = 0; y < rows; ++y) {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 #include "base/dref.h"
 #include "display/draw/draw_image.h"
@@ -19,6 +21,10 @@ class MovieAllocator : public CBaseAllocator {
   ~MovieAllocator() override;
 
   HRESULT SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override;
+  // The sample is the frame image: the image's frame lock is held from GetBuffer until the
+  // sample comes back, so the whole frame is written under it.
+  HRESULT GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end, DWORD flags) override;
+  HRESULT ReleaseBuffer(IMediaSample* sample) override;
 
   DRef<DrawImage> frame_image;  // made by MovieRenderer::SetMediaType
 
@@ -28,6 +34,7 @@ class MovieAllocator : public CBaseAllocator {
 
  private:
   MovieRenderer* renderer_;
+  std::unique_lock<std::mutex> frame_held_;  // the frame lock while the sample is out
 };
 
 class MovieRendererPin : public CRendererInputPin {

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <atomic>
 #include <cmath>
+#include <future>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -300,6 +304,45 @@ TEST_F(MovieUnitTest, AFrameDrawnOnTheScreenShowsInTheWindow) {
     }
   }
   sprites.RemoveImage(*image);
+}
+
+TEST_F(MovieUnitTest, FramesAreWrittenAndBlittedUnderTheFrameLock) {
+  Start();
+  const std::string clip = clips_.Path("clip.mkv");
+  ASSERT_TRUE(orvane_test::MakeTestClip(clip, 32, 24, 10, 0.5, false));
+  const std::string ref = orvane_test::ReferenceFrames(clip, "rgb565le", clips_);
+  DRef<MovieGraph> movie = movies_.Open(clip.c_str(), &screen_);
+  ASSERT_TRUE(movie);
+  DRef<DrawImage> image = movie->GetImage();
+  ASSERT_TRUE(image->GetRecord()->frame_lock);
+  std::mutex& lock = *image->GetRecord()->frame_lock;
+  ASSERT_TRUE(movie->Play(0));
+  ASSERT_TRUE(WaitFrame(*image, Frame(ref, 0, 32, 24)));
+
+  // While a reader holds the lock, the due frame is not written.
+  lock.lock();
+  Step(kFrameStep);
+  SleepMs(40);
+  EXPECT_EQ(ImageBytes(*image), Frame(ref, 0, 32, 24));
+  lock.unlock();
+  ASSERT_TRUE(WaitFrame(*image, Frame(ref, 1, 32, 24)));
+
+  // While the writer holds it, a blit from the frame waits.
+  ASSERT_TRUE(movie->Pause());
+  DRef<DrawImage> target = screen_.CreateImage(32, 24);
+  std::atomic<bool> held{false}, release{false};
+  std::thread writer([&] {
+    std::lock_guard<std::mutex> g(lock);
+    held = true;
+    while (!release) SleepMs(1);
+  });
+  while (!held) SleepMs(1);
+  auto blit = std::async(std::launch::async, [&] { target->Blt(0, 0, 32, 24, *image, 0, 0, 0); });
+  EXPECT_EQ(blit.wait_for(std::chrono::milliseconds(40)), std::future_status::timeout);
+  release = true;
+  writer.join();
+  blit.wait();
+  EXPECT_EQ(ImageBytes(*target), Frame(ref, 1, 32, 24));
 }
 
 class MovieHandleTest : public MovieUnitTest {
