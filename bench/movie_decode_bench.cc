@@ -24,16 +24,16 @@ extern "C" {
 
 namespace {
 
-constexpr int kW = 640, kH = 480, kFrames = 50;
+constexpr int kW = 640, kH = 480, kFrames = 125;
 
-// The clip, made once with the ffmpeg tool: 2 seconds of testsrc at 25 frames, MPEG-4 part 2.
+// The clip, made once with the ffmpeg tool: 5 seconds of testsrc at 25 frames, MPEG-4 part 2.
 const std::string& Clip() {
   static const std::string path = [] {
     char dir[] = "/tmp/movie_benchXXXXXX";
     if (!mkdtemp(dir)) return std::string();
     std::string p = std::string(dir) + "/clip.avi";
     std::string cmd =
-        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=640x480:rate=25:duration=2 "
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=640x480:rate=25:duration=5 "
         "-c:v mpeg4 -q:v 3 " +
         p + " >/dev/null 2>&1";
     return std::system(cmd.c_str()) == 0 ? p : std::string();
@@ -71,13 +71,10 @@ void MovieGraphDecode(benchmark::State& state) {
     }
     movie->Play(0);
     std::vector<std::int16_t> out;
-    orvane::audio::StepManualSink(8000 * 3, &out);  // the clock past the end: every frame is due
+    orvane::audio::StepManualSink(8000 * 6, &out);  // the clock past the end: every frame is due
+    // The end arrives as the graph's notification message; GetMessageA blocks until it comes.
     MSG msg;
-    while (movie->IsPlaying()) {
-      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-      timespec t{0, 100000};
-      nanosleep(&t, nullptr);
-    }
+    while (movie->IsPlaying() && GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
   }
   state.SetItemsProcessed(state.iterations() * kFrames);
   orvane::audio::StopSink();
