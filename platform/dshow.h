@@ -321,6 +321,7 @@ class ORVANE_DSHOW_API CBaseVideoRenderer : public IBaseFilter {
   // The streaming thread's delivery: DoRenderSample.
   HRESULT Receive(IMediaSample* sample);
   IFilterGraph* GetGraph() const { return m_pGraph; }
+  CLSID GetClassID() const { return clsid_; }
   CCritSec& InterfaceLock() { return m_InterfaceLock; }
 
  protected:

@@ -9,7 +9,7 @@
 // ---- MovieAllocator: its references are the renderer's.
 
 MovieAllocator::MovieAllocator(MovieRenderer* renderer)
-    : CBaseAllocator(nullptr, renderer, nullptr, TRUE, TRUE), renderer_(renderer) {}
+    : CBaseAllocator(nullptr, renderer, nullptr, TRUE, TRUE) {}
 
 MovieAllocator::~MovieAllocator() {
   frame_image.Release();

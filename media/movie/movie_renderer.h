@@ -15,6 +15,7 @@
 class Screen;
 class MovieRenderer;
 
+// Its references are the renderer's (the renderer is its outer object).
 class MovieAllocator : public CBaseAllocator {
  public:
   explicit MovieAllocator(MovieRenderer* renderer);
@@ -33,7 +34,6 @@ class MovieAllocator : public CBaseAllocator {
   void Free() override;
 
  private:
-  MovieRenderer* renderer_;
   std::unique_lock<std::mutex> frame_held_;  // the frame lock while the sample is out
 };
 
