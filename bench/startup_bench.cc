@@ -1,10 +1,12 @@
 // Headless start-to-exit of the engine program on a one-instruction image, beside the headless
-// runner on the same image (goal: under 50 ms for the engine).
+// runner on the same image (goal: under 50 ms for the engine), and of the runner beside the Lua
+// 5.4 interpreter running an empty chunk, process start included (goal: at most 1.5 times Lua's).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <time.h>
 
 #include <fstream>
 #include <string>
@@ -55,6 +57,58 @@ void Run(benchmark::State& state, const char* program) {
   }
   posix_spawn_file_actions_destroy(&quiet);
 }
+
+double Now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Seconds from spawning `argv` to its successful exit, or a negative number on failure.
+double SpawnOnce(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  std::string headless = "ORVANE_BACKEND=headless";
+  for (char** e = environ; *e; ++e) envp.push_back(*e);
+  envp.push_back(headless.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+  const double t0 = Now();
+  pid_t pid;
+  int status = 0;
+  const bool started = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), envp.data()) == 0;
+  if (started) waitpid(pid, &status, 0);
+  const double t1 = Now();
+  posix_spawn_file_actions_destroy(&quiet);
+  return started && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? t1 - t0 : -1;
+}
+
+constexpr const char* kLua = "/usr/bin/lua5.4";
+
+// The runner and `lua5.4 -e ''` in turn; ours/lua is the ratio of their mean times.
+void BM_MeiRunVsLua(benchmark::State& state) {
+  const std::string runner = std::string(ORVANE_BINARY_DIR) + "/bin/mei-run";
+  double ours = 0, lua = 0;
+  for (auto _ : state) {
+    const double a = SpawnOnce({runner, ImagePath()});
+    const double b = SpawnOnce({kLua, "-e", ""});
+    if (a < 0 || b < 0) {
+      state.SkipWithError(a < 0 ? "mei-run failed" : "lua5.4 failed");
+      break;
+    }
+    ours += a;
+    lua += b;
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["ours_ms"] = ours / n * 1e3;
+  state.counters["lua_ms"] = lua / n * 1e3;
+  state.counters["ours/lua"] = lua > 0 ? ours / lua : 0;
+}
+BENCHMARK(BM_MeiRunVsLua)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_OrvaneStartToExit(benchmark::State& state) {
   Run(state, "orvane");

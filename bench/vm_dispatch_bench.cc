@@ -116,4 +116,15 @@ void BM_NativeCountingLoop(benchmark::State& state) {
 }
 BENCHMARK(BM_NativeCountingLoop);
 
+// A context made and freed, as each new task makes one: its slot table of G + 1024 values.
+void BM_VmContextCreate(benchmark::State& state) {
+  DRef<ScriptImageInfo> info = CountingLoop(false);
+  for (auto _ : state) {
+    ScriptContext* ctx = ScriptContext::Create(info, 1024, &CallBuiltin, nullptr);
+    benchmark::DoNotOptimize(ctx);
+    ScriptContext::Destroy(ctx);
+  }
+}
+BENCHMARK(BM_VmContextCreate);
+
 }  // namespace

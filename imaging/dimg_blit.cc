@@ -5,6 +5,15 @@
 #include <array>
 #include <cstring>
 #include <utility>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define ORVANE_BLIT_AVX2 1
+#endif
 
 #include "imaging/dimage.h"
 #include "imaging/dimg_blit_pixel.h"
@@ -109,6 +118,157 @@ struct Rule {
   }
 };
 
+// Word formulas of the copy-convert cells from a byte format into a 16-bit format: the same
+// bits as unpacking into a colour record and packing it, written so the compiler vectorises the
+// row loop.
+template <DimgFormat D, DimgFormat S>
+struct Pack16 {
+  static constexpr bool kApplies =
+      IsByteFormat(static_cast<int>(S)) &&
+      (D == DimgFormat::ARGB1555 || D == DimgFormat::ARGB4444 || D == DimgFormat::RGB565);
+
+  // The source pixel as one word, channel k in byte k of the pixel (3-byte pixels read bytewise).
+  static std::uint32_t Load(const std::uint8_t* p) {
+    if constexpr (Layout<S>::kBytes == 4) {
+      return dimg_pixel::Load32(p);
+    } else {
+      return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | 0xFF000000u;
+    }
+  }
+  static std::uint32_t Convert(std::uint32_t v) {
+    constexpr bool kBgr = S == DimgFormat::BGRA8888 || S == DimgFormat::BGR888;
+    constexpr int kR = kBgr ? 16 : 0, kB = kBgr ? 0 : 16;
+    const std::uint32_t r = (v >> kR) & 0xFF, g = (v >> 8) & 0xFF, b = (v >> kB) & 0xFF, a = v >> 24;
+    if constexpr (D == DimgFormat::RGB565) {
+      return (r >> 3) << 11 | (g >> 3) << 6 | (b >> 3);
+    } else if constexpr (D == DimgFormat::ARGB1555) {
+      return (a & 0x80) << 8 | (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
+    } else {
+      return (a & 0xF0) << 8 | (r >> 4) << 8 | (g >> 4) << 4 | (b >> 4);
+    }
+  }
+#if defined(__SSE2__)
+  // Bits [top - k, top) of each 32-bit lane moved to bits [to - k, to), the rest cleared.
+  template <int kTop, int kTo, int kK>
+  static __m128i Field(__m128i v) {
+    const __m128i mask = _mm_set1_epi32(static_cast<int>(((1u << kK) - 1) << (kTo - kK)));
+    if constexpr (kTop >= kTo) {
+      return _mm_and_si128(_mm_srli_epi32(v, kTop - kTo), mask);
+    } else {
+      return _mm_and_si128(_mm_slli_epi32(v, kTo - kTop), mask);
+    }
+  }
+  // Convert on four pixels at once, each result in the high half of its lane.
+  static __m128i Convert4High(__m128i v) {
+    constexpr bool kBgr = S == DimgFormat::BGRA8888 || S == DimgFormat::BGR888;
+    constexpr int kRTop = kBgr ? 24 : 8, kGTop = 16, kBTop = kBgr ? 8 : 24, kATop = 32;
+    if constexpr (D == DimgFormat::RGB565) {
+      return _mm_or_si128(_mm_or_si128(Field<kRTop, 32, 5>(v), Field<kGTop, 27, 5>(v)),
+                          Field<kBTop, 21, 5>(v));
+    } else if constexpr (D == DimgFormat::ARGB1555) {
+      return _mm_or_si128(_mm_or_si128(Field<kATop, 32, 1>(v), Field<kRTop, 31, 5>(v)),
+                          _mm_or_si128(Field<kGTop, 26, 5>(v), Field<kBTop, 21, 5>(v)));
+    } else {
+      return _mm_or_si128(_mm_or_si128(Field<kATop, 32, 4>(v), Field<kRTop, 28, 4>(v)),
+                          _mm_or_si128(Field<kGTop, 24, 4>(v), Field<kBTop, 20, 4>(v)));
+    }
+  }
+  // Eight pixels: two groups of four packed into eight 16-bit words (the results moved down with
+  // their sign, so the saturating pack keeps every bit).
+  static void Store8(std::uint8_t* d, __m128i lo, __m128i hi) {
+    lo = _mm_srai_epi32(Convert4High(lo), 16);
+    hi = _mm_srai_epi32(Convert4High(hi), 16);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_packs_epi32(lo, hi));
+  }
+#endif
+
+#if defined(ORVANE_BLIT_AVX2)
+  // The same on eight pixels of a 256-bit vector, for processors that have AVX2.
+  template <int kTop, int kTo, int kK>
+  [[gnu::target("avx2")]] static __m256i Field8(__m256i v) {
+    const __m256i mask = _mm256_set1_epi32(static_cast<int>(((1u << kK) - 1) << (kTo - kK)));
+    if constexpr (kTop >= kTo) {
+      return _mm256_and_si256(_mm256_srli_epi32(v, kTop - kTo), mask);
+    } else {
+      return _mm256_and_si256(_mm256_slli_epi32(v, kTo - kTop), mask);
+    }
+  }
+  [[gnu::target("avx2")]] static __m256i Convert8High(__m256i v) {
+    constexpr bool kBgr = S == DimgFormat::BGRA8888 || S == DimgFormat::BGR888;
+    constexpr int kRTop = kBgr ? 24 : 8, kGTop = 16, kBTop = kBgr ? 8 : 24, kATop = 32;
+    if constexpr (D == DimgFormat::RGB565) {
+      return _mm256_or_si256(_mm256_or_si256(Field8<kRTop, 32, 5>(v), Field8<kGTop, 27, 5>(v)),
+                             Field8<kBTop, 21, 5>(v));
+    } else if constexpr (D == DimgFormat::ARGB1555) {
+      return _mm256_or_si256(_mm256_or_si256(Field8<kATop, 32, 1>(v), Field8<kRTop, 31, 5>(v)),
+                             _mm256_or_si256(Field8<kGTop, 26, 5>(v), Field8<kBTop, 21, 5>(v)));
+    } else {
+      return _mm256_or_si256(_mm256_or_si256(Field8<kATop, 32, 4>(v), Field8<kRTop, 28, 4>(v)),
+                             _mm256_or_si256(Field8<kGTop, 24, 4>(v), Field8<kBTop, 20, 4>(v)));
+    }
+  }
+  // Sixteen pixels at a time from x on; gives the first pixel not written.
+  [[gnu::target("avx2")]] static std::uint32_t RowAvx2(std::uint8_t* __restrict d,
+                                                       const std::uint8_t* __restrict s, std::uint32_t w) {
+    std::uint32_t x = 0;
+    for (; x + 16 <= w; x += 16) {
+      const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x}));
+      const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x} + 32));
+      // The pack works within 128-bit halves: put the four 64-bit quarters back in pixel order.
+      const __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(Convert8High(lo), 16),
+                                                _mm256_srai_epi32(Convert8High(hi), 16));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 2 * std::size_t{x}),
+                          _mm256_permute4x64_epi64(packed, 0xD8));
+    }
+    return x;
+  }
+#endif
+
+  // w pixels of one row; the rows must not overlap.
+  static void Row(std::uint8_t* __restrict d, const std::uint8_t* __restrict s, std::uint32_t w) {
+    std::uint32_t x = 0;
+#if defined(ORVANE_BLIT_AVX2)
+    if constexpr (Layout<S>::kBytes == 4) {
+      static const bool avx2 = __builtin_cpu_supports("avx2");
+      if (avx2) x = RowAvx2(d, s, w);
+    }
+#endif
+#if defined(__SSE2__)
+    if constexpr (Layout<S>::kBytes == 4) {
+      for (; x + 8 <= w; x += 8) {
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x}));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x} + 16));
+        Store8(d + 2 * std::size_t{x}, lo, hi);
+      }
+    }
+#endif
+    for (; x < w; ++x) Store16(d + 2 * std::size_t{x}, Convert(Load(s + Layout<S>::kBytes * std::size_t{x})));
+  }
+  // dw pixels from the source columns `cols` (pixel indexes); the rows must not overlap.
+  static void RowAt(std::uint8_t* __restrict d, const std::uint8_t* __restrict s, const std::uint32_t* cols,
+                    std::uint32_t dw) {
+    std::uint32_t j = 0;
+#if defined(__SSE2__)
+    if constexpr (Layout<S>::kBytes == 4) {
+      const auto at = [&](std::uint32_t k) {
+        return static_cast<int>(dimg_pixel::Load32(s + 4 * std::size_t{cols[k]}));
+      };
+      for (; j + 8 <= dw; j += 8) {
+        Store8(d + 2 * std::size_t{j}, _mm_setr_epi32(at(j), at(j + 1), at(j + 2), at(j + 3)),
+               _mm_setr_epi32(at(j + 4), at(j + 5), at(j + 6), at(j + 7)));
+      }
+    }
+#endif
+    for (; j < dw; ++j)
+      Store16(d + 2 * std::size_t{j}, Convert(Load(s + Layout<S>::kBytes * std::size_t{cols[j]})));
+  }
+};
+
+// True when the byte ranges [a, a + na) and [b, b + nb) share no byte.
+inline bool Apart(const std::uint8_t* a, std::size_t na, const std::uint8_t* b, std::size_t nb) {
+  return a + na <= b || b + nb <= a;
+}
+
 // One cell: pair function, same-size and stretched loops, block and row kernels.
 template <int kKey>
 struct Cell {
@@ -125,7 +285,15 @@ struct Cell {
     for (std::uint32_t y = 0;;) {
       std::uint8_t* dp = d;
       const std::uint8_t* sp = s;
-      for (std::uint32_t x = 0; x < w; ++x, dp += kDB, sp += kSB) R::Apply(dp, sp, a);
+      if constexpr (kKind == kCopy && Pack16<D, S>::kApplies) {
+        if (Apart(d, kDB * std::size_t{w}, s, kSB * std::size_t{w})) {
+          Pack16<D, S>::Row(d, s, w);
+        } else {
+          for (std::uint32_t x = 0; x < w; ++x, dp += kDB, sp += kSB) R::Apply(dp, sp, a);
+        }
+      } else {
+        for (std::uint32_t x = 0; x < w; ++x, dp += kDB, sp += kSB) R::Apply(dp, sp, a);
+      }
       if (++y == h) break;
       d = di.NextLine(d);
       s = si.NextLine(s);
@@ -166,11 +334,35 @@ struct Cell {
                           const std::uint8_t* s, const DImage& si, std::uint32_t sw, std::uint32_t sh,
                           std::uint8_t a) {
     if (dw == 0 || dh == 0 || sw == 0 || sh == 0) return;
+    // The source column of each destination column, found once for every row.
+    std::vector<std::uint32_t> cols;
+    if constexpr (kKind == kCopy && Pack16<D, S>::kApplies) {
+      cols.resize(dw);
+      std::int64_t ce = 2 * std::int64_t{sw} - dw;
+      std::uint32_t c = 0;
+      for (std::uint32_t j = 0; j < dw; ++j) {
+        cols[j] = c;
+        while (ce > 0) {
+          if (c < sw - 1) ++c;
+          ce -= 2 * std::int64_t{dw};
+        }
+        ce += 2 * std::int64_t{sw};
+      }
+    }
     std::int64_t e = 2 * std::int64_t{sh} - dh;
     std::uint32_t r = 0;
     for (std::uint32_t i = 0; i < dh; ++i) {
-      Row(di.OffsetLine(d, static_cast<std::int32_t>(i)), si.OffsetLine(s, static_cast<std::int32_t>(r)), dw,
-          sw, a);
+      std::uint8_t* drow = di.OffsetLine(d, static_cast<std::int32_t>(i));
+      const std::uint8_t* srow = si.OffsetLine(s, static_cast<std::int32_t>(r));
+      if constexpr (kKind == kCopy && Pack16<D, S>::kApplies) {
+        if (Apart(drow, kDB * std::size_t{dw}, srow, kSB * std::size_t{sw})) {
+          Pack16<D, S>::RowAt(drow, srow, cols.data(), dw);
+        } else {
+          Row(drow, srow, dw, sw, a);
+        }
+      } else {
+        Row(drow, srow, dw, sw, a);
+      }
       while (e > 0) {
         if (r < sh - 1) ++r;
         e -= 2 * std::int64_t{dh};

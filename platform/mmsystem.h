@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/kernel.h"
+#include "platform/wave_format.h"
 #include "platform/wintypes.h"
 
 using MMRESULT = UINT;
@@ -53,3 +54,60 @@ bool VirtualWaitHere();
 void AdvanceForWait(DWORD ms);
 
 }  // namespace orvane::clock
+
+// ---- Multimedia timers
+
+#define TIME_ONESHOT 0x0000u
+#define TIME_PERIODIC 0x0001u
+using LPTIMECALLBACK = void (*)(UINT timer_id, UINT msg, DWORD_PTR user, DWORD_PTR dw1, DWORD_PTR dw2);
+// Starts a timer on a thread of its own that calls callback every delay ms (TIME_PERIODIC) or
+// once. Deadlines are absolute: a late callback does not shift the later ones, and deadlines
+// missed while a callback ran are skipped, never made up in a burst. Periodic timers always run
+// on the real clock, also while a test uses the virtual clock. Returns the timer id, 0 on
+// failure (delay 0 or outside the period range, no callback).
+ORVANE_API MMRESULT timeSetEvent(UINT delay, UINT resolution, LPTIMECALLBACK callback, DWORD_PTR user,
+                                 UINT flags);
+// Stops a timer. Works from inside the timer's own callback, and never waits for a callback in
+// flight on another thread: after it returns at most that one call may still be running.
+// TIMERR_NOCANDO for an unknown id.
+ORVANE_API MMRESULT timeKillEvent(UINT timer_id);
+
+// ---- MIDI output
+
+// MMSYSERR_* codes: platform/wave_format.h.
+#define MIDIERR_UNPREPARED 64u
+#define MIDI_MAPPER (static_cast<UINT>(-1))
+#define CALLBACK_NULL 0x00000000u
+#define MHDR_DONE 0x00000001u
+#define MHDR_PREPARED 0x00000002u
+
+ORVANE_DECLARE_HANDLE(HMIDIOUT);
+using LPHMIDIOUT = HMIDIOUT*;
+
+struct MIDIHDR {
+  char* lpData;
+  DWORD dwBufferLength;
+  DWORD dwBytesRecorded;
+  DWORD_PTR dwUser;
+  DWORD dwFlags;
+  MIDIHDR* lpNext;
+  DWORD_PTR reserved;
+  DWORD dwOffset;
+  DWORD_PTR dwReserved[8];
+};
+using LPMIDIHDR = MIDIHDR*;
+
+// One output port: MIDI_MAPPER or device 0. On the headless host the port records every message
+// (platform/midi_record.h); on the SDL host a software synthesizer renders into the mixer, and
+// without one (no synthesizer library, no sound font) the open fails with MMSYSERR_NODRIVER.
+ORVANE_API MMRESULT midiOutOpen(LPHMIDIOUT out, UINT device_id, DWORD_PTR callback, DWORD_PTR instance,
+                                DWORD flags);
+// Sends status | data1 << 8 | data2 << 16 (one, two or three bytes by the status).
+ORVANE_API MMRESULT midiOutShortMsg(HMIDIOUT out, DWORD msg);
+ORVANE_API MMRESULT midiOutPrepareHeader(HMIDIOUT out, LPMIDIHDR header, UINT size);
+ORVANE_API MMRESULT midiOutUnprepareHeader(HMIDIOUT out, LPMIDIHDR header, UINT size);
+// Sends a prepared buffer as one system exclusive message; MHDR_DONE is set before it returns.
+ORVANE_API MMRESULT midiOutLongMsg(HMIDIOUT out, LPMIDIHDR header, UINT size);
+// Turns every note off: All Notes Off and sustain off on the 16 channels.
+ORVANE_API MMRESULT midiOutReset(HMIDIOUT out);
+ORVANE_API MMRESULT midiOutClose(HMIDIOUT out);

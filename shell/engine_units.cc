@@ -5,9 +5,16 @@
 
 #include "display/tss/dtss_manager.h"
 #include "display/draw/screen.h"
+#include "display/text/text_unit.h"
+#include "media/dsnd.h"
+#include "media/midi/midi_manager.h"
 #include "media/movie/movie.h"
+#include "shell/ceventwaiter.h"
+#include "shell/cfilemanager.h"
 #include "shell/cframetimer.h"
+#include "shell/cinputmanager.h"
 #include "shell/cmainwindow.h"
+#include "shell/cnetmanager.h"
 #include "shell/cpluginmanager.h"
 #include "vm/script_task.h"
 #include "vm/startup_config.h"
@@ -58,6 +65,44 @@ void ResumeDraw() {
 void DrawUseGdi(bool on) {
   DrawScreen().UseGDI(on);
 }
+bool StartMidi() {
+  return TheMidiManager().Open();
+}
+void StopMidi() {
+  TheMidiManager().Close();
+}
+void SuspendMidi() {
+  TheMidiManager().SetActive(false);
+}
+void ResumeMidi() {
+  TheMidiManager().SetActive(true);
+}
+void SetMidiTimePause(bool on) {
+  TheMidiManager().SetTimePause(on);
+}
+// The sound device: 3D mode when the start-up pass asked for "sound3d".
+bool StartSound() {
+  const bool sound3d = (GetStartupFlags() & kStartupSound3d) != 0;
+  return TheDsnd().Create(&MainWindow(), sound3d ? 3 : 0);
+}
+void StopSound() {
+  TheDsnd().Release();
+}
+void SuspendSound() {
+  TheDsnd().Suspend();
+}
+void ResumeSound() {
+  TheDsnd().Resume();
+}
+void SetSoundTimePause(bool on) {
+  TheDsnd().SetTimePause(on);
+}
+bool StartText() {
+  return StartTextUnit();
+}
+void StopText() {
+  StopTextUnit();
+}
 bool StartMovie() {
   return MovieUnit().Init(MainWindow());
 }
@@ -90,18 +135,19 @@ std::vector<EngineUnit> DefaultEngineUnits() {
        TssUseGdi},
       {"Draw", V::kDrawOnly, StartDraw, StopDraw, true, "[Orvane] initialized Draw unit.\r\n", nullptr, ResumeDraw,
        DrawUseGdi},
-      // Rows without start and stop: units whose code is not part of the engine yet.
-      {"Midi", V::kAlways, nullptr, nullptr, false, "[Orvane] initialized Midi unit.\r\n"},
+      {"Midi", V::kAlways, StartMidi, StopMidi, false, "[Orvane] initialized Midi unit.\r\n", SuspendMidi,
+       ResumeMidi, nullptr, SetMidiTimePause},
       {"Time", V::kAlways, StartTime, StopTime, true, "[Orvane] initialized Time unit.\r\n", SuspendTime,
        ResumeTime},
-      {"Input", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Input unit.\r\n"},
-      {"Text", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Text unit.\r\n"},
-      {"Sound", V::kAlways, nullptr, nullptr, false, "[Orvane] initialized Sound unit.\r\n"},
+      {"Input", V::kAlways, StartInputUnit, StopInputUnit, true, "[Orvane] initialized Input unit.\r\n"},
+      {"Text", V::kAlways, StartText, StopText, true, "[Orvane] initialized Text unit.\r\n"},
+      {"Sound", V::kAlways, StartSound, StopSound, false, "[Orvane] initialized Sound unit.\r\n", SuspendSound,
+       ResumeSound, nullptr, SetSoundTimePause},
       {"Movie", V::kAlways, StartMovie, StopMovie, true, "[Orvane] initialized Movie unit.\r\n", SuspendMovie,
        ResumeMovie, nullptr, MovieTimePause},
-      {"File", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized File unit.\r\n"},
-      {"Net", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Net unit.\r\n"},
-      {"Event", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Event unit.\r\n"},
+      {"File", V::kAlways, StartFileUnit, StopFileUnit, true, "[Orvane] initialized File unit.\r\n"},
+      {"Net", V::kAlways, StartNetUnit, StopNetUnit, true, "[Orvane] initialized Net unit.\r\n"},
+      {"Event", V::kAlways, StartEventUnit, StopEventUnit, true, "[Orvane] initialized Event unit.\r\n"},
       // Plug-ins load on demand: nothing to start.
       {"Plugin", V::kAlways, nullptr, StopPlugins, true, "[Orvane] initialized Plugin unit.\r\n"},
       {"VM", V::kAlways, StartVm, StopVm, true, "[Orvane] initialized VM unit.\r\n"},

@@ -8,9 +8,11 @@ orvane_packages=(
   xvfb xauth xdotool
   clang libclang-rt-14-dev
   libpixman-1-dev
+  liblua5.4-dev lua5.4
   sox
   libmpg123-dev lame twolame vorbis-tools
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
+  libfluidsynth-dev timgm6mb-soundfont
 )
 
 orvane_install_deps() {

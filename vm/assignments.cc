@@ -146,21 +146,21 @@ bool WithOperand(ScriptContext* ctx, Asg op) {
 bool WithInt(ScriptContext* ctx, Asg op) {
   ScriptValue* d = DecodeOperand(ctx);
   uint32_t w = ctx->Fetch();
-  if (!ctx->fault) Compound(op, d, Rhs::Int(ctx, w));
+  if (!ctx->faulted()) Compound(op, d, Rhs::Int(ctx, w));
   return false;
 }
 
 bool WithFloat(ScriptContext* ctx, Asg op) {
   ScriptValue* d = DecodeOperand(ctx);
   uint32_t w = ctx->Fetch();
-  if (!ctx->fault) Compound(op, d, Rhs::Float(ctx, w));
+  if (!ctx->faulted()) Compound(op, d, Rhs::Float(ctx, w));
   return false;
 }
 
 bool WithText(ScriptContext* ctx, Asg op) {
   ScriptValue* d = DecodeOperand(ctx);
   const char* c = ctx->DataText(ctx->Fetch());
-  if (c && !ctx->fault) Compound(op, d, Rhs::Text(ctx, c));
+  if (c && !ctx->faulted()) Compound(op, d, Rhs::Text(ctx, c));
   return false;
 }
 
@@ -207,7 +207,7 @@ bool OpOrAssign(ScriptContext* ctx) {
 bool OpSetInt(ScriptContext* ctx) {
   ScriptValue* d = DecodeOperand(ctx);
   uint32_t w = ctx->Fetch();
-  if (!ctx->fault) d->SetInt(static_cast<int32_t>(w));
+  if (!ctx->faulted()) d->SetInt(static_cast<int32_t>(w));
   return false;
 }
 
@@ -245,7 +245,7 @@ bool OpOrConstInt(ScriptContext* ctx) {
 bool OpSetFloat(ScriptContext* ctx) {
   ScriptValue* d = DecodeOperand(ctx);
   uint32_t w = ctx->Fetch();
-  if (!ctx->fault) d->SetFloat(std::bit_cast<float>(w));
+  if (!ctx->faulted()) d->SetFloat(std::bit_cast<float>(w));
   return false;
 }
 
@@ -268,7 +268,7 @@ bool OpSubConstFloat(ScriptContext* ctx) {
 bool OpSetString(ScriptContext* ctx) {
   ScriptValue* d = DecodeOperand(ctx);
   const char* c = ctx->DataText(ctx->Fetch());
-  if (c && !ctx->fault) d->SetString(c);
+  if (c && !ctx->faulted()) d->SetString(c);
   return false;
 }
 

@@ -57,15 +57,15 @@ bool CallBuiltin(ScriptContext* ctx, uint32_t n) {
 }
 
 bool RunTaskTurn(ScriptContext* ctx, uint32_t& run_flags) {
-  if ((run_flags & (kVmRunYield | kVmRunEnd)) == 0) {
-    uint32_t count = 0;
+  constexpr uint32_t kStop = kVmRunYield | kVmRunEnd;
+  if ((run_flags & kStop) == 0) {
     for (;;) {
-      if (ctx->Step()) run_flags |= kVmRunEnd;
-      if (++count == kPumpInterval) {
-        count = 0;
-        VmPumpMessages();
-      }
-      if (run_flags & (kVmRunYield | kVmRunEnd)) break;
+      // Runs to the next pump, or less when the run ends or a flag is set.
+      bool end = false;
+      uint32_t ran = ctx->StepMany(kPumpInterval, &run_flags, kStop, &end);
+      if (end) run_flags |= kVmRunEnd;
+      if (ran == kPumpInterval) VmPumpMessages();
+      if (run_flags & kStop) break;
     }
   }
   bool end = (run_flags & kVmRunEnd) != 0;

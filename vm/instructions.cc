@@ -7,11 +7,7 @@ namespace {
 
 // A jump or call target must name a word of the code.
 bool JumpTo(ScriptContext* ctx, uint32_t addr) {
-  if (addr >= ctx->code_size) {
-    ctx->Fault();
-    return false;
-  }
-  ctx->pc = addr;
+  ctx->JumpTo(addr);
   return false;
 }
 
@@ -39,7 +35,7 @@ void SkipName(ScriptContext* ctx, uint32_t mode) {
 // Pushes the address of the member that `mode` names of `value`; the record holding it is pinned.
 bool PushMemberRef(ScriptContext* ctx, ScriptValue* value, uint32_t mode) {
   ScriptValue* member = ApplyMemberAccess(ctx, value, mode);
-  if (ctx->fault) return false;
+  if (ctx->faulted()) return false;
   ctx->PushValueRef(member, value->RecordRef());
   return false;
 }
@@ -47,23 +43,23 @@ bool PushMemberRef(ScriptContext* ctx, ScriptValue* value, uint32_t mode) {
 }  // namespace
 
 bool OpPushBase(ScriptContext* ctx) {
-  ctx->Push(ctx->frame_base);
+  ctx->Push(ctx->frame_base());
   return false;
 }
 
 bool OpPopBase(ScriptContext* ctx) {
   VmWord w;
-  if (ctx->Pop(&w)) ctx->frame_base = static_cast<uint32_t>(w);
+  if (ctx->Pop(&w)) ctx->SetFrameBase(static_cast<uint32_t>(w));
   return false;
 }
 
 bool OpAddBase(ScriptContext* ctx) {
-  int64_t i = int64_t{ctx->stack_top} + static_cast<int32_t>(ctx->Fetch());
-  if (i < 0 || i >= int64_t{ctx->stack_top}) {
+  int64_t i = int64_t{ctx->stack_top()} + static_cast<int32_t>(ctx->Fetch());
+  if (i < 0 || i >= int64_t{ctx->stack_top()}) {
     ctx->Fault();
     return false;
   }
-  ctx->frame_base += static_cast<uint32_t>(ctx->stack[static_cast<size_t>(i)]);
+  ctx->SetFrameBase(ctx->frame_base() + static_cast<uint32_t>(ctx->StackWord(static_cast<uint32_t>(i))));
   return false;
 }
 
@@ -80,12 +76,12 @@ bool OpPushWord(ScriptContext* ctx) {
 bool OpPushRef(ScriptContext* ctx) {
   uint32_t mode = ctx->Fetch();
   uint32_t o = ctx->Fetch();
-  if (ctx->fault) return false;
+  if (ctx->faulted()) return false;
   const bool indexed = (mode & (kVmModeIndexWord | kVmModeIndexOperand)) != 0;
   const bool member = (mode & (kVmModeNameWord | kVmModeNameOperand)) != 0;
   uint32_t s;
   if (mode & kVmModeStackRef) {
-    int64_t ref_index = int64_t{ctx->stack_top} + static_cast<int32_t>(o);
+    int64_t ref_index = int64_t{ctx->stack_top()} + static_cast<int32_t>(o);
     ScriptValue* addr;
     auto kind = ctx->ReadPair(ref_index, &s, &addr);
     if (kind == ScriptContext::Pair::kAddress) {
@@ -100,7 +96,7 @@ bool OpPushRef(ScriptContext* ctx) {
       return PushBadRef(ctx);
     }
   } else {
-    s = o + ((mode & kVmModeFrame) ? ctx->frame_base : 0);
+    s = o + ((mode & kVmModeFrame) ? ctx->frame_base() : 0);
   }
   if (member) {
     // A member wins over an index here: no index is read.
@@ -113,7 +109,7 @@ bool OpPushRef(ScriptContext* ctx) {
   }
   if (indexed) {
     s += static_cast<uint32_t>(ReadIndex(ctx, mode));
-    if (static_cast<int32_t>(s) < 0 || s >= ctx->slot_top) return PushBadRef(ctx);
+    if (static_cast<int32_t>(s) < 0 || s >= ctx->slot_top()) return PushBadRef(ctx);
   }
   ctx->PushSlotRef(s);
   return false;
@@ -126,16 +122,16 @@ bool OpHalt(ScriptContext*) {
 bool OpCall(ScriptContext* ctx) {
   uint32_t mode = ctx->Fetch();
   uint32_t target = ctx->Fetch();
-  if (ctx->fault) return false;
+  if (ctx->faulted()) return false;
   if (mode & kVmCallBuiltin) {
-    if (ctx->hook) ctx->hook(ctx, target);  // the built-in's bool is not used
+    if (ctx->hook()) ctx->hook()(ctx, target);  // the built-in's bool is not used
     return false;
   }
-  if (target >= ctx->code_size) {
+  if (target >= ctx->code_size()) {
     ctx->Fault();
     return false;
   }
-  if (ctx->Push(ctx->pc)) ctx->pc = target;
+  if (ctx->Push(ctx->pc())) ctx->JumpTo(target);
   return false;
 }
 
@@ -151,12 +147,7 @@ bool OpEnter(ScriptContext* ctx) {
 }
 
 bool OpSetTop(ScriptContext* ctx) {
-  uint64_t top = uint64_t{ctx->frame_base} + ctx->Fetch();
-  if (top > ctx->slot_capacity) {
-    ctx->Fault();
-    return false;
-  }
-  ctx->slot_top = static_cast<uint32_t>(top);
+  ctx->SetTop(ctx->Fetch());
   return false;
 }
 
@@ -189,11 +180,11 @@ bool OpClearLocals(ScriptContext* ctx) {
 }
 
 bool OpSetFile(ScriptContext* ctx) {
-  ctx->file_index = ctx->Fetch();
+  ctx->SetSourceFile(ctx->Fetch());
   return false;
 }
 
 bool OpSetLine(ScriptContext* ctx) {
-  ctx->line = ctx->Fetch();
+  ctx->SetSourceLine(ctx->Fetch());
   return false;
 }

@@ -24,7 +24,7 @@ ScriptValue* DecodeBody(ScriptContext* ctx, uint32_t mode, uint32_t x) {
   if (mode & kVmModeStackRef) {
     uint32_t slot;
     ScriptValue* addr;
-    auto kind = ctx->ReadPair(int64_t{ctx->stack_top} + static_cast<int32_t>(x), &slot, &addr);
+    auto kind = ctx->ReadPair(int64_t{ctx->stack_top()} + static_cast<int32_t>(x), &slot, &addr);
     if (kind == ScriptContext::Pair::kAddress) {
       int32_t i = indexed ? ReadIndex(ctx, mode) : 0;
       if (i > 0) return BadAccess(ctx);  // an address is one value, never an array
@@ -45,12 +45,12 @@ ScriptValue* DecodeBody(ScriptContext* ctx, uint32_t mode, uint32_t x) {
     }
     s = slot;
   } else {
-    s = x + ((mode & kVmModeFrame) ? ctx->frame_base : 0);
+    s = x + ((mode & kVmModeFrame) ? ctx->frame_base() : 0);
   }
   if (indexed) {
     s += static_cast<uint32_t>(ReadIndex(ctx, mode));
-    if (static_cast<int32_t>(s) < 0 || s >= ctx->slot_top) return BadAccess(ctx);
-    return ctx->slots[s];
+    if (static_cast<int32_t>(s) < 0 || s >= ctx->slot_top()) return BadAccess(ctx);
+    return ctx->SlotOrNull(s);
   }
   ScriptValue* v = ctx->SlotOrNull(s);
   if (!v) {
@@ -68,16 +68,16 @@ ScriptValue* DecodeBody(ScriptContext* ctx, uint32_t mode, uint32_t x) {
 }  // namespace
 
 ScriptValue* DecodeOperand(ScriptContext* ctx) {
-  if (ctx->depth >= kVmMaxOperandDepth) {
+  if (ctx->depth_ >= kVmMaxOperandDepth) {
     ctx->Fault();
     return ctx->result();
   }
-  ++ctx->depth;
+  ++ctx->depth_;
   uint32_t mode = ctx->Fetch();
   uint32_t x = ctx->Fetch();
-  ScriptValue* v = ctx->fault ? ctx->result() : DecodeBody(ctx, mode, x);
-  --ctx->depth;
-  return ctx->fault ? ctx->result() : v;
+  ScriptValue* v = ctx->fault_ ? ctx->result() : DecodeBody(ctx, mode, x);
+  --ctx->depth_;
+  return ctx->fault_ ? ctx->result() : v;
 }
 
 ScriptValue* ApplyMemberAccess(ScriptContext* ctx, ScriptValue* value, uint32_t mode) {
@@ -89,7 +89,7 @@ ScriptValue* ApplyMemberAccess(ScriptContext* ctx, ScriptValue* value, uint32_t 
   if (mode & kVmModeNameOperand) {
     // Copy the name: it may be the text of the very value that becomes a record.
     std::string name = DecodeOperand(ctx)->ToString(ctx);
-    if (ctx->fault) return ctx->result();
+    if (ctx->faulted()) return ctx->result();
     return value->GetMember(name.c_str());
   }
   return value;

@@ -11,7 +11,6 @@
 
 namespace {
 
-DGlobalBlockPool g_value_pool(2048, sizeof(ScriptValue));
 DGlobalBlockPool g_context_pool(32, sizeof(ScriptContext));
 
 char AsciiLower(char c) {
@@ -33,17 +32,6 @@ bool EqualNoCase(const char* a, const char* b, size_t n) {
 }
 
 }  // namespace
-
-ScriptValue* NewScriptValue() {
-  void* p = DBlockPool::AllocFrom(g_value_pool.Get(), sizeof(ScriptValue));
-  return new (p) ScriptValue();
-}
-
-void DeleteScriptValue(ScriptValue* v) {
-  if (!v) return;
-  v->~ScriptValue();
-  DBlockPool::FreeBlock(v);
-}
 
 // ---- The image record.
 
@@ -81,48 +69,48 @@ ScriptContext::~ScriptContext() {
 }
 
 void ScriptContext::AttachImage(const DRef<ScriptImageInfo>& img) {
-  image = img;
-  data = image->data.empty() ? "" : image->data.data();
-  code = image->code.data();
-  code_size = static_cast<uint32_t>(std::min<size_t>(image->code.size(), UINT32_MAX));
+  image_ = img;
+  data_ = image_->data.empty() ? "" : image_->data.data();
+  code_ = image_->code.data();
+  code_size_ = static_cast<uint32_t>(std::min<size_t>(image_->code.size(), UINT32_MAX));
 }
 
 ScriptContext* ScriptContext::Create(const DRef<ScriptImageInfo>& img, uint32_t growth_step,
-                                     VmNativeHook hook, VmErrorCallback callback) {
+                                     VmNativeHook hook_, VmErrorCallback callback) {
   if (!img || img->globals > kVmMaxSlots) return nullptr;
   ScriptContext* ctx = new ScriptContext();
-  ctx->sharers = std::make_shared<uint32_t>(0);
-  ctx->runners = std::make_shared<uint32_t>(0);
+  ctx->sharers_ = std::make_shared<uint32_t>(0);
+  ctx->runners_ = std::make_shared<uint32_t>(0);
   ctx->AttachImage(img);
-  ctx->growth = std::clamp<uint32_t>(growth_step, 1, kVmMaxSlots);
-  ctx->hook = hook;
-  ctx->on_error = callback;
+  ctx->growth_ = std::clamp<uint32_t>(growth_step, 1, kVmMaxSlots);
+  ctx->hook_ = hook_;
+  ctx->on_error_ = callback;
   ctx->AllocSlots();
-  ctx->stack.resize(kVmStackStep);
+  ctx->stack_.resize(kVmStackStep);
   return ctx;
 }
 
 ScriptContext* ScriptContext::CloneFresh(const ScriptContext& source) {
   ScriptContext* ctx = new ScriptContext();
-  ctx->sharers = std::make_shared<uint32_t>(0);
-  ctx->runners = std::make_shared<uint32_t>(0);
-  ctx->AttachImage(source.image);
-  ctx->growth = source.growth;
-  ctx->hook = source.hook;
-  ctx->on_error = source.on_error;
+  ctx->sharers_ = std::make_shared<uint32_t>(0);
+  ctx->runners_ = std::make_shared<uint32_t>(0);
+  ctx->AttachImage(source.image_);
+  ctx->growth_ = source.growth_;
+  ctx->hook_ = source.hook_;
+  ctx->on_error_ = source.on_error_;
   ctx->AllocSlots();
-  ctx->stack.resize(kVmStackStep);
+  ctx->stack_.resize(kVmStackStep);
   return ctx;
 }
 
 ScriptContext* ScriptContext::CloneShared(const ScriptContext& source) {
   ScriptContext* ctx = new ScriptContext();
-  ctx->AttachImage(source.image);
-  ctx->growth = source.growth;
-  ctx->hook = source.hook;
-  ctx->on_error = source.on_error;
+  ctx->AttachImage(source.image_);
+  ctx->growth_ = source.growth_;
+  ctx->hook_ = source.hook_;
+  ctx->on_error_ = source.on_error_;
   ctx->ShareSlots(source);
-  ctx->stack.resize(kVmStackStep);
+  ctx->stack_.resize(kVmStackStep);
   return ctx;
 }
 
@@ -136,50 +124,65 @@ void ScriptContext::Destroy(ScriptContext* ctx) {
 
 void ScriptContext::AllocSlots() {
   uint32_t g = globals();
-  slot_capacity = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth, kVmMaxSlots));
-  slot_capacity = std::max<uint32_t>(slot_capacity, std::max<uint32_t>(g, 1));
-  slots.resize(slot_capacity);
-  for (auto& s : slots) s = NewScriptValue();
-  ++*sharers;
+  global_values_ = std::shared_ptr<ScriptValue[]>(new ScriptValue[g]);
+  slots_.resize(g);
+  for (uint32_t i = 0; i < g; ++i) slots_[i] = &global_values_[i];
+  uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth_, kVmMaxSlots));
+  AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)));
+  ++*sharers_;
 }
 
 void ScriptContext::ShareSlots(const ScriptContext& source) {
   uint32_t g = globals();
-  slot_capacity = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth, kVmMaxSlots));
-  slot_capacity = std::max<uint32_t>(slot_capacity, std::max<uint32_t>(g, 1));
-  slots.resize(slot_capacity);
-  for (uint32_t i = 0; i < slot_capacity; ++i) slots[i] = i < g ? source.slots[i] : NewScriptValue();
-  sharers = source.sharers;
-  runners = source.runners;
-  ++*sharers;
+  global_values_ = source.global_values_;
+  slots_.assign(source.slots_.begin(), source.slots_.begin() + g);
+  uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth_, kVmMaxSlots));
+  AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)));
+  sharers_ = source.sharers_;
+  runners_ = source.runners_;
+  ++*sharers_;
+}
+
+void ScriptContext::AddSlotBlock(uint32_t capacity) {
+  const size_t from = slots_.size();
+  const size_t n = capacity - from;
+  // One block of values per growth step, rather than one allocation per value.
+  frame_values_.emplace_back(new ScriptValue[n]);
+  ScriptValue* block = frame_values_.back().get();
+  slots_.resize(capacity);
+  for (size_t i = 0; i < n; ++i) slots_[from + i] = &block[i];
+  slot_data_ = slots_.data();
+  slot_capacity_ = capacity;
 }
 
 void ScriptContext::FreeSlots() {
-  if (slots.empty()) return;
-  uint32_t g = std::min<uint32_t>(globals(), slot_capacity);
-  if (--*sharers == 0) {
-    for (uint32_t i = 0; i < g; ++i) DeleteScriptValue(slots[i]);
+  if (slots_.empty()) return;
+  uint32_t g = std::min<uint32_t>(globals(), slot_capacity_);
+  // Values are released in slot order: the globals first when no other context shares them.
+  if (--*sharers_ == 0) {
+    for (uint32_t i = 0; i < g; ++i) slots_[i]->Clear();
   }
-  for (uint32_t i = g; i < slot_capacity; ++i) DeleteScriptValue(slots[i]);
-  slots.clear();
-  slot_capacity = 0;
+  for (uint32_t i = g; i < slot_capacity_; ++i) slots_[i]->Clear();
+  slots_.clear();
+  frame_values_.clear();
+  global_values_.reset();
+  slot_data_ = nullptr;
+  slot_capacity_ = 0;
 }
 
 void ScriptContext::BeginRun() {
-  slot_top = globals();
-  ++*runners;
-  if (*runners <= 1) {
-    for (uint32_t i = 0; i < globals(); ++i) slots[i]->Clear();
+  slot_top_ = globals();
+  ++*runners_;
+  if (*runners_ <= 1) {
+    for (uint32_t i = 0; i < globals(); ++i) slots_[i]->Clear();
   }
 }
 
 bool ScriptContext::GrowSlots(uint64_t needed) {
   if (needed > kVmMaxSlots) return false;
-  uint64_t steps = (needed - slot_capacity + growth - 1) / growth;
-  uint64_t capacity = std::min<uint64_t>(slot_capacity + steps * growth, kVmMaxSlots);
-  slots.resize(static_cast<size_t>(capacity));
-  for (uint64_t i = slot_capacity; i < capacity; ++i) slots[static_cast<size_t>(i)] = NewScriptValue();
-  slot_capacity = static_cast<uint32_t>(capacity);
+  uint64_t steps = (needed - slot_capacity_ + growth_ - 1) / growth_;
+  uint64_t capacity = std::min<uint64_t>(slot_capacity_ + steps * growth_, kVmMaxSlots);
+  AddSlotBlock(static_cast<uint32_t>(capacity));
   return true;
 }
 
@@ -187,15 +190,15 @@ bool ScriptContext::GrowSlots(uint64_t needed) {
 
 bool ScriptContext::Start(uint32_t entry) {
   if (running()) return false;
-  flags |= 1;
-  slot_top = stack_top = frame_base = 0;
+  flags_ |= 1;
+  slot_top_ = stack_top_ = frame_base_ = 0;
   pins_.clear();
-  fault = false;
-  depth = 0;
+  fault_ = false;
+  depth_ = 0;
   BeginRun();
   Push(globals());
-  Push(image->return_address);
-  pc = entry;
+  Push(image_->return_address);
+  pc_ = entry;
   return true;
 }
 
@@ -205,114 +208,101 @@ bool ScriptContext::StartByName(const char* name) {
 }
 
 bool ScriptContext::StartByExport(int32_t n) {
-  if (n < 0 || static_cast<size_t>(n) >= image->exports.size()) return false;
-  return Start(image->exports[static_cast<size_t>(n)]);
+  if (n < 0 || static_cast<size_t>(n) >= image_->exports.size()) return false;
+  return Start(image_->exports[static_cast<size_t>(n)]);
 }
 
 bool ScriptContext::Stop() {
   if (!running()) return false;
-  flags &= ~1u;
-  --*runners;
+  flags_ &= ~1u;
+  --*runners_;
   return true;
 }
 
-bool ScriptContext::Step() {
-  uint32_t op = Fetch();
-  bool end;
-  if (fault) {
-    end = true;
-  } else if (op < kVmInstructionCount) {
-    end = VmDispatchTable[op](this);
-  } else if (op < kVmDispatchTableSize) {
-    // A built-in named directly by the code runs as OpCall 1 n would run it.
-    if (hook) hook(this, op - kVmInstructionCount);
-    end = false;
-  } else {
-    RaiseError(1);
-    end = true;
-  }
-  if (fault) {
-    fault = false;
-    end = true;
-  }
-  depth = 0;
-  return end;
-}
-
 void ScriptContext::RaiseError(uint32_t code) {
-  if (on_error) on_error(this, code);
+  if (on_error_) on_error_(this, code);
 }
 
 void ScriptContext::Fault() {
-  if (fault) return;
-  fault = true;
+  if (fault_) return;
+  fault_ = true;
   RaiseError(1);
 }
 
 // ---- Frames.
 
 bool ScriptContext::Enter(uint32_t n) {
-  uint64_t top = uint64_t{frame_base} + n;
-  if (top > slot_capacity && !GrowSlots(top)) {
+  uint64_t top = uint64_t{frame_base_} + n;
+  if (top > slot_capacity_ && !GrowSlots(top)) {
     Fault();
     return false;
   }
-  slot_top = static_cast<uint32_t>(top);
-  for (uint32_t i = 0; i < n; ++i) slots[frame_base + i]->Clear();
+  slot_top_ = static_cast<uint32_t>(top);
+  for (uint32_t i = 0; i < n; ++i) slots_[frame_base_ + i]->Clear();
   return true;
 }
 
 bool ScriptContext::Leave(uint32_t n) {
-  if (n > slot_top || uint64_t{frame_base} + n > slot_capacity) {
+  if (n > slot_top_ || uint64_t{frame_base_} + n > slot_capacity_) {
     Fault();
     return false;
   }
-  slot_top -= n;
-  for (uint32_t i = 0; i < n; ++i) slots[frame_base + i]->Clear();
+  slot_top_ -= n;
+  for (uint32_t i = 0; i < n; ++i) slots_[frame_base_ + i]->Clear();
+  return true;
+}
+
+bool ScriptContext::SetTop(uint32_t n) {
+  uint64_t top = uint64_t{frame_base_} + n;
+  if (top > slot_capacity_) {
+    Fault();
+    return false;
+  }
+  slot_top_ = static_cast<uint32_t>(top);
   return true;
 }
 
 bool ScriptContext::ClearLocals(uint32_t first, uint32_t n) {
-  uint64_t start = uint64_t{frame_base} + first;
-  if (start + n > slot_capacity) {
+  uint64_t start = uint64_t{frame_base_} + first;
+  if (start + n > slot_capacity_) {
     Fault();
     return false;
   }
-  for (uint64_t i = start; i < start + n; ++i) slots[static_cast<size_t>(i)]->Clear();
+  for (uint64_t i = start; i < start + n; ++i) slots_[static_cast<size_t>(i)]->Clear();
   return true;
 }
 
-// ---- Operand stack.
+// ---- Operand stack_.
 
 bool ScriptContext::Push(VmWord word) {
-  if (stack_top == stack.size()) {
-    if (stack.size() + kVmStackStep > kVmMaxStackWords) {
+  if (stack_top_ == stack_.size()) {
+    if (stack_.size() + kVmStackStep > kVmMaxStackWords) {
       Fault();
       return false;
     }
-    stack.resize(stack.size() + kVmStackStep);
+    stack_.resize(stack_.size() + kVmStackStep);
   }
-  stack[stack_top++] = word;
+  stack_[stack_top_++] = word;
   return true;
 }
 
 bool ScriptContext::Drop(uint32_t n) {
-  if (n > stack_top) {
+  if (n > stack_top_) {
     Fault();
     return false;
   }
-  stack_top -= n;
+  stack_top_ -= n;
   Unpin();
   return true;
 }
 
 bool ScriptContext::Pop(VmWord* word) {
-  if (stack_top == 0) {
+  if (stack_top_ == 0) {
     *word = 0;
     Fault();
     return false;
   }
-  *word = stack[--stack_top];
+  *word = stack_[--stack_top_];
   Unpin();
   return true;
 }
@@ -323,16 +313,16 @@ bool ScriptContext::PushSlotRef(uint32_t slot) {
 
 bool ScriptContext::PushValueRef(ScriptValue* value, const DRef<void>& record) {
   if (!Push(1) || !Push(reinterpret_cast<uintptr_t>(value))) return false;
-  pins_.push_back(Pin{stack_top - 1, value, record});
+  pins_.push_back(Pin{stack_top_ - 1, value, record});
   return true;
 }
 
 ScriptContext::Pair ScriptContext::ReadPair(int64_t ref_index, uint32_t* slot, ScriptValue** value) const {
   *slot = 0;
   *value = nullptr;
-  if (ref_index < 1 || ref_index >= static_cast<int64_t>(stack_top)) return Pair::kBad;
-  VmWord flag = stack[static_cast<size_t>(ref_index - 1)];
-  VmWord ref = stack[static_cast<size_t>(ref_index)];
+  if (ref_index < 1 || ref_index >= static_cast<int64_t>(stack_top_)) return Pair::kBad;
+  VmWord flag = stack_[static_cast<size_t>(ref_index - 1)];
+  VmWord ref = stack_[static_cast<size_t>(ref_index)];
   if (flag & 1) {
     // Only an address that OpPushRef put there is one: numbers pushed by the code never are.
     for (auto it = pins_.rbegin(); it != pins_.rend() && it->index >= ref_index; ++it) {
@@ -355,38 +345,38 @@ DRef<void> ScriptContext::PinnedRecord(int64_t ref_index) const {
 }
 
 const char* ScriptContext::DataText(uint32_t off) {
-  if (off >= image->data_length) {
+  if (off >= image_->data_length) {
     Fault();
     return nullptr;
   }
-  return data + off;
+  return data_ + off;
 }
 
 // ---- Built-in arguments.
 
 ScriptValue* ScriptContext::GetArg(uint32_t k) {
-  if (k == 0) return slots[0];
+  if (k == 0) return slots_[0];
   uint32_t slot;
   ScriptValue* value;
-  Pair kind = ReadPair(int64_t{stack_top} - 2 * int64_t{k}, &slot, &value);
+  Pair kind = ReadPair(int64_t{stack_top_} - 2 * int64_t{k}, &slot, &value);
   if (kind == Pair::kAddress) return value;
   if (kind == Pair::kSlot && (value = SlotOrNull(slot))) return value;
   RaiseError(1);
-  return slots[0];
+  return slots_[0];
 }
 
 ScriptValue* ScriptContext::GetArgElement(uint32_t k, int32_t i) {
-  if (k == 0) return slots[0];
+  if (k == 0) return slots_[0];
   uint32_t slot;
   ScriptValue* value;
-  Pair kind = ReadPair(int64_t{stack_top} - 2 * int64_t{k}, &slot, &value);
+  Pair kind = ReadPair(int64_t{stack_top_} - 2 * int64_t{k}, &slot, &value);
   if (kind == Pair::kAddress && i <= 0) return value;
   if (kind == Pair::kSlot) {
     uint32_t e = slot + static_cast<uint32_t>(i);
-    if (static_cast<int32_t>(e) >= 0 && e < slot_top) return slots[e];
+    if (static_cast<int32_t>(e) >= 0 && e < slot_top_) return slots_[e];
   }
   RaiseError(1);
-  return slots[0];
+  return slots_[0];
 }
 
 ScriptValue* ScriptContext::GetArgMember(uint32_t k, const char* name) {
@@ -396,20 +386,20 @@ ScriptValue* ScriptContext::GetArgMember(uint32_t k, const char* name) {
 // ---- Source position.
 
 const char* ScriptContext::GetSourceName(uint32_t index) const {
-  return index < image->sources.size() ? image->sources[index].c_str() : "(error)";
+  return index < image_->sources.size() ? image_->sources[index].c_str() : "(error)";
 }
 
 void ScriptContext::GetSourcePos(bool* has, char* buffer, size_t size, uint32_t* out_line) const {
-  if (image->sources.empty()) {
+  if (image_->sources.empty()) {
     *has = false;
     return;
   }
   *has = true;
-  const char* name = GetSourceName(file_index);
+  const char* name = GetSourceName(file_index_);
   if (size != 0) {
     size_t n = std::min(std::strlen(name), size - 1);
     std::memcpy(buffer, name, n);
     buffer[n] = '\0';
   }
-  *out_line = line;
+  *out_line = line_;
 }

@@ -79,7 +79,7 @@ class ScriptContext {
   bool StartByExport(int32_t n);
   // Clears the running flag and lowers the runners count; false when not running.
   bool Stop();
-  bool running() const { return (flags & 1) != 0; }
+  bool running() const { return (flags_ & 1) != 0; }
 
   // Runs one instruction; true ends the run (OpHalt, or a fault that the script cannot go on from).
   bool Step();
@@ -88,7 +88,7 @@ class ScriptContext {
   // Raises error 1 and marks the current instruction as fatal: Step then gives true.
   void Fault();
 
-  bool FindMethod(const char* name, uint32_t* entry) const { return image->FindMethod(name, entry); }
+  bool FindMethod(const char* name, uint32_t* entry) const { return image_->FindMethod(name, entry); }
 
   // Frames. Enter opens n slots from the frame base (growing the table) and makes them int; false
   // (after Fault) when the table would pass kVmMaxSlots. Leave and ClearLocals check their range.
@@ -116,15 +116,25 @@ class ScriptContext {
 
   // Slot access: the value at index i, or null outside the table.
   ScriptValue* SlotOrNull(int64_t i) const {
-    return (i >= 0 && i < static_cast<int64_t>(slot_capacity)) ? slots[static_cast<size_t>(i)] : nullptr;
+    return (i >= 0 && i < static_cast<int64_t>(slot_capacity_)) ? slot_data_[static_cast<size_t>(i)]
+                                                                : nullptr;
   }
-  ScriptValue* result() const { return slots[0]; }
+  ScriptValue* result() const { return slot_data_[0]; }
 
   // Code access: the word at pc (pc advances), or 0 after Fault when pc lies outside the code.
   uint32_t Fetch() {
-    if (pc < code_size) return code[pc++];
+    if (pc_ < code_size_) return code_[pc_++];
     Fault();
     return 0;
+  }
+  // Sets pc to a code address: false (after Fault) when it lies outside the code.
+  bool JumpTo(uint32_t addr) {
+    if (addr >= code_size_) {
+      Fault();
+      return false;
+    }
+    pc_ = addr;
+    return true;
   }
   // The NUL-terminated constant at data offset `off`, or null after Fault when outside the block.
   const char* DataText(uint32_t off);
@@ -142,35 +152,45 @@ class ScriptContext {
   // has = false and nothing else written when the image has no source names; otherwise the name
   // (cut to size - 1 bytes and a NUL when size is not 0) and the line.
   void GetSourcePos(bool* has, char* buffer, size_t size, uint32_t* line) const;
+  // What OpSetFile and OpSetLine record.
+  void SetSourceFile(uint32_t index) { file_index_ = index; }
+  void SetSourceLine(uint32_t line) { line_ = line; }
 
-  uint32_t globals() const { return image->globals; }
-  char* text_buffer() { return text; }
+  uint32_t globals() const { return image_->globals; }
+  char* text_buffer() { return text_; }
 
-  // ---- State (the instruction handlers work on these directly).
-  DRef<ScriptImageInfo> image;         // shared image record
-  const char* data = nullptr;          // first byte of the string block
-  const uint32_t* code = nullptr;      // first code word
-  uint32_t code_size = 0;              // code words
-  uint32_t pc = 0;                     // code address of the next word to read
-  uint32_t frame_base = 0;             // slot index where the current frame begins
-  uint32_t stack_top = 0;              // words on the operand stack (change it only by Push/Drop/Pop)
-  uint32_t growth = 1024;              // slots added per growth of the table
-  uint32_t slot_capacity = 0;          // entries of the slot table
-  uint32_t slot_top = 0;               // slots in use: globals and frames
-  std::vector<ScriptValue*> slots;     // slot table; entries 0..G-1 may be shared with other contexts
-  std::shared_ptr<uint32_t> sharers;   // contexts sharing these globals
-  std::shared_ptr<uint32_t> runners;   // those of them that are running
-  std::vector<VmWord> stack;           // operand stack; stack.size() is its capacity
-  uint32_t flags = 0;                  // bit 0: running
-  char text[256] = {};                 // number-to-text scratch buffer
-  VmNativeHook hook = nullptr;         // built-in calls
-  VmErrorCallback on_error = nullptr;  // run-time faults
-  uint32_t file_index = 0;             // source table index recorded by the code
-  uint32_t line = 0;                   // source line recorded by the code
-  uint32_t depth = 0;                  // nesting of the operand being decoded
-  bool fault = false;                  // the current instruction met a fault it cannot go on from
+  // ---- Read-only views of the state, and the few settings a host changes.
+  const ScriptImageInfo& image() const { return *image_; }
+  uint32_t code_size() const { return code_size_; }
+  uint32_t pc() const { return pc_; }
+  uint32_t frame_base() const { return frame_base_; }
+  // What OpPopBase does with a popped word.
+  void SetFrameBase(uint32_t base) { frame_base_ = base; }
+  uint32_t stack_top() const { return stack_top_; }
+  uint32_t stack_capacity() const { return static_cast<uint32_t>(stack_.size()); }
+  // Word i of the operand stack (i < stack_top()).
+  VmWord StackWord(uint32_t i) const { return stack_[i]; }
+  uint32_t slot_top() const { return slot_top_; }
+  uint32_t slot_capacity() const { return slot_capacity_; }
+  // Slot top = frame base + n: false (after Fault) past the table.
+  bool SetTop(uint32_t n);
+  // Contexts sharing these globals, and how many of them run.
+  uint32_t sharer_count() const { return *sharers_; }
+  uint32_t runner_count() const { return *runners_; }
+  // The current instruction met a fault it cannot go on from.
+  bool faulted() const { return fault_; }
+  VmNativeHook hook() const { return hook_; }
+  void SetHook(VmNativeHook hook) { hook_ = hook; }
+  void SetErrorCallback(VmErrorCallback callback) { on_error_ = callback; }
+
+  // Runs up to `n` instructions (n >= 1), stopping after one that ends the run (*end = true) or
+  // after which (*run_flags & mask) is not 0; gives how many ran. Step's rules hold for each.
+  uint32_t StepMany(uint32_t n, const uint32_t* run_flags, uint32_t mask, bool* end);
 
  private:
+  friend ScriptValue* DecodeOperand(ScriptContext* ctx);
+  friend struct VmFast;
+
   // An address pushed on the stack and the record that holds the addressed member.
   struct Pin {
     uint32_t index;      // stack index of the reference word
@@ -190,13 +210,40 @@ class ScriptContext {
   void FreeSlots();
   void BeginRun();
   bool GrowSlots(uint64_t needed);
+  // Extends the table to `capacity` entries with a new block of int 0 values.
+  void AddSlotBlock(uint32_t capacity);
   void Unpin() {
-    while (!pins_.empty() && pins_.back().index >= stack_top) pins_.pop_back();
+    while (!pins_.empty() && pins_.back().index >= stack_top_) pins_.pop_back();
   }
+  // One instruction at pc through its handler, and Step's fault rules after it.
+  bool Execute();
+  bool StepSlow();
 
-  std::vector<Pin> pins_;  // addresses on the stack, in stack order
+  // ---- State. The hot fields come first.
+  const uint32_t* code_ = nullptr;     // first code word
+  uint32_t code_size_ = 0;             // code words
+  uint32_t pc_ = 0;                    // code address of the next word to read
+  ScriptValue** slot_data_ = nullptr;  // slots_.data()
+  uint32_t slot_capacity_ = 0;         // entries of the slot table
+  uint32_t frame_base_ = 0;            // slot index where the current frame begins
+  uint32_t stack_top_ = 0;             // words on the operand stack (change it only by Push/Drop/Pop)
+  uint32_t slot_top_ = 0;              // slots in use: globals and frames
+  bool fault_ = false;                 // the current instruction met a fault it cannot go on from
+  uint32_t depth_ = 0;                 // nesting of the operand being decoded
+  DRef<ScriptImageInfo> image_;        // shared image record
+  const char* data_ = nullptr;         // first byte of the string block
+  uint32_t growth_ = 1024;             // slots added per growth of the table
+  std::vector<ScriptValue*> slots_;    // slot table; entries 0..G-1 may be shared with other contexts
+  std::shared_ptr<ScriptValue[]> global_values_;              // the G globals of the sharing set
+  std::vector<std::unique_ptr<ScriptValue[]>> frame_values_;  // the other slots' values
+  std::shared_ptr<uint32_t> sharers_;                         // contexts sharing these globals
+  std::shared_ptr<uint32_t> runners_;                         // those of them that are running
+  std::vector<VmWord> stack_;                                 // operand stack; stack_.size() is its capacity
+  uint32_t flags_ = 0;                                        // bit 0: running
+  char text_[256] = {};                                       // number-to-text scratch buffer
+  VmNativeHook hook_ = nullptr;                               // built-in calls
+  VmErrorCallback on_error_ = nullptr;                        // run-time faults
+  uint32_t file_index_ = 0;                                   // source table index recorded by the code
+  uint32_t line_ = 0;                                         // source line recorded by the code
+  std::vector<Pin> pins_;                                     // addresses on the stack, in stack order
 };
-
-// Value blocks of the slot tables come from the value pool.
-ScriptValue* NewScriptValue();
-void DeleteScriptValue(ScriptValue* v);

@@ -2,9 +2,11 @@
 #include "vm/script_value.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "base/dblockpool.h"
@@ -49,8 +51,13 @@ const char* NumberText(const ScriptValue& v, char* buf) {
 
 // ---- Values.
 
+// Running out of heap is the program-wide allocation failure (the bad-allocation exception), never a
+// null text that a later copy would write through.
 char* ScriptValue::AllocText(size_t n) {
-  return static_cast<char*>(std::malloc(n + 1));
+  if (n == SIZE_MAX) throw std::bad_alloc();
+  void* text = std::malloc(n + 1);
+  if (!text) throw std::bad_alloc();
+  return static_cast<char*>(text);
 }
 
 void ScriptValue::FreeText(char* text) {
@@ -69,19 +76,6 @@ void ScriptValue::Release() {
     DeleteHandle(h);
   }
   u_.h = nullptr;
-}
-
-void ScriptValue::Clear() {
-  Release();
-  type_ = kScriptInt;
-  u_.h = nullptr;
-}
-
-void ScriptValue::SetInt(int32_t v) {
-  Release();
-  type_ = kScriptInt;
-  u_.h = nullptr;
-  u_.i = v;
 }
 
 void ScriptValue::SetFloat(float v) {

@@ -64,8 +64,17 @@ class ScriptValue {
   // Frees what the value owns; the type word is left as it was and the payload cleared.
   void Release();
   // Release, then int 0.
-  void Clear();
-  void SetInt(int32_t v);
+  void Clear() {
+    if (type_ != kScriptInt) Release();
+    type_ = kScriptInt;
+    u_.h = nullptr;
+  }
+  void SetInt(int32_t v) {
+    if (type_ != kScriptInt) Release();
+    type_ = kScriptInt;
+    u_.h = nullptr;
+    u_.i = v;
+  }
   void SetBool(bool v) { SetInt(v ? 1 : 0); }
   void SetFloat(float v);
   // A string holding a new copy of `text` (null counts as the empty text).

@@ -258,6 +258,26 @@ TEST_F(DimgBltTest, EveryCellMatchesTheReferenceModel) {
   }
 }
 
+// Rows long enough for the many-pixel paths of the copy-convert cells into 16-bit formats, with
+// lengths that leave tails, unaligned starts, same-size and stretched.
+TEST_F(DimgBltTest, LongRowsMatchTheReferenceModel) {
+  std::mt19937 rng(11);
+  for (int d = 4; d <= 6; ++d) {
+    for (int s = 0; s < 8; ++s) {
+      for (const Rect& sr : {Rect{0, 0, 64, 3}, Rect{3, 1, 37, 4}, Rect{1, 0, 23, 5}}) {
+        for (const Rect& dr : {Rect{0, 0, sr.w, sr.h}, Rect{5, 2, 61, 7}, Rect{2, 1, 17, 2}}) {
+          SCOPED_TRACE(testing::Message() << "dst " << d << " src " << s << " " << sr.w << "x" << sr.h
+                                          << " -> " << dr.w << "x" << dr.h);
+          TestImage dst(d, 70, 9, rng() & 1, rng), src(s, 68, 6, rng() & 1, rng);
+          const std::vector<std::uint8_t> want = Expected(kBlt, dst, src, dr, sr, 0);
+          CallOp(kBlt, *dst.img, *src.img, dr, sr, 0, 0);
+          ASSERT_EQ(dst.Bytes(), want);
+        }
+      }
+    }
+  }
+}
+
 // Worked values of the conversion rules, through the blitter, on 1 x 1 images.
 TEST_F(DimgBltTest, ConversionQuirksOnSinglePixels) {
   struct Case {

@@ -142,7 +142,7 @@ TEST_F(DispatchTest, FlagsSetBeforeTheTurnRunNothing) {
     uint32_t run_flags = preset;
     EXPECT_EQ(RunTaskTurn(ctx, run_flags), preset == kVmRunEnd);
     EXPECT_EQ(run_flags, 0u);
-    EXPECT_EQ(ctx->pc, 0u);
+    EXPECT_EQ(ctx->pc(), 0u);
   }
 }
 
@@ -185,7 +185,7 @@ TEST_F(DispatchTest, BuiltinCallingConvention) {
   EXPECT_EQ(Show(Slot(3)), "i:5");  // element 1 of argument 2
   EXPECT_EQ(Show(Slot(0)), "i:42");
   EXPECT_EQ(errors, std::vector<uint32_t>{500});
-  EXPECT_EQ(ctx->stack_top, 2u);
+  EXPECT_EQ(ctx->stack_top(), 2u);
 }
 
 }  // namespace

@@ -44,8 +44,8 @@ TEST_F(InstructionTest, CallsFramesAndReturns) {
   p.OpReturn();
   Run(p);
   EXPECT_EQ(Show(Slot(1)), "i:720");
-  EXPECT_EQ(ctx->frame_base, 3u);
-  EXPECT_EQ(ctx->stack_top, 2u);  // balanced: [G, R] again
+  EXPECT_EQ(ctx->frame_base(), 3u);
+  EXPECT_EQ(ctx->stack_top(), 2u);  // balanced: [G, R] again
   EXPECT_TRUE(errors.empty());
 }
 
@@ -59,7 +59,7 @@ TEST_F(InstructionTest, MostGlobalsStillLeaveRoomForFrames) {
   prog.OpHalt();
   Run(prog);
   EXPECT_TRUE(errors.empty());
-  EXPECT_EQ(ctx->frame_base, kScriptImageMaxGlobals);
+  EXPECT_EQ(ctx->frame_base(), kScriptImageMaxGlobals);
   EXPECT_EQ(Show(Slot(kScriptImageMaxGlobals + 63)), "i:5");
 }
 
@@ -74,14 +74,14 @@ TEST_F(InstructionTest, EntryConventionAndFrames) {
   prog.OpSetTop(1000);  // beyond the frame, within the table: no growth
   prog.OpHalt();
   Run(prog);
-  EXPECT_EQ(ctx->frame_base, 3u);
+  EXPECT_EQ(ctx->frame_base(), 3u);
   EXPECT_EQ(Show(Slot(3)), "i:5");
   EXPECT_EQ(Show(Slot(6)), "i:0");
-  EXPECT_EQ(ctx->slot_top, 1003u);
-  EXPECT_EQ(ctx->slot_capacity, 1027u);
-  ASSERT_EQ(ctx->stack_top, 2u);
-  EXPECT_EQ(ctx->stack[0], 3u);                    // G
-  EXPECT_EQ(ctx->stack[1], info->return_address);  // R
+  EXPECT_EQ(ctx->slot_top(), 1003u);
+  EXPECT_EQ(ctx->slot_capacity(), 1027u);
+  ASSERT_EQ(ctx->stack_top(), 2u);
+  EXPECT_EQ(ctx->StackWord(0), 3u);                    // G
+  EXPECT_EQ(ctx->StackWord(1), info->return_address);  // R
 }
 
 TEST_F(InstructionTest, ReturnAtTheEntryGoesToR) {
@@ -154,7 +154,8 @@ TEST_F(InstructionTest, PushRefForms) {
   ScriptValue* m = Slot(2).GetMember("m");
   ScriptValue* n = m->GetMember("n");
   ScriptValue* q = Slot(2).GetMember("q");
-  std::vector<VmWord> pushed(ctx->stack.begin() + 2, ctx->stack.begin() + ctx->stack_top);
+  std::vector<VmWord> pushed;
+  for (uint32_t i = 2; i < ctx->stack_top(); ++i) pushed.push_back(ctx->StackWord(i));
   EXPECT_EQ(pushed, (std::vector<VmWord>{0, 5, 0, 7, 0, 0, 1, reinterpret_cast<uintptr_t>(m), 1,
                                          reinterpret_cast<uintptr_t>(m), 1, reinterpret_cast<uintptr_t>(n), 0,
                                          0, 0, 7, 1, reinterpret_cast<uintptr_t>(q)}));
@@ -184,10 +185,10 @@ TEST_F(InstructionTest, BuiltinCallsGoThroughTheHook) {
   prog.Word(kVmInstructionCount + 9);  // a built-in opcode met directly in the code
   prog.OpHalt();
   Load(prog);
-  ctx->hook = [](ScriptContext*, uint32_t n) {
+  ctx->SetHook([](ScriptContext*, uint32_t n) {
     calls.push_back(n);
     return true;  // ignored: the run goes on
-  };
+  });
   ASSERT_TRUE(ctx->Start(0));
   EXPECT_EQ(RunStarted(), 3);
   EXPECT_EQ(calls, (std::vector<uint32_t>{7, 9}));

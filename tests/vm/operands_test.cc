@@ -30,7 +30,7 @@ class OperandTest : public VmFixture {
   // Index of the one slot that holds 77, or -1.
   int SlotWith77() {
     int found = -1;
-    for (uint32_t i = 0; i < ctx->slot_top; ++i) {
+    for (uint32_t i = 0; i < ctx->slot_top(); ++i) {
       if (Slot(i).type() == kScriptInt && Slot(i).int_value() == 77) found = static_cast<int>(i);
     }
     return found;

@@ -38,14 +38,14 @@ class RuntimeErrorTest : public VmFixture {
 
 TEST_F(RuntimeErrorTest, BoxTextNamesFileAndLine) {
   LoadWithSources({"main.txt"});
-  ctx->line = 12;
+  ctx->SetSourceLine(12);
   EXPECT_EQ(FormatRuntimeError("指定された変数はネットではありません。", ctx),
             "指定された変数はネットではありません。\n　main.txt内の12行目で発生");
   // The full-width space is the cp932 pair 0x81 0x40.
   std::string text = FormatRuntimeError("m", ctx);
   EXPECT_EQ(text.substr(0, 4), "m\n\x81\x40");
-  ctx->file_index = 1;
-  ctx->line = static_cast<uint32_t>(-3);
+  ctx->SetSourceFile(1);
+  ctx->SetSourceLine(static_cast<uint32_t>(-3));
   EXPECT_EQ(FormatRuntimeError("m", ctx), "m\n　(error)内の-3行目で発生");
   EXPECT_EQ(FormatRuntimeError("m", nullptr), "m");
   LoadWithSources({});
@@ -101,7 +101,7 @@ TEST_F(RuntimeErrorTest, ScriptFaultReportsItsPosition) {
   prog.OpSetInt(G(0), 2);         // runs: the instruction finished on slot 0
   prog.OpHalt();
   Load(prog);
-  ctx->on_error = &ReportVmErrorCode;
+  ctx->SetErrorCallback(&ReportVmErrorCode);
   ASSERT_TRUE(ctx->Start(0));
   RunStarted();
   EXPECT_EQ(events, (std::vector<std::string>{

@@ -26,14 +26,14 @@ class ScriptContextTest : public VmFixture {
 
 TEST_F(ScriptContextTest, StartLeavesGlobalsAndTheEntryWords) {
   LoadWith(3);
-  EXPECT_EQ(ctx->slot_capacity, 1027u);
+  EXPECT_EQ(ctx->slot_capacity(), 1027u);
   EXPECT_FALSE(ctx->running());
   ASSERT_TRUE(ctx->StartByName("MAIN"));  // method names ignore ASCII case
   EXPECT_FALSE(ctx->Start(0));            // already running
-  EXPECT_EQ(ctx->slot_top, 3u);
-  ASSERT_EQ(ctx->stack_top, 2u);
-  EXPECT_EQ(ctx->stack[0], 3u);
-  EXPECT_EQ(ctx->stack[1], info->return_address);
+  EXPECT_EQ(ctx->slot_top(), 3u);
+  ASSERT_EQ(ctx->stack_top(), 2u);
+  EXPECT_EQ(ctx->StackWord(0), 3u);
+  EXPECT_EQ(ctx->StackWord(1), info->return_address);
   EXPECT_TRUE(ctx->Stop());
   EXPECT_FALSE(ctx->Stop());
   EXPECT_FALSE(ctx->StartByName("mainx"));
@@ -60,23 +60,23 @@ TEST_F(ScriptContextTest, FramesAndStackGrowInSteps) {
   LoadWith(3);
   ASSERT_TRUE(ctx->Start(0));
   Slot(2).SetInt(42);
-  ctx->frame_base = 1000;
+  ctx->SetFrameBase(1000);
   ASSERT_TRUE(ctx->Enter(100));
-  EXPECT_EQ(ctx->slot_capacity, 2051u);
-  EXPECT_EQ(ctx->slot_top, 1100u);
+  EXPECT_EQ(ctx->slot_capacity(), 2051u);
+  EXPECT_EQ(ctx->slot_top(), 1100u);
   EXPECT_EQ(Show(Slot(2)), "i:42");  // entries already there keep their values
   Slot(1000).SetString("x");
   ASSERT_TRUE(ctx->Leave(100));
-  EXPECT_EQ(ctx->slot_top, 1000u);
+  EXPECT_EQ(ctx->slot_top(), 1000u);
   EXPECT_EQ(Show(Slot(1000)), "i:0");
 
   for (uint32_t i = 2; i < 2048; ++i) ASSERT_TRUE(ctx->Push(i));
-  EXPECT_EQ(ctx->stack.size(), 2048u);
+  EXPECT_EQ(ctx->stack_capacity(), 2048u);
   ASSERT_TRUE(ctx->Push(2048));  // the 2049th word
-  EXPECT_EQ(ctx->stack.size(), 4096u);
-  EXPECT_EQ(ctx->stack[0], 3u);
-  EXPECT_EQ(ctx->stack[2047], 2047u);
-  EXPECT_EQ(ctx->stack[2048], 2048u);
+  EXPECT_EQ(ctx->stack_capacity(), 4096u);
+  EXPECT_EQ(ctx->StackWord(0), 3u);
+  EXPECT_EQ(ctx->StackWord(2047), 2047u);
+  EXPECT_EQ(ctx->StackWord(2048), 2048u);
 }
 
 TEST_F(ScriptContextTest, SharedGlobalsAreClearedByTheFirstRunner) {
@@ -85,10 +85,10 @@ TEST_F(ScriptContextTest, SharedGlobalsAreClearedByTheFirstRunner) {
   ScriptContext* fresh = ScriptContext::CloneFresh(*ctx);
   ASSERT_TRUE(ctx->Start(0));
   Slot(1).SetInt(5);
-  EXPECT_EQ(second->slots[1], ctx->slots[1]);  // one value, two tables
-  EXPECT_NE(fresh->slots[1], ctx->slots[1]);
+  EXPECT_EQ(second->SlotOrNull(1), ctx->SlotOrNull(1));  // one value, two tables
+  EXPECT_NE(fresh->SlotOrNull(1), ctx->SlotOrNull(1));
   ASSERT_TRUE(second->Start(0));  // another member runs: globals stay
-  EXPECT_EQ(Show(*second->slots[1]), "i:5");
+  EXPECT_EQ(Show(*second->SlotOrNull(1)), "i:5");
   EXPECT_TRUE(ctx->Stop());
   EXPECT_TRUE(second->Stop());
   ASSERT_TRUE(second->Start(0));  // nobody runs: cleared again
@@ -96,8 +96,8 @@ TEST_F(ScriptContextTest, SharedGlobalsAreClearedByTheFirstRunner) {
   Slot(1).SetString("kept");
   ScriptContext::Destroy(second);  // the globals stay for the other member
   EXPECT_EQ(Show(Slot(1)), "s:kept");
-  EXPECT_EQ(*ctx->runners, 0u);
-  EXPECT_EQ(*ctx->sharers, 1u);
+  EXPECT_EQ(ctx->runner_count(), 0u);
+  EXPECT_EQ(ctx->sharer_count(), 1u);
   ScriptContext::Destroy(fresh);
 }
 
@@ -112,13 +112,13 @@ TEST_F(ScriptContextTest, SourcePosition) {
   EXPECT_EQ(line, 99u);
 
   LoadWith(1, {"main.txt", "longname"});
-  ctx->file_index = 1;
-  ctx->line = 12;
+  ctx->SetSourceFile(1);
+  ctx->SetSourceLine(12);
   ctx->GetSourcePos(&has, buf, 5, &line);
   EXPECT_TRUE(has);
   EXPECT_STREQ(buf, "long");
   EXPECT_EQ(line, 12u);
-  ctx->file_index = 2;
+  ctx->SetSourceFile(2);
   ctx->GetSourcePos(&has, buf, sizeof buf, &line);
   EXPECT_STREQ(buf, "(error)");
 }
@@ -126,7 +126,7 @@ TEST_F(ScriptContextTest, SourcePosition) {
 TEST_F(ScriptContextTest, BuiltinArguments) {
   LoadWith(2);
   ASSERT_TRUE(ctx->Start(0));
-  ctx->frame_base = 2;
+  ctx->SetFrameBase(2);
   ASSERT_TRUE(ctx->Enter(4));  // array of four slots 2..5 at the end of the frame
   Slot(5).SetInt(55);
   ScriptValue holder;
@@ -135,17 +135,17 @@ TEST_F(ScriptContextTest, BuiltinArguments) {
   ctx->PushValueRef(member, holder.RecordRef());
   ctx->PushSlotRef(2);
   ctx->Push(0);
-  EXPECT_EQ(ctx->GetArg(0), ctx->slots[0]);
-  EXPECT_EQ(ctx->GetArg(1), ctx->slots[2]);
+  EXPECT_EQ(ctx->GetArg(0), ctx->SlotOrNull(0));
+  EXPECT_EQ(ctx->GetArg(1), ctx->SlotOrNull(2));
   EXPECT_EQ(ctx->GetArg(2), member);
-  EXPECT_EQ(ctx->GetArgElement(1, 3), ctx->slots[5]);
+  EXPECT_EQ(ctx->GetArgElement(1, 3), ctx->SlotOrNull(5));
   EXPECT_EQ(ctx->GetArgElement(2, 0), member);
-  EXPECT_EQ(ctx->GetArgElement(0, 7), ctx->slots[0]);
+  EXPECT_EQ(ctx->GetArgElement(0, 7), ctx->SlotOrNull(0));
   EXPECT_TRUE(errors.empty());
-  EXPECT_EQ(ctx->GetArgElement(1, 4), ctx->slots[0]);  // past the slot top
-  EXPECT_EQ(ctx->GetArgElement(1, -3), ctx->slots[0]);
-  EXPECT_EQ(ctx->GetArgElement(2, 1), ctx->slots[0]);  // an address is one value
-  EXPECT_EQ(ctx->GetArg(5), ctx->slots[0]);            // no such pair on the stack
+  EXPECT_EQ(ctx->GetArgElement(1, 4), ctx->SlotOrNull(0));  // past the slot top
+  EXPECT_EQ(ctx->GetArgElement(1, -3), ctx->SlotOrNull(0));
+  EXPECT_EQ(ctx->GetArgElement(2, 1), ctx->SlotOrNull(0));  // an address is one value
+  EXPECT_EQ(ctx->GetArg(5), ctx->SlotOrNull(0));            // no such pair on the stack
   EXPECT_EQ(errors, (std::vector<uint32_t>{1, 1, 1, 1}));
   ctx->SetArgInt(0, 9);
   ctx->SetArgElementInt(1, 1, 8);

@@ -86,7 +86,7 @@ TEST_F(TaskTest, ASecondLoadOfAPathSharesTheImageAndItsGlobals) {
   DRef<ScriptTask> second = LoadScriptExport(variant.c_str(), 0, kHandlerList, true);
   ASSERT_TRUE(second);
   EXPECT_EQ(first->context->SlotOrNull(1), second->context->SlotOrNull(1));
-  EXPECT_EQ(first->context->image.Get(), second->context->image.Get());
+  EXPECT_EQ(&first->context->image(), &second->context->image());
 
   // A new instance of a task shares them as well.
   DRef<ScriptTask> third = NewScriptTaskNamed(first, "main", kTaskList);

@@ -53,7 +53,7 @@ class VmFixture : public ::testing::Test {
     return RunStarted();
   }
 
-  ScriptValue& Slot(uint32_t i) { return *ctx->slots[i]; }
+  ScriptValue& Slot(uint32_t i) { return *ctx->SlotOrNull(i); }
 
   DRef<ScriptImageInfo> info;
   ScriptContext* ctx = nullptr;
