@@ -345,10 +345,14 @@ bool BiSetText(ScriptContext* ctx) {
 
 void InstallStringBuiltins();
 void InstallDisplayBuiltins();
+void InstallDrawImageBuiltins();
+void InstallDrawBlitBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
   InstallDisplayBuiltins();
+  InstallDrawImageBuiltins();
+  InstallDrawBlitBuiltins();
   const struct {
     uint32_t n;
     VmHandler h;
