@@ -18,6 +18,9 @@ struct DisplayOps {
 DisplayOps SetDisplayOps(const DisplayOps& ops);
 const DisplayOps& GetDisplayOps();
 
+// Installs the Draw unit's operations (the engine does so at start-up).
+void InstallDrawDisplayOps();
+
 // The workers shared by the built-ins and the exports.
 bool DisplaySetWindowSize(int32_t width, int32_t height);
 // Both written: 0, 0 without a display.

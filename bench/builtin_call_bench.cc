@@ -29,11 +29,11 @@ struct Frame {
   }
   ~Frame() { ScriptContext::Destroy(ctx); }
   void Call(uint32_t n, std::initializer_list<uint32_t> slots) {
-    const uint32_t top = ctx->stack_top;
+    const uint32_t top = ctx->stack_top();
     for (auto it = std::rbegin(slots); it != std::rend(slots); ++it) ctx->PushSlotRef(*it);
     ctx->Push(0);
-    ctx->hook(ctx, n);
-    ctx->Drop(ctx->stack_top - top);
+    ctx->hook()(ctx, n);
+    ctx->Drop(ctx->stack_top() - top);
   }
 };
 

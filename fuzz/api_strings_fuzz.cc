@@ -86,11 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         v->SetString(texts[k].c_str(), texts[k].size());
     }
   }
-  const uint32_t top = ctx->stack_top;
+  const uint32_t top = ctx->stack_top();
   for (uint32_t k = 4; k >= 1; --k) ctx->PushSlotRef(k);
   ctx->Push(0);
   CallBuiltin(ctx, builtin);
-  ctx->Drop(ctx->stack_top - top);
+  ctx->Drop(ctx->stack_top() - top);
   (void)ctx->result()->ToStaticString();
 
   // The path exports fill buffers of exactly 264 bytes.

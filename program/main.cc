@@ -1,6 +1,7 @@
 // The engine program: the program entry with the imaging library's tables and plug-in support,
 // the script machine's services, and the engine main.
 #include "api/api_frame.h"
+#include "api/display_ops.h"
 #include "api/input_script.h"
 #include "base/dapplication.h"
 #include "base/dpump.h"
@@ -37,6 +38,7 @@ int RunEngine() {
   SetVmServices(services);
   InstallApiBuiltins();
   InstallApiUnitHooks();
+  InstallDrawDisplayOps();
   LoadInputScriptFromEnvironment();
   return EngineMain();
 }

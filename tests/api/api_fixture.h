@@ -78,7 +78,7 @@ class BuiltinFrame : public ::testing::Test {
   };
   // Calls built-in n with the arguments (first argument first), as the call instruction does.
   void Call(uint32_t n, std::vector<Arg> args = {}) {
-    const uint32_t top = ctx_->stack_top;
+    const uint32_t top = ctx_->stack_top();
     for (auto it = args.rbegin(); it != args.rend(); ++it) {
       if (it->address)
         ctx_->PushValueRef(it->address, {});
@@ -87,7 +87,7 @@ class BuiltinFrame : public ::testing::Test {
     }
     ctx_->Push(0);  // the call sequence's own word
     CallBuiltin(ctx_, n);
-    ctx_->Drop(ctx_->stack_top - top);
+    ctx_->Drop(ctx_->stack_top() - top);
   }
   // Slot i set to a value.
   void Int(uint32_t i, int32_t v) { Slot(i)->SetInt(v); }

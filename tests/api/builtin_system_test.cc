@@ -155,6 +155,16 @@ TEST_F(SystemFrame, WindowFunctionsGoThroughTheDisplayInterfaceAndFailWithoutOne
   EXPECT_NE(Boxes()[0].text.find("スクリーンサイズを変更できませんでした。"), std::string::npos);
   EXPECT_EQ(ovSetWindowSize(800, 600), 0);
   EXPECT_EQ(ovIsFullscreen(), 0);
+  // The Draw unit's operations before its screen exists: failures, sizes zeroed.
+  const DisplayOps none = SetDisplayOps({});
+  InstallDrawDisplayOps();
+  EXPECT_EQ(ovSetWindowSize(800, 600), 0);
+  EXPECT_EQ(ovCheckFullscreenSize(640, 480), 0);
+  int32_t zw = 5, zh = 5;
+  ovGetWindowSize(&zw, &zh);
+  EXPECT_EQ(zw, 0);
+  EXPECT_EQ(zh, 0);
+  SetDisplayOps(none);
 
   DisplayOps ops;
   ops.set_window_size = [](int32_t w, int32_t h) {
