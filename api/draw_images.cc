@@ -88,6 +88,7 @@ DRef<ImageHandle> CreateWorker(int32_t width, int32_t height, int32_t level, int
   if (InTssMode()) return {};
   DRef<DrawImage> image = DrawScreen().CreateImage(width, height);
   if (!image || !GotPixels(*image, width, height) || !Register(*image, level, flags)) return {};
+  image->Fill(0);  // a blank image: new storage holds whatever the heap left there
   DRef<ImageHandle> h = NewHandle(image);
   image->SetUpdate();
   if (flags & kMakeHidden) image->SetDraw(false);
