@@ -126,6 +126,58 @@ TEST_P(DrawApi, LoadSplitsAndLayersAgainstAModel) {
   ovDestroyImage(h);
 }
 
+// An archive of the member layout the engine reads: "KMF ", count, then per member its name's
+// length, the name, offset and size; the members follow.
+std::string Archive(const std::vector<std::pair<std::string, std::string>>& members) {
+  auto u32 = [](uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[size_t(i)] = char(v >> (8 * i));
+    return s;
+  };
+  uint32_t offset = 8;
+  for (const auto& m : members) offset += 12 + uint32_t(m.first.size());
+  std::string dir = "KMF " + u32(uint32_t(members.size())), data;
+  for (const auto& m : members) {
+    dir += u32(uint32_t(m.first.size())) + m.first + u32(offset + uint32_t(data.size())) +
+           u32(uint32_t(m.second.size()));
+    data += m.second;
+  }
+  return dir + data;
+}
+
+TEST_P(DrawApi, WithAnArchiveMountedLoadersReadOnlyTheArchive) {
+  DImage pic;
+  ASSERT_TRUE(pic.Create(3, 2, 0, DimgFormat::RGB888));
+  std::memset(pic.GetPixelPointer(0, 0), 0xF8, 3);
+  ASSERT_TRUE(WritePicture(File("disk.bmp"), pic, false));
+  const std::string bytes = ReadAll(File("disk.bmp"));
+  std::ofstream(File("data.kmf"), std::ios::binary) << Archive({{"pics/one.bmp", bytes}});
+  ASSERT_TRUE(SetDataFile(File("data.kmf").c_str()));
+  // A member named with "\\" is found under "/".
+  Str(20, "pics\\one.bmp"), Int(21, 0), Int(22, 8);
+  Call(kLoadImage, {20, 21, 22});
+  DrawImage* i = DrawOf(ObjectOfValueAs<ImageHandle>(*Result(), kScriptImage));
+  ASSERT_NE(i, nullptr);
+  EXPECT_EQ(i->GetWidth(), 3);
+  ApiHandle* w = ovLoadWipe("pics\\one.bmp", 1);
+  EXPECT_NE(w, nullptr);
+  ovDestroyWipe(w);
+  // A file only on disk is not found while the archive is mounted.
+  Str(20, File("disk.bmp"));
+  Call(kLoadImage, {20, 21, 22});
+  EXPECT_TRUE(Errored("イメージを読み込めません。\n\"" + File("disk.bmp") + "\""));
+  EXPECT_EQ(ovLoadImage(File("disk.bmp").c_str(), 0, 8), nullptr);
+  // Writing goes to the disk all the same.
+  ApiHandle* screen = ovGetScreen();
+  EXPECT_EQ(ovWriteImage(File("written.bmp").c_str(), 1, screen), 1);
+  ovDestroyImage(screen);
+  EXPECT_FALSE(ReadAll(File("written.bmp")).empty());
+  ASSERT_TRUE(SetDataFile(""));
+  ApiHandle* from_disk = ovLoadImage(File("disk.bmp").c_str(), 0, 8);
+  EXPECT_NE(from_disk, nullptr);
+  ovDestroyImage(from_disk);
+}
+
 TEST_P(DrawApi, WriteImageReadsBackAndABadFormatTouchesNothing) {
   Create(1, 6, 4);
   Select(1);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "api/api_common.h"
 #include "api/draw_api.h"
 #include "api/ov_api.h"
 #include "base/dapplication.h"
