@@ -3,9 +3,12 @@
 // what the headless host captures, pixel for pixel against a reference compositor; the same scene
 // through the exports gives the same capture; RenderSpriteWait skips a late frame.
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 
 #include "shell/cframetimer.h"
 #include "tests/api/draw_fixture.h"
+#include "tools/meiasm/meiasm.h"
 
 namespace {
 
@@ -271,6 +274,47 @@ TEST_P(DrawEndToEnd, RenderSpriteWaitSkipsALateFrameAndKeepsTheGrid) {
   EXPECT_EQ(DrawScreen().GetScreenImage().GetPixel(300 + 7, 300 + 7), f.Pack(10, 20, 30));
   timer.Term();
   clk::UseRealClock();
+}
+
+// The engine program, headless, on a script that loads one picture, registers it and renders:
+// ORVANE_CAPTURE gets that picture at exit.
+TEST(DrawCaptureRun, TheProgramCapturesWhatTheScriptDrew) {
+  orvane_test::ScratchDir dir("orvane_draw_run_");
+  const std::string work = dir.Dir();
+  const auto image = meiasm::Assemble(
+      ".globals 8\n.method main\n.export 0\n"
+      " OpSetInt g1, 1\n .builtin 1, g1\n"  // SetSpriteLevel 1
+      " OpSetString g2, \"pic.bmp\"\n OpSetInt g3, 0\n OpSetInt g4, 0\n"
+      " .builtin 2, g2, g3, g4\n"                                 // LoadImage
+      " OpSetInt g5, 5\n OpSetInt g6, 7\n .builtin 25, g5, g6\n"  // SetImagePos on the screen
+      " .builtin 46\n .builtin 64\n OpHalt\n");                   // RenderSpriteScreen, Exit
+  std::ofstream(work + "/draw.mei", std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+  // Six pure colours.
+  const uint32_t colours[6] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x000000, 0xFFFF00};
+  DImage pic;
+  ASSERT_TRUE(pic.Create(3, 2, 0, DimgFormat::RGB888));
+  for (int k = 0; k < 6; ++k) {
+    uint8_t* p = pic.GetPixelPointer(k % 3, k / 3);
+    p[0] = uint8_t(colours[k] >> 16), p[1] = uint8_t(colours[k] >> 8), p[2] = uint8_t(colours[k]);
+  }
+  ASSERT_TRUE(WritePicture(work + "/pic.bmp", pic, false));
+  const std::string command = "cd '" + work + "' && ORVANE_BACKEND=headless ORVANE_CAPTURE='" + work +
+                              "/shot.ppm' '" ORVANE_BINARY_DIR "/bin/orvane' '" + work +
+                              "/draw.mei' >out.txt 2>err.txt";
+  ASSERT_EQ(std::system(command.c_str()), 0) << ReadAll(work + "/err.txt");
+  int w = 0, h = 0;
+  const std::vector<uint32_t> shot = ReadPpm(work + "/shot.ppm", &w, &h);
+  ASSERT_EQ(w, 640);
+  ASSERT_EQ(h, 480);
+  // The current image is the screen: the script's SetImagePos moved nothing that is drawn, and the
+  // picture sits at the top left over black.
+  // The default screen is RGB565 with green's lowest bit clear: full green shows as 0xFB.
+  for (int k = 0; k < 6; ++k) {
+    const uint32_t want = (colours[k] & 0xFF00) == 0xFF00 ? colours[k] - 0x0400 : colours[k];
+    EXPECT_EQ(shot[size_t((k / 3) * 640 + k % 3)], want) << k;
+  }
+  EXPECT_EQ(shot[size_t(100 * 640 + 100)], 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, DrawEndToEnd, ::testing::Values(6u, 4u));
