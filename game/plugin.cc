@@ -12,6 +12,7 @@
 #include "game/resource.h"
 #include "game/scenario.h"
 #include "game/sprite.h"
+#include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/wipe.h"
 #include "platform/module.h"
@@ -43,6 +44,7 @@ void CleanupGame() noexcept {
     sprClearAll();
   } catch (...) {
   }
+  ResetTextLayerGlobals();
   ResetSpriteGlobals();
   ClearWipes();
   ReleaseCaches();
@@ -101,6 +103,7 @@ int32_t RunGameGuarded(void (*entry)()) noexcept {
     ResetTimerGlobals();
     ResetResourceDefaults();
     ResetSpriteGlobals();
+    ResetTextLayerGlobals();
     SetTimerRedraw(&sprRender);
     Handlers() = BuiltGameHandlers();
     entry();

@@ -5,15 +5,22 @@
 #include <cmath>
 #include <cstring>
 
+#include "game/choice.h"
 #include "game/engine_api.h"
 #include "game/error_report.h"
+#include "game/motion.h"
 #include "game/timer.h"
 #include "game/tokenizer.h"
 
 namespace {
 
 DSprite g_sprites[kSpriteSlots];
-SpriteHooks g_hooks{};
+// A destroyed sprite's button goes with it.
+SpriteHooks g_hooks = [] {
+  SpriteHooks hooks{};
+  hooks.remove_buttons = &RemoveSpriteButtons;
+  return hooks;
+}();
 int32_t g_screen_w = 640, g_screen_h = 480;
 int32_t g_default_level = 16;
 char g_default_trans[256] = "";
@@ -96,6 +103,7 @@ void SetScreenSize(int32_t width, int32_t height) {
 }
 
 void ResetSpriteGlobals() {
+  ResetMotionGlobals();
   for (DSprite& s : g_sprites) s = DSprite{};
   g_screen_w = 640;
   g_screen_h = 480;
@@ -464,7 +472,7 @@ void sprCreateColor(int32_t slot, int32_t sprite_class, const char* color, int32
 void sprDestroy(int32_t slot) {
   if (!IsValid(slot)) return;
   if (g_hooks.remove_buttons) g_hooks.remove_buttons(slot);
-  if (g_hooks.end_motions) g_hooks.end_motions(slot);
+  MotEndSprite(slot);
   for (int32_t child = 0; child < kSpriteSlots; ++child) {
     if (child == slot || !IsValid(child) || g_sprites[child].parent != slot) continue;
     g_sprites[child].parent = kNoSprite;
@@ -485,7 +493,7 @@ void sprDestroy(int32_t slot, const char* wipe) {
 }
 
 void sprClearAll() {
-  if (g_hooks.clear_motions) g_hooks.clear_motions();
+  MotClearAll();
   for (int32_t slot = 0; slot < kSpriteSlots; ++slot) sprDestroy(slot);
 }
 

@@ -79,8 +79,6 @@ DSprite& Sprite(int32_t slot);
 // Work of other parts of the game that sprDestroy and sprClearAll hand on; null: nothing to do.
 struct SpriteHooks {
   void (*remove_buttons)(int32_t slot);  // buttons registered on the sprite
-  void (*end_motions)(int32_t slot);     // motion events aimed at the sprite set to done
-  void (*clear_motions)();               // every motion slot emptied
 };
 SpriteHooks& SpriteTableHooks();
 

@@ -8,6 +8,7 @@
 #include "display/tss/dtss_image.h"
 #include "display/tss/dtss_manager.h"
 #include "display/tss/dtss_sprite.h"
+#include "display/tss/dtss_wipe.h"
 #include "platform/d3dx.h"
 #include "platform/mediatypes.h"
 
@@ -84,6 +85,7 @@ DtssManager::~DtssManager() {
   Destroy();
   levels_.Release();
   images_.Clear();
+  wipes_.Clear();
   if (GetOwner()) Detach();
 }
 
@@ -426,6 +428,10 @@ void DtssManager::_ReleaseD3D() {
 void DtssManager::_ReleaseSurfaces() {
   for (auto it = images_.Begin(); !(it == images_.End()); it = it.Next()) it.Value()->_ReleaseTexture();
   image_dirty_ |= 1;
+  if (multitexture_) {
+    for (auto it = wipes_.Begin(); !(it == wipes_.End()); it = it.Next()) it.Value()->_ReleaseTextures();
+    wipe_dirty_ |= 1;
+  }
   SafeRelease(back_);
   SafeRelease(primary_);
 }
@@ -446,6 +452,8 @@ bool DtssManager::_CheckLost() {
     return _ResetDevice();
   for (auto it = images_.Begin(); !(it == images_.End()); it = it.Next()) it.Value()->_RestoreTexture();
   image_dirty_ |= 1;
+  for (auto it = wipes_.Begin(); !(it == wipes_.End()); it = it.Next()) it.Value()->_Restore();
+  wipe_dirty_ |= 1;
   return true;
 }
 
@@ -558,6 +566,11 @@ bool DtssManager::OnMessage(LRESULT* result, DWindow*, UINT message, WPARAM, LPA
 
 void DtssManager::Destroy() {
   if (!hwnd_) return;
+  while (!wipes_.IsEmpty()) {
+    DRef<DtssWipe> wipe = wipes_.Front();  // holds the wipe while it leaves the list
+    wipe->Release();
+    if (!wipes_.IsEmpty() && wipes_.Front().Get() == wipe.Get()) wipes_.Erase(wipes_.Begin());
+  }
   while (!images_.IsEmpty()) {
     DRef<DtssImage> image = images_.Front();  // holds the image while it leaves the list
     image->Release();
@@ -568,6 +581,7 @@ void DtssManager::Destroy() {
   if (GetOwner()) Detach();
   _ReleaseD3D();
   images_.Clear();
+  wipes_.Clear();
   hwnd_ = nullptr;
   window_ = DWindow();
   D3DXUninitialize();

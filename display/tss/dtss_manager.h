@@ -17,6 +17,7 @@
 class DImage;
 class DtssImage;
 class DtssSprite;
+class DtssWipe;
 
 // The sprite renderer's vertex: XYZRHW | DIFFUSE | TEX2, 36 bytes.
 struct DtssVertex {
@@ -39,7 +40,7 @@ enum : uint32_t {
 
 // Waits (boundedly) until both surfaces may blit, then blits src_rect of src onto dst_rect of dst.
 HRESULT DtssWaitBlt(IDirectDrawSurface7* dst, RECT* dst_rect, IDirectDrawSurface7* src, RECT* src_rect,
-                    DWORD flags);
+                    DWORD flags, DDBLTFX* fx = nullptr);
 
 // Busy-waits on DDERR_WASSTILLDRAWING give up after this many tries.
 inline constexpr int kDtssMaxWaits = 1000000;
@@ -81,6 +82,12 @@ class DtssManager : public DMessageListener {
   DRef<DtssImage> _FindImage(DtssImage* image);
   void _RemoveImage(DtssImage* image);
   void SetImagesDirty() { image_dirty_ |= 1; }
+  // A new wipe of the pattern, kept in the wipe list until Destroy; empty on failure.
+  DRef<DtssWipe> LoadWipe(const DImage& source);
+  DRef<DtssWipe> _FindWipe(DtssWipe* wipe);
+  void _RemoveWipe(DtssWipe* wipe);
+  void SetWipesDirty() { wipe_dirty_ |= 1; }
+  uint32_t GetWipesDirty() const { return wipe_dirty_; }
 
   // ---- Levels.
   // Takes the sprite out of its list, then (shown, level 0..65535) appends it to that level's
@@ -150,6 +157,8 @@ class DtssManager : public DMessageListener {
   void _Flush();
   bool _UpdateImages();
   bool _UploadImages();
+  bool _UpdateWipes();
+  bool _UploadWipes();
   void _FreeTextures(bool all);
 
   // Device fields.
@@ -183,6 +192,8 @@ class DtssManager : public DMessageListener {
   // Renderer fields.
   uint32_t image_dirty_ = 0;    // bit 0: some image may need uploading
   DRefList<DtssImage> images_;  // owning handles of every image made here
+  uint32_t wipe_dirty_ = 0;     // bit 0: some wipe may need uploading
+  DRefList<DtssWipe> wipes_;    // owning handles of every wipe made here
   uint32_t level_count_ = 0;    // 0 or a multiple of 128
   DRef<Level> levels_;          // level_count_ entries
   uint32_t blend_ = 0;          // last blend mode sent

@@ -6,6 +6,7 @@
 #include "display/tss/dtss_image.h"
 #include "display/tss/dtss_manager.h"
 #include "display/tss/dtss_sprite.h"
+#include "display/tss/dtss_wipe.h"
 
 namespace {
 
@@ -91,10 +92,10 @@ void WaitFlip(IDirectDrawSurface7* s) {
 }  // namespace
 
 HRESULT DtssWaitBlt(IDirectDrawSurface7* dst, RECT* dst_rect, IDirectDrawSurface7* src, RECT* src_rect,
-                    DWORD flags) {
+                    DWORD flags, DDBLTFX* fx) {
   WaitBlt(dst);
   WaitBlt(src);
-  return dst->Blt(dst_rect, src, src_rect, flags, nullptr);
+  return dst->Blt(dst_rect, src, src_rect, flags, fx);
 }
 
 // ---- Objects.
@@ -137,6 +138,31 @@ void DtssManager::_RemoveImage(DtssImage* image) {
   for (auto it = images_.Begin(); !(it == images_.End()); it = it.Next()) {
     if (it.Value().Get() == image) {
       images_.Erase(it);
+      return;
+    }
+  }
+}
+
+DRef<DtssWipe> DtssManager::LoadWipe(const DImage& source) {
+  DRef<DtssWipe> wipe;
+  if (!hwnd_) return wipe;
+  wipe.Alloc(1);
+  if (!wipe->Load(this, source)) return DRef<DtssWipe>();
+  wipes_.PushBack(wipe);
+  return wipe;
+}
+
+DRef<DtssWipe> DtssManager::_FindWipe(DtssWipe* wipe) {
+  if (!wipe) return DRef<DtssWipe>();
+  for (auto it = wipes_.Begin(); !(it == wipes_.End()); it = it.Next())
+    if (it.Value().Get() == wipe) return it.Value();
+  return DRef<DtssWipe>();
+}
+
+void DtssManager::_RemoveWipe(DtssWipe* wipe) {
+  for (auto it = wipes_.Begin(); !(it == wipes_.End()); it = it.Next()) {
+    if (it.Value().Get() == wipe) {
+      wipes_.Erase(it);
       return;
     }
   }
@@ -321,6 +347,30 @@ bool DtssManager::_UploadImages() {
   return true;
 }
 
+bool DtssManager::_UploadWipes() {
+  for (auto it = wipes_.Begin(); !(it == wipes_.End()); it = it.Next()) {
+    DRef<DtssWipe> wipe = it.Value();
+    if (wipe->IsUsed() && wipe->IsDirty() && !wipe->_UpdateTextures()) return false;
+  }
+  return true;
+}
+
+bool DtssManager::_UpdateWipes() {
+  if (!(wipe_dirty_ & 1)) return true;
+  bool ok = _UploadWipes();
+  if (!ok) {
+    _FreeTextures(false);
+    ok = _UploadWipes();
+  }
+  if (!ok) {
+    _FreeTextures(true);
+    ok = _UploadWipes();
+  }
+  if (!ok) return false;
+  wipe_dirty_ &= ~1u;
+  return true;
+}
+
 void DtssManager::_FreeTextures(bool all) {
   // The device holds the textures last set; unbind them so that freed textures free their memory.
   if (device_) {
@@ -332,6 +382,11 @@ void DtssManager::_FreeTextures(bool all) {
     DRef<DtssImage> image = it.Value();
     if (all || !image->IsUsed()) image->_ReleaseTexture();
   }
+  for (auto it = wipes_.Begin(); !(it == wipes_.End()); it = it.Next()) {
+    DRef<DtssWipe> wipe = it.Value();
+    if (all ? multitexture_ != 0 : !wipe->IsUsed()) wipe->_ReleaseTextures();
+  }
+  wipe_dirty_ |= 1;
   // Every image (and wipe) that lost its texture must be uploaded again.
   image_dirty_ |= 1;
 }
@@ -355,7 +410,7 @@ bool DtssManager::_UpdateImages() {
 bool DtssManager::Render() {
   if (!hwnd_ || !ddraw_) return true;
   if (!_CheckLost()) return true;
-  if (!_UpdateImages()) return false;
+  if (!_UpdateImages() || !_UpdateWipes()) return false;
   if (!device_ || FAILED(device_->BeginScene())) return true;
   for (uint32_t i = 0; i < level_count_;) {
     for (DtssSprite* s = levels_[i].first; s;) {

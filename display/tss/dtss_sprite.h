@@ -1,20 +1,28 @@
 // DtssSprite: one textured quad of the TSS unit: a rectangle of a DtssImage at a position, size
-// and level, tinted by four corner colours, blended and alpha-tested, following a parent sprite.
-// It rebuilds its vertices when something changed and hands them to the manager's batcher.
+// and level, tinted by four corner colours, blended and alpha-tested, following a parent sprite,
+// optionally turned about a pivot, placed by four free corners, or revealed through a wipe. It
+// rebuilds its vertices when something changed and hands them to the manager's batcher.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/dgeometry.h"
 #include "base/dref.h"
 #include "base/dreflist.h"
 #include "display/tss/dtss_manager.h"
+#include "platform/d3dx.h"
 
 class DtssImage;
+class DtssWipe;
 
 class DtssSprite : public DObject {
  public:
-  enum : uint32_t { kShown = 1, kRebuild = 2 };
+  enum : uint32_t { kShown = 1, kRebuild = 2, kRotated = 4, kFreeCorner = 8 };
+  // Tiles handed to the batcher per call (4 vertices each, indices relative to the call).
+  static constexpr uint32_t kQuadsPerCall = 256;
+  // Above this many tiles a sprite is not tiled: it fades like one on a single-texture device.
+  static constexpr uint64_t kMaxTiles = 65536;
   struct Color {
     float r, g, b, a;
   };
@@ -62,19 +70,52 @@ class DtssSprite : public DObject {
   float GetAlphaTest() const { return static_cast<float>(alpha_ref_) * (1.0f / 255.0f); }
   uint32_t GetAlphaRef() const { return alpha_ref_; }
 
+  // Pivot as fractions of the drawn size.
+  void SetPivot(float x, float y);
+  // transform = transform x rotation about the axis by `degrees`.
+  void RotateX(float degrees);
+  void RotateY(float degrees);
+  void RotateZ(float degrees);
+  void ResetRotation();
+  const D3DXMATRIX& GetTransform() const { return transform_; }
+  // Free-corner mode and its corner positions (offsets from the absolute position) and texture
+  // pixels; corners outside 0..3 are ignored.
+  void SetFreeCornerMode(bool on);
+  void SetFreeCornerPos(int corner, float x, float y);
+  void SetFreeCornerMap(int corner, int32_t x, int32_t y);
+
+  // Attaches a listed wipe with direction 0 (mask A / fading out) or 1 (mask B / fading in);
+  // a null wipe detaches. A wipe not in the manager's list leaves the sprite without one;
+  // other directions do nothing.
+  void SetWipe(DtssWipe* wipe, int32_t direction);
+  DtssWipe* GetWipe() const { return wipe_.Get(); }
+  int32_t GetWipeDirection() const { return wipe_direction_; }
+  int32_t GetAppliedWipeLevel() const { return applied_level_; }
+
   void _BuildVertices();
+  // Folds the wipe's level into the vertex colours.
+  void _ApplyWipeFade();
+  // Called by a wipe that is released: the handle is emptied and the sprite rebuilt.
+  void _LoseWipe();
   // Builds when needed and hands the quad to the batcher; nothing when the image has no texture
   // or the size is 0 wide or high.
   void Draw();
 
   DtssSprite* GetParent() const { return parent_; }
   const DtssImage* GetImage() const { return image_.Get(); }
-  const DtssVertex* GetVertices() const { return vertices_; }
+  const DtssVertex* GetVertices() const { return vertex_ptr_; }
+  uint32_t GetVertexCount() const { return vertex_count_; }
+  // Tile columns and rows of the last build.
+  uint64_t GetColumns() const { return columns_; }
+  uint64_t GetRows() const { return rows_; }
   uint32_t GetFlags() const { return flags_; }
 
  private:
   friend class DtssManager;
   void _PackColor(uint32_t vertex);
+  void _DetachWipe();
+  bool _Tiled() const;
+  void _Grow(uint64_t vertices);
 
   DtssManager* manager_ = nullptr;               // none: not initialised
   DRef<DtssImage> image_;                        // owning
@@ -88,10 +129,23 @@ class DtssSprite : public DObject {
   Color colors_[4] = {};                         // top-left, top-right, bottom-left, bottom-right
   uint32_t blend_ = 0;
   uint32_t alpha_ref_ = 0;
-  DtssVertex vertices_[4] = {};
+  DRef<DtssWipe> wipe_;  // owning, or empty
+  int32_t wipe_direction_ = 0;
+  int32_t applied_level_ = -1;  // wipe level folded into the colours; -1 forces a new fade
+  uint8_t too_many_tiles_ = 0;  // the last build gave up tiling (fades instead)
+  uint8_t tile_cap_logged_ = 0;
+  float pivot_[3] = {};
+  D3DXMATRIX transform_{};
+  float nc_x_[4] = {}, nc_y_[4] = {};
+  DPoint nc_map_[4];
+  DtssVertex vertices_[4] = {};  // one quad: TL, TR, BL, BR
   Color vertex_colors_[4] = {};
-  uint16_t indices_[6] = {};
-  uint32_t vertex_count_ = 0, index_count_ = 0;
+  std::vector<DtssVertex> tile_vertices_;  // tiled: 4 per tile (TL, TR, BL, BR), row by row
+  std::vector<Color> tile_colors_;
+  DtssVertex* vertex_ptr_ = vertices_;
+  Color* color_ptr_ = vertex_colors_;
+  uint32_t vertex_count_ = 0;
+  uint64_t columns_ = 0, rows_ = 0;
   int32_t list_level_ = -1;  // level list links, written by the manager
   DtssSprite* prev_ = nullptr;
   DtssSprite* next_ = nullptr;

@@ -7,12 +7,15 @@
 #include <string>
 #include <utility>
 
+#include "game/choice.h"
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/handlers.h"
 #include "game/resource.h"
 #include "game/scenario.h"
+#include "game/sound.h"
 #include "game/sprite.h"
+#include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/wipe.h"
 #include "tests/support/fake_engine.h"
@@ -29,6 +32,8 @@ class GameTest : public ::testing::Test {
     SetTimerRedraw(nullptr);
     ResetResourceDefaults();
     ResetSpriteGlobals();
+    ResetTextLayerGlobals();
+    ResetChoiceGlobals();
   }
   // What the game still holds goes back to the engine before the fake checks for leaks.
   ~GameTest() override {
@@ -36,7 +41,11 @@ class GameTest : public ::testing::Test {
       sprClearAll();
     } catch (...) {
     }
+    ResetTextLayerGlobals();
     ResetSpriteGlobals();
+    ResetChoiceGlobals();
+    ReleaseSe();
+    ReleaseBgm();
     ClearWipes();
     ReleaseCaches();
     ClearEngineApi();

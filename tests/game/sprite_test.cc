@@ -139,11 +139,9 @@ TEST_F(SpriteTest, PivotAndRotationReachEverySubSprite) {
 }
 
 TEST_F(SpriteTest, CreateShowsInTheSlotAndEmptiesTheScratchSlot) {
-  static std::vector<int32_t> buttons, motions;
+  static std::vector<int32_t> buttons;
   buttons.clear();
-  motions.clear();
   SpriteTableHooks().remove_buttons = [](int32_t slot) { buttons.push_back(slot); };
-  SpriteTableHooks().end_motions = [](int32_t slot) { motions.push_back(slot); };
   Simple(25, 10, 10, kStyleHide);
   EXPECT_TRUE(sprIsValid(25));
   EXPECT_FALSE(sprIsShown(25));
@@ -159,14 +157,12 @@ TEST_F(SpriteTest, CreateShowsInTheSlotAndEmptiesTheScratchSlot) {
   ASSERT_EQ(engine.Frames().back().sprites.size(), 1u);
   EXPECT_EQ(engine.Frames().back().sprites[0].level, 10);
   EXPECT_EQ(engine.Frames().back().sprites[0].blend, 1);
-  // Over an occupied slot: the old sprite's buttons, motions and children go.
+  // Over an occupied slot: the old sprite's buttons and children go.
   Simple(27, 5, 5, kStyleHide);
   sprSetParent(27, 26);
   buttons.clear();
-  motions.clear();
   Simple(26, 20, 20, 0, -1);
   EXPECT_EQ(buttons, (std::vector<int32_t>{26, 0}));  // the old sprite, then the scratch slot
-  EXPECT_EQ(motions, buttons);
   EXPECT_EQ(Sprite(27).parent, kNoSprite);
   EXPECT_EQ(Sprite(26).level, 16);  // the default level
   EXPECT_EQ(engine.LiveCount("sprite"), 1);

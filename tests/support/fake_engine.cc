@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <type_traits>
 
@@ -217,6 +218,41 @@ void ovtsDestroySprite(ApiHandle* sprite) noexcept {
   fake->Destroy(sprite, "sprite", "ovtsDestroySprite");
 }
 
+void ovtsFillImageRect(ApiHandle* image, int32_t x, int32_t y, int32_t w, int32_t h, float r, float g,
+                       float b, float a) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->FillImageRect(image, x, y, w, h, r, g, b, a);
+}
+
+int32_t ovRenderChar(ApiHandle* set, uint32_t code) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->RenderChar(set, code) : 0;
+}
+
+OvSize ovGetCharBoxSize(ApiHandle* set) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return {};
+  const FakeEngine::Glyph g = fake->CurrentGlyph(set, "ovGetCharBoxSize");
+  return {g.box_w, g.box_h};
+}
+
+OvPoint ovGetCharDrawPos(ApiHandle* set) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return {};
+  const FakeEngine::Glyph g = fake->CurrentGlyph(set, "ovGetCharDrawPos");
+  return {g.offset_x, g.offset_y};
+}
+
+OvSize ovGetCharFeedSize(ApiHandle* set) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return {};
+  const FakeEngine::Glyph g = fake->CurrentGlyph(set, "ovGetCharFeedSize");
+  return {g.feed_w, g.feed_h};
+}
+
+void ovtsDrawChar(ApiHandle* image, int32_t x, int32_t y, ApiHandle* set) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->DrawChar(image, x, y, set);
+}
+
 ApiHandle* ovCreateChar(const char* face, int32_t height, int32_t weight, int32_t italic, int32_t fixed_pitch,
                         int32_t quality) noexcept {
   FakeEngine* fake = FakeEngine::Current();
@@ -240,6 +276,42 @@ void ovDestroySound(ApiHandle* sound) noexcept {
   if (!fake) return;
   fake->Record("ovDestroySound");
   fake->Destroy(sound, "sound", "ovDestroySound");
+}
+
+void ovPlaySound(ApiHandle* sound, int32_t loop) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->PlaySound(sound, loop);
+}
+
+void ovSetFullscreen(int32_t flag) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->SetFullscreen(flag);
+}
+
+int32_t ovIsFullscreen() noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->IsFullscreen() : 0;
+}
+
+ApiHandle* ovCreateStream() noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->CreateStream() : nullptr;
+}
+
+int32_t ovAddStreamList(ApiHandle* stream, const char* path, int32_t repeat, float loop_seconds,
+                        int32_t flags) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->AddStreamList(stream, path, repeat, loop_seconds, flags) : 0;
+}
+
+void ovPlayStream(ApiHandle* stream) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->PlayStream(stream, true);
+}
+
+void ovStopStream(ApiHandle* stream) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->PlayStream(stream, false);
+}
+
+void ovDestroyStream(ApiHandle* stream) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->DestroyStream(stream);
 }
 
 #define SPRITE_SETTER(name, params, body)                \
@@ -400,6 +472,12 @@ FakeEngine::FakeEngine() : previous_(g_current) {
   exports_.ovtsCreateSprite = &modelled::ovtsCreateSprite;
   exports_.ovtsDestroySprite = &modelled::ovtsDestroySprite;
   exports_.ovCreateChar = &modelled::ovCreateChar;
+  exports_.ovtsFillImageRect = &modelled::ovtsFillImageRect;
+  exports_.ovRenderChar = &modelled::ovRenderChar;
+  exports_.ovGetCharBoxSize = &modelled::ovGetCharBoxSize;
+  exports_.ovGetCharDrawPos = &modelled::ovGetCharDrawPos;
+  exports_.ovGetCharFeedSize = &modelled::ovGetCharFeedSize;
+  exports_.ovtsDrawChar = &modelled::ovtsDrawChar;
   exports_.ovDestroyChar = &modelled::ovDestroyChar;
   exports_.ovLoadSound = &modelled::ovLoadSound;
   exports_.ovDestroySound = &modelled::ovDestroySound;
@@ -425,6 +503,14 @@ FakeEngine::FakeEngine() : previous_(g_current) {
   exports_.ovtsGetRenderImage = &modelled::ovtsGetRenderImage;
   exports_.ovtsSetWipeLevel = &modelled::ovtsSetWipeLevel;
   exports_.ovSetWindowSize = &modelled::ovSetWindowSize;
+  exports_.ovPlaySound = &modelled::ovPlaySound;
+  exports_.ovSetFullscreen = &modelled::ovSetFullscreen;
+  exports_.ovIsFullscreen = &modelled::ovIsFullscreen;
+  exports_.ovCreateStream = &modelled::ovCreateStream;
+  exports_.ovAddStreamList = &modelled::ovAddStreamList;
+  exports_.ovPlayStream = &modelled::ovPlayStream;
+  exports_.ovStopStream = &modelled::ovStopStream;
+  exports_.ovDestroyStream = &modelled::ovDestroyStream;
   g_current = this;
   orvane::clock::UseVirtualClock(kClockStart);
 }
@@ -669,7 +755,108 @@ ApiHandle* FakeEngine::CreateImage(int32_t w, int32_t h, bool dynamic) {
   Handle* image = reinterpret_cast<Handle*>(handle);
   image->source_w = image->window_w = w;
   image->source_h = image->window_h = h;
+  if (!dynamic) image->pixels.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);
   return handle;
+}
+
+namespace {
+
+uint8_t Channel(float v) {
+  if (!(v > 0)) return 0;
+  if (v >= 1) return 255;
+  return static_cast<uint8_t>(v * 255.0f + 0.5f);
+}
+
+// Fills the part of the rectangle inside the image (negative sizes count as 0).
+void FillPixels(FakeEngine::Handle& image, int64_t x, int64_t y, int64_t w, int64_t h, const uint8_t rgba[4],
+                bool alpha_only) {
+  if (image.pixels.empty()) return;
+  const int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+  const int64_t x1 = std::min<int64_t>(x + std::max<int64_t>(w, 0), image.source_w);
+  const int64_t y1 = std::min<int64_t>(y + std::max<int64_t>(h, 0), image.source_h);
+  for (int64_t py = y0; py < y1; ++py) {
+    for (int64_t px = x0; px < x1; ++px) {
+      uint8_t* p = &image.pixels[static_cast<size_t>((py * image.source_w + px) * 4)];
+      if (alpha_only) {
+        p[3] = rgba[3];
+      } else {
+        std::memcpy(p, rgba, 4);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void FakeEngine::FillImageRect(ApiHandle* image, int32_t x, int32_t y, int32_t w, int32_t h, float r, float g,
+                               float b, float a) {
+  Record(("ovtsFillImageRect(" + std::to_string(x) + ", " + std::to_string(y) + ", " + std::to_string(w) +
+          ", " + std::to_string(h) + ")")
+             .c_str());
+  Handle* handle = Check(image, "image", "ovtsFillImageRect");
+  if (!handle) return;
+  const uint8_t rgba[4] = {Channel(r), Channel(g), Channel(b), Channel(a)};
+  FillPixels(*handle, x, y, w, h, rgba, false);
+}
+
+FakeEngine::Glyph FakeEngine::GlyphOf(const Handle& set, uint32_t code) const {
+  auto it = glyphs_.find(code);
+  if (it != glyphs_.end()) return it->second;
+  const int32_t h = set.values.empty() ? 0 : std::abs(set.values[0]);
+  if (code == 0x20) return {0, 0, 0, 0, h / 2, h};
+  if (code > 0xFF) return {h - 2, h - 2, 1, 1, h, h};
+  return {h / 2 - 1, h - 2, 0, 1, h / 2, h};
+}
+
+int32_t FakeEngine::RenderChar(ApiHandle* set, uint32_t code) {
+  Record(("ovRenderChar(" + std::to_string(code) + ")").c_str());
+  Handle* h = Check(set, "char", "ovRenderChar");
+  if (!h) return 0;
+  code &= 0xFFFF;
+  for (uint32_t failing : failing_glyphs_) {
+    if (failing == code) {
+      h->rendered = false;
+      return 0;
+    }
+  }
+  h->glyph = code;
+  h->rendered = true;
+  return 1;
+}
+
+FakeEngine::Glyph FakeEngine::CurrentGlyph(ApiHandle* set, const char* export_name) {
+  Record(export_name);
+  Handle* h = Check(set, "char", export_name);
+  if (!h) return {};
+  if (!h->rendered) ADD_FAILURE() << export_name << " without a rendered glyph";
+  return GlyphOf(*h, h->glyph);
+}
+
+void FakeEngine::DrawChar(ApiHandle* image, int32_t x, int32_t y, ApiHandle* set) {
+  Record(("ovtsDrawChar(" + std::to_string(x) + ", " + std::to_string(y) + ")").c_str());
+  Handle* canvas = Check(image, "image", "ovtsDrawChar");
+  Handle* chars = Check(set, "char", "ovtsDrawChar");
+  if (!canvas || !chars) return;
+  if (!chars->rendered) ADD_FAILURE() << "ovtsDrawChar without a rendered glyph";
+  const Glyph g = GlyphOf(*chars, chars->glyph);
+  const uint8_t rgba[4] = {0, 0, 0, 255};
+  FillPixels(*canvas, x, y, g.box_w, g.box_h, rgba, true);
+}
+
+std::array<uint8_t, 4> FakeEngine::Pixel(ApiHandle* image, int32_t x, int32_t y) const {
+  const Handle* h = Inspect(image);
+  if (!h || h->pixels.empty() || x < 0 || y < 0 || x >= h->source_w || y >= h->source_h) {
+    ADD_FAILURE() << "no pixel at " << x << ", " << y;
+    return {};
+  }
+  const uint8_t* p = &h->pixels[(static_cast<size_t>(y) * static_cast<size_t>(h->source_w) + x) * 4];
+  return {p[0], p[1], p[2], p[3]};
+}
+
+int FakeEngine::CountCalls(const std::string& prefix) const {
+  int n = 0;
+  for (const std::string& call : calls_) n += call.rfind(prefix, 0) == 0;
+  return n;
 }
 
 void FakeEngine::FillImage(ApiHandle* image, float r, float g, float b, float a) {
@@ -678,6 +865,8 @@ void FakeEngine::FillImage(ApiHandle* image, float r, float g, float b, float a)
   if (!h) return;
   h->filled = true;
   h->fill[0] = r, h->fill[1] = g, h->fill[2] = b, h->fill[3] = a;
+  const uint8_t rgba[4] = {Channel(r), Channel(g), Channel(b), Channel(a)};
+  FillPixels(*h, 0, 0, h->source_w, h->source_h, rgba, false);
 }
 
 ApiHandle* FakeEngine::LoadWipe(const char* path) {
@@ -796,6 +985,55 @@ ApiHandle* FakeEngine::LoadSound(const char* path, int32_t voices) {
   reinterpret_cast<Handle*>(handle)->path = path;
   reinterpret_cast<Handle*>(handle)->voices = voices;
   return handle;
+}
+
+void FakeEngine::PlaySound(ApiHandle* sound, int32_t loop) {
+  Handle* h = Check(sound, "sound", "ovPlaySound");
+  Record(("ovPlaySound(" + std::string(h ? h->path : "?") + ", " + std::to_string(loop) + ")").c_str());
+  if (h) ++h->plays;
+}
+
+void FakeEngine::SetFullscreen(int32_t flag) {
+  Record(("ovSetFullscreen(" + std::to_string(flag) + ")").c_str());
+  fullscreen_ = flag != 0;
+}
+
+int32_t FakeEngine::IsFullscreen() {
+  Record("ovIsFullscreen");
+  return fullscreen_ ? 1 : 0;
+}
+
+ApiHandle* FakeEngine::CreateStream() {
+  Record("ovCreateStream");
+  if (failing_streams_ > 0) {
+    --failing_streams_;
+    return nullptr;
+  }
+  return NewHandle("stream");
+}
+
+int32_t FakeEngine::AddStreamList(ApiHandle* stream, const char* path, int32_t repeat, float loop_seconds,
+                                  int32_t flags) {
+  const std::string p = path ? path : "";
+  Record(("ovAddStreamList(" + p + ", " + std::to_string(repeat) + ", " + std::to_string(loop_seconds) +
+          ", " + std::to_string(flags) + ")")
+             .c_str());
+  Handle* h = Check(stream, "stream", "ovAddStreamList");
+  if (!h) return 0;
+  if (std::find(refused_stream_paths_.begin(), refused_stream_paths_.end(), p) != refused_stream_paths_.end())
+    return 0;
+  h->stream_list.push_back({p, repeat, loop_seconds, flags});
+  return 1;
+}
+
+void FakeEngine::PlayStream(ApiHandle* stream, bool play) {
+  Record(play ? "ovPlayStream" : "ovStopStream");
+  if (Handle* h = Check(stream, "stream", play ? "ovPlayStream" : "ovStopStream")) h->playing = play;
+}
+
+void FakeEngine::DestroyStream(ApiHandle* stream) {
+  Record("ovDestroyStream");
+  Destroy(stream, "stream", "ovDestroyStream");
 }
 
 void FakeEngine::SetExitAt(DWORD time) {

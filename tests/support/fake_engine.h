@@ -11,6 +11,7 @@
 // on key and mouse events as the engine's event wait does.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -92,6 +93,14 @@ class FakeEngine {
   // File objects open now.
   int OpenFileCount() const;
 
+  // An entry of a stream's list (ovAddStreamList's arguments).
+  struct StreamEntry {
+    std::string path;
+    int32_t repeat;
+    float loop_seconds;
+    int32_t flags;
+  };
+
   // Handles: a new one of a kind; the record behind a handle when it is live and of that kind
   // (otherwise the test fails and the result is null); destroying one (a second destroy fails).
   struct Handle {
@@ -122,8 +131,14 @@ class FakeEngine {
     ApiHandle* parent = nullptr;
     ApiHandle* wipe = nullptr;
     int32_t direction = 0;
-    uint64_t order = 0;           // place in its level's list
-    std::vector<int32_t> values;  // character sets: the values after the face name
+    uint64_t order = 0;                    // place in its level's list
+    std::vector<int32_t> values;           // character sets: the values after the face name
+    uint32_t glyph = 0;                    // character sets: the code rendered last
+    bool rendered = false;                 // character sets: a glyph is current
+    std::vector<uint8_t> pixels;           // made images: RGBA, row by row (the canvas model)
+    std::vector<StreamEntry> stream_list;  // streams: the entries accepted
+    bool playing = false;                  // streams: between ovPlayStream and ovStopStream
+    int32_t plays = 0;                     // sounds: ovPlaySound calls
   };
   ApiHandle* NewHandle(const std::string& kind);
   Handle* Check(ApiHandle* handle, const std::string& kind, const char* export_name);
@@ -173,8 +188,32 @@ class FakeEngine {
     lose_images_ = true;
     lose_at_ = time;
   }
+  // Full screen as ovSetFullscreen set it last (ovIsFullscreen's answer).
+  bool Fullscreen() const { return fullscreen_; }
+  // Streams: ovCreateStream makes a "stream" handle (the next n creations fail), ovAddStreamList
+  // appends an entry to its list unless the path is refused, ovPlayStream and ovStopStream set
+  // whether it plays. Every stream call is in the call log with its arguments.
+  void RefuseStreamPath(const std::string& path) { refused_stream_paths_.push_back(path); }
+  void FailStreamCreations(int n) { failing_streams_ = n; }
   // The size ovSetWindowSize set last (0, 0 before any).
   std::pair<int32_t, int32_t> WindowSize() const { return window_size_; }
+
+  // Glyphs of the character sets: box, draw offset and feed of a code. A code without an entry
+  // gets one from the set's height h: a double-byte code box (h - 2) x (h - 2) at (1, 1), feed
+  // h; a one-byte code box (h / 2 - 1) x (h - 2) at (0, 1), feed h / 2; a space box 0 x 0.
+  struct Glyph {
+    int32_t box_w, box_h, offset_x, offset_y, feed_w, feed_h;
+  };
+  void SetGlyph(uint32_t code, const Glyph& glyph) { glyphs_[code] = glyph; }
+  // ovRenderChar of the code fails.
+  void FailGlyph(uint32_t code) { failing_glyphs_.push_back(code); }
+  Glyph GlyphOf(const Handle& set, uint32_t code) const;
+  // The canvas model: a made image's pixel (r, g, b, a as 0-255); ovtsFillImage and
+  // ovtsFillImageRect (negative sizes count as 0) fill, ovtsDrawChar sets the alpha of the glyph's
+  // box to 255, all clipped to the image.
+  std::array<uint8_t, 4> Pixel(ApiHandle* image, int32_t x, int32_t y) const;
+  // Calls of an export recorded so far (by the start of the recorded name).
+  int CountCalls(const std::string& prefix) const;
 
   // Fails the test for a call of an export that is not modelled.
   static void Unmodelled(const char* name);
@@ -196,10 +235,23 @@ class FakeEngine {
   ApiHandle* LoadImage(int32_t w, int32_t h, const char* path, int32_t flags);
   ApiHandle* CreateImage(int32_t w, int32_t h, bool dynamic);
   void FillImage(ApiHandle* image, float r, float g, float b, float a);
+  void FillImageRect(ApiHandle* image, int32_t x, int32_t y, int32_t w, int32_t h, float r, float g, float b,
+                     float a);
+  int32_t RenderChar(ApiHandle* set, uint32_t code);
+  Glyph CurrentGlyph(ApiHandle* set, const char* export_name);
+  void DrawChar(ApiHandle* image, int32_t x, int32_t y, ApiHandle* set);
   ApiHandle* LoadWipe(const char* path);
   ApiHandle* CreateSprite(ApiHandle* image, int32_t level, int32_t flags);
   ApiHandle* CreateChar(const char* face, const std::vector<int32_t>& values);
   ApiHandle* LoadSound(const char* path, int32_t voices);
+  void PlaySound(ApiHandle* sound, int32_t loop);
+  void SetFullscreen(int32_t flag);
+  int32_t IsFullscreen();
+  ApiHandle* CreateStream();
+  int32_t AddStreamList(ApiHandle* stream, const char* path, int32_t repeat, float loop_seconds,
+                        int32_t flags);
+  void PlayStream(ApiHandle* stream, bool play);
+  void DestroyStream(ApiHandle* stream);
   Handle* Sprite(ApiHandle* sprite, const char* export_name) { return Check(sprite, "sprite", export_name); }
   Handle* AnyImage(ApiHandle* image, const char* export_name);
   int32_t RenderScreen();
@@ -259,12 +311,17 @@ class FakeEngine {
   std::map<std::string, std::string> files_;
   std::vector<std::unique_ptr<Handle>> handles_;
   std::map<std::string, int> refusals_;
+  std::map<uint32_t, Glyph> glyphs_;
+  std::vector<uint32_t> failing_glyphs_;
   std::vector<Frame> frames_;
   int failing_renders_ = 0;
   bool lose_images_ = false;
   DWORD lose_at_ = 0;
   uint64_t next_order_ = 0;
   std::pair<int32_t, int32_t> window_size_{0, 0};
+  bool fullscreen_ = false;
+  std::vector<std::string> refused_stream_paths_;
+  int failing_streams_ = 0;
   FakeEngine* previous_;
 };
 
