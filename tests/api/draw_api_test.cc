@@ -527,6 +527,27 @@ TEST_P(DrawApi, AScreenDuplicateSurvivesAResize) {
   EXPECT_TRUE(Boxes().empty());
 }
 
+TEST_P(DrawApi, WithNoCurrentImageImageBuiltinsDoNothing) {
+  Int(20, 0);
+  Call(kSetImage, {20});  // refused: no image is selected now
+  ASSERT_TRUE(Errored("指定された変数はイメージではありません。"));
+  Boxes().clear();
+  Create(2, 4, 4);
+  Result()->SetInt(5);
+  Int(20, 1), Int(21, 1), Int(22, 31), Int(23, 31), Int(24, 31);
+  Call(kFillImage, {22, 23, 24});
+  Call(kSetImagePos, {20, 21});
+  Call(kBltImage, {20, 21, 20, 21, 2, 20, 21, 20});
+  Call(kGetImageColor, {27, 20, 21});
+  Call(kIsImageDraw);
+  Int(25, 0), Int(26, 8);
+  Call(kCopyImage, {25, 26});
+  Call(kWriteImage, {20, 21});
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(Result()->ToInt(), 5);
+  EXPECT_EQ(DrawScreen().GetScreenImage().GetPixel(0, 0), 0);
+}
+
 TEST_P(DrawApi, TssModeRefusesEveryDrawBuiltin) {
   ApiHandle* screen = ovGetScreen();
   SetStartupFlags(kStartupTss);
