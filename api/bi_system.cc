@@ -347,12 +347,14 @@ void InstallStringBuiltins();
 void InstallDisplayBuiltins();
 void InstallDrawImageBuiltins();
 void InstallDrawBlitBuiltins();
+void InstallFileBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
   InstallDisplayBuiltins();
   InstallDrawImageBuiltins();
   InstallDrawBlitBuiltins();
+  InstallFileBuiltins();
   const struct {
     uint32_t n;
     VmHandler h;
