@@ -5,16 +5,15 @@
 #include <cstring>
 
 #include "api/api_common.h"
+#include "api/api_path.h"
 #include "api/draw_api.h"
 #include "api/ov_api.h"
-#include "base/ddatafile.h"
 #include "base/dfile.h"
 #include "base/dpath.h"
 #include "imaging/dimg_blit.h"
 #include "imaging/dimg_bmp.h"
 #include "imaging/dimg_load.h"
 #include "imaging/dimg_png.h"
-#include "shell/engine.h"
 #include "vm/dispatch.h"
 #include "vm/runtime_error.h"
 #include "vm/startup_config.h"
@@ -47,21 +46,11 @@ bool ResolveFull(const char* path, char* out) {
   return true;
 }
 
-// Opens an image or wipe file: only the archive while one is mounted ("\" read as "/"), else the
-// disk. Then decodes it by its signature.
+// Opens an image or wipe file (only the archive while one is mounted, else the disk) and decodes
+// it by its signature.
 bool LoadPicture(const char* path, DImage& out) {
-  if (path == nullptr || std::strlen(path) >= kApiPathSize) return false;
   DFile file;
-  DRef<DDataFile>& mounted = MountedDataFile();
-  if (mounted) {
-    char name[kApiPathSize];
-    DCopySlashPath(name, DString(path));
-    if (!mounted->OpenMember(DString(name), file)) return false;
-  } else {
-    char full[kApiPathSize];
-    if (!ResolveFull(path, full) || !file.Open(DString(full), DFile::kRead)) return false;
-  }
-  return DimgLoad(file, out);
+  return ApiOpenPath(path, file) && DimgLoad(file, out);
 }
 
 // ---- Makers.
