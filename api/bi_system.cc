@@ -345,11 +345,15 @@ bool BiSetText(ScriptContext* ctx) {
 
 void InstallStringBuiltins();
 void InstallDisplayBuiltins();
+void InstallDrawImageBuiltins();
+void InstallDrawBlitBuiltins();
 void InstallFileBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
   InstallDisplayBuiltins();
+  InstallDrawImageBuiltins();
+  InstallDrawBlitBuiltins();
   InstallFileBuiltins();
   const struct {
     uint32_t n;
