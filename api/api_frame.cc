@@ -210,6 +210,7 @@ void InstallApiBuiltins() {
 #undef OV_BUILTIN
   InstallTaskBuiltins();
   InstallFamilyBuiltins();
+  InstallMediaBuiltins();
 }
 
 namespace {
