@@ -81,7 +81,7 @@ PLUGIN_EXPORT int32_t probe(int32_t argument) {
   const int32_t r = g_ov.ovRandom(4, 5);
   // An export of a later family gives its failure value.
   const OvSize size = g_ov.ovGetImageSize(nullptr);
-  char line[160];
+  char line[512];
   std::snprintf(line, sizeof line, "probe %d delay=%.6f slash=%s random=%d isexit=%d size=%d,%d", argument,
                 static_cast<double>(g_ov.ovGetDelayTime()), slash, r, g_ov.ovIsExit(), size.width,
                 size.height);
