@@ -345,10 +345,12 @@ bool BiSetText(ScriptContext* ctx) {
 
 void InstallStringBuiltins();
 void InstallDisplayBuiltins();
+void InstallFileBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
   InstallDisplayBuiltins();
+  InstallFileBuiltins();
   const struct {
     uint32_t n;
     VmHandler h;

@@ -9,6 +9,7 @@
 #include "api_fixture.h"
 #include "platform/host.h"
 #include "platform/win32.h"
+#include "shell/cfilemanager.h"
 #include "shell/cpluginmanager.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/meiasm/meiasm.h"
@@ -168,6 +169,61 @@ TEST_F(PluginFrame, ExecuteUsesTheProgramsDirectoryAndExecuteNameTheRunningScrip
   EXPECT_EQ(Traced(), (std::vector<int>{10, 20, 10}));
   EXPECT_EQ(ovExecute("missing.mei", 0), 0);
   EXPECT_EQ(ovExecuteName("x.mei", "nomethod"), 0);
+}
+
+// The file cases through the exports as a plug-in binds them, and a script's file and a plug-in's
+// handle on one path, each reading what the other wrote.
+TEST_F(PluginFrame, FilesThroughTheBoundExports) {
+  StartFileUnit();
+  scratch_.Write("crlf.txt", "a\r\nb");
+  scratch_.Write("nul.txt", std::string("x\ny\0", 4));
+  scratch_.Write("long.txt", std::string(2500, 'q'));
+  scratch_.Write("lead.txt", "ab\x82");
+  scratch_.Write("n.bin", "\x01\x02\x03\x04");
+  scratch_.Write("h.bin", std::string(100, 'h'));
+  Str(1, "api_plugin");
+  Call(kLoadPlugin, {1});
+  PluginTrace();
+  auto call = [&](const char* name) {
+    Str(1, name);
+    Call(kGetPluginFunction, {1});
+    ScriptValue::Assign(*Result(), Slot(2));
+    Call(kSetPlugin, {2});
+    Call(kCallPlugin);
+    const auto lines = PluginTrace();
+    return lines.empty() ? std::string() : lines.back();
+  };
+  EXPECT_EQ(
+      call("filecases"),
+      "apiplugin filecases crlf=\"a\",\"b\",null,-1 strings=\"x\ny\",null long=1023,1023,454, "
+      "lead=\"ab\",null number=1,0,0x00000011 value=0x04030201 seeks=1:96,0:-1,0:-1,data2000=0 write=11 "
+      "new=0111111 null=100 ");
+  EXPECT_EQ(scratch_.Read("w.bin"),
+            "\xff\xff\xff\xff"
+            "5\n");
+  EXPECT_FALSE(std::filesystem::exists(scratch_.Path("mode1")));
+
+  constexpr uint32_t kCreateFile = 205, kSetFile = 207, kReadFileLine = 213, kWriteFileLine = 222;
+  Str(3, "shared.txt");
+  Int(4, 7);
+  Call(kCreateFile, {3, 4});
+  ASSERT_EQ(Result()->type(), kScriptFile);
+  ScriptValue::Assign(*Result(), Slot(5));
+  Result()->SetInt(0);
+  Call(kSetFile, {5});
+  EXPECT_EQ(call("fileshare"), "apiplugin fileshare write=1 ");
+  Str(6, "");
+  Call(kReadFileLine, {6});
+  EXPECT_EQ(std::string(Slot(6)->text()), "from plugin");
+  Str(6, "from script");
+  Call(kWriteFileLine, {6});
+  EXPECT_EQ(call("fileshare"), "apiplugin fileshare read=\"from script\" ");
+  EXPECT_EQ(FileManager().EntryCount(), 1u);  // the script's file is still open
+  Slot(5)->SetInt(0);
+  Call(kSetFile, {5});
+  EXPECT_EQ(FileManager().EntryCount(), 0u);  // closed with its last reference
+  EXPECT_EQ(scratch_.Read("shared.txt"), "from plugin\nfrom script\n");
+  StopFileUnit();
 }
 
 }  // namespace

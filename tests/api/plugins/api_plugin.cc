@@ -37,7 +37,7 @@ void Trace(const char* text) {
   orvane::host::RecordTrace(std::string("apiplugin ") + text);
 }
 
-const char* const kNames[] = {"probe", "quit", "media"};
+const char* const kNames[] = {"probe", "quit", "filecases", "fileshare", "media"};
 
 }  // namespace
 
@@ -139,5 +139,117 @@ PLUGIN_EXPORT int32_t media(int32_t) {
   std::snprintf(line, sizeof line, "media sound=%d stream=%d prelude=%d body=%d hostile=%d", sound != nullptr,
                 stream != nullptr, prelude, body, failures);
   Trace(line);
+  return 1;
+}
+
+namespace {
+
+std::string Shown(const char* text) {
+  return text ? std::string("\"") + text + "\"" : std::string("null");
+}
+
+// Appends "name=value " to the line.
+void Put(std::string& line, const char* name, const std::string& value) {
+  line += name;
+  line += '=';
+  line += value;
+  line += ' ';
+}
+
+}  // namespace
+
+// The file cases through the bound exports, on files the host wrote beside the program; one
+// trace line of results.
+PLUGIN_EXPORT int32_t filecases(int32_t) {
+  // Each call is its own statement: the order of the calls is part of each case.
+  std::string line = "filecases ";
+  std::string r;
+  ApiHandle* f = g_ov.ovCreateFile("crlf.txt", 1);
+  for (int i = 0; i < 3; ++i) r += Shown(g_ov.ovReadFileLine(f)) + ",";
+  r += std::to_string(g_ov.ovTellFile(f));
+  Put(line, "crlf", r);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("nul.txt", 1);
+  r = Shown(g_ov.ovReadFileString(f));
+  r += "," + Shown(g_ov.ovReadFileString(f));
+  Put(line, "strings", r);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("long.txt", 1);
+  r.clear();
+  for (const char* t; (t = g_ov.ovReadFileLine(f)) != nullptr;) r += std::to_string(std::strlen(t)) + ",";
+  Put(line, "long", r);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("lead.txt", 1);
+  r = Shown(g_ov.ovReadFileLine(f));
+  r += "," + Shown(g_ov.ovReadFileLine(f));
+  Put(line, "lead", r);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("n.bin", 1);
+  int32_t n = 0x5A5A5A5A;
+  char hex[64];
+  const int ok = g_ov.ovReadFileNumber(&n, f);
+  n = 0x11;
+  const int again = g_ov.ovReadFileNumber(&n, f);  // at the end: n stays
+  std::snprintf(hex, sizeof hex, "%d,%d,0x%08X", ok, again, static_cast<unsigned>(n));
+  Put(line, "number", hex);
+  g_ov.ovRewindFile(f);
+  g_ov.ovReadFileNumber(&n, f);
+  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(n));
+  Put(line, "value", hex);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("h.bin", 1);
+  const struct { int32_t offset, origin; } seeks[] = {{-4, 2}, {-101, 2}, {5, 2}};
+  r.clear();
+  for (const auto& s : seeks) {
+    r += std::to_string(g_ov.ovSeekFile(f, s.offset, s.origin));
+    r += ":" + std::to_string(g_ov.ovTellFile(f)) + ",";
+    if (g_ov.ovTellFile(f) < 0) g_ov.ovRewindFile(f);
+  }
+  char block[2048];
+  r += "data2000=" + std::to_string(g_ov.ovReadFileData(block, 2000, f));
+  Put(line, "seeks", r);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("w.bin", 6);
+  r = std::to_string(g_ov.ovWriteFileNumber(f, -1));
+  r += std::to_string(g_ov.ovWriteFileLine(f, "5"));
+  Put(line, "write", r);
+  g_ov.ovDestroyFile(f);
+
+  r.clear();
+  for (int mode : {1, 2, 3, 4, 5, 6, 7}) {
+    const std::string name = "mode" + std::to_string(mode);
+    f = g_ov.ovCreateFile(name.c_str(), mode);
+    r += std::to_string(f != nullptr);
+    if (f) g_ov.ovDestroyFile(f);
+  }
+  Put(line, "new", r);
+  r = std::to_string(g_ov.ovCreateFile(nullptr, 1) == nullptr);
+  r += std::to_string(g_ov.ovIsFileExist(nullptr));
+  r += std::to_string(g_ov.ovCopyFile("w.bin", "w.bin"));
+  Put(line, "null", r);
+  Trace(line.c_str());
+  return 1;
+}
+
+// First call: opens "shared.txt" and writes a line; second call: reads the next line (written by
+// the script meanwhile) and destroys the handle.
+PLUGIN_EXPORT int32_t fileshare(int32_t) {
+  static ApiHandle* shared = nullptr;
+  std::string line = "fileshare ";
+  if (!shared) {
+    shared = g_ov.ovCreateFile("shared.txt", 3);
+    Put(line, "write", std::to_string(g_ov.ovWriteFileLine(shared, "from plugin")));
+  } else {
+    Put(line, "read", Shown(g_ov.ovReadFileLine(shared)));
+    g_ov.ovDestroyFile(shared);
+    shared = nullptr;
+  }
+  Trace(line.c_str());
   return 1;
 }
