@@ -211,6 +211,7 @@ void InstallApiBuiltins() {
 #undef OV_BUILTIN
   InstallTaskBuiltins();
   InstallFamilyBuiltins();
+  InstallMediaBuiltins();
 }
 
 namespace {

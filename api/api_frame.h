@@ -95,5 +95,7 @@ const char* BuiltinName(uint32_t n);
 void InstallApiBuiltins();
 // The task and event built-ins (part of InstallApiBuiltins).
 void InstallTaskBuiltins();
+// The sound, stream, MIDI and movie built-ins (part of InstallApiBuiltins).
+void InstallMediaBuiltins();
 // The VM unit hooks that reset and drop the built-ins' current objects.
 void InstallApiUnitHooks();

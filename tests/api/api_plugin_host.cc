@@ -118,6 +118,30 @@ TEST_F(PluginFrame, APluginBindsEveryExportAndItsFunctionsRunInsideCallPlugin) {
   EXPECT_TRUE(Boxes().empty());
 }
 
+// The game's sound and stream exports from a plug-in, then hostile arguments: failure values,
+// no crash, and (under the leak checker) no handle left alive.
+TEST_F(PluginFrame, MediaExportsFromAPlugin) {
+  std::filesystem::create_directories(scratch_.Path("bgm"));
+  std::string wav = "RIFF" + std::string("\x30\0\0\0", 4) + "WAVEfmt " +
+                    std::string("\x10\0\0\0\1\0\2\0", 8) +
+                    std::string("\x44\xAC\0\0\x10\xB1\2\0\4\0\x10\0", 12) + "data" +
+                    std::string("\x0C\0\0\0", 4) + std::string(12, '\1');
+  std::ofstream(scratch_.Path("bgm/intro.wav"), std::ios::binary) << wav;
+  std::ofstream(scratch_.Path("se.wav"), std::ios::binary) << wav;
+  std::ofstream(scratch_.Path("damaged.wav"), std::ios::binary) << wav.substr(0, 30);
+  Str(1, "api_plugin");
+  Call(kLoadPlugin, {1});
+  PluginTrace();
+  Str(1, "media");
+  Call(kGetPluginFunction, {1});
+  ASSERT_EQ(Result()->type(), kScriptPluginFunction);
+  ScriptValue::Assign(*Result(), Slot(2));
+  Call(kSetPlugin, {2});
+  Call(kCallPlugin);
+  EXPECT_EQ(PluginTrace(),
+            (std::vector<std::string>{"apiplugin media sound=1 stream=1 prelude=1 body=0 hostile=0"}));
+}
+
 TEST_F(PluginFrame, AnEngineLackingOneExportFailsTheBinding) {
   HMODULE plugin = LoadLibraryA(scratch_.Path("api_plugin.opi").c_str());
   ASSERT_NE(plugin, nullptr);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "api/ov_api.h"
@@ -36,7 +37,7 @@ void Trace(const char* text) {
   orvane::host::RecordTrace(std::string("apiplugin ") + text);
 }
 
-const char* const kNames[] = {"probe", "quit", "filecases", "fileshare", "scene"};
+const char* const kNames[] = {"probe", "quit", "filecases", "fileshare", "scene", "media"};
 
 }  // namespace
 
@@ -90,6 +91,55 @@ PLUGIN_EXPORT int32_t probe(int32_t argument) {
 
 PLUGIN_EXPORT int32_t quit(int32_t) {
   return 0;
+}
+
+// The game's sound and music exports in the order it calls them (a stream of a prelude and a
+// body, an effect sound), then hostile arguments; every handle is given back.
+PLUGIN_EXPORT int32_t media(int32_t) {
+  ApiHandle* stream = g_ov.ovCreateStream();
+  const int32_t prelude = g_ov.ovAddStreamList(stream, "bgm\\intro.wav", 0, 0.0f, 0);
+  const int32_t body = g_ov.ovAddStreamList(stream, "bgm/missing.wav", -1, 1.5f, 1);
+  g_ov.ovPlayStream(stream);
+  ApiHandle* sound = g_ov.ovLoadSound("se.wav", 1);
+  g_ov.ovPlaySound(sound, 0);
+  g_ov.ovStopStream(stream);
+  g_ov.ovDestroyStream(stream);
+  g_ov.ovDestroySound(sound);
+
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  const std::string huge(64 * 1024, 'x');
+  int failures = 0;
+  failures += g_ov.ovLoadSound(nullptr, 1) != nullptr;
+  failures += g_ov.ovLoadSound(huge.c_str(), INT32_MIN) != nullptr;
+  failures += g_ov.ovLoadSound3D(huge.c_str()) != nullptr;
+  failures += g_ov.ovAddMidiList(nullptr, INT32_MIN, nan, INT32_MIN) != 0;
+  failures += g_ov.ovAddMidiList(huge.c_str(), 0, inf, 0) != 0;
+  ApiHandle* s3 = g_ov.ovLoadSound3D("se.wav");
+  g_ov.ovSetSoundPos(s3, nan, inf, 1e30f);
+  g_ov.ovSetSoundCone(s3, nan, -inf, 1e30f, nan, 0, 0);
+  g_ov.ovSetSoundDistance(s3, -inf, nan);
+  g_ov.ovSetSound3DMode(s3, INT32_MIN);
+  g_ov.ovPlaySound(s3, INT32_MIN);
+  g_ov.ovSetSoundListenerDir(nan, nan, nan, inf, inf, inf);
+  g_ov.ovSetSoundRolloffFactor(nan);
+  g_ov.ovCommitSound3D();
+  g_ov.ovDestroySound(s3);
+  ApiHandle* s = g_ov.ovCreateStream();
+  failures += g_ov.ovAddStreamList(s, nullptr, 0, nan, 0) != 0;
+  failures += g_ov.ovAddStreamList(s, huge.c_str(), INT32_MIN, -inf, INT32_MIN) != 0;
+  failures += g_ov.ovAddStreamList(s, "damaged.wav", 0, 0.0f, 0) != 0;
+  failures += g_ov.ovAddMidiList("damaged.wav", 0, 0.0f, 0) != 0;
+  g_ov.ovDestroySound(g_ov.ovLoadSound("damaged.wav", 4));  // without a sound device it loads
+  g_ov.ovPlayStream(s);
+  g_ov.ovDestroyStream(s);
+  g_ov.ovSetMidiSpeed(nan);
+  g_ov.ovFadeinMidi(INT32_MIN, INT32_MIN);
+
+  char line[128];
+  std::snprintf(line, sizeof line, "media sound=%d stream=%d prelude=%d body=%d hostile=%d", sound != nullptr,
+                stream != nullptr, prelude, body, failures);
+  Trace(line);
+  return 1;
 }
 
 namespace {
