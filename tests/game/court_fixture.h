@@ -65,6 +65,7 @@ class CourtTest : public GameTest {
     SetChapterFolder("scn/c1");
     InitTextLayers();
     CreateTextLayer("sub");
+    HideTextLayer("sub");
     ResetCourtGlobals();
     Def("sys/text_item", 800, 200);
     Def("sys/cursor_np", 16, 16);
