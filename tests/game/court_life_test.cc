@@ -23,13 +23,6 @@ class LifeTest : public CourtTest {
     std::ofstream(path) << "[save]\n" << lines << "\n";
     return path;
   }
-  // The frames that drew a picture, with its entry.
-  std::vector<FakeEngine::FrameSprite> Seen(const std::string& picture, size_t from = 0) const {
-    std::vector<FakeEngine::FrameSprite> seen;
-    for (size_t i = from; i < engine.Frames().size(); ++i)
-      if (const FakeEngine::FrameSprite* s = Drawn(picture, i)) seen.push_back(*s);
-    return seen;
-  }
   int32_t GaugeSet() { return Sprite(36).subs[0].cur_set; }
   ScratchDir dir;
 };
