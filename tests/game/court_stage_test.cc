@@ -102,6 +102,10 @@ TEST_F(StageTest, CharactersStandOnTheWideBackgroundAndMoveWithIt) {
   Run("@charaShowLeft file=woman\n");
   EXPECT_EQ(xs(27), -180 - 928);
   EXPECT_STREQ(CharaShownFile(0), "sys/woman");
+  // Offsets near the ends of the range saturate instead of overflowing with W or H.
+  Run("@charaShowRight file=man x=2147483647 y=2147483647\n");
+  EXPECT_EQ(Sprite(29).req_x, INT32_MAX);
+  EXPECT_EQ(Sprite(29).req_y, INT32_MAX);
   Run("@charaHideCenter\n");
   EXPECT_FALSE(sprIsValid(28));
   Run("@charaHideAll wipe\n");
