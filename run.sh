@@ -9,6 +9,10 @@ jobs=$(orvane_jobs)
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release -j "$jobs"
 
-# The sample script (samples/hello.asm, assembled by the build) runs two cooperative tasks and
-# ends; the engine then shuts down. Without a display the headless host runs it.
+# The sample script (samples/hello.asm, assembled by the build) runs two cooperative tasks, then
+# paces frames until its window is closed. Without a display the headless host runs it, and a
+# file of timed messages (tools/README.md) closes the window unless ORVANE_INPUT_SCRIPT names another.
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || [ "${ORVANE_BACKEND:-}" = headless ]; then
+  export ORVANE_INPUT_SCRIPT="${ORVANE_INPUT_SCRIPT:-$PWD/samples/close_soon.txt}"
+fi
 exec build/release/bin/orvane build/release/samples/sample.mei "$@"

@@ -16,7 +16,8 @@ HWND ovGetWindow() noexcept {
 
 int32_t ovMessage(const char* text, const char* caption, int32_t flag) noexcept {
   try {
-    int answer = MainWindow().MessageBox(DString(text ? text : ""), DString(caption), flag ? MB_YESNO : MB_OK);
+    int answer =
+        MainWindow().MessageBox(DString(text ? text : ""), DString(caption), flag ? MB_YESNO : MB_OK);
     return answer == IDNO ? 1 : 0;
   } catch (...) {
     return 0;

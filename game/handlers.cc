@@ -3,11 +3,23 @@
 
 #include "game/court.h"
 #include "game/error_report.h"
+#include "game/message.h"
 #include "game/motion.h"
+#include "game/resource.h"
+#include "game/sound.h"
 
 GameHandlers BuiltGameHandlers() {
   GameHandlers handlers{};
   handlers.sprLoadMotion = &sprLoadMotion;
+  handlers.bgmPlay = &bgmPlay;
+  handlers.FindSoundFile = &FindSoundFile;
+  handlers.sePlay = &sePlay;
+  handlers.ShowMessage = &ShowMessage;
+  handlers.textShowMessage = &textShowMessage;
+  handlers.textShowScene = &textShowScene;
+  handlers.textShowFull = &textShowFull;
+  handlers.textShowLoud = &textShowLoud;
+  handlers.itemMessage = &itemMessage;
   AddCourtHandlers(handlers);
   return handlers;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "game/choice.h"
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/motion.h"
@@ -14,7 +15,12 @@
 namespace {
 
 DSprite g_sprites[kSpriteSlots];
-SpriteHooks g_hooks{};
+// A destroyed sprite's button goes with it.
+SpriteHooks g_hooks = [] {
+  SpriteHooks hooks{};
+  hooks.remove_buttons = &RemoveSpriteButtons;
+  return hooks;
+}();
 int32_t g_screen_w = 640, g_screen_h = 480;
 int32_t g_default_level = 16;
 char g_default_trans[256] = "";

@@ -304,6 +304,7 @@ Face* Realize(const LOGFONTA& lf) {
 }
 
 std::uint64_t g_renders = 0;
+std::uint64_t g_outline_calls = 0;
 
 // A cache entry from a rendered bitmap: mono rows of (width + 7) / 8 bytes, or a byte a pixel.
 Glyph FromBitmap(const FT_Bitmap& bm, int left, int top, int advance, bool gray) {
@@ -323,6 +324,12 @@ Glyph FromBitmap(const FT_Bitmap& bm, int left, int top, int advance, bool gray)
     const unsigned char* src = bm.buffer + static_cast<std::ptrdiff_t>(bm.pitch) * y;
     std::memcpy(g.bits.data() + static_cast<size_t>(g.pitch) * static_cast<size_t>(y), src,
                 static_cast<size_t>(g.pitch));
+  }
+  // A bitmap without ink (a space rendered as one empty pixel) is a blank glyph: no black box.
+  if (std::all_of(g.bits.begin(), g.bits.end(), [](std::uint8_t b) { return b == 0; })) {
+    g.width = g.height = g.pitch = 0;
+    g.left = g.top = 0;
+    g.bits.clear();
   }
   return g;
 }
@@ -496,6 +503,11 @@ std::uint64_t GlyphRenders() {
   return g_renders;
 }
 
+std::uint64_t GlyphOutlineCalls() {
+  std::lock_guard<std::recursive_mutex> l(Lock());
+  return g_outline_calls;
+}
+
 }  // namespace orvane::gdi
 
 using namespace orvane::gdi;
@@ -638,6 +650,7 @@ BOOL GetCharABCWidthsA(HDC dc, UINT first, UINT last, ABC* widths) {
 DWORD GetGlyphOutlineA(HDC dc, UINT code, UINT format, GLYPHMETRICS* metrics, DWORD size, LPVOID buffer,
                        const MAT2*) {
   std::lock_guard<std::recursive_mutex> l(Lock());
+  ++g_outline_calls;
   Dc* d = FindDc(dc);
   char32_t cp;
   if (!d || !metrics || !CodeChar(code, &cp)) return GDI_ERROR;

@@ -128,6 +128,8 @@ void FillSpan(const Canvas& c, int y, int x0, int x1, std::uint32_t pixel);
 HWND TopLevel(HWND hwnd);
 // Glyphs FreeType has rendered so far (the cache's misses), for tests of the glyph cache.
 __attribute__((visibility("default"))) std::uint64_t GlyphRenders();
+// GetGlyphOutlineA calls so far, failed ones included, for tests of glyph caches above GDI.
+__attribute__((visibility("default"))) std::uint64_t GlyphOutlineCalls();
 
 // The top-level windows whose client surfaces hold pixels not yet presented.
 std::vector<HWND> DirtySurfaces();

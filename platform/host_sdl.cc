@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "platform/dinput.h"
 #include "platform/host.h"
 #include "platform/host_sdl_internal.h"
 #include "platform/keymap.h"
@@ -24,10 +25,13 @@ Uint32 g_buttons = 0;                   // mouse buttons held (MK_ bits)
 
 bool SdlInit() {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  return SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+  SdlJoystickInit();
+  return true;
 }
 
 void SdlQuit() {
+  SdlJoystickQuit();
   SDL_Quit();
 }
 
@@ -160,6 +164,7 @@ void Translate(const SDL_Event& e) {
       bool alt = (e.key.keysym.mod & KMOD_ALT) != 0;
       UINT msg = alt ? (down ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (down ? WM_KEYDOWN : WM_KEYUP);
       PostMessageA(h, msg, key->vk, keymap::KeyLParam(*key, down, e.key.repeat != 0));
+      if (e.key.repeat == 0) dinput::HubKey(keymap::Dik(*key), down);
       break;
     }
     case SDL_TEXTINPUT: {
@@ -217,7 +222,9 @@ void Translate(const SDL_Event& e) {
 void SdlPoll() {
   if (g_windows.empty() || GetCurrentThreadId() != g_thread) return;
   SDL_Event e;
-  while (SDL_PollEvent(&e)) Translate(e);
+  while (SDL_PollEvent(&e)) {
+    if (!SdlJoystickEvent(e)) Translate(e);
+  }
 }
 
 void SdlWait(int ms) {

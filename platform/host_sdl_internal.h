@@ -32,5 +32,10 @@ void SdlShowCursor(bool visible);
 // The audio output (host_sdl_audio.cc).
 bool SdlOpenAudio(unsigned* rate, void (*render)(std::int16_t* out, unsigned frames));
 void SdlCloseAudio();
+// Joysticks (host_sdl_input.cc): SDL's joystick events feed the DirectInput hub; true when the
+// event was a joystick's.
+void SdlJoystickInit();
+void SdlJoystickQuit();
+bool SdlJoystickEvent(const SDL_Event& e);
 
 }  // namespace orvane::host

@@ -179,4 +179,10 @@ LPARAM KeyLParam(const Key& key, bool down, bool repeat) {
   return lp;
 }
 
+uint8_t Dik(const Key& key) {
+  if (key.vk == VK_PAUSE) return 0xC5;
+  if (key.vk == VK_NUMLOCK) return 0x45;
+  return static_cast<uint8_t>(key.scan | (key.extended ? 0x80 : 0));
+}
+
 }  // namespace orvane::keymap

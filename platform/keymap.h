@@ -29,4 +29,9 @@ __attribute__((visibility("default"))) const Key* FromUsbUsage(unsigned usage);
 // transition state in bit 31 (set for a release).
 __attribute__((visibility("default"))) LPARAM KeyLParam(const Key& key, bool down, bool repeat);
 
+// The key's DirectInput code: the set-1 scan code with bit 0x80 for an extended key (DIK_UP is
+// 0xC8). Pause and Num Lock swap: the key messages give Num Lock the extended flag, DirectInput
+// gives it to Pause (0xC5) and not to Num Lock (0x45).
+__attribute__((visibility("default"))) uint8_t Dik(const Key& key);
+
 }  // namespace orvane::keymap

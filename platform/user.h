@@ -503,6 +503,8 @@ ORVANE_API LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wparam, LPARAM
 // Time (milliseconds since start-up) and cursor position (x low, y high) of the last message taken.
 ORVANE_API LONG GetMessageTime();
 ORVANE_API DWORD GetMessagePos();
+// The cursor's screen position, as the host last reported it.
+ORVANE_API BOOL GetCursorPos(LPPOINT point);
 // Ids from 0xC000 up, one per name (ASCII case ignored); 0 for an empty or null name.
 ORVANE_API UINT RegisterWindowMessageA(LPCSTR name);
 

@@ -94,6 +94,8 @@ void DeactivateApplication();
 void DeactivateForeground();
 // Before a mouse message reaches a window that holds no capture: WM_SETCURSOR for its client area.
 void SetCursorBeforeMouse(const MSG& msg);
+// Called with every posted message that is taken out of a queue (on the taking thread).
+void SetPostedTakenHook(void (*hook)(const MSG& msg));
 // DefWindowProcA's WM_SETCURSOR: the arrow over the client area.
 LRESULT DefaultSetCursor(HWND hwnd, WPARAM wparam, LPARAM lparam);
 

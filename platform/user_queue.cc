@@ -2,6 +2,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -59,6 +60,7 @@ std::map<DWORD, Queue> g_queues;
 std::vector<Timer> g_timers;
 UINT_PTR g_next_thread_timer = 0x7FF0;
 POINT g_cursor{0, 0};
+std::atomic<void (*)(const MSG&)> g_posted_taken_hook{nullptr};
 bool g_trace_messages = false;
 std::mutex g_names_lock;
 std::vector<std::string> g_message_names;
@@ -103,6 +105,7 @@ bool Post(DWORD thread, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
 bool Take(MSG* out, HWND filter, UINT lo, UINT hi, UINT remove) {
   const DWORD me = GetCurrentThreadId();
   host::Current().PollEvents();
+  bool found = false;
   {
     std::lock_guard<std::mutex> l(g_lock);
     Queue& q = g_queues[me];
@@ -112,8 +115,18 @@ bool Take(MSG* out, HWND filter, UINT lo, UINT hi, UINT remove) {
       *out = *it;
       if (remove & PM_REMOVE) q.posted.erase(it);
       q.last = *out;
-      return true;
+      found = true;
+      break;
     }
+  }
+  if (found) {
+    auto hook = g_posted_taken_hook.load();
+    if (hook && (remove & PM_REMOVE)) hook(*out);
+    return true;
+  }
+  {
+    std::lock_guard<std::mutex> l(g_lock);
+    Queue& q = g_queues[me];
     if (q.quit) {
       *out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q.quit_code), 0, NowMs(), g_cursor};
       if (remove & PM_REMOVE) q.quit = false;
@@ -201,6 +214,10 @@ void PollHost(void*) {
 }
 
 }  // namespace
+
+void SetPostedTakenHook(void (*hook)(const MSG& msg)) {
+  g_posted_taken_hook = hook;
+}
 
 void KillWindowTimers(HWND hwnd) {
   std::lock_guard<std::mutex> l(g_lock);
@@ -356,6 +373,13 @@ LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wparam, LP
 LONG GetMessageTime() {
   std::lock_guard<std::mutex> l(g_lock);
   return static_cast<LONG>(g_queues[GetCurrentThreadId()].last.time);
+}
+
+BOOL GetCursorPos(LPPOINT point) {
+  if (!point) return FALSE;
+  std::lock_guard<std::mutex> l(g_lock);
+  *point = g_cursor;
+  return TRUE;
 }
 
 DWORD GetMessagePos() {

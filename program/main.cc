@@ -1,5 +1,8 @@
 // The engine program: the program entry with the imaging library's tables and plug-in support,
 // the script machine's services, and the engine main.
+#include "api/api_frame.h"
+#include "api/display_ops.h"
+#include "api/input_script.h"
 #include "base/dapplication.h"
 #include "base/dpump.h"
 #include "imaging/dimg_susie.h"
@@ -20,7 +23,9 @@ int EngineBox(const char* text, const char* caption, uint32_t type) {
   return MainWindow().MessageBox(DString(text ? text : ""), DString(caption), type);
 }
 
+// The machine's pump: due timed messages of a headless run first, then the window messages.
 void Pump() {
+  PollInputScript();
   DPumpMessages();
 }
 
@@ -31,7 +36,10 @@ int RunEngine() {
   services.pump_messages = Pump;
   services.sin_table = DimgSinTable;
   SetVmServices(services);
-  InstallTaskBuiltins();
+  InstallApiBuiltins();
+  InstallApiUnitHooks();
+  InstallDrawDisplayOps();
+  LoadInputScriptFromEnvironment();
   return EngineMain();
 }
 

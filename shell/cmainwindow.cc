@@ -6,6 +6,7 @@
 
 #include "base/dapplication.h"
 #include "shell/caboutdialog.h"
+#include "shell/cnetmanager.h"
 #include "shell/engine_units.h"
 #include "shell/mouse_queue.h"
 #include "vm/close_event.h"
@@ -297,6 +298,12 @@ LRESULT CMainWindow::DefaultProc(UINT message, WPARAM wparam, LPARAM lparam) {
         state_ &= ~kSizeMove;
       }
       break;
+    case WM_USER + 1:
+      NetHostMessage(wparam, lparam);
+      return 0;
+    case WM_USER + 2:
+      NetSocketMessage(wparam, lparam);
+      return 0;
     case WM_IME_SETCONTEXT:
       // The input method shows none of its windows (there is none on this platform anyway).
       return DefWindowProcA(hwnd, message, wparam, lparam & 0x3FFFFFF0);

@@ -5,10 +5,15 @@
 
 #include "display/tss/dtss_manager.h"
 #include "display/draw/screen.h"
+#include "display/text/text_unit.h"
 #include "media/dsnd.h"
 #include "media/midi/midi_manager.h"
+#include "shell/ceventwaiter.h"
+#include "shell/cfilemanager.h"
 #include "shell/cframetimer.h"
+#include "shell/cinputmanager.h"
 #include "shell/cmainwindow.h"
+#include "shell/cnetmanager.h"
 #include "shell/cpluginmanager.h"
 #include "vm/script_task.h"
 #include "vm/startup_config.h"
@@ -91,6 +96,12 @@ void ResumeSound() {
 void SetSoundTimePause(bool on) {
   TheDsnd().SetTimePause(on);
 }
+bool StartText() {
+  return StartTextUnit();
+}
+void StopText() {
+  StopTextUnit();
+}
 bool StartVm() {
   return InitVmUnit();
 }
@@ -112,15 +123,15 @@ std::vector<EngineUnit> DefaultEngineUnits() {
        ResumeMidi, nullptr, SetMidiTimePause},
       {"Time", V::kAlways, StartTime, StopTime, true, "[Orvane] initialized Time unit.\r\n", SuspendTime,
        ResumeTime},
-      // Rows without start and stop: units whose code is not part of the engine yet.
-      {"Input", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Input unit.\r\n"},
-      {"Text", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Text unit.\r\n"},
+      {"Input", V::kAlways, StartInputUnit, StopInputUnit, true, "[Orvane] initialized Input unit.\r\n"},
+      {"Text", V::kAlways, StartText, StopText, true, "[Orvane] initialized Text unit.\r\n"},
       {"Sound", V::kAlways, StartSound, StopSound, false, "[Orvane] initialized Sound unit.\r\n", SuspendSound,
        ResumeSound, nullptr, SetSoundTimePause},
+      // A row without start and stop: its unit's code is not part of the engine yet.
       {"Movie", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Movie unit.\r\n"},
-      {"File", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized File unit.\r\n"},
-      {"Net", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Net unit.\r\n"},
-      {"Event", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Event unit.\r\n"},
+      {"File", V::kAlways, StartFileUnit, StopFileUnit, true, "[Orvane] initialized File unit.\r\n"},
+      {"Net", V::kAlways, StartNetUnit, StopNetUnit, true, "[Orvane] initialized Net unit.\r\n"},
+      {"Event", V::kAlways, StartEventUnit, StopEventUnit, true, "[Orvane] initialized Event unit.\r\n"},
       // Plug-ins load on demand: nothing to start.
       {"Plugin", V::kAlways, nullptr, StopPlugins, true, "[Orvane] initialized Plugin unit.\r\n"},
       {"VM", V::kAlways, StartVm, StopVm, true, "[Orvane] initialized VM unit.\r\n"},

@@ -120,9 +120,3 @@ void ReleaseTaskValue(DRef<void>& ref);
 void SetTaskValue(ScriptValue* v, const DRef<ScriptTask>& task);
 // The task behind a task value; empty for any other value.
 DRef<ScriptTask> TaskOfValue(const ScriptValue& v);
-
-// The task side of the built-in table (Yield, SwitchTask, EndThisTask, EndTask, EndThisTaskSwitch,
-// IsTaskEnd, GetTaskResult, GetTaskParam, GetThisTaskParam, SetTaskParam, SetThisTaskParam,
-// GetTask, GetThisTask, SetTask, CreateTask, CreateTaskName, CreateTaskParam, CreateTaskNameParam,
-// Exit, SetEvent, SetEventName, CallEvent), installed into the dispatch table.
-void InstallTaskBuiltins();

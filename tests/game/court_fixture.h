@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "game/choice.h"
 #include "game/court.h"
 #include "game/handlers.h"
 #include "game/scenario.h"
@@ -71,12 +72,14 @@ class CourtTest : public GameTest {
     CreateTextLayer("sub");
     HideTextLayer("sub");
     ResetCourtGlobals();
+    ResetChoiceGlobals();
     Def("sys/text_item", 800, 200);
     Def("sys/cursor_np", 16, 16);
     Def("sys/cursor_blank", 16, 16);
   }
   ~CourtTest() override {
-    CourtButtons() = CourtButtonHooks{};
+    CourtButtons() = DefaultCourtButtons();
+    ResetChoiceGlobals();
     ResetCourtGlobals();
   }
 

@@ -7,11 +7,13 @@
 #include <string>
 #include <utility>
 
+#include "game/choice.h"
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/handlers.h"
 #include "game/resource.h"
 #include "game/scenario.h"
+#include "game/sound.h"
 #include "game/sprite.h"
 #include "game/text_layer.h"
 #include "game/timer.h"
@@ -31,6 +33,7 @@ class GameTest : public ::testing::Test {
     ResetResourceDefaults();
     ResetSpriteGlobals();
     ResetTextLayerGlobals();
+    ResetChoiceGlobals();
   }
   // What the game still holds goes back to the engine before the fake checks for leaks.
   ~GameTest() override {
@@ -40,6 +43,9 @@ class GameTest : public ::testing::Test {
     }
     ResetTextLayerGlobals();
     ResetSpriteGlobals();
+    ResetChoiceGlobals();
+    ReleaseSe();
+    ReleaseBgm();
     ClearWipes();
     ReleaseCaches();
     ClearEngineApi();

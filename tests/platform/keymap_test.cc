@@ -61,3 +61,30 @@ TEST(Keymap, KeyMessageLParam) {
 }
 
 }  // namespace
+
+TEST(Keymap, KeysGiveTheirDirectInputCode) {
+  struct Case {
+    unsigned usage;
+    uint8_t dik;
+  } cases[] = {
+      {0x29, 0x01},  // Escape
+      {0x04, 0x1E},  // A
+      {0x1D, 0x2C},  // Z
+      {0x28, 0x1C},  // Return
+      {0x58, 0x9C},  // keypad Enter (extended)
+      {0x52, 0xC8},  // Up
+      {0x51, 0xD0},  // Down
+      {0x50, 0xCB},  // Left
+      {0x4F, 0xCD},  // Right
+      {0xE4, 0x9D},  // right Control
+      {0x48, 0xC5},  // Pause
+      {0x53, 0x45},  // Num Lock
+      {0x46, 0xB7},  // Print Screen
+      {0x89, 0x7D},  // Yen
+  };
+  for (const Case& c : cases) {
+    const orvane::keymap::Key* key = FromUsbUsage(c.usage);
+    ASSERT_NE(key, nullptr) << std::hex << c.usage;
+    EXPECT_EQ(orvane::keymap::Dik(*key), c.dik) << std::hex << c.usage;
+  }
+}

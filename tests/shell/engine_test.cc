@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "display/text/text_unit.h"
 #include "display/tss/dtss_manager.h"
 #include "shell/cpluginmanager.h"
 #include "shell_fixture.h"
@@ -245,6 +246,20 @@ TEST_F(Engine, TheTssRowStartsOnTheMainWindowAndBracketsGdiMode) {
   EXPECT_EQ(TssManager().GetGdiCount(), 0);
   row->stop();
   EXPECT_FALSE(TssManager().IsCreated());
+  row->stop();  // harmless when stopped
+}
+
+TEST_F(Engine, TheTextRowMakesAndDeletesTheCanvas) {
+  std::vector<EngineUnit> units = DefaultEngineUnits();
+  auto row = std::find_if(units.begin(), units.end(),
+                          [](const EngineUnit& u) { return std::strcmp(u.name, "Text") == 0; });
+  ASSERT_NE(row, units.end());
+  ASSERT_TRUE(row->start && row->stop);
+  ASSERT_TRUE(row->start());
+  ASSERT_NE(TextCanvas(), nullptr);
+  EXPECT_NE(TextCanvas()->GetDC().GetHandle(), nullptr);
+  row->stop();
+  EXPECT_EQ(TextCanvas(), nullptr);
   row->stop();  // harmless when stopped
 }
 

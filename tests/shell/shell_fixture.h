@@ -16,6 +16,7 @@
 #include "shell/cmainwindow.h"
 #include "shell/engine.h"
 #include "shell/engine_units.h"
+#include "api/api_frame.h"
 #include "vm/script_task.h"
 #include "vm/vm_services.h"
 

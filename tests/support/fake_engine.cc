@@ -278,6 +278,42 @@ void ovDestroySound(ApiHandle* sound) noexcept {
   fake->Destroy(sound, "sound", "ovDestroySound");
 }
 
+void ovPlaySound(ApiHandle* sound, int32_t loop) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->PlaySound(sound, loop);
+}
+
+void ovSetFullscreen(int32_t flag) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->SetFullscreen(flag);
+}
+
+int32_t ovIsFullscreen() noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->IsFullscreen() : 0;
+}
+
+ApiHandle* ovCreateStream() noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->CreateStream() : nullptr;
+}
+
+int32_t ovAddStreamList(ApiHandle* stream, const char* path, int32_t repeat, float loop_seconds,
+                        int32_t flags) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->AddStreamList(stream, path, repeat, loop_seconds, flags) : 0;
+}
+
+void ovPlayStream(ApiHandle* stream) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->PlayStream(stream, true);
+}
+
+void ovStopStream(ApiHandle* stream) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->PlayStream(stream, false);
+}
+
+void ovDestroyStream(ApiHandle* stream) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->DestroyStream(stream);
+}
+
 #define SPRITE_SETTER(name, params, body)                \
   void name params noexcept {                            \
     FakeEngine* fake = FakeEngine::Current();            \
@@ -467,6 +503,14 @@ FakeEngine::FakeEngine() : previous_(g_current) {
   exports_.ovtsGetRenderImage = &modelled::ovtsGetRenderImage;
   exports_.ovtsSetWipeLevel = &modelled::ovtsSetWipeLevel;
   exports_.ovSetWindowSize = &modelled::ovSetWindowSize;
+  exports_.ovPlaySound = &modelled::ovPlaySound;
+  exports_.ovSetFullscreen = &modelled::ovSetFullscreen;
+  exports_.ovIsFullscreen = &modelled::ovIsFullscreen;
+  exports_.ovCreateStream = &modelled::ovCreateStream;
+  exports_.ovAddStreamList = &modelled::ovAddStreamList;
+  exports_.ovPlayStream = &modelled::ovPlayStream;
+  exports_.ovStopStream = &modelled::ovStopStream;
+  exports_.ovDestroyStream = &modelled::ovDestroyStream;
   g_current = this;
   orvane::clock::UseVirtualClock(kClockStart);
 }
@@ -941,6 +985,55 @@ ApiHandle* FakeEngine::LoadSound(const char* path, int32_t voices) {
   reinterpret_cast<Handle*>(handle)->path = path;
   reinterpret_cast<Handle*>(handle)->voices = voices;
   return handle;
+}
+
+void FakeEngine::PlaySound(ApiHandle* sound, int32_t loop) {
+  Handle* h = Check(sound, "sound", "ovPlaySound");
+  Record(("ovPlaySound(" + std::string(h ? h->path : "?") + ", " + std::to_string(loop) + ")").c_str());
+  if (h) ++h->plays;
+}
+
+void FakeEngine::SetFullscreen(int32_t flag) {
+  Record(("ovSetFullscreen(" + std::to_string(flag) + ")").c_str());
+  fullscreen_ = flag != 0;
+}
+
+int32_t FakeEngine::IsFullscreen() {
+  Record("ovIsFullscreen");
+  return fullscreen_ ? 1 : 0;
+}
+
+ApiHandle* FakeEngine::CreateStream() {
+  Record("ovCreateStream");
+  if (failing_streams_ > 0) {
+    --failing_streams_;
+    return nullptr;
+  }
+  return NewHandle("stream");
+}
+
+int32_t FakeEngine::AddStreamList(ApiHandle* stream, const char* path, int32_t repeat, float loop_seconds,
+                                  int32_t flags) {
+  const std::string p = path ? path : "";
+  Record(("ovAddStreamList(" + p + ", " + std::to_string(repeat) + ", " + std::to_string(loop_seconds) +
+          ", " + std::to_string(flags) + ")")
+             .c_str());
+  Handle* h = Check(stream, "stream", "ovAddStreamList");
+  if (!h) return 0;
+  if (std::find(refused_stream_paths_.begin(), refused_stream_paths_.end(), p) != refused_stream_paths_.end())
+    return 0;
+  h->stream_list.push_back({p, repeat, loop_seconds, flags});
+  return 1;
+}
+
+void FakeEngine::PlayStream(ApiHandle* stream, bool play) {
+  Record(play ? "ovPlayStream" : "ovStopStream");
+  if (Handle* h = Check(stream, "stream", play ? "ovPlayStream" : "ovStopStream")) h->playing = play;
+}
+
+void FakeEngine::DestroyStream(ApiHandle* stream) {
+  Record("ovDestroyStream");
+  Destroy(stream, "stream", "ovDestroyStream");
 }
 
 void FakeEngine::SetExitAt(DWORD time) {

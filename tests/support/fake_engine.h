@@ -93,6 +93,14 @@ class FakeEngine {
   // File objects open now.
   int OpenFileCount() const;
 
+  // An entry of a stream's list (ovAddStreamList's arguments).
+  struct StreamEntry {
+    std::string path;
+    int32_t repeat;
+    float loop_seconds;
+    int32_t flags;
+  };
+
   // Handles: a new one of a kind; the record behind a handle when it is live and of that kind
   // (otherwise the test fails and the result is null); destroying one (a second destroy fails).
   struct Handle {
@@ -123,11 +131,14 @@ class FakeEngine {
     ApiHandle* parent = nullptr;
     ApiHandle* wipe = nullptr;
     int32_t direction = 0;
-    uint64_t order = 0;           // place in its level's list
-    std::vector<int32_t> values;  // character sets: the values after the face name
-    uint32_t glyph = 0;           // character sets: the code rendered last
-    bool rendered = false;        // character sets: a glyph is current
-    std::vector<uint8_t> pixels;  // made images: RGBA, row by row (the canvas model)
+    uint64_t order = 0;                    // place in its level's list
+    std::vector<int32_t> values;           // character sets: the values after the face name
+    uint32_t glyph = 0;                    // character sets: the code rendered last
+    bool rendered = false;                 // character sets: a glyph is current
+    std::vector<uint8_t> pixels;           // made images: RGBA, row by row (the canvas model)
+    std::vector<StreamEntry> stream_list;  // streams: the entries accepted
+    bool playing = false;                  // streams: between ovPlayStream and ovStopStream
+    int32_t plays = 0;                     // sounds: ovPlaySound calls
   };
   ApiHandle* NewHandle(const std::string& kind);
   Handle* Check(ApiHandle* handle, const std::string& kind, const char* export_name);
@@ -177,6 +188,13 @@ class FakeEngine {
     lose_images_ = true;
     lose_at_ = time;
   }
+  // Full screen as ovSetFullscreen set it last (ovIsFullscreen's answer).
+  bool Fullscreen() const { return fullscreen_; }
+  // Streams: ovCreateStream makes a "stream" handle (the next n creations fail), ovAddStreamList
+  // appends an entry to its list unless the path is refused, ovPlayStream and ovStopStream set
+  // whether it plays. Every stream call is in the call log with its arguments.
+  void RefuseStreamPath(const std::string& path) { refused_stream_paths_.push_back(path); }
+  void FailStreamCreations(int n) { failing_streams_ = n; }
   // The size ovSetWindowSize set last (0, 0 before any).
   std::pair<int32_t, int32_t> WindowSize() const { return window_size_; }
 
@@ -226,6 +244,14 @@ class FakeEngine {
   ApiHandle* CreateSprite(ApiHandle* image, int32_t level, int32_t flags);
   ApiHandle* CreateChar(const char* face, const std::vector<int32_t>& values);
   ApiHandle* LoadSound(const char* path, int32_t voices);
+  void PlaySound(ApiHandle* sound, int32_t loop);
+  void SetFullscreen(int32_t flag);
+  int32_t IsFullscreen();
+  ApiHandle* CreateStream();
+  int32_t AddStreamList(ApiHandle* stream, const char* path, int32_t repeat, float loop_seconds,
+                        int32_t flags);
+  void PlayStream(ApiHandle* stream, bool play);
+  void DestroyStream(ApiHandle* stream);
   Handle* Sprite(ApiHandle* sprite, const char* export_name) { return Check(sprite, "sprite", export_name); }
   Handle* AnyImage(ApiHandle* image, const char* export_name);
   int32_t RenderScreen();
@@ -293,6 +319,9 @@ class FakeEngine {
   DWORD lose_at_ = 0;
   uint64_t next_order_ = 0;
   std::pair<int32_t, int32_t> window_size_{0, 0};
+  bool fullscreen_ = false;
+  std::vector<std::string> refused_stream_paths_;
+  int failing_streams_ = 0;
   FakeEngine* previous_;
 };
 

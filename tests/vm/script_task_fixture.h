@@ -14,6 +14,7 @@
 #include "tools/meiasm/meiasm.h"
 #include "vm/dispatch.h"
 #include "vm/script_loader.h"
+#include "api/api_frame.h"
 #include "vm/script_task.h"
 #include "vm/vm_services.h"
 

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/hostpath.h"
+#include "api/api_frame.h"
+#include "imaging/dimg_tables.h"
 #include "vm/script_image.h"
 #include "vm/script_loader.h"
 #include "vm/script_task.h"
@@ -81,7 +83,9 @@ int main(int argc, char** argv) {
   services.message_box = &PrintBox;
   services.exit_all_tasks = &ExitAllTasks;
   SetVmServices(services);
-  InstallTaskBuiltins();
+  DimgInitMathTables();
+  InstallApiBuiltins();
+  InstallApiUnitHooks();
 
   if (!RunStartupConfig(image)) {
     std::fprintf(stderr, "mei-run: %s: the start-up configuration pass failed\n", argv[1]);
