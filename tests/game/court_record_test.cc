@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "game/court.h"
+#include "game/message.h"
+#include "game/sprite_def.h"
 #include "tests/game/court_fixture.h"
 
 namespace orvane_test {
@@ -205,6 +207,34 @@ TEST_F(RecordTest, LeavingThroughTheMenuEndsTheSelection) {
   EXPECT_STREQ(scenario.result, "-1");  // no jump, no shout, the later lines not run
   EXPECT_TRUE(Logged("se:").empty());
   EXPECT_EQ(g_court_page_flags, std::vector<uint32_t>{1});  // the page wait lets a right click open the menu
+}
+
+}  // namespace
+}  // namespace orvane_test
+
+namespace orvane_test {
+namespace {
+
+// The record on the real message output and buttons: the player clicks the present button.
+class RecordOnMessageOutputTest : public RecordTest {
+ protected:
+  RecordOnMessageOutputTest() {
+    CourtButtons() = DefaultCourtButtons();
+    Handlers().ShowMessage = &ShowMessage;
+    LoadSpriteDef(2, 1, "sys/cursor_np", 0, 0, 96, kStyleHide, "none");
+  }
+};
+
+TEST_F(RecordOnMessageOutputTest, ClickingThePresentButtonSelectsTheShownItem) {
+  Own({3});
+  const DWORD t = engine.Now();
+  engine.ScriptMouse(t + 3000, 0, 670, 300);  // on "tsuki": right edge 700, 60 wide, top 286
+  engine.ScriptMouse(t + 3001, 1, 670, 300);
+  Run("@itemSelect item=3 success=ok miss=ng\n:ok\n@exit rescode=hit\n:ng\n@exit\n");
+  EXPECT_STREQ(scenario.result, "hit");
+  EXPECT_EQ(Logged("se:"), std::vector<std::string>{"sys/se/アイテム決定"});
+  EXPECT_EQ(ButtonCount(), 0);
+  EXPECT_FALSE(sprIsValid(22));
 }
 
 }  // namespace
