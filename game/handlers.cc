@@ -1,6 +1,7 @@
 // The handler table: which of the game's operations are built.
 #include "game/handlers.h"
 
+#include "game/court.h"
 #include "game/error_report.h"
 #include "game/message.h"
 #include "game/motion.h"
@@ -19,6 +20,7 @@ GameHandlers BuiltGameHandlers() {
   handlers.textShowFull = &textShowFull;
   handlers.textShowLoud = &textShowLoud;
   handlers.itemMessage = &itemMessage;
+  AddCourtHandlers(handlers);
   return handlers;
 }
 

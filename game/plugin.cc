@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/dlogstream.h"
+#include "game/court.h"
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/handlers.h"
@@ -46,6 +47,7 @@ void CleanupGame() noexcept {
   }
   ResetTextLayerGlobals();
   ResetSpriteGlobals();
+  ResetCourtGlobals();
   ClearWipes();
   ReleaseCaches();
 }
@@ -104,6 +106,7 @@ int32_t RunGameGuarded(void (*entry)()) noexcept {
     ResetResourceDefaults();
     ResetSpriteGlobals();
     ResetTextLayerGlobals();
+    ResetCourtGlobals();
     SetTimerRedraw(&sprRender);
     Handlers() = BuiltGameHandlers();
     entry();
