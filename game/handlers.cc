@@ -6,6 +6,7 @@
 #include "game/message.h"
 #include "game/motion.h"
 #include "game/resource.h"
+#include "game/save.h"
 #include "game/sound.h"
 
 GameHandlers BuiltGameHandlers() {
@@ -21,6 +22,7 @@ GameHandlers BuiltGameHandlers() {
   handlers.textShowLoud = &textShowLoud;
   handlers.itemMessage = &itemMessage;
   AddCourtHandlers(handlers);
+  handlers.saveGame = &saveGame;
   return handlers;
 }
 
