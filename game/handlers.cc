@@ -3,6 +3,7 @@
 
 #include "game/court.h"
 #include "game/error_report.h"
+#include "game/inquiry.h"
 #include "game/message.h"
 #include "game/motion.h"
 #include "game/resource.h"
@@ -23,6 +24,11 @@ GameHandlers BuiltGameHandlers() {
   handlers.itemMessage = &itemMessage;
   AddCourtHandlers(handlers);
   handlers.saveGame = &saveGame;
+  handlers.inquiryRun = &inquiryRun;
+  handlers.inquiryEnableSpeech = &inquiryEnableSpeech;
+  handlers.inquiryDisableSpeech = &inquiryDisableSpeech;
+  handlers.inquiryExit = &inquiryExit;
+  handlers.inquiryRewind = &inquiryRewind;
   return handlers;
 }
 
