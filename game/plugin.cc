@@ -10,9 +10,12 @@
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/handlers.h"
+#include "game/inquiry.h"
+#include "game/message.h"
 #include "game/resource.h"
 #include "game/scenario.h"
 #include "game/sprite.h"
+#include "game/system_menu.h"
 #include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/wipe.h"
@@ -48,6 +51,7 @@ void CleanupGame() noexcept {
   ResetTextLayerGlobals();
   ResetSpriteGlobals();
   ResetCourtGlobals();
+  ResetInquiryGlobals();
   ClearWipes();
   ReleaseCaches();
 }
@@ -107,8 +111,10 @@ int32_t RunGameGuarded(void (*entry)()) noexcept {
     ResetSpriteGlobals();
     ResetTextLayerGlobals();
     ResetCourtGlobals();
+    ResetInquiryGlobals();
     SetTimerRedraw(&sprRender);
     Handlers() = BuiltGameHandlers();
+    MessageTableHooks().HandleSystemButtons = &HandleSystemButtons;
     entry();
   } catch (const DExceptGame&) {
   } catch (const std::bad_alloc&) {
