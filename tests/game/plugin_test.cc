@@ -122,7 +122,7 @@ TEST_F(PluginTest, EachStartResetsTheGameGlobals) {
   CurrentScenarioScope scope(&stale);
   EXPECT_EQ(RunGameGuarded([] {
               EXPECT_STREQ(ChapterFolder(), "");
-              EXPECT_EQ(Handlers().sprRender, nullptr);
+              EXPECT_EQ(Handlers().sprRender, BuiltGameHandlers().sprRender);
               EXPECT_EQ(CurrentScenario(), nullptr);
               SetChapterFolder("scn/maid");
             }),
