@@ -99,6 +99,8 @@ uint32_t ItemCapacity();
 const DItem* ItemAt(uint32_t n);
 // The script error "アイテム番号 %d は不正" unless n is below the count and defined.
 void CheckItemNumber(uint32_t n);
+// The name of a checked item number.
+const char* ItemName(int32_t n);
 void itemGet(int32_t n);
 void itemLost(int32_t n);
 void itemShow(int32_t n, bool right);
@@ -124,12 +126,13 @@ void courtShowKakegoe(int32_t item, const char* word, bool right);
 void courtShowPlea(bool guilty);
 
 // The court record.
-// Buttons belong to the choice code; the record reaches them through these hooks (null: the
-// record's buttons are not registered).
+// The record's buttons are registered and removed through these hooks (null: nothing to do); by
+// default the choice code's RegisterButton and ClearButtons.
 struct CourtButtonHooks {
   void (*register_button)(int32_t sprite, const char* name);
   void (*clear_buttons)();
 };
+CourtButtonHooks DefaultCourtButtons();
 CourtButtonHooks& CourtButtons();
 bool CourtRecord(int32_t* selected, bool present, bool close, bool evidence, bool persons);
 void itemShowKiroku(const char* target, int32_t x, int32_t y);

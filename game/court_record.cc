@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "game/choice.h"
 #include "game/court.h"
 #include "game/error_report.h"
 #include "game/handlers.h"
@@ -15,7 +16,7 @@
 
 namespace {
 
-CourtButtonHooks g_buttons{};
+CourtButtonHooks g_buttons = DefaultCourtButtons();
 char g_record_target[kPathSize] = "";
 int32_t g_button_x = 0, g_button_y = 0;
 
@@ -79,6 +80,10 @@ void LoadPageCursor(const char* picture) {
 }
 
 }  // namespace
+
+CourtButtonHooks DefaultCourtButtons() {
+  return CourtButtonHooks{&RegisterButton, &ClearButtons};
+}
 
 CourtButtonHooks& CourtButtons() {
   return g_buttons;

@@ -179,6 +179,11 @@ void CheckItemNumber(uint32_t n) {
   if (n >= g_count || !g_items[n].name[0]) ScriptError("アイテム番号 %d は不正", static_cast<int32_t>(n));
 }
 
+const char* ItemName(int32_t n) {
+  CheckItemNumber(static_cast<uint32_t>(n));
+  return g_items[static_cast<uint32_t>(n)].name;
+}
+
 void LoadItemDefs(bool from_save, const char* save_path) {
   ReleaseItemTable();
   char path[kPathSize];

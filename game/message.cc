@@ -5,11 +5,13 @@
 
 #include "base/dstring.h"
 #include "game/choice.h"
+#include "game/court.h"
 #include "game/error_report.h"
 #include "game/scenario.h"
 #include "game/sound.h"
 #include "game/sprite.h"
 #include "game/sprite_def.h"
+#include "game/system_menu.h"
 #include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/tokenizer.h"
@@ -20,7 +22,18 @@ namespace {
 constexpr size_t kItemSize = 1024;
 constexpr const char* kFont = "ＭＳ ゴシック";
 
-MessageHooks g_hooks{};
+// The court's stage, items and record button.
+MessageHooks g_hooks = [] {
+  MessageHooks hooks{};
+  hooks.textShowName = &textShowName;
+  hooks.charaShow = &charaShow;
+  hooks.itemShow = &itemShow;
+  hooks.itemHide = &itemHide;
+  hooks.itemName = &ItemName;
+  hooks.itemHideKiroku = &itemHideKiroku;
+  hooks.HandleSystemButtons = &HandleSystemButtons;
+  return hooks;
+}();
 
 bool Stopping() {
   const DScenario* s = CurrentScenario();

@@ -11,11 +11,9 @@
 #include "game/error_report.h"
 #include "game/handlers.h"
 #include "game/inquiry.h"
-#include "game/message.h"
 #include "game/resource.h"
 #include "game/scenario.h"
 #include "game/sprite.h"
-#include "game/system_menu.h"
 #include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/wipe.h"
@@ -114,7 +112,6 @@ int32_t RunGameGuarded(void (*entry)()) noexcept {
     ResetInquiryGlobals();
     SetTimerRedraw(&sprRender);
     Handlers() = BuiltGameHandlers();
-    MessageTableHooks().HandleSystemButtons = &HandleSystemButtons;
     entry();
   } catch (const DExceptGame&) {
   } catch (const std::bad_alloc&) {

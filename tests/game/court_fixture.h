@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "game/choice.h"
 #include "game/court.h"
 #include "game/handlers.h"
 #include "game/scenario.h"
@@ -26,10 +27,13 @@ inline std::vector<std::string> g_court_log;
 // with no link target, and a runaway of page waits ends the scene.
 inline std::deque<std::string> g_court_clicks;
 inline int g_court_page_waits = 0;
+// The flags of every page wait.
+inline std::vector<uint32_t> g_court_page_flags;
 
-inline bool CourtShowMessage(const char* text, const char*, uint32_t) {
+inline bool CourtShowMessage(const char* text, const char*, uint32_t flags) {
   g_court_log.push_back(std::string("msg:") + text);
   if (std::string(text).find("[np]") == std::string::npos) return false;
+  g_court_page_flags.push_back(flags);
   DScenario* current = CurrentScenario();
   if (++g_court_page_waits > 1000 && current) current->exit_request = true;
   if (!g_court_clicks.empty()) {
@@ -54,6 +58,7 @@ class CourtTest : public GameTest {
     g_court_log.clear();
     g_court_clicks.clear();
     g_court_page_waits = 0;
+    g_court_page_flags.clear();
     Handlers() = BuiltGameHandlers();
     Handlers().ShowMessage = &CourtShowMessage;
     Handlers().sePlay = &CourtSePlay;
@@ -65,13 +70,16 @@ class CourtTest : public GameTest {
     SetChapterFolder("scn/c1");
     InitTextLayers();
     CreateTextLayer("sub");
+    HideTextLayer("sub");
     ResetCourtGlobals();
+    ResetChoiceGlobals();
     Def("sys/text_item", 800, 200);
     Def("sys/cursor_np", 16, 16);
     Def("sys/cursor_blank", 16, 16);
   }
   ~CourtTest() override {
-    CourtButtons() = CourtButtonHooks{};
+    CourtButtons() = DefaultCourtButtons();
+    ResetChoiceGlobals();
     ResetCourtGlobals();
   }
 
@@ -105,6 +113,14 @@ class CourtTest : public GameTest {
     for (const auto& s : f.sprites)
       if (s.image_name.rfind(picture, 0) == 0) return &s;
     return nullptr;
+  }
+
+  // The frames that drew a picture, with its entry.
+  std::vector<FakeEngine::FrameSprite> Seen(const std::string& picture, size_t from = 0) const {
+    std::vector<FakeEngine::FrameSprite> seen;
+    for (size_t i = from; i < engine.Frames().size(); ++i)
+      if (const FakeEngine::FrameSprite* s = Drawn(picture, i)) seen.push_back(*s);
+    return seen;
   }
 
   // The log entries that start with a prefix ("msg:" or "se:"), without it.

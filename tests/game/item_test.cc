@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -83,6 +84,20 @@ TEST_F(ItemTest, CountsCapacityAndUndefinedNumbers) {
   LoadItemDefs(false, "");
   EXPECT_EQ(ItemCount(), 0u);
   EXPECT_EQ(Stops([] { itemGet(0); }), At(4, "アイテム番号 0 は不正"));
+}
+
+TEST_F(ItemTest, LongLinesAndALoneLeadByteAreCutSafely) {
+  const std::string head = "@item no=1 comment=c image=ev name=";
+  const std::string long_name(1023 - head.size(), 'a');  // a line as long as the engine hands out
+  // "あ" twice in cp932, then a name that ends in a lead byte without its trail byte.
+  Items(head + long_name + "\n" + "@item no=2 name=\x82\xa0\x82\xa0 comment=" + std::string(300, '\x82') +
+        " image=ev\n" + "@item no=3 comment=c image=ev name=x\x82\n");
+  LoadItemDefs(false, "");
+  ASSERT_EQ(ItemCount(), 4u);
+  EXPECT_EQ(std::string(ItemAt(1)->name), std::string(255, 'a'));
+  EXPECT_STREQ(ItemAt(2)->name, "\x82\xa0\x82\xa0");
+  EXPECT_LE(std::strlen(ItemAt(2)->comment), 255u);
+  EXPECT_EQ(ItemAt(3)->name[0], 'x');
 }
 
 TEST_F(ItemTest, ReleasedTableRefusesEveryNumber) {
