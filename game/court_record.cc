@@ -179,7 +179,9 @@ bool CourtRecord(int32_t* selected, bool present, bool close, bool evidence, boo
 
   LoadPageCursor("sys/cursor_np");
   DScenario* current = CurrentScenario();
-  if (current) std::snprintf(current->result, sizeof(current->result), "%d", out);
+  // A scene ended from inside the record (the menu's way back to the title) keeps the result
+  // code it was ended with.
+  if (current && !current->exit_request) std::snprintf(current->result, sizeof(current->result), "%d", out);
   DScenario::ClearLinkRequest();
   if (text_shown) ShowTextLayer("def");
   if (plate_shown) sprShow(plate, kNoSprite, "none");

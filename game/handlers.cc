@@ -3,9 +3,11 @@
 
 #include "game/court.h"
 #include "game/error_report.h"
+#include "game/inquiry.h"
 #include "game/message.h"
 #include "game/motion.h"
 #include "game/resource.h"
+#include "game/save.h"
 #include "game/sound.h"
 
 GameHandlers BuiltGameHandlers() {
@@ -21,6 +23,12 @@ GameHandlers BuiltGameHandlers() {
   handlers.textShowLoud = &textShowLoud;
   handlers.itemMessage = &itemMessage;
   AddCourtHandlers(handlers);
+  handlers.saveGame = &saveGame;
+  handlers.inquiryRun = &inquiryRun;
+  handlers.inquiryEnableSpeech = &inquiryEnableSpeech;
+  handlers.inquiryDisableSpeech = &inquiryDisableSpeech;
+  handlers.inquiryExit = &inquiryExit;
+  handlers.inquiryRewind = &inquiryRewind;
   return handlers;
 }
 

@@ -11,6 +11,7 @@
 #include "game/sound.h"
 #include "game/sprite.h"
 #include "game/sprite_def.h"
+#include "game/system_menu.h"
 #include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/tokenizer.h"
@@ -30,6 +31,7 @@ MessageHooks g_hooks = [] {
   hooks.itemHide = &itemHide;
   hooks.itemName = &ItemName;
   hooks.itemHideKiroku = &itemHideKiroku;
+  hooks.HandleSystemButtons = &HandleSystemButtons;
   return hooks;
 }();
 

@@ -10,6 +10,7 @@
 #include "game/engine_api.h"
 #include "game/error_report.h"
 #include "game/handlers.h"
+#include "game/inquiry.h"
 #include "game/resource.h"
 #include "game/scenario.h"
 #include "game/sprite.h"
@@ -48,6 +49,7 @@ void CleanupGame() noexcept {
   ResetTextLayerGlobals();
   ResetSpriteGlobals();
   ResetCourtGlobals();
+  ResetInquiryGlobals();
   ClearWipes();
   ReleaseCaches();
 }
@@ -107,6 +109,7 @@ int32_t RunGameGuarded(void (*entry)()) noexcept {
     ResetSpriteGlobals();
     ResetTextLayerGlobals();
     ResetCourtGlobals();
+    ResetInquiryGlobals();
     SetTimerRedraw(&sprRender);
     Handlers() = BuiltGameHandlers();
     entry();

@@ -127,6 +127,11 @@ ORVANE_API BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 // Copies a file's bytes; with fail_if_exists an existing destination makes it fail with
 // ERROR_FILE_EXISTS. A failed copy removes the partly written destination.
 ORVANE_API BOOL CopyFileA(LPCSTR source, LPCSTR destination, BOOL fail_if_exists);
+// Renames a file. Without MOVEFILE_REPLACE_EXISTING an existing destination makes it fail with
+// ERROR_ALREADY_EXISTS; with it the destination is replaced in one step (a reader sees the old or
+// the new file, never a mix). Other flags fail with ERROR_INVALID_PARAMETER.
+#define MOVEFILE_REPLACE_EXISTING 0x1u
+ORVANE_API BOOL MoveFileExA(LPCSTR existing, LPCSTR destination, DWORD flags);
 
 // File status of the runtime library, for a cp932 path.
 #define _S_IFMT 0xF000
