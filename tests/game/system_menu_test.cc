@@ -104,8 +104,11 @@ TEST_F(SystemMenuTest, GameRestoresExactlyWhatWasShown) {
   Play("@textShowMessage\ntext[np]\nafter\n");
   EXPECT_EQ(Count(kMenuLine), 1);
   ASSERT_EQ(during.size(), static_cast<size_t>(kCourtElementCount + 2));
-  for (int32_t row = 0; row < kCourtElementCount; ++row)
-    if (CourtElementAt(row).menu == 1) EXPECT_FALSE(during[row].second) << row;
+  for (int32_t row = 0; row < kCourtElementCount; ++row) {
+    if (CourtElementAt(row).menu == 1) {
+      EXPECT_FALSE(during[row].second) << row;
+    }
+  }
   EXPECT_TRUE(during[kRowCharaCenter].second);
   EXPECT_TRUE(during[kRowMagnified].second);
   EXPECT_FALSE(during[kCourtElementCount].second);
