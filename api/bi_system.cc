@@ -345,10 +345,12 @@ bool BiSetText(ScriptContext* ctx) {
 
 void InstallStringBuiltins();
 void InstallDisplayBuiltins();
+void InstallNetBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
   InstallDisplayBuiltins();
+  InstallNetBuiltins();
   const struct {
     uint32_t n;
     VmHandler h;
