@@ -638,4 +638,53 @@ TEST_F(NetFrame, WaitNetEventRegistersOnceAndWakesTheEventWait) {
   ovDestroyNet(h);
 }
 
+// A handler run from a wait's message pump receives from the same net: the inner receive takes
+// and moves the receive buffer (it grows past its first size) while the outer wait is in
+// progress. The outer line comes out whole, and ASan sees any read of the old buffer.
+struct ReentrantHook {
+  static inline ApiHandle* net = nullptr;
+  static inline bool busy = false, done = false;
+  static inline std::string taken;
+  static BOOL Hook(LRESULT*, HWND, UINT message, WPARAM, LPARAM) {
+    if (message != kNetSocketMessage || busy || done || net == nullptr) return FALSE;
+    busy = true;
+    std::string buf(8000, '\0');
+    if (ovRecvNetData(buf.data(), 8000, net) == 1) {
+      taken = buf;
+      done = true;
+    }
+    busy = false;
+    return FALSE;
+  }
+};
+
+TEST_F(NetFrame, HandlerReceivingFromTheSameNetDuringAWait) {
+  RawPeer bp;
+  BuiltinPair(&bp);
+  Int(1, 1);
+  Call(kSetNetModeWait, {1});
+  DRef<CNet> n = ObjectOfValueAs<CNet>(*Slot(21), kScriptNet);
+  ReentrantHook::net = NewApiHandle(kScriptNet, DRef<void>::Convert(n));
+  ReentrantHook::done = false;
+  ReentrantHook::taken.clear();
+  MainWindow().AddWndProc(&ReentrantHook::Hook);
+  const std::string block = "ab" + std::string(7998, 'p');
+  std::thread peer([&] {
+    Nap(30);
+    bp.Send(block.substr(0, 2));
+    Nap(30);
+    bp.Send(block.substr(2));
+    for (int i = 0; i < 2000 && !ReentrantHook::done; ++i) Nap(1);
+    bp.Send("li\rne\n");
+  });
+  EXPECT_TRUE(BuiltinBool(kRecvNetString, {1}));
+  peer.join();
+  MainWindow().DelWndProc(&ReentrantHook::Hook);
+  EXPECT_TRUE(ReentrantHook::done);
+  EXPECT_EQ(ReentrantHook::taken, block);
+  EXPECT_EQ(std::string(Slot(1)->ToStaticString()), "line");
+  ovDestroyNet(ReentrantHook::net);
+  ReentrantHook::net = nullptr;
+}
+
 }  // namespace
