@@ -1,6 +1,8 @@
 // Net built-ins and exports over loopback against a raw socket peer: each built-in beside its
 // export twin (same bytes, same results), the states without a net, hostile arguments, the waits
 // and the event wait woken by a net.
+#include <signal.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace std::string_literals;
 
@@ -106,6 +109,24 @@ struct RawPeer {
     }
     out.resize(got);
     return out;
+  }
+  // Sends from another thread, polling for the same reason.
+  void SendPolling(const std::string& bytes) const {
+    ws::WSAAsyncSelect(s, nullptr, 0, 0);
+    size_t put = 0;
+    for (int idle = 0; put < bytes.size() && idle < 5000;) {
+      const size_t left = bytes.size() - put;
+      int r = ws::send(s, bytes.data() + put, static_cast<int>(left > 65536 ? 65536 : left), 0);
+      if (r > 0) {
+        put += static_cast<size_t>(r);
+        idle = 0;
+      } else if (r == ws::SOCKET_ERROR && ws::WSAGetLastError() == ws::WSAEWOULDBLOCK) {
+        ++idle;
+        Nap(1);
+      } else {
+        break;
+      }
+    }
   }
   void Close() {
     if (s != ws::INVALID_SOCKET) ws::closesocket(s);
@@ -685,6 +706,125 @@ TEST_F(NetFrame, HandlerReceivingFromTheSameNetDuringAWait) {
   EXPECT_EQ(std::string(Slot(1)->ToStaticString()), "line");
   ovDestroyNet(ReentrantHook::net);
   ReentrantHook::net = nullptr;
+}
+
+// ---- A second engine process as the peer: an assembled script listens, accepts, and sends back
+// every number, float and line it takes; the test's raw peer checks both streams byte for byte.
+
+std::vector<uint8_t> EchoImage(int32_t port, int numbers, int floats, int lines) {
+  meiasm::Builder b;
+  b.Globals(8);
+  b.Method("main");
+  b.Export(0);
+  // G1 port, G2 backlog/flag, G3 listener, G4 accepted, G5 value
+  b.OpSetInt(meiasm::G(1), port);
+  b.OpSetInt(meiasm::G(2), 1);
+  b.CallBuiltin(kBindNet, {meiasm::G(1), meiasm::G(2)});
+  b.OpMove(meiasm::G(3), meiasm::G(0));
+  b.CallBuiltin(kSetNet, {meiasm::G(3)});
+  b.CallBuiltin(kAcceptNet, {meiasm::G(4), meiasm::G(2)});
+  b.CallBuiltin(kSetNet, {meiasm::G(4)});
+  for (int i = 0; i < numbers; ++i) {
+    b.CallBuiltin(kRecvNetNumber, {meiasm::G(5)});
+    b.CallBuiltin(kSendNetNumber, {meiasm::G(5)});
+  }
+  for (int i = 0; i < floats; ++i) {
+    b.CallBuiltin(kRecvNetFloat, {meiasm::G(5)});
+    b.CallBuiltin(kSendNetFloat, {meiasm::G(5)});
+  }
+  for (int i = 0; i < lines; ++i) {
+    b.CallBuiltin(kRecvNetString, {meiasm::G(5)});
+    b.CallBuiltin(kSendNetString, {meiasm::G(5)});
+  }
+  b.OpReturn();
+  return b.Build();
+}
+
+TEST_F(NetFrame, SecondEngineProcessSendsBackWhatItTook) {
+  // A port that was free a moment ago.
+  const int32_t port = Listen();
+  ASSERT_GT(port, 0);
+  ObjectOfValueAs<CNet>(*Slot(20), kScriptNet)->Close();
+  const std::string numbers = Le(0x80000000u) + Le(0xFFFFFFFFu) + Le(258);
+  const std::string floats = Le(0x80000000u) + Le(0x7FA12345u) + Le(1);
+  const struct {
+    std::string sent, back;
+  } lines[] = {
+      {"a\rb\n", "ab\n"}, {"\n", "\n"}, {"x\r\n", "x\n"}, {"\x95\x5C\n", "\x95\x5C\n"}, {"y\0"s, "y\n"}};
+  const auto image = EchoImage(port, 3, 3, 5);
+  scratch_.Write("echo.mei", std::string(image.begin(), image.end()));
+  const std::string program = std::string(ORVANE_BINARY_DIR) + "/bin/orvane";
+  const std::string script = scratch_.Path("echo.mei");
+  const std::string dir = scratch_.Dir();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    setenv("ORVANE_BACKEND", "headless", 1);
+    execl(program.c_str(), program.c_str(), script.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  RawPeer peer;
+  bool connected = false;
+  for (int i = 0; i < 500 && !connected; ++i) {
+    connected = peer.Connect(port);
+    if (!connected) {
+      peer.Close();
+      Nap(10);
+    }
+  }
+  std::string sent = numbers + floats, back = numbers + floats;
+  for (const auto& l : lines) {
+    sent += l.sent;
+    back += l.back;
+  }
+  if (connected) {
+    peer.Send(sent);
+    EXPECT_EQ(peer.Read(back.size()), back);
+  }
+  int status = 0;
+  for (int i = 0; i < 1000 && waitpid(child, &status, WNOHANG) == 0; ++i) Nap(10);
+  if (waitpid(child, &status, WNOHANG) == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    ADD_FAILURE() << "the engine did not end";
+  }
+  ASSERT_TRUE(connected);
+  EXPECT_TRUE(WIFEXITED(status));
+}
+
+// Hostile raw peers through both faces in wait mode: a 1 MiB line comes whole; a close in the
+// middle of a number ends the wait with false, the variable unchanged and the error shown.
+TEST_F(NetFrame, HugeLineAndCloseMidNumber) {
+  RawPeer bp, ep;
+  BuiltinPair(&bp);
+  ApiHandle* h = ExportPair(&ep);
+  ASSERT_NE(h, nullptr);
+  Int(1, 1);
+  Call(kSetNetModeWait, {1});
+  ovSetNetModeWait(h, 1);
+  const std::string line(1 << 20, 'L');
+  std::thread senders([&] {
+    for (RawPeer* p : {&bp, &ep}) {
+      p->SendPolling(line + "\n\x01\x02");
+      p->Close();
+    }
+  });
+  EXPECT_TRUE(BuiltinBool(kRecvNetString, {1}));
+  EXPECT_EQ(std::string(Slot(1)->ToStaticString()), line);
+  const char* got = ovRecvNetString(h);
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(std::string(got), line);
+  senders.join();
+  Int(1, 9);
+  EXPECT_FALSE(BuiltinBool(kRecvNetNumber, {1}));
+  EXPECT_EQ(Slot(1)->int_value(), 9);
+  EXPECT_TRUE(BuiltinBool(kIsNetError));
+  int32_t out = 9;
+  EXPECT_EQ(ovRecvNetNumber(&out, h), 0);
+  EXPECT_EQ(out, 9);
+  EXPECT_EQ(ovIsNetError(h), 1);
+  ovDestroyNet(h);
 }
 
 }  // namespace
