@@ -7,8 +7,11 @@
 
 #include "api/ov_api.h"
 #include "api_fixture.h"
+#include "base/dapplication.h"
 #include "platform/host.h"
 #include "platform/win32.h"
+#include "shell/cmainwindow.h"
+#include "shell/cnetmanager.h"
 #include "shell/cpluginmanager.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/meiasm/meiasm.h"
@@ -105,6 +108,31 @@ TEST_F(PluginFrame, APluginBindsEveryExportAndItsFunctionsRunInsideCallPlugin) {
   EXPECT_EQ(Result()->type(), kScriptInt);
   Call(kCallPlugin);
   EXPECT_TRUE(Boxes().empty());
+}
+
+// The net exports bound by name in a plug-in: a loopback pair moves a number, a float, a line and
+// raw bytes with the receive exports' destination-first order.
+TEST_F(PluginFrame, APluginTalksOverLoopbackThroughTheNetExports) {
+  DApplication app;
+  app.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr);
+  DSetApplication(&app);
+  ASSERT_TRUE(MainWindow().Create());
+  ASSERT_TRUE(StartNetUnit());
+  Str(1, "api_plugin");
+  Call(kLoadPlugin, {1});
+  PluginTrace();
+  Str(1, "netprobe");
+  Call(kGetPluginFunction, {1});
+  ASSERT_EQ(Result()->type(), kScriptPluginFunction);
+  ScriptValue::Assign(*Result(), Slot(2));
+  Call(kSetPlugin, {2});
+  Call(kCallPlugin);
+  EXPECT_EQ(PluginTrace(),
+            (std::vector<std::string>{
+                "apiplugin net sent=4 number=-2 float=1.50 line=ab data=xyz connect=1 accept=0"}));
+  StopNetUnit();
+  MainWindow().Destroy();
+  DSetApplication(nullptr);
 }
 
 TEST_F(PluginFrame, AnEngineLackingOneExportFailsTheBinding) {
