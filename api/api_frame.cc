@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <new>
 
+#include "api/draw_api.h"
 #include "base/dlogstream.h"
 #include "vm/dispatch.h"
 #include "vm/runtime_error.h"
@@ -218,6 +219,7 @@ VmUnitHooks g_previous_hooks;
 
 void ResetObjects(uint32_t flags) {
   ClearCurrentObjects();
+  SelectScreenImage(flags);
   if (g_previous_hooks.reset_current_objects) g_previous_hooks.reset_current_objects(flags);
 }
 void TermObjects() {

@@ -345,11 +345,17 @@ bool BiSetText(ScriptContext* ctx) {
 
 void InstallStringBuiltins();
 void InstallDisplayBuiltins();
+void InstallDrawImageBuiltins();
+void InstallDrawBlitBuiltins();
+void InstallFileBuiltins();
 void InstallNetBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
   InstallDisplayBuiltins();
+  InstallDrawImageBuiltins();
+  InstallDrawBlitBuiltins();
+  InstallFileBuiltins();
   InstallNetBuiltins();
   const struct {
     uint32_t n;

@@ -107,6 +107,10 @@ ORVANE_HOST_API void PushFileDialogAnswer(const std::string& path);
 ORVANE_HOST_API bool Inject(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 // Forgets every scripted answer and the trace.
 ORVANE_HOST_API void ResetHeadless();
+// While ORVANE_CAPTURE names a file, the headless host keeps the last picture presented (the whole
+// client surface of the window presented last) and writes it there at exit. This writes that
+// picture now as binary PPM (P6); false when nothing was presented or the file fails.
+ORVANE_HOST_API bool WriteCapture(const char* path);
 
 // The host window of a top-level window, for tests of a real host (SDL_Window*), else null.
 ORVANE_HOST_API void* NativeWindow(HWND hwnd);

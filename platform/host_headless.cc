@@ -1,6 +1,11 @@
 // The headless host: windows exist only in the window manager, boxes and file dialogs take the
 // answers a test scripted (host_common.cc), and the trace keeps what happened.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
 
 #include "platform/host.h"
 #include "platform/hostpath.h"
@@ -26,7 +31,60 @@ bool HeadlessFileDialog(bool, const char*, std::string* chosen) {
   return true;
 }
 
+// The last picture presented, kept only while ORVANE_CAPTURE names a file; written there at exit.
+struct Capture {
+  std::mutex lock;
+  std::vector<std::uint32_t> pixels;
+  int width = 0;
+  int height = 0;
+  bool at_exit = false;
+};
+Capture& TheCapture() {
+  static Capture* c = new Capture;  // lives to the end of the process: read by the exit handler
+  return *c;
+}
+
+void WriteCaptureAtExit() {
+  const char* path = std::getenv("ORVANE_CAPTURE");
+  if (path && *path && !WriteCapture(path)) std::fprintf(stderr, "[capture] \"%s\": Write Error\n", path);
+}
+
+void HeadlessPresent(HWND, const std::uint32_t* pixels, int w, int h, int pitch, const RECT&) {
+  const char* path = std::getenv("ORVANE_CAPTURE");
+  if (!path || !*path || !pixels || w <= 0 || h <= 0) return;
+  Capture& c = TheCapture();
+  std::lock_guard<std::mutex> l(c.lock);
+  c.pixels.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+  for (int y = 0; y < h; ++y)
+    std::copy_n(pixels + static_cast<std::ptrdiff_t>(y) * (pitch / 4), w,
+                c.pixels.begin() + static_cast<std::ptrdiff_t>(y) * w);
+  c.width = w;
+  c.height = h;
+  if (!c.at_exit) c.at_exit = std::atexit(WriteCaptureAtExit) == 0;
+}
+
 }  // namespace
+
+bool WriteCapture(const char* path) {
+  Capture& c = TheCapture();
+  std::lock_guard<std::mutex> l(c.lock);
+  if (!path || c.width <= 0 || c.height <= 0) return false;
+  std::FILE* f = std::fopen(path, "wb");
+  if (!f) return false;
+  std::fprintf(f, "P6\n%d %d\n255\n", c.width, c.height);
+  std::vector<unsigned char> row(static_cast<std::size_t>(c.width) * 3);
+  bool ok = true;
+  for (int y = 0; y < c.height && ok; ++y) {
+    for (int x = 0; x < c.width; ++x) {
+      const std::uint32_t p = c.pixels[static_cast<std::size_t>(y) * c.width + x];
+      row[3 * x] = static_cast<unsigned char>(p >> 16);
+      row[3 * x + 1] = static_cast<unsigned char>(p >> 8);
+      row[3 * x + 2] = static_cast<unsigned char>(p);
+    }
+    ok = std::fwrite(row.data(), 1, row.size(), f) == row.size();
+  }
+  return std::fclose(f) == 0 && ok;
+}
 
 const HostHooks& HeadlessHost() {
   static const HostHooks hooks = [] {
@@ -35,6 +93,7 @@ const HostHooks& HeadlessHost() {
     h.CreateWindow = HeadlessCreate;
     h.MessageBox = HeadlessMessageBox;
     h.FileDialog = HeadlessFileDialog;
+    h.PresentSurface = HeadlessPresent;
     return h;
   }();
   return hooks;

@@ -48,7 +48,9 @@ LRESULT CALLBACK DialogWndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
   WindowPtr w = Peek(hwnd);
   if (w && w->dlg_proc) {
     INT_PTR r = w->dlg_proc(hwnd, message, wparam, lparam);
-    if (r) return message == WM_INITDIALOG ? r : (Peek(hwnd) ? Peek(hwnd)->dlg_msg_result : 0);
+    // WM_INITDIALOG and the control-colour messages give the dialog procedure's own result.
+    const bool direct = message == WM_INITDIALOG || (message >= 0x0132 && message <= 0x0138);
+    if (r) return direct ? r : (Peek(hwnd) ? Peek(hwnd)->dlg_msg_result : 0);
   }
   return DefDlgProcA(hwnd, message, wparam, lparam);
 }
@@ -59,10 +61,25 @@ void PaintControl(HWND hwnd, bool button) {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd, &ps);
   if (!dc) return;
+  HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageA(hwnd, WM_GETFONT, 0, 0));
+  SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(0, 0, 0));
+  // A static control lets its parent choose its font, colours and background brush (the parent
+  // may also resize it); the stock NULL_BRUSH leaves the dialog's own face.
+  HGDIOBJ face = GetStockObject(LTGRAY_BRUSH);
+  if (!button) {
+    if (HWND parent = GetParent(hwnd)) {
+      auto brush = reinterpret_cast<HGDIOBJ>(SendMessageA(
+          parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(hwnd)));
+      if (brush && brush != GetStockObject(NULL_BRUSH)) face = brush;
+    }
+  }
   RECT r;
   GetClientRect(hwnd, &r);
-  SelectObject(dc, GetStockObject(LTGRAY_BRUSH));
+  HGDIOBJ old_brush = SelectObject(dc, face);
   PatBlt(dc, 0, 0, r.right, r.bottom, PATCOPY);
+  SelectObject(dc, old_brush);
   if (button && r.right > 0 && r.bottom > 0) {
     SelectObject(dc, GetStockObject(BLACK_PEN));
     MoveToEx(dc, 0, 0, nullptr);
@@ -71,10 +88,6 @@ void PaintControl(HWND hwnd, bool button) {
     LineTo(dc, 0, r.bottom - 1);
     LineTo(dc, 0, 0);
   }
-  HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageA(hwnd, WM_GETFONT, 0, 0));
-  SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, RGB(0, 0, 0));
   char text[1024];
   int n = GetWindowTextA(hwnd, text, sizeof(text));
   DrawTextA(dc, text, n, &r, button ? (DT_CENTER | DT_VCENTER | DT_SINGLELINE) : (DT_LEFT | DT_WORDBREAK));
@@ -82,7 +95,8 @@ void PaintControl(HWND hwnd, bool button) {
 }
 
 // What every simple control does alike: paint itself, repaint when its text changes.
-bool CommonControlMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, bool button, LRESULT* result) {
+bool CommonControlMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, bool button,
+                          LRESULT* result) {
   if (message == WM_PAINT) {
     PaintControl(hwnd, button);
     *result = 0;

@@ -14,7 +14,6 @@ constexpr DWORD kNotify = 0x0100;          // the static control reports clicks
 constexpr DWORD kEtchedHorizontal = 0x10;  // a static control drawn as a line
 constexpr DWORD kIcon = 0x03;              // a static control showing an icon
 constexpr DWORD kDefaultButton = 0x01;
-constexpr UINT kCtlColorStatic = 0x0138;
 
 const OrvaneDialogControl kControls[] = {
     {"BUTTON", "OK", IDOK, kChild | 0x00010000u | kDefaultButton, 90, 122, 50, 14},
@@ -143,9 +142,23 @@ LRESULT CAboutDialog::DefaultProc(UINT message, WPARAM wparam, LPARAM lparam) {
           break;
       }
       return TRUE;
-    case kCtlColorStatic:
-      // The links' colour and font come with device contexts of the GDI layer.
-      return DefWindowProcA(hwnd, message, wparam, lparam);
+    case WM_CTLCOLORSTATIC: {
+      // The links draw blue in the link font on the dialog's face, each exactly as wide as its text.
+      HWND control = reinterpret_cast<HWND>(lparam);
+      HDC dc = reinterpret_cast<HDC>(wparam);
+      if (!control || (control != ::GetDlgItem(hwnd, kMailId) && control != ::GetDlgItem(hwnd, kWebId)))
+        return DefWindowProcA(hwnd, message, wparam, lparam);
+      if (link_font_) SelectObject(dc, link_font_);
+      SetTextColor(dc, 0x00FF0000);
+      SetBkMode(dc, TRANSPARENT);
+      char text[256];
+      const int n = GetWindowTextA(control, text, sizeof text);
+      SIZE extent{};
+      if (GetTextExtentPoint32A(dc, text, n, &extent))
+        SetWindowPos(control, nullptr, 0, 0, extent.cx, extent.cy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+      return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+    }
     default:
       return FALSE;
   }

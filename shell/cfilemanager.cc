@@ -23,6 +23,33 @@ void CopySlashPath(char* out, const char* path) {
 
 }  // namespace
 
+bool FileAbsolutePath(char* out, const char* path) {
+  out[0] = '\0';
+  if (!path || strnlen(path, 264) > 263) return false;
+  const DRef<ScriptTask>& task = CurrentTask();
+  const char* base = task ? task->directory : GetProgramDirectory();
+  DStringBuffer resolved = DGetAbsolutePath(DString(path), DString(base));
+  const uint32_t length = resolved.GetLength();
+  if (length > 263) return false;
+  CopySlashPath(out, resolved.GetText());
+  if (length < 263) return true;
+  // The resolver cuts its result at 263 bytes. A result of that length kept the whole path only
+  // when it ends with the path's own text after any leading "."-only segments, which climb.
+  char tail[264];
+  CopySlashPath(tail, path);
+  const char* rest = tail;
+  for (;;) {
+    const char* p = rest;
+    while (*p == '.') ++p;
+    if (p == rest || *p != '/') break;
+    rest = p + 1;
+  }
+  const size_t n = std::strlen(rest);
+  if (n <= length && std::memcmp(out + length - n, rest, n) == 0) return true;
+  out[0] = '\0';
+  return false;
+}
+
 // ---- Script files.
 
 bool CScriptFile::Sync() {
@@ -45,7 +72,12 @@ int64_t CScriptFile::Refill() {
   if (offset_ != 0 && unread_ != 0) std::memmove(buffer_, buffer_ + offset_, unread_);
   offset_ = 0;
   if (unread_ >= kBufferSize) return 0;
-  int64_t n = file_.Read(buffer_ + unread_, kBufferSize - unread_);
+  // Bytes past the largest position are never buffered, so consuming them cannot wrap the
+  // position: a file longer than that reads as if it ended there.
+  const int64_t room = static_cast<int64_t>(INT32_MAX) - position_ - unread_;
+  if (room <= 0) return 0;
+  const uint32_t want = static_cast<uint32_t>(room < kBufferSize - unread_ ? room : kBufferSize - unread_);
+  int64_t n = file_.Read(buffer_ + unread_, want);
   if (n > 0) unread_ += static_cast<uint32_t>(n);
   return n;
 }
@@ -299,11 +331,17 @@ void CFileManager::RemoveEntry(CFileEntry* entry) {
 void CFileManager::Open(DRef<CScriptFile>* out, const char* path, const DRef<DDataFile>& archive,
                         int32_t mode) {
   out->Release();
-  if (!started_ || !path) return;
-  const DRef<ScriptTask>& task = CurrentTask();
-  const char* base = task ? task->directory : GetProgramDirectory();
+  // An empty path names no file; one of 264 bytes or more would be cut into another name.
+  if (!started_ || !path || !path[0] || strnlen(path, 264) > 263) return;
+  // A disk path whose absolute form is longer than 263 bytes is refused below, never cut and
+  // opened as another file; an archive member is named by the caller's path itself.
   char absolute[264];
-  CopySlashPath(absolute, DGetAbsolutePath(DString(path), DString(base)).GetText());
+  const bool too_long = !FileAbsolutePath(absolute, path);
+  if (too_long) {
+    const DRef<ScriptTask>& task = CurrentTask();
+    const char* base = task ? task->directory : GetProgramDirectory();
+    CopySlashPath(absolute, DGetAbsolutePath(DString(path), DString(base)).GetText());
+  }
 
   DRef<CFileEntry> entry;
   for (auto it = entries_.Begin(); !(it == entries_.End()); it = it.Next()) {
@@ -326,11 +364,10 @@ void CFileManager::Open(DRef<CScriptFile>* out, const char* path, const DRef<DDa
   DRef<CScriptFile> file;
   file.Alloc(1);
   if (archive && !(dmode & (DFile::kWrite | DFile::kCreateNew))) {
-    if (std::strlen(path) > 263) return;
     char member[264];
     CopySlashPath(member, path);
     if (!archive->OpenMember(DString(member), file->file_)) return;
-  } else if (!file->file_.Open(DString(absolute), dmode)) {
+  } else if (too_long || !file->file_.Open(DString(absolute), dmode)) {
     return;
   }
   file->flags_ = ((mode & 1) ? CScriptFile::kReadable : 0) | ((mode & 2) ? CScriptFile::kWritable : 0);

@@ -90,6 +90,12 @@ class CFileManager : public DObject {
   DRefList<CFileEntry> entries_;
 };
 
+// `path` made absolute against the running task's directory (the program's when none runs), with
+// "/" separators, into 264 bytes (an empty path gives that directory). False (out empty) for a
+// null path or one whose absolute form is longer than 263 bytes: such a path is refused, never
+// cut into the name of another file.
+bool FileAbsolutePath(char* out, const char* path);
+
 CFileManager& FileManager();
 bool StartFileUnit();
 void StopFileUnit();

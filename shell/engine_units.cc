@@ -8,6 +8,7 @@
 #include "display/text/text_unit.h"
 #include "media/dsnd.h"
 #include "media/midi/midi_manager.h"
+#include "media/movie/movie.h"
 #include "shell/ceventwaiter.h"
 #include "shell/cfilemanager.h"
 #include "shell/cframetimer.h"
@@ -102,6 +103,21 @@ bool StartText() {
 void StopText() {
   StopTextUnit();
 }
+bool StartMovie() {
+  return MovieUnit().Init(MainWindow());
+}
+void StopMovie() {
+  MovieUnit().Shutdown();
+}
+void SuspendMovie() {
+  MovieUnit().Suspend();
+}
+void ResumeMovie() {
+  MovieUnit().Resume();
+}
+void MovieTimePause(bool on) {
+  MovieUnit().SetTimePause(on);
+}
 bool StartVm() {
   return InitVmUnit();
 }
@@ -127,8 +143,8 @@ std::vector<EngineUnit> DefaultEngineUnits() {
       {"Text", V::kAlways, StartText, StopText, true, "[Orvane] initialized Text unit.\r\n"},
       {"Sound", V::kAlways, StartSound, StopSound, false, "[Orvane] initialized Sound unit.\r\n", SuspendSound,
        ResumeSound, nullptr, SetSoundTimePause},
-      // A row without start and stop: its unit's code is not part of the engine yet.
-      {"Movie", V::kAlways, nullptr, nullptr, true, "[Orvane] initialized Movie unit.\r\n"},
+      {"Movie", V::kAlways, StartMovie, StopMovie, true, "[Orvane] initialized Movie unit.\r\n", SuspendMovie,
+       ResumeMovie, nullptr, MovieTimePause},
       {"File", V::kAlways, StartFileUnit, StopFileUnit, true, "[Orvane] initialized File unit.\r\n"},
       {"Net", V::kAlways, StartNetUnit, StopNetUnit, true, "[Orvane] initialized Net unit.\r\n"},
       {"Event", V::kAlways, StartEventUnit, StopEventUnit, true, "[Orvane] initialized Event unit.\r\n"},

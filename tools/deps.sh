@@ -11,6 +11,7 @@ orvane_packages=(
   liblua5.4-dev lua5.4
   sox
   libmpg123-dev lame twolame vorbis-tools
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
   libfluidsynth-dev timgm6mb-soundfont
 )
 

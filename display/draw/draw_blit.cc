@@ -39,6 +39,8 @@ void DrawImage::RunBlt(std::int32_t dx, std::int32_t dy, std::int32_t width, std
   DimgClipBoth(dx, dy, sx, sy, w, h, dst->GetWidth(), dst->GetHeight(), src->GetWidth(), src->GetHeight());
   if (!w || !h) return;
   const DrawImageRecord& rec = *source.record_;
+  std::unique_lock<std::mutex> frame;
+  if (rec.frame_lock) frame = std::unique_lock<std::mutex>(*rec.frame_lock);
   const std::uint64_t map_offset = std::uint64_t(sy) * src->GetWidth() + std::uint64_t(sx);
   DimgRowArgs a;
   a.w = w;
@@ -109,6 +111,8 @@ void DrawImage::BltMirror(std::int32_t dx, std::int32_t dy, std::int32_t width, 
   // The source rows read: sy .. sy + h - 1, or, read from the bottom edge, sh - sy - h .. sh - 1 - sy
   // (inside the image because the clip kept sy + h <= sh).
   const std::int32_t first = (flags & 2) ? sh - sy - static_cast<std::int32_t>(h) : sy;
+  std::unique_lock<std::mutex> frame;
+  if (source.record_ && source.record_->frame_lock) frame = std::unique_lock<std::mutex>(*source.record_->frame_lock);
   SourceCopy copy;
   const DImage* from = src;
   std::int32_t base = 0;

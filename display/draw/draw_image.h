@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "base/dgeometry.h"
 #include "base/dobject.h"
@@ -113,6 +114,9 @@ struct DrawImageRecord {
   // a size change) is never read or written.
   std::uint64_t run_map_size = 0;
   std::uint64_t alpha_size = 0;
+  // Movie frames only: held by the movie's streaming thread for a whole frame and by blits while
+  // they read the pixels, so that a drawn frame is never half old, half new.
+  std::shared_ptr<std::mutex> frame_lock;
 };
 
 // Saved settings of one DrawImage::PushStatus.

@@ -106,6 +106,7 @@ class DtssManager : public DMessageListener {
   void Present();
   // Copies the rendered frame's top-left part into a dynamic image's texture.
   void GetRenderImage(DtssImage* image);
+  // Point filtering for false, linear for true, on either device.
   void SetLinearMode(bool linear);
   // Adds triangles to the batch (indices relative to the call's vertices). Refused, and logged,
   // above 1024 vertices or 4096 indices.

@@ -458,7 +458,6 @@ void DtssManager::SetLinearMode(bool linear) {
     flags_ &= ~kDtssPoint;
   else
     flags_ |= kDtssPoint;
-  if (!hardware_) flags_ &= ~kDtssPoint;
   if (!device_) return;
   DWORD mag = (flags_ & kDtssPoint) ? D3DTFG_POINT : D3DTFG_LINEAR;
   DWORD min = (flags_ & kDtssPoint) ? D3DTFN_POINT : D3DTFN_LINEAR;

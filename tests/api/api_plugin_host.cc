@@ -1,6 +1,7 @@
 // Plug-in functions and running scripts, in a program linked like orvane: the test plug-in binds
 // every export by name and calls some of them inside CallPlugin; ovExecute and ovExecuteName find
 // their scripts in different directories.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -8,14 +9,24 @@
 #include "api/ov_api.h"
 #include "api_fixture.h"
 #include "base/dapplication.h"
+#include "display/tss/dtss_image.h"
+#include "display/tss/dtss_manager.h"
+#include "display/tss/dtss_sprite.h"
+#include "display/tss/dtss_wipe.h"
+#include "imaging/dimage.h"
+#include "platform/ddraw_test.h"
 #include "platform/host.h"
 #include "platform/win32.h"
+#include "shell/cfilemanager.h"
 #include "shell/cmainwindow.h"
 #include "shell/cnetmanager.h"
 #include "shell/cpluginmanager.h"
+#include "tests/support/raster_reference.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/meiasm/meiasm.h"
+#include "tss_fixture.h"
 #include "vm/script_loader.h"
+#include "vm/startup_config.h"
 
 namespace {
 
@@ -172,6 +183,292 @@ TEST_F(PluginFrame, ExecuteUsesTheProgramsDirectoryAndExecuteNameTheRunningScrip
   EXPECT_EQ(Traced(), (std::vector<int>{10, 20, 10}));
   EXPECT_EQ(ovExecute("missing.mei", 0), 0);
   EXPECT_EQ(ovExecuteName("x.mei", "nomethod"), 0);
+}
+
+// The file cases through the exports as a plug-in binds them, and a script's file and a plug-in's
+// handle on one path, each reading what the other wrote.
+TEST_F(PluginFrame, FilesThroughTheBoundExports) {
+  StartFileUnit();
+  scratch_.Write("crlf.txt", "a\r\nb");
+  scratch_.Write("nul.txt", std::string("x\ny\0", 4));
+  scratch_.Write("long.txt", std::string(2500, 'q'));
+  scratch_.Write("lead.txt", "ab\x82");
+  scratch_.Write("n.bin", "\x01\x02\x03\x04");
+  scratch_.Write("h.bin", std::string(100, 'h'));
+  Str(1, "api_plugin");
+  Call(kLoadPlugin, {1});
+  PluginTrace();
+  auto call = [&](const char* name) {
+    Str(1, name);
+    Call(kGetPluginFunction, {1});
+    ScriptValue::Assign(*Result(), Slot(2));
+    Call(kSetPlugin, {2});
+    Call(kCallPlugin);
+    const auto lines = PluginTrace();
+    return lines.empty() ? std::string() : lines.back();
+  };
+  EXPECT_EQ(
+      call("filecases"),
+      "apiplugin filecases crlf=\"a\",\"b\",null,-1 strings=\"x\ny\",null long=1023,1023,454, "
+      "lead=\"ab\",null number=1,0,0x00000011 value=0x04030201 seeks=1:96,0:-1,0:-1,data2000=0 write=11 "
+      "new=0111111 null=100 ");
+  EXPECT_EQ(scratch_.Read("w.bin"),
+            "\xff\xff\xff\xff"
+            "5\n");
+  EXPECT_FALSE(std::filesystem::exists(scratch_.Path("mode1")));
+
+  constexpr uint32_t kCreateFile = 205, kSetFile = 207, kReadFileLine = 213, kWriteFileLine = 222;
+  Str(3, "shared.txt");
+  Int(4, 7);
+  Call(kCreateFile, {3, 4});
+  ASSERT_EQ(Result()->type(), kScriptFile);
+  ScriptValue::Assign(*Result(), Slot(5));
+  Result()->SetInt(0);
+  Call(kSetFile, {5});
+  EXPECT_EQ(call("fileshare"), "apiplugin fileshare write=1 ");
+  Str(6, "");
+  Call(kReadFileLine, {6});
+  EXPECT_EQ(std::string(Slot(6)->text()), "from plugin");
+  Str(6, "from script");
+  Call(kWriteFileLine, {6});
+  EXPECT_EQ(call("fileshare"), "apiplugin fileshare read=\"from script\" ");
+  EXPECT_EQ(FileManager().EntryCount(), 1u);  // the script's file is still open
+  Slot(5)->SetInt(0);
+  Call(kSetFile, {5});
+  EXPECT_EQ(FileManager().EntryCount(), 0u);  // closed with its last reference
+  EXPECT_EQ(scratch_.Read("shared.txt"), "from plugin\nfrom script\n");
+  StopFileUnit();
+}
+
+// ---- A TSS scene drawn by the plug-in through the bound exports.
+
+constexpr int kSceneW = 48, kSceneH = 36;
+
+// The scene's picture (8 x 8, opaque colours) and wipe pattern (8 x 8 greys).
+uint32_t PicturePixel(int x, int y) {
+  return static_cast<uint32_t>((x * 32) << 16 | (y * 32) << 8 | ((x + y) * 16));
+}
+uint32_t WipePixel(int x, int y) {
+  const uint32_t g = static_cast<uint32_t>((x * 8 + y) * 4);
+  return g << 16 | g << 8 | g;
+}
+
+// The same scene made by direct calls into the unit, for comparison; its sprites in drawing order.
+struct Scene {
+  DRef<DtssImage> picture, made, frame;
+  DRef<DtssWipe> wipe;
+  std::vector<DRef<DtssSprite>> sprites;
+};
+void DirectScene(DtssManager& m, Scene& scene) {
+  DImage pic, made_pixels, pattern;
+  ASSERT_TRUE(pic.Create(8, 8, 0, DimgFormat::BGRA8888));
+  ASSERT_TRUE(pattern.Create(8, 8, 0, DimgFormat::BGRA8888));
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      const uint32_t p = 0xFF000000u | PicturePixel(x, y), w = 0xFF000000u | WipePixel(x, y);
+      std::memcpy(pic.GetPixelPointer(x, y), &p, 4);
+      std::memcpy(pattern.GetPixelPointer(x, y), &w, 4);
+    }
+  ASSERT_TRUE(made_pixels.Create(6, 6, 0, DimgFormat::BGRA8888));
+  for (int y = 0; y < 6; ++y) std::memset(made_pixels.GetPixelPointer(0, y), 0, 24);
+  DRef<DtssImage> picture = m.CreateImage(pic, 0, 0), made = m.CreateImage(made_pixels, 6, 6);
+  made->Fill(0, 0, 6, 6, 0.0f, 0.5f, 1.0f, 1.0f);
+  made->Fill(1, 1, 2, 2, 1.0f, 1.0f, 0.0f, 1.0f);
+  DRef<DtssWipe> wipe = m.LoadWipe(pattern);
+  wipe->SetLevel(DtssWipeLevelFromFraction(128.0f / 255.0f));
+  auto shown = [&](const DRef<DtssImage>& image, int32_t level) {
+    DRef<DtssSprite> s = m.CreateSprite(image.Get(), level);
+    s->SetDraw(true);
+    return s;
+  };
+  DRef<DtssSprite> back = shown(made, 0);
+  back->SetSize(48, 36);
+  DRef<DtssSprite> parent = shown(picture, 1);
+  parent->SetPos(4, 4);
+  DRef<DtssSprite> child = shown(picture, 2);
+  child->Connect(parent);
+  child->SetPos(10, 2);
+  child->SetPivot(0.5f, 0.5f);
+  child->RotateZ(90.0f);
+  child->SetBlend(1);
+  for (int c = 0; c < 4; ++c) child->SetColorA(c, 0.5f);
+  DRef<DtssSprite> fade_out = shown(picture, 3);
+  fade_out->SetPos(26, 2);
+  fade_out->SetWipe(wipe.Get(), 0);
+  fade_out->SetBlend(1);
+  DRef<DtssSprite> fade_in = shown(picture, 3);
+  fade_in->SetPos(26, 14);
+  fade_in->SetWipe(wipe.Get(), 1);
+  fade_in->SetBlend(1);
+  ASSERT_TRUE(m.Render());
+  DRef<DtssImage> frame = m.CreateDynamicImage(16, 16);
+  m.GetRenderImage(frame.Get());
+  DRef<DtssSprite> shot = shown(frame, 4);
+  shot->SetPos(30, 22);
+  shot->SetSize(12, 12);
+  ASSERT_TRUE(m.Render());
+  m.Present();
+  scene = Scene{picture, made, frame, wipe, {back, parent, child, fade_out, fade_in, shot}};
+}
+
+// A surface's pixels as the rasterizer's reference reads them (a copy).
+struct SurfaceCopy {
+  std::vector<uint8_t> bytes;
+  orvane::raster::TextureView view{};
+};
+void CopySurface(IDirectDrawSurface7* s, SurfaceCopy* out) {
+  DDSURFACEDESC2 d{};
+  d.dwSize = sizeof d;
+  ASSERT_TRUE(s && SUCCEEDED(s->Lock(nullptr, &d, DDLOCK_WAIT, nullptr)));
+  out->bytes.assign(static_cast<uint8_t*>(d.lpSurface),
+                    static_cast<uint8_t*>(d.lpSurface) + static_cast<size_t>(d.lPitch) * d.dwHeight);
+  s->Unlock(nullptr);
+  const DDPIXELFORMAT& f = d.ddpfPixelFormat;
+  orvane::raster::PixelKind kind = orvane::raster::PixelKind::kUnsupported;
+  if (f.dwRGBBitCount == 32)
+    kind = (f.dwFlags & DDPF_ALPHAPIXELS) ? orvane::raster::PixelKind::kA8R8G8B8
+                                          : orvane::raster::PixelKind::kX8R8G8B8;
+  else if (f.dwRGBBitCount == 16)
+    kind = (f.dwFlags & DDPF_ALPHAPIXELS) ? orvane::raster::PixelKind::kA4R4G4B4
+                                          : orvane::raster::PixelKind::kR5G6B5;
+  out->view = {out->bytes.data(), d.lPitch, static_cast<int32_t>(d.dwWidth), static_cast<int32_t>(d.dwHeight),
+               kind};
+}
+
+// The frame the rasterizer's per-pixel reference draws from the sprites' own vertices and
+// textures: two renders of the scene (the second with the captured frame's sprite) into a back
+// buffer that started black.
+std::vector<uint8_t> ReferenceFrame(const Scene& scene, const SurfaceCopy& back) {
+  std::vector<uint8_t> target(back.bytes.size(), 0);
+  orvane::raster::RasterTarget t{target.data(), back.view.pitch, back.view.width, back.view.height,
+                                 back.view.kind == orvane::raster::PixelKind::kR5G6B5
+                                     ? orvane::raster::PixelKind::kR5G6B5
+                                     : orvane::raster::PixelKind::kX8R8G8B8};
+  const uint16_t idx[6] = {0, 1, 2, 2, 1, 3};
+  for (size_t pass_count : {scene.sprites.size() - 1, scene.sprites.size()}) {
+    for (size_t i = 0; i < pass_count; ++i) {
+      const DtssSprite* s = scene.sprites[i].Get();
+      SurfaceCopy tex0, tex1;
+      CopySurface(s->GetImage()->GetTexture(), &tex0);
+      orvane::raster::RasterState st{};
+      st.stage_enabled[0] = st.stage_enabled[1] = true;
+      st.tex[0] = tex0.view;
+      if (s->GetBlend() == 1) {
+        st.blend = true;
+        st.src_blend = orvane::raster::kBlendSrcAlpha;
+        st.dst_blend = orvane::raster::kBlendInvSrcAlpha;
+      }
+      if (s->GetWipe() && TssManager().IsMultitexture()) {
+        CopySurface(s->GetWipeDirection() ? s->GetWipe()->GetTextureB() : s->GetWipe()->GetTextureA(), &tex1);
+        st.tex[1] = tex1.view;
+      }
+      const uint32_t nv = s->GetVertexCount();
+      std::vector<orvane::raster::RasterVertex> rv(nv);
+      std::memcpy(rv.data(), s->GetVertices(), sizeof(DtssVertex) * nv);
+      for (uint32_t q = 0; q < nv / 4; ++q) raster_reference::Reference(t, st, &rv[q * 4], 4, idx, 6);
+    }
+  }
+  return target;
+}
+
+class PluginScene : public PluginFrame {
+ protected:
+  void SetUp() override {
+    PluginFrame::SetUp();
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = tss_api_test::Proc;
+    wc.lpszClassName = "tssscene";
+    RegisterClassExA(&wc);
+    std::filesystem::create_directories(scratch_.Path("scene"));
+    std::vector<uint32_t> pic, wipe;
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x) {
+        pic.push_back(PicturePixel(x, y));
+        wipe.push_back(WipePixel(x, y));
+      }
+    scratch_.Write("scene/pic.bmp", tss_api_test::Bmp(8, 8, pic));
+    scratch_.Write("scene/wipe.bmp", tss_api_test::Bmp(8, 8, wipe));
+  }
+  void TearDown() override {
+    SetStartupFlags(kStartupTss);
+    TssManager().Destroy();
+    for (HWND w : windows_) DestroyWindow(w);
+    orvane::dx::CapturePresents(false);
+    PluginFrame::TearDown();
+  }
+  // A new window with the unit started on it.
+  HWND StartUnit() {
+    HWND w = CreateWindowExA(0, "tssscene", "s", WS_POPUP | WS_VISIBLE, 0, 0, kSceneW, kSceneH, nullptr,
+                             nullptr, nullptr, nullptr);
+    windows_.push_back(w);
+    window_ = DWindow(w);
+    TssManager().Destroy();
+    EXPECT_TRUE(TssManager().Create(window_, kDtssPoint));
+    return w;
+  }
+  std::vector<HWND> windows_;
+  DWindow window_;
+};
+
+TEST_F(PluginScene, AScriptRunsThePluginThatDrawsTheSceneAsTheUnitDoesOnBothDeviceProfiles) {
+  // The script loads the plug-in, selects its function and calls it.
+  const auto image = meiasm::Assemble(
+      ".globals 2\n.method main\n.export 0\n OpAddBase -2\n OpEnter 2\n OpSetString l1, \"api_plugin\"\n"
+      " .builtin 224, l1\n OpSetString l1, \"scene\"\n .builtin 225, l1\n OpMove l1, g0\n"
+      " .builtin 227, l1\n .builtin 228\n OpLeave 2\n OpReturn\n");
+  scratch_.Write("scene.mei", std::string(image.begin(), image.end()));
+  tss_api_test::LogCapture log;
+  for (int bits : {32, 16}) {
+    orvane::dx::Reset();
+    orvane::dx::DeviceProfile profile;
+    profile.desktop_depth = bits == 16 ? 16 : 0;
+    orvane::dx::SetProfile(profile);
+    orvane::dx::CapturePresents(true);
+    SetStartupFlags(kStartupTss);
+    HWND by_plugin = StartUnit();
+    ASSERT_EQ(TssManager().GetTextureFormat(), bits == 16 ? 5u : 2u);
+    ASSERT_TRUE(ExecuteScriptFile("scene.mei", 0, nullptr));
+    EXPECT_TRUE(Boxes().empty()) << log.Text();
+    PluginManager().UnloadAll();  // the next run loads it again
+    EXPECT_EQ(PluginTrace(), (std::vector<std::string>{
+                                 "apiplugin bound=279",
+                                 "apiplugin scene handles=111111111 render=1 screen=1 abs=14,6 level=4"}))
+        << bits;
+    orvane::dx::Capture plugin_shot;
+    ASSERT_TRUE(orvane::dx::TakeCapture(by_plugin, &plugin_shot));
+    EXPECT_EQ(plugin_shot.presents, 1);
+
+    HWND direct = StartUnit();
+    Scene scene;
+    DirectScene(TssManager(), scene);
+    SurfaceCopy back;
+    CopySurface(TssManager().GetBackBuffer(), &back);
+    EXPECT_TRUE(ReferenceFrame(scene, back) == back.bytes) << "the reference differs at " << bits << " bits";
+    orvane::dx::Capture direct_shot;
+    ASSERT_TRUE(orvane::dx::TakeCapture(direct, &direct_shot));
+    ASSERT_EQ(plugin_shot.pixels.size(), static_cast<size_t>(kSceneW * kSceneH));
+    EXPECT_EQ(plugin_shot.pixels, direct_shot.pixels) << bits;
+    // Something of every part is on screen: the made image's blue, the picture, the captured frame.
+    const uint32_t corner = plugin_shot.pixels[35 * kSceneW + 0];
+    EXPECT_EQ(corner & 0xFF00FF, 0xFFu) << std::hex << corner;
+    EXPECT_NEAR(static_cast<int>(corner >> 8 & 0xFF), 0x80, 12) << std::hex << corner;
+    EXPECT_EQ(plugin_shot.pixels[4 * kSceneW + 4], 0u);
+    // The two wiped copies show complementary halves of the picture.
+    int differ = 0;
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x)
+        differ +=
+            plugin_shot.pixels[(2 + y) * kSceneW + 26 + x] != plugin_shot.pixels[(14 + y) * kSceneW + 26 + x];
+    EXPECT_GT(differ, 32) << bits;
+  }
+  // Draw mode: the same calls make nothing and draw nothing.
+  SetStartupFlags(0);
+  ASSERT_TRUE(ExecuteScriptFile("scene.mei", 0, nullptr));
+  EXPECT_TRUE(Boxes().empty()) << log.Text();
+  EXPECT_EQ(PluginTrace(), (std::vector<std::string>{
+                               "apiplugin bound=279",
+                               "apiplugin scene handles=000000000 render=0 screen=0 abs=0,0 level=0"}));
 }
 
 }  // namespace

@@ -153,7 +153,7 @@ TEST_F(TssRender, InitOrderAndAlphaTestTransitionsFromTheCallLog) {
   EXPECT_EQ(CountPrefix(orvane::dx::TakeCallLog(), "SetRenderState"), 0);  // nothing changed
 }
 
-TEST_F(TssRender, LinearModeDependsOnTheDevice) {
+TEST_F(TssRender, LinearModeFollowsTheFlagOnBothDevices) {
   ASSERT_TRUE(Start(8, 8, 0x00));
   orvane::dx::TakeCallLog();
   manager_.SetLinearMode(false);
@@ -164,7 +164,10 @@ TEST_F(TssRender, LinearModeDependsOnTheDevice) {
   orvane::dx::TakeCallLog();
   manager_.SetLinearMode(false);
   log = orvane::dx::TakeCallLog();
-  EXPECT_EQ(CountPrefix(log, "SetTextureStageState 0 16 2"), 1);  // LINEAR on the software device
+  EXPECT_EQ(CountPrefix(log, "SetTextureStageState 0 16 1"), 1);  // POINT on the software device too
+  manager_.SetLinearMode(true);
+  log = orvane::dx::TakeCallLog();
+  EXPECT_EQ(CountPrefix(log, "SetTextureStageState 0 16 2"), 1);
 }
 
 TEST_F(TssRender, BlendModesAndAlphaTestOnTheBackBuffer) {

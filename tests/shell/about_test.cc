@@ -1,4 +1,8 @@
 // Tests of the About box: its texts, the copyright the script set, link requests, closing.
+#include <cstring>
+
+#include "platform/client_surface.h"
+#include "platform/gdi.h"
 #include "shell/caboutdialog.h"
 #include "shell_fixture.h"
 
@@ -11,9 +15,53 @@ struct Seen {
   std::string copyright;
   bool hand_over_link = false;
   bool arrow_elsewhere = false;
+  // Per link: its width after painting, its text's extent in the link font, blue pixels in it.
+  int link_width[2] = {};
+  int text_width[2] = {};
+  int blue_pixels[2] = {};
 };
 Seen g_seen;
 int g_step = 0;
+
+// The extent of a link's text in the font the box makes for its links.
+int LinkTextWidth(HWND link) {
+  LOGFONTA lf{};
+  lf.lfHeight = -12;
+  lf.lfWeight = 700;
+  lf.lfUnderline = 1;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  std::strcpy(lf.lfFaceName, "ＭＳ Ｐゴシック");
+  HFONT font = CreateFontIndirectA(&lf);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font);
+  char text[256];
+  const int n = GetWindowTextA(link, text, sizeof text);
+  SIZE size{};
+  GetTextExtentPoint32A(dc, text, n, &size);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(font);
+  return size.cx;
+}
+
+// Paints a link and looks at it: its width, and the blue pixels inside it on the box's picture.
+void LookAtLink(HWND dialog, int id, int index) {
+  HWND link = GetDlgItem(dialog, id);
+  InvalidateRect(link, nullptr, TRUE);
+  UpdateWindow(link);
+  RECT client;
+  GetClientRect(link, &client);
+  g_seen.link_width[index] = client.right;
+  g_seen.text_width[index] = LinkTextWidth(link);
+  ClientSurfaceView view{};
+  if (!ClientSurfaceLock(link, &view)) return;
+  for (int y = 0; y < view.height; ++y) {
+    const auto* row = reinterpret_cast<const std::uint32_t*>(reinterpret_cast<const char*>(view.pixels) +
+                                                             static_cast<std::ptrdiff_t>(y) * view.pitch);
+    for (int x = 0; x < view.width; ++x) g_seen.blue_pixels[index] += (row[x] & 0xFFFFFF) == 0x0000FF;
+  }
+  ClientSurfaceUnlock(link, nullptr);
+}
 
 std::string Text(HWND dialog, int id) {
   char buffer[512] = {};
@@ -28,6 +76,8 @@ BOOL Drive(LRESULT*, HWND, UINT message, WPARAM, LPARAM) {
   if (!dialog) return TRUE;
   g_seen.version = Text(dialog, CAboutDialog::kVersionId);
   g_seen.copyright = Text(dialog, CAboutDialog::kCopyrightId);
+  LookAtLink(dialog, CAboutDialog::kMailId, 0);
+  LookAtLink(dialog, CAboutDialog::kWebId, 1);
   HWND link = GetDlgItem(dialog, CAboutDialog::kWebId);
   SetCursor(nullptr);
   SendMessageA(dialog, WM_SETCURSOR, reinterpret_cast<WPARAM>(link), MAKELONG(HTCLIENT, WM_MOUSEMOVE));
@@ -71,6 +121,12 @@ TEST_F(About, ShowsTheTextsOpensTheLinksAndCloses) {
   EXPECT_EQ(g_seen.copyright, "no message.");
   EXPECT_TRUE(g_seen.hand_over_link);
   EXPECT_TRUE(g_seen.arrow_elsewhere);
+  for (int i = 0; i < 2; ++i) {
+    // Each link is drawn blue and resized to exactly its text's width in the link font.
+    EXPECT_GT(g_seen.text_width[i], 0);
+    EXPECT_EQ(g_seen.link_width[i], g_seen.text_width[i]) << i;
+    EXPECT_GT(g_seen.blue_pixels[i], 0) << i;
+  }
   EXPECT_EQ(ShellRequests(), (std::vector<std::string>{
                                  std::string("shellexecute 'open' '") + CAboutDialog::MailTarget() + "' ''",
                                  std::string("shellexecute 'open' '") + CAboutDialog::WebTarget() + "' ''"}));

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "api/ov_api.h"
 #include "platform/host.h"
@@ -36,7 +37,7 @@ void Trace(const char* text) {
   orvane::host::RecordTrace(std::string("apiplugin ") + text);
 }
 
-const char* const kNames[] = {"probe", "quit", "netprobe"};
+const char* const kNames[] = {"probe", "quit", "filecases", "fileshare", "scene", "netprobe"};
 
 }  // namespace
 
@@ -92,6 +93,167 @@ PLUGIN_EXPORT int32_t quit(int32_t) {
   return 0;
 }
 
+namespace {
+
+std::string Shown(const char* text) {
+  return text ? std::string("\"") + text + "\"" : std::string("null");
+}
+
+// Appends "name=value " to the line.
+void Put(std::string& line, const char* name, const std::string& value) {
+  line += name;
+  line += '=';
+  line += value;
+  line += ' ';
+}
+
+}  // namespace
+
+// The file cases through the bound exports, on files the host wrote beside the program; one
+// trace line of results.
+PLUGIN_EXPORT int32_t filecases(int32_t) {
+  // Each call is its own statement: the order of the calls is part of each case.
+  std::string line = "filecases ";
+  std::string r;
+  ApiHandle* f = g_ov.ovCreateFile("crlf.txt", 1);
+  for (int i = 0; i < 3; ++i) r += Shown(g_ov.ovReadFileLine(f)) + ",";
+  r += std::to_string(g_ov.ovTellFile(f));
+  Put(line, "crlf", r);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("nul.txt", 1);
+  r = Shown(g_ov.ovReadFileString(f));
+  r += "," + Shown(g_ov.ovReadFileString(f));
+  Put(line, "strings", r);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("long.txt", 1);
+  r.clear();
+  for (const char* t; (t = g_ov.ovReadFileLine(f)) != nullptr;) r += std::to_string(std::strlen(t)) + ",";
+  Put(line, "long", r);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("lead.txt", 1);
+  r = Shown(g_ov.ovReadFileLine(f));
+  r += "," + Shown(g_ov.ovReadFileLine(f));
+  Put(line, "lead", r);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("n.bin", 1);
+  int32_t n = 0x5A5A5A5A;
+  char hex[64];
+  const int ok = g_ov.ovReadFileNumber(&n, f);
+  n = 0x11;
+  const int again = g_ov.ovReadFileNumber(&n, f);  // at the end: n stays
+  std::snprintf(hex, sizeof hex, "%d,%d,0x%08X", ok, again, static_cast<unsigned>(n));
+  Put(line, "number", hex);
+  g_ov.ovRewindFile(f);
+  g_ov.ovReadFileNumber(&n, f);
+  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(n));
+  Put(line, "value", hex);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("h.bin", 1);
+  const struct { int32_t offset, origin; } seeks[] = {{-4, 2}, {-101, 2}, {5, 2}};
+  r.clear();
+  for (const auto& s : seeks) {
+    r += std::to_string(g_ov.ovSeekFile(f, s.offset, s.origin));
+    r += ":" + std::to_string(g_ov.ovTellFile(f)) + ",";
+    if (g_ov.ovTellFile(f) < 0) g_ov.ovRewindFile(f);
+  }
+  char block[2048];
+  r += "data2000=" + std::to_string(g_ov.ovReadFileData(block, 2000, f));
+  Put(line, "seeks", r);
+  g_ov.ovDestroyFile(f);
+
+  f = g_ov.ovCreateFile("w.bin", 6);
+  r = std::to_string(g_ov.ovWriteFileNumber(f, -1));
+  r += std::to_string(g_ov.ovWriteFileLine(f, "5"));
+  Put(line, "write", r);
+  g_ov.ovDestroyFile(f);
+
+  r.clear();
+  for (int mode : {1, 2, 3, 4, 5, 6, 7}) {
+    const std::string name = "mode" + std::to_string(mode);
+    f = g_ov.ovCreateFile(name.c_str(), mode);
+    r += std::to_string(f != nullptr);
+    if (f) g_ov.ovDestroyFile(f);
+  }
+  Put(line, "new", r);
+  r = std::to_string(g_ov.ovCreateFile(nullptr, 1) == nullptr);
+  r += std::to_string(g_ov.ovIsFileExist(nullptr));
+  r += std::to_string(g_ov.ovCopyFile("w.bin", "w.bin"));
+  Put(line, "null", r);
+  Trace(line.c_str());
+  return 1;
+}
+
+// First call: opens "shared.txt" and writes a line; second call: reads the next line (written by
+// the script meanwhile) and destroys the handle.
+PLUGIN_EXPORT int32_t fileshare(int32_t) {
+  static ApiHandle* shared = nullptr;
+  std::string line = "fileshare ";
+  if (!shared) {
+    shared = g_ov.ovCreateFile("shared.txt", 3);
+    Put(line, "write", std::to_string(g_ov.ovWriteFileLine(shared, "from plugin")));
+  } else {
+    Put(line, "read", Shown(g_ov.ovReadFileLine(shared)));
+    g_ov.ovDestroyFile(shared);
+    shared = nullptr;
+  }
+  Trace(line.c_str());
+  return 1;
+}
+
+// Draws a TSS scene through the bound `ovts` exports: a loaded and a made image, levels, a parent,
+// a turn about the centre, additive blending, a wipe at half level in both directions and a
+// captured frame on a sprite; then renders and shows it. Traces what the makers and frames gave.
+PLUGIN_EXPORT int32_t scene(int32_t) {
+  ApiHandle* picture = g_ov.ovtsLoadImage(0, 0, "scene\\pic.bmp", 0);
+  ApiHandle* made = g_ov.ovtsCreateImage(6, 6);
+  g_ov.ovtsFillImage(made, 0.0f, 0.5f, 1.0f, 1.0f);
+  g_ov.ovtsFillImageRect(made, 1, 1, 2, 2, 1.0f, 1.0f, 0.0f, 1.0f);
+  ApiHandle* wipe = g_ov.ovtsLoadWipe("scene/wipe.bmp");
+  g_ov.ovtsSetWipeLevel(wipe, 128.0f / 255.0f);
+
+  ApiHandle* back = g_ov.ovtsCreateSprite(made, 0, 0);
+  g_ov.ovtsSetSpriteSize(back, 48, 36);
+  ApiHandle* parent = g_ov.ovtsCreateSprite(picture, 1, 0);
+  g_ov.ovtsSetSpritePos(parent, 4, 4);
+  ApiHandle* child = g_ov.ovtsCreateSprite(picture, 2, 0);
+  g_ov.ovtsConnectSprite(child, parent);
+  g_ov.ovtsSetSpritePos(child, 10, 2);
+  g_ov.ovtsSetSpritePivot(child, 0.5f, 0.5f);
+  g_ov.ovtsRotateSpriteZ(child, 90.0f);
+  g_ov.ovtsSetSpriteBlend(child, 1);
+  for (int32_t corner = 0; corner < 4; ++corner) g_ov.ovtsSetSpriteColorA(child, corner, 0.5f);
+  ApiHandle* fade_out = g_ov.ovtsCreateSprite(picture, 3, 0);
+  g_ov.ovtsSetSpritePos(fade_out, 26, 2);
+  g_ov.ovtsSetSpriteWipe(fade_out, wipe, 0);
+  g_ov.ovtsSetSpriteBlend(fade_out, 1);
+  ApiHandle* fade_in = g_ov.ovtsCreateSprite(picture, 3, 0);
+  g_ov.ovtsSetSpritePos(fade_in, 26, 14);
+  g_ov.ovtsSetSpriteWipe(fade_in, wipe, 1);
+  g_ov.ovtsSetSpriteBlend(fade_in, 1);
+  const int32_t first = g_ov.ovtsRender();
+
+  ApiHandle* frame = g_ov.ovtsCreateDynamicImage(16, 16);
+  g_ov.ovtsGetRenderImage(frame);
+  ApiHandle* shot = g_ov.ovtsCreateSprite(frame, 4, 0);
+  g_ov.ovtsSetSpritePos(shot, 30, 22);
+  g_ov.ovtsSetSpriteSize(shot, 12, 12);
+  const int32_t shown = g_ov.ovtsRenderScreen();
+  const OvPoint abs = g_ov.ovtsGetSpriteAbsPos(child);
+
+  char line[200];
+  std::snprintf(line, sizeof line, "scene handles=%d%d%d%d%d%d%d%d%d render=%d screen=%d abs=%d,%d level=%d",
+                picture != nullptr, made != nullptr, wipe != nullptr, back != nullptr, parent != nullptr,
+                child != nullptr, fade_out != nullptr, frame != nullptr, shot != nullptr, first, shown, abs.x,
+                abs.y, g_ov.ovtsGetSpriteLevel(shot));
+  Trace(line);
+  for (ApiHandle* s : {back, parent, child, fade_out, fade_in, shot}) g_ov.ovtsDestroySprite(s);
+  g_ov.ovtsDestroyWipe(wipe);
+  for (ApiHandle* i : {picture, made, frame}) g_ov.ovtsDestroyImage(i);
 // A loopback pair made through the exports alone: listen, connect, accept, then one number, one
 // float, one line and raw bytes each way, received with the destination first and the net last.
 // Each wait call pumps the engine's messages once, so the loops poll with short naps.
