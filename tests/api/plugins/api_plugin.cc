@@ -254,6 +254,9 @@ PLUGIN_EXPORT int32_t scene(int32_t) {
   for (ApiHandle* s : {back, parent, child, fade_out, fade_in, shot}) g_ov.ovtsDestroySprite(s);
   g_ov.ovtsDestroyWipe(wipe);
   for (ApiHandle* i : {picture, made, frame}) g_ov.ovtsDestroyImage(i);
+  return 1;
+}
+
 // A loopback pair made through the exports alone: listen, connect, accept, then one number, one
 // float, one line and raw bytes each way, received with the destination first and the net last.
 // Each wait call pumps the engine's messages once, so the loops poll with short naps.
