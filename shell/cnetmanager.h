@@ -55,6 +55,8 @@ class CNet : public DObject {
   ws::SOCKET Socket() const { return socket_; }
   HANDLE Lookup() const { return lookup_; }
   uint32_t SendPending() const { return send_fill_ - send_sent_; }
+  // The last line handed to a plug-in, kept here so its text stays valid until the next receive.
+  DString& KeptLine() { return kept_line_; }
 
  private:
   friend class CNetManager;
@@ -84,6 +86,7 @@ class CNet : public DObject {
   uint32_t recv_scanned_ = 0;  // unread bytes from the read offset known to hold no line end
   DRef<uint8_t> send_;
   uint32_t send_capacity_ = kStep, send_fill_ = 0, send_sent_ = 0;
+  DString kept_line_;
 };
 
 class CNetManager : public DObject {

@@ -8,6 +8,7 @@
 
 #include "api/ov_api.h"
 #include "api_fixture.h"
+#include "base/dapplication.h"
 #include "display/tss/dtss_image.h"
 #include "display/tss/dtss_manager.h"
 #include "display/tss/dtss_sprite.h"
@@ -17,6 +18,8 @@
 #include "platform/host.h"
 #include "platform/win32.h"
 #include "shell/cfilemanager.h"
+#include "shell/cmainwindow.h"
+#include "shell/cnetmanager.h"
 #include "shell/cpluginmanager.h"
 #include "tests/support/raster_reference.h"
 #include "tests/support/scratch_dir.h"
@@ -465,6 +468,31 @@ TEST_F(PluginScene, AScriptRunsThePluginThatDrawsTheSceneAsTheUnitDoesOnBothDevi
   EXPECT_EQ(PluginTrace(), (std::vector<std::string>{
                                "apiplugin bound=279",
                                "apiplugin scene handles=000000000 render=0 screen=0 abs=0,0 level=0"}));
+}
+
+// The net exports bound by name in a plug-in: a loopback pair moves a number, a float, a line and
+// raw bytes with the receive exports' destination-first order.
+TEST_F(PluginFrame, APluginTalksOverLoopbackThroughTheNetExports) {
+  DApplication app;
+  app.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr);
+  DSetApplication(&app);
+  ASSERT_TRUE(MainWindow().Create());
+  ASSERT_TRUE(StartNetUnit());
+  Str(1, "api_plugin");
+  Call(kLoadPlugin, {1});
+  PluginTrace();
+  Str(1, "netprobe");
+  Call(kGetPluginFunction, {1});
+  ASSERT_EQ(Result()->type(), kScriptPluginFunction);
+  ScriptValue::Assign(*Result(), Slot(2));
+  Call(kSetPlugin, {2});
+  Call(kCallPlugin);
+  EXPECT_EQ(PluginTrace(),
+            (std::vector<std::string>{
+                "apiplugin net sent=4 number=-2 float=1.50 line=ab data=xyz connect=1 accept=0"}));
+  StopNetUnit();
+  MainWindow().Destroy();
+  DSetApplication(nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The API's test plug-in, built from the public header alone: it binds every export by name from
 // the path the engine hands it and announces functions that call some of them.
 #include <cstdint>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -37,7 +38,7 @@ void Trace(const char* text) {
   orvane::host::RecordTrace(std::string("apiplugin ") + text);
 }
 
-const char* const kNames[] = {"probe", "quit", "filecases", "fileshare", "scene", "media"};
+const char* const kNames[] = {"probe", "quit", "filecases", "fileshare", "scene", "media", "netprobe"};
 
 }  // namespace
 
@@ -303,5 +304,46 @@ PLUGIN_EXPORT int32_t scene(int32_t) {
   for (ApiHandle* s : {back, parent, child, fade_out, fade_in, shot}) g_ov.ovtsDestroySprite(s);
   g_ov.ovtsDestroyWipe(wipe);
   for (ApiHandle* i : {picture, made, frame}) g_ov.ovtsDestroyImage(i);
+  return 1;
+}
+
+// A loopback pair made through the exports alone: listen, connect, accept, then one number, one
+// float, one line and raw bytes each way, received with the destination first and the net last.
+// Each wait call pumps the engine's messages once, so the loops poll with short naps.
+PLUGIN_EXPORT int32_t netprobe(int32_t) {
+  ApiHandle* listener = nullptr;
+  int32_t port = 44500;
+  for (; port < 65000 && !listener; ++port) listener = g_ov.ovBindNet(port, 5);
+  --port;
+  ApiHandle* client = listener ? g_ov.ovConnectNet("127.0.0.1", port, 0) : nullptr;
+  ApiHandle* server = nullptr;
+  const timespec nap{0, 1000000};
+  for (int i = 0; i < 3000 && client && !server; ++i) {
+    server = g_ov.ovAcceptNet(listener, 1);
+    if (!server) nanosleep(&nap, nullptr);
+  }
+  int32_t number = 0;
+  float value = 0;
+  char data[3] = {};
+  const char* line = nullptr;
+  int sent = 0;
+  if (server) {
+    g_ov.ovSetNetModeWait(client, 0);
+    g_ov.ovSetNetModeWait(server, 0);
+    sent = g_ov.ovSendNetNumber(server, -2) + g_ov.ovSendNetFloat(server, 1.5f) +
+           g_ov.ovSendNetString(server, "a\rb") + g_ov.ovSendNetData(server, "xyz", 3);
+    for (int i = 0; i < 3000 && !g_ov.ovRecvNetNumber(&number, client); ++i) nanosleep(&nap, nullptr);
+    for (int i = 0; i < 3000 && !g_ov.ovRecvNetFloat(&value, client); ++i) nanosleep(&nap, nullptr);
+    for (int i = 0; i < 3000 && !(line = g_ov.ovRecvNetString(client)); ++i) nanosleep(&nap, nullptr);
+    for (int i = 0; i < 3000 && !g_ov.ovRecvNetData(data, 3, client); ++i) nanosleep(&nap, nullptr);
+  }
+  char text[256];
+  std::snprintf(text, sizeof text, "net sent=%d number=%d float=%.2f line=%s data=%.3s connect=%d accept=%d",
+                sent, number, static_cast<double>(value), line ? line : "<none>", data,
+                g_ov.ovIsNetConnect(client), g_ov.ovIsNetAccept(listener));
+  Trace(text);
+  g_ov.ovDestroyNet(server);
+  g_ov.ovDestroyNet(client);
+  g_ov.ovDestroyNet(listener);
   return 1;
 }
