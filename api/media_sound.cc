@@ -15,11 +15,9 @@
 #include "vm/dispatch.h"
 #include "vm/runtime_error.h"
 
-namespace {
-
-// The absolute form of `path` against the running task's directory, refused (false) when it does
-// not fit: the resolver cuts at 263 bytes, and a cut name could key the data of another file.
 bool AbsoluteName(const char* path, char* out) {
+  out[0] = '\0';
+  if (path == nullptr || strnlen(path, kApiPathSize) >= kApiPathSize) return false;
   const char* base = RunningDirectory();
   DStringBuffer absolute = DGetAbsolutePath(DString(path), DString(base ? base : ""));
   const char* text = absolute.GetText();
@@ -32,8 +30,6 @@ bool AbsoluteName(const char* path, char* out) {
   memcpy(out, text, length + 1);
   return true;
 }
-
-}  // namespace
 
 bool OpenMediaFile(const char* path, DFile& file, char* name) {
   name[0] = '\0';
@@ -242,6 +238,7 @@ void InstallMediaBuiltins() {
   InstallSoundBuiltins();
   InstallStreamBuiltins();
   InstallMidiBuiltins();
+  InstallMovieBuiltins();
 }
 
 // ---- Exports. No exception leaves one: a failure gives the export's failure value.
