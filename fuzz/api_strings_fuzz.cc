@@ -54,11 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* p = data;
   const uint8_t* end = data + size;
   const uint32_t builtin = kBuiltins[*p++ % (sizeof kBuiltins / sizeof kBuiltins[0])];
-  const uint8_t kinds = *p++;  // two bits per argument: int, float, string, string
+  uint8_t kinds = *p++;  // two bits per argument: int, float, string, string
   uint32_t words[4];
   for (uint32_t& w : words) w = Word(p, end);
   // StrPad builds what the width asks for: keep widths small enough for many runs a second.
-  if (builtin == 114) words[2] = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(words[2])));
+  // The width is always the small int then (a text or float would convert to any width).
+  if (builtin == 114) {
+    words[2] = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(words[2])));
+    kinds = static_cast<uint8_t>(kinds & ~(3u << 4));
+  }
   // The rest: up to four texts separated by NUL bytes.
   std::vector<std::string> texts;
   const char* t = reinterpret_cast<const char*>(p);
