@@ -348,6 +348,7 @@ void InstallDisplayBuiltins();
 void InstallDrawImageBuiltins();
 void InstallDrawBlitBuiltins();
 void InstallFileBuiltins();
+void InstallInputBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
@@ -355,6 +356,7 @@ void InstallFamilyBuiltins() {
   InstallDrawImageBuiltins();
   InstallDrawBlitBuiltins();
   InstallFileBuiltins();
+  InstallInputBuiltins();
   const struct {
     uint32_t n;
     VmHandler h;
