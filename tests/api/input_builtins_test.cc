@@ -17,6 +17,7 @@
 #include "shell/cinputmanager.h"
 #include "shell/cmainwindow.h"
 #include "shell/mouse_queue.h"
+#include "vm/script_loader.h"
 
 namespace {
 
@@ -293,6 +294,15 @@ TEST_F(InputBuiltins, ExportsRefuseNullsAndOtherKinds) {
   EXPECT_EQ(EventWaiter().Flags(), 1u);
   EXPECT_EQ(ovWaitEvent(0), 0);
   ovDestroyInput(kb);
+}
+
+TEST_F(InputBuiltins, ResetSelectsTheKeyboardPad) {
+  InstallApiUnitHooks();
+  DefaultInputDevice() = InputManager().FindDevice(0);
+  ClearCurrentObjects();
+  ResetEngineState();
+  EXPECT_EQ(CurrentObjects().input.Get(), static_cast<void*>(DefaultInputDevice().Get()));
+  DefaultInputDevice().Release();
 }
 
 }  // namespace
