@@ -296,6 +296,25 @@ TEST_F(InputBuiltins, ExportsRefuseNullsAndOtherKinds) {
   ovDestroyInput(kb);
 }
 
+TEST_F(InputBuiltins, WaitsAcrossTheClockWrapAndEndlessWaitsEndWithExit) {
+  orvane::clock::UseVirtualClock(0xFFFFFFFFu - 499);
+  const DWORD t0 = timeGetTime();
+  Int(1, 1000);
+  Call(kWaitEvent, {1});
+  EXPECT_EQ(ResultInt(), 0);
+  EXPECT_EQ(timeGetTime() - t0, 1000u);  // neither early at the wrap nor endless
+
+  // Exit asked while a timer is pending: the endless wait ends with true.
+  SetTimer(MainWindow().GetHandle(), 79, 100, [](HWND h, UINT, UINT_PTR id, DWORD) {
+    KillTimer(h, id);
+    ovExit();
+  });
+  Int(1, -1);
+  Call(kWaitEvent, {1});
+  EXPECT_EQ(ResultInt(), 1);
+  EXPECT_EQ(ovIsExit(), 1);
+}
+
 TEST_F(InputBuiltins, ResetSelectsTheKeyboardPad) {
   InstallApiUnitHooks();
   DefaultInputDevice() = InputManager().FindDevice(0);
