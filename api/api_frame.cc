@@ -7,6 +7,7 @@
 
 #include "api/draw_api.h"
 #include "base/dlogstream.h"
+#include "shell/cinputmanager.h"
 #include "vm/dispatch.h"
 #include "vm/runtime_error.h"
 #include "vm/script_task.h"
@@ -222,6 +223,8 @@ void ResetObjects(uint32_t flags) {
   ClearCurrentObjects();
   SelectScreenImage(flags);
   if (g_previous_hooks.reset_current_objects) g_previous_hooks.reset_current_objects(flags);
+  // The keyboard pad is the current input device after every reset.
+  CurrentObjects().input = DRef<void>::Convert(DefaultInputDevice());
 }
 void TermObjects() {
   ClearCurrentObjects();

@@ -349,6 +349,7 @@ void InstallDrawImageBuiltins();
 void InstallDrawBlitBuiltins();
 void InstallFileBuiltins();
 void InstallNetBuiltins();
+void InstallInputBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
@@ -357,6 +358,7 @@ void InstallFamilyBuiltins() {
   InstallDrawBlitBuiltins();
   InstallFileBuiltins();
   InstallNetBuiltins();
+  InstallInputBuiltins();
   const struct {
     uint32_t n;
     VmHandler h;

@@ -506,6 +506,9 @@ ORVANE_API LONG GetMessageTime();
 ORVANE_API DWORD GetMessagePos();
 // The cursor's screen position, as the host last reported it.
 ORVANE_API BOOL GetCursorPos(LPPOINT point);
+// Moves the cursor to a screen position: records the warp and posts the WM_MOUSEMOVE (client
+// coordinates) to the window capturing the mouse, else the active window.
+ORVANE_API BOOL SetCursorPos(int x, int y);
 // Ids from 0xC000 up, one per name (ASCII case ignored); 0 for an empty or null name.
 ORVANE_API UINT RegisterWindowMessageA(LPCSTR name);
 

@@ -382,6 +382,22 @@ BOOL GetCursorPos(LPPOINT point) {
   return TRUE;
 }
 
+BOOL SetCursorPos(int x, int y) {
+  {
+    std::lock_guard<std::mutex> l(g_lock);
+    g_cursor = {x, y};
+  }
+  host::RecordTrace("SetCursorPos " + std::to_string(x) + " " + std::to_string(y));
+  HWND target = GetCapture();
+  if (!target) target = GetActiveWindow();
+  if (target) {
+    POINT p{x, y};
+    ScreenToClient(target, &p);
+    PostMessageA(target, WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
+  }
+  return TRUE;
+}
+
 DWORD GetMessagePos() {
   std::lock_guard<std::mutex> l(g_lock);
   const POINT& p = g_queues[GetCurrentThreadId()].last.pt;
