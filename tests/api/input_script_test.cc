@@ -2,6 +2,10 @@
 #include "api/input_script.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "../shell/shell_fixture.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -96,6 +100,47 @@ TEST(InputScript, ReadsLongLinesAndOddBytesWithoutOverrun) {
   EXPECT_EQ(error.rfind("line 1:", 0), 0u) << error;
   EXPECT_FALSE(ParseInputScript("7 move " + std::string(100000, '9') + " 1\n", &events, &error));
   EXPECT_EQ(error, "line 1: expected client coordinates X Y (-32768..32767)");
+}
+
+// Mouse lines reach the main window's queue as a pointer's messages, each at its own time.
+class InputScriptDelivery : public shell_test::ShellTest {};
+
+TEST_F(InputScriptDelivery, MouseLinesBecomeTheMainWindowsMessagesAtTheirTimes) {
+  EngineUnits() = shell_test::FakeTable(true);
+  orvane_test::ScratchDir dir("input_script_");
+  dir.Write("in.txt", "10 move 5 6\n20 press left 7 8\n20 press right 7 8\n30 release left 9 10\n");
+  setenv("ORVANE_INPUT_SCRIPT", dir.Path("in.txt").c_str(), 1);
+  const bool loaded = LoadInputScriptFromEnvironment();
+  unsetenv("ORVANE_INPUT_SCRIPT");
+  ASSERT_TRUE(loaded);
+  ASSERT_TRUE(MainWindow().Create());
+  HWND hwnd = MainWindow().GetHandle();
+  MSG m;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  auto taken = [&] {
+    std::vector<std::string> out;
+    while (PeekMessageA(&m, nullptr, WM_MOUSEMOVE, WM_MBUTTONUP, PM_REMOVE)) {
+      EXPECT_EQ(m.hwnd, hwnd);
+      out.push_back(std::to_string(m.message) + " " + std::to_string(m.wParam) + " " +
+                    std::to_string(static_cast<int16_t>(LOWORD(m.lParam))) + "," +
+                    std::to_string(static_cast<int16_t>(HIWORD(m.lParam))));
+    }
+    return out;
+  };
+  orvane::clock::UseVirtualClock(1000);
+  PollInputScript();  // the first poll starts the script's time
+  orvane::clock::AdvanceVirtualClock(9);
+  PollInputScript();
+  EXPECT_TRUE(taken().empty());
+  orvane::clock::AdvanceVirtualClock(1);
+  PollInputScript();
+  EXPECT_EQ(taken(), std::vector<std::string>{std::to_string(WM_MOUSEMOVE) + " 0 5,6"});
+  orvane::clock::AdvanceVirtualClock(25);
+  PollInputScript();
+  EXPECT_EQ(taken(), (std::vector<std::string>{std::to_string(WM_LBUTTONDOWN) + " 1 7,8",
+                                               std::to_string(WM_RBUTTONDOWN) + " 3 7,8",
+                                               std::to_string(WM_LBUTTONUP) + " 2 9,10"}));
 }
 
 }  // namespace
