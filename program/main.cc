@@ -39,7 +39,8 @@ int RunEngine() {
   InstallApiBuiltins();
   InstallApiUnitHooks();
   InstallDrawDisplayOps();
-  LoadInputScriptFromEnvironment();
+  // A bad input script stops the run before it starts: a partial play must not pass for a full one.
+  if (!LoadInputScriptFromEnvironment()) return 2;
   return EngineMain();
 }
 

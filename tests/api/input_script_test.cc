@@ -1,23 +1,146 @@
-// The timed-message file of headless runs: its text form.
+// The timed-input file of headless runs: its text form, good lines and every kind of bad one.
 #include "api/input_script.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "../shell/shell_fixture.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
-TEST(InputScript, ParsesCloseEventsAndRejectsAnythingElseWithTheLine) {
-  std::vector<InputScriptEvent> events;
+using E = InputScriptEvent;
+
+TEST(InputScript, ParsesEveryLineForm) {
+  std::vector<E> events;
   std::string error;
-  ASSERT_TRUE(ParseInputScript("# comment\n\n  100 close\r\n2500\tclose\n", &events, &error));
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].at_ms, 100u);
-  EXPECT_EQ(events[1].at_ms, 2500u);
-  const char* bad[] = {"close\n", "-1 close\n", "10 open\n", "10 close now\n", "99999999999 close\n", "10\n"};
-  for (const char* text : bad) {
-    EXPECT_FALSE(ParseInputScript(std::string("5 close\n") + text, &events, &error)) << text;
-    EXPECT_EQ(error.rfind("line 2:", 0), 0u) << error;
-    EXPECT_TRUE(events.empty());
+  ASSERT_TRUE(
+      ParseInputScript("# comment\n\n  100 close\r\n"
+                       "100 move 10 -5\n"
+                       "200\tpress left 320 240\n"
+                       "200 release right 0 32767\n"
+                       "250 press middle -32768 1\n"
+                       "300 key-down 0x1C\n"
+                       "300 key-up 44\n"
+                       "2147483647 key-down 255\n",
+                       &events, &error))
+      << error;
+  ASSERT_EQ(events.size(), 8u);
+  struct Want {
+    uint32_t at;
+    E::Kind kind;
+    E::Button button;
+    int x, y, dik;
+  } const want[] = {
+      {100, E::kClose, E::kLeft, 0, 0, 0},        {100, E::kMove, E::kLeft, 10, -5, 0},
+      {200, E::kPress, E::kLeft, 320, 240, 0},    {200, E::kRelease, E::kRight, 0, 32767, 0},
+      {250, E::kPress, E::kMiddle, -32768, 1, 0}, {300, E::kKeyDown, E::kLeft, 0, 0, 0x1C},
+      {300, E::kKeyUp, E::kLeft, 0, 0, 0x2C},     {2147483647u, E::kKeyDown, E::kLeft, 0, 0, 255},
+  };
+  for (size_t i = 0; i < events.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(events[i].at_ms, want[i].at);
+    EXPECT_EQ(events[i].kind, want[i].kind);
+    if (want[i].kind == E::kPress || want[i].kind == E::kRelease) {
+      EXPECT_EQ(events[i].button, want[i].button);
+    }
+    EXPECT_EQ(events[i].x, want[i].x);
+    EXPECT_EQ(events[i].y, want[i].y);
+    EXPECT_EQ(events[i].dik, want[i].dik);
   }
+}
+
+TEST(InputScript, RejectsBadLinesWithTheLineNumberAndNoEvents) {
+  struct Case {
+    const char* line;
+    const char* error;
+  } const cases[] = {
+      {"close", "line 2: time must be milliseconds 0..2147483647"},
+      {"-1 close", "line 2: time must be milliseconds 0..2147483647"},
+      {"2147483648 close", "line 2: time must be milliseconds 0..2147483647"},
+      {"99999999999999999999999 close", "line 2: time must be milliseconds 0..2147483647"},
+      {"1x close", "line 2: time must be milliseconds 0..2147483647"},
+      {"10", "line 2: missing event after the time"},
+      {"10 open", "line 2: unknown event \"open\""},
+      {"10 close now", "line 2: \"close\" takes no arguments"},
+      {"4 close", "line 2: time goes backwards"},
+      {"10 move 1", "line 2: expected client coordinates X Y (-32768..32767)"},
+      {"10 move 1 2 3", "line 2: expected client coordinates X Y (-32768..32767)"},
+      {"10 move 1 32768", "line 2: expected client coordinates X Y (-32768..32767)"},
+      {"10 move a 2", "line 2: expected client coordinates X Y (-32768..32767)"},
+      {"10 press 1 2", "line 2: expected a button: left, right or middle"},
+      {"10 press up 1 2", "line 2: expected a button: left, right or middle"},
+      {"10 release left", "line 2: expected client coordinates X Y (-32768..32767)"},
+      {"10 key-down 0", "line 2: expected one DIK code 1..255"},
+      {"10 key-down 256", "line 2: expected one DIK code 1..255"},
+      {"10 key-up 0x100", "line 2: expected one DIK code 1..255"},
+      {"10 key-up 0x", "line 2: expected one DIK code 1..255"},
+      {"10 key-up 0x1g", "line 2: expected one DIK code 1..255"},
+      {"10 key-up -1", "line 2: expected one DIK code 1..255"},
+      {"10 key-up", "line 2: expected one DIK code 1..255"},
+      {"10 key-up 1 2", "line 2: expected one DIK code 1..255"},
+  };
+  for (const Case& c : cases) {
+    std::vector<E> events;
+    std::string error;
+    EXPECT_FALSE(ParseInputScript(std::string("5 close\n") + c.line + "\n9 close\n", &events, &error))
+        << c.line;
+    EXPECT_EQ(error, c.error) << c.line;
+    EXPECT_TRUE(events.empty()) << c.line;
+  }
+}
+
+TEST(InputScript, ReadsLongLinesAndOddBytesWithoutOverrun) {
+  std::vector<E> events;
+  std::string error;
+  // A very long comment, a last line without a newline, and a NUL inside a line.
+  EXPECT_TRUE(ParseInputScript("#" + std::string(1 << 20, 'x') + "\n7 close", &events, &error)) << error;
+  EXPECT_EQ(events.size(), 1u);
+  EXPECT_FALSE(ParseInputScript(std::string("7 clo\0se\n", 9), &events, &error));
+  EXPECT_EQ(error.rfind("line 1:", 0), 0u) << error;
+  EXPECT_FALSE(ParseInputScript("7 move " + std::string(100000, '9') + " 1\n", &events, &error));
+  EXPECT_EQ(error, "line 1: expected client coordinates X Y (-32768..32767)");
+}
+
+// Mouse lines reach the main window's queue as a pointer's messages, each at its own time.
+class InputScriptDelivery : public shell_test::ShellTest {};
+
+TEST_F(InputScriptDelivery, MouseLinesBecomeTheMainWindowsMessagesAtTheirTimes) {
+  EngineUnits() = shell_test::FakeTable(true);
+  orvane_test::ScratchDir dir("input_script_");
+  dir.Write("in.txt", "10 move 5 6\n20 press left 7 8\n20 press right 7 8\n30 release left 9 10\n");
+  setenv("ORVANE_INPUT_SCRIPT", dir.Path("in.txt").c_str(), 1);
+  const bool loaded = LoadInputScriptFromEnvironment();
+  unsetenv("ORVANE_INPUT_SCRIPT");
+  ASSERT_TRUE(loaded);
+  ASSERT_TRUE(MainWindow().Create());
+  HWND hwnd = MainWindow().GetHandle();
+  MSG m;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  auto taken = [&] {
+    std::vector<std::string> out;
+    while (PeekMessageA(&m, nullptr, WM_MOUSEMOVE, WM_MBUTTONUP, PM_REMOVE)) {
+      EXPECT_EQ(m.hwnd, hwnd);
+      out.push_back(std::to_string(m.message) + " " + std::to_string(m.wParam) + " " +
+                    std::to_string(static_cast<int16_t>(LOWORD(m.lParam))) + "," +
+                    std::to_string(static_cast<int16_t>(HIWORD(m.lParam))));
+    }
+    return out;
+  };
+  orvane::clock::UseVirtualClock(1000);
+  PollInputScript();  // the first poll starts the script's time
+  orvane::clock::AdvanceVirtualClock(9);
+  PollInputScript();
+  EXPECT_TRUE(taken().empty());
+  orvane::clock::AdvanceVirtualClock(1);
+  PollInputScript();
+  EXPECT_EQ(taken(), std::vector<std::string>{std::to_string(WM_MOUSEMOVE) + " 0 5,6"});
+  orvane::clock::AdvanceVirtualClock(25);
+  PollInputScript();
+  EXPECT_EQ(taken(), (std::vector<std::string>{std::to_string(WM_LBUTTONDOWN) + " 1 7,8",
+                                               std::to_string(WM_RBUTTONDOWN) + " 3 7,8",
+                                               std::to_string(WM_LBUTTONUP) + " 2 9,10"}));
 }
 
 }  // namespace
