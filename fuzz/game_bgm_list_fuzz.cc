@@ -20,22 +20,7 @@ int g_live_streams = 0;
 char g_line[1024];
 char g_stream_tag;  // the streams' handles point here
 
-template <typename T>
-T FailureValue() {
-  if constexpr (!std::is_void_v<T>) return T{};
-}
-
-namespace stand_in {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#define OV_EXPORT(position, name, return_type, params) \
-  return_type name params noexcept {                   \
-    return FailureValue<return_type>();                \
-  }
-#include "api/export_list.h"
-#undef OV_EXPORT
-#pragma GCC diagnostic pop
-}  // namespace stand_in
+#include "fuzz/export_failure_stand_ins.h"
 
 ApiHandle* const kFile = reinterpret_cast<ApiHandle*>(&g_position);
 ApiHandle* const kStream = reinterpret_cast<ApiHandle*>(&g_stream_tag);

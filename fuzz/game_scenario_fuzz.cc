@@ -20,22 +20,7 @@ size_t g_position = 0;
 int g_open_files = 0;
 char g_line[1024];
 
-template <typename T>
-T FailureValue() {
-  if constexpr (!std::is_void_v<T>) return T{};
-}
-
-namespace stand_in {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#define OV_EXPORT(position, name, return_type, params) \
-  return_type name params noexcept {                   \
-    return FailureValue<return_type>();                \
-  }
-#include "api/export_list.h"
-#undef OV_EXPORT
-#pragma GCC diagnostic pop
-}  // namespace stand_in
+#include "fuzz/export_failure_stand_ins.h"
 
 ApiHandle* const kFile = reinterpret_cast<ApiHandle*>(&g_position);
 

@@ -63,22 +63,7 @@ int LiveObjects() {
 
 int g_failing_renders = 0;
 
-template <typename T>
-T FailureValue() {
-  if constexpr (!std::is_void_v<T>) return T{};
-}
-
-namespace stand_in {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#define OV_EXPORT(position, name, return_type, params) \
-  return_type name params noexcept {                   \
-    return FailureValue<return_type>();                \
-  }
-#include "api/export_list.h"
-#undef OV_EXPORT
-#pragma GCC diagnostic pop
-}  // namespace stand_in
+#include "fuzz/export_failure_stand_ins.h"
 
 bool Exists(const char* path) {
   return std::strcmp(path, "a.png") == 0 || std::strcmp(path, "b.png") == 0 ||
