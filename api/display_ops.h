@@ -18,8 +18,11 @@ struct DisplayOps {
 DisplayOps SetDisplayOps(const DisplayOps& ops);
 const DisplayOps& GetDisplayOps();
 
-// Installs the Draw unit's operations (the engine does so at start-up).
+// Installs the Draw unit's operations.
 void InstallDrawDisplayOps();
+// Installs what the engine uses at start-up: the TSS unit's operations in the sprite system's
+// mode, the Draw unit's otherwise, chosen per call.
+void InstallEngineDisplayOps();
 
 // The workers shared by the built-ins and the exports.
 bool DisplaySetWindowSize(int32_t width, int32_t height);

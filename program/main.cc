@@ -38,7 +38,7 @@ int RunEngine() {
   SetVmServices(services);
   InstallApiBuiltins();
   InstallApiUnitHooks();
-  InstallDrawDisplayOps();
+  InstallEngineDisplayOps();
   // A bad input script stops the run before it starts: a partial play must not pass for a full one.
   if (!LoadInputScriptFromEnvironment()) return 2;
   return EngineMain();

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 
+#include "api/display_ops.h"
 #include "platform/mmsystem.h"
 #include "shell/cframetimer.h"
 #include "tss_fixture.h"
@@ -309,6 +310,34 @@ TEST_F(TssImages, LinearModeFollowsTheFlagOnBothDevices) {
       EXPECT_EQ(found, 1) << software << " " << flag;
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// In the sprite system's mode the window functions act on the TSS unit; in Draw mode they do not
+// reach it.
+TEST_F(TssImages, WindowFunctionsReachTheTssUnitInItsMode) {
+  const DisplayOps saved = SetDisplayOps({});
+  InstallEngineDisplayOps();
+  int32_t w = 0, h = 0;
+  ovGetWindowSize(&w, &h);
+  EXPECT_EQ(w, 64);
+  EXPECT_EQ(h, 48);
+  EXPECT_EQ(ovIsFullscreen(), 0);
+  EXPECT_EQ(ovSetWindowSize(80, 60), 1);
+  ovGetWindowSize(&w, &h);
+  EXPECT_EQ(w, 80);
+  EXPECT_EQ(h, 60);
+  SetStartupFlags(0);
+  w = h = 7;
+  ovGetWindowSize(&w, &h);  // the Draw unit, which is not running here: sizes 0
+  EXPECT_EQ(w, 0);
+  EXPECT_EQ(h, 0);
+  EXPECT_EQ(ovSetWindowSize(80, 60), 0);
+  SetStartupFlags(kStartupTss);
+  SetDisplayOps(saved);
 }
 
 }  // namespace
