@@ -8,6 +8,7 @@
 #include "api_fixture.h"
 #include "base/dapplication.h"
 #include "platform/host.h"
+#include "shell/cmainwindow.h"
 #include "shell/engine.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/meiasm/meiasm.h"
@@ -196,6 +197,28 @@ TEST_F(SystemFrame, WindowFunctionsGoThroughTheDisplayInterfaceAndFailWithoutOne
   ovGetWindowSize(&w, &h);
   EXPECT_EQ(w, 800);
   SetDisplayOps(saved);
+}
+
+}  // namespace
+
+namespace {
+
+// Captions: SetTitle and ovSetTitle set the main window's text (a null text counts as empty);
+// without a main window the export fails.
+TEST_F(SystemFrame, CaptionsReachTheMainWindow) {
+  EXPECT_EQ(ovSetTitle("no window"), 0);
+  ASSERT_TRUE(MainWindow().Create());
+  char text[64] = {};
+  Str(1, "題名");
+  Call(0, {1});
+  GetWindowTextA(MainWindow().GetHandle(), text, sizeof text);
+  EXPECT_STREQ(text, "題名");
+  EXPECT_EQ(ovSetTitle("plug-in"), 1);
+  GetWindowTextA(MainWindow().GetHandle(), text, sizeof text);
+  EXPECT_STREQ(text, "plug-in");
+  EXPECT_EQ(ovSetTitle(nullptr), 1);
+  EXPECT_EQ(GetWindowTextA(MainWindow().GetHandle(), text, sizeof text), 0);
+  MainWindow().Destroy();
 }
 
 }  // namespace
