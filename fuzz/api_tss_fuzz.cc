@@ -14,30 +14,15 @@
 #include "api/ov_api.h"
 #include "base/dwindow.h"
 #include "display/tss/dtss_manager.h"
+#include "fuzz/fuzz_reader.h"
 #include "platform/ddraw_test.h"
 #include "platform/user.h"
 #include "vm/script_task.h"
 #include "vm/startup_config.h"
-
 namespace {
 
-struct Reader {
-  const uint8_t* p;
-  size_t n;
-  uint8_t U8() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  template <class T>
-  T Get() {
-    T v{};
-    size_t k = n < sizeof(T) ? n : sizeof(T);
-    std::memcpy(&v, p, k);
-    p += k;
-    n -= k;
-    return v;
-  }
+// The shared reader, with the value shapes this target wants.
+struct Reader : fuzz_support::Reader {
   // Small values mostly, the whole range sometimes.
   int32_t Int() {
     const uint8_t kind = U8();

@@ -10,26 +10,10 @@
 
 using namespace orvane::raster;
 
+#include "fuzz/fuzz_reader.h"
 namespace {
 
-struct Reader {
-  const uint8_t* p;
-  size_t n;
-  uint8_t U8() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  template <class T>
-  T Get() {
-    T v{};
-    size_t k = n < sizeof(T) ? n : sizeof(T);
-    std::memcpy(&v, p, k);
-    p += k;
-    n -= k;
-    return v;
-  }
-};
+using fuzz_support::Reader;
 
 const PixelKind kKinds[4] = {PixelKind::kA8R8G8B8, PixelKind::kX8R8G8B8, PixelKind::kA4R4G4B4,
                              PixelKind::kR5G6B5};

@@ -13,30 +13,13 @@
 #include "display/tss/dtss_manager.h"
 #include "display/tss/dtss_sprite.h"
 #include "display/tss/dtss_wipe.h"
+#include "fuzz/fuzz_reader.h"
 #include "imaging/dimage.h"
 #include "platform/ddraw_test.h"
 #include "platform/user.h"
-
 namespace {
 
-struct Reader {
-  const uint8_t* p;
-  size_t n;
-  uint8_t U8() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  template <class T>
-  T Get() {
-    T v{};
-    size_t k = n < sizeof(T) ? n : sizeof(T);
-    std::memcpy(&v, p, k);
-    p += k;
-    n -= k;
-    return v;
-  }
-};
+using fuzz_support::Reader;
 
 LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   return DefWindowProcA(hwnd, message, wparam, lparam);

@@ -19,6 +19,7 @@
 #include "platform/ddraw_test.h"
 #include "platform/user.h"
 #include "shell/engine.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/scratch_dir.h"
 #include "vm/script_loader.h"
 #include "vm/script_task.h"
@@ -136,35 +137,7 @@ inline std::string Archive(const std::vector<std::pair<std::string, std::string>
   return head + data;
 }
 
-// Captures what is written to the debug log while it lives.
-class LogCapture {
- public:
-  LogCapture() {
-    file_.OpenMemory(DString("log"), kCapacity, DFile::kRead | DFile::kWrite);
-    std::vector<uint8_t> zeros(kCapacity, 0);
-    file_.Write(zeros.data(), kCapacity);
-    file_.Seek(DFile::kSeekStart, 0);
-    DDebugLog().AttachFile(file_);
-  }
-  ~LogCapture() { DDebugLog().Close(); }
-  std::string Text() {
-    std::vector<uint8_t> raw(kCapacity);
-    const int64_t pos = file_.Tell();
-    file_.Seek(DFile::kSeekStart, 0);
-    file_.Read(raw.data(), kCapacity);
-    file_.Seek(DFile::kSeekStart, pos);
-    std::string text;
-    for (uint8_t c : raw) {
-      if (c == 0) break;
-      text += static_cast<char>(c);
-    }
-    return text;
-  }
-
- private:
-  static constexpr uint32_t kCapacity = 1 << 16;
-  DFile file_;
-};
+using orvane_test::LogCapture;
 
 inline LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   return DefWindowProcA(hwnd, message, wparam, lparam);

@@ -18,6 +18,7 @@
 #include "imaging/dimage.h"
 #include "platform/ddraw_test.h"
 #include "platform/user.h"
+#include "tests/support/log_capture.h"
 
 namespace tss_test {
 
@@ -25,35 +26,7 @@ inline LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
   return DefWindowProcA(hwnd, message, wparam, lparam);
 }
 
-// Captures what is written to the debug log while it lives.
-class LogCapture {
- public:
-  LogCapture() {
-    file_.OpenMemory(DString("log"), kCapacity, DFile::kRead | DFile::kWrite);
-    std::vector<uint8_t> zeros(kCapacity, 0);
-    file_.Write(zeros.data(), kCapacity);
-    file_.Seek(DFile::kSeekStart, 0);
-    DDebugLog().AttachFile(file_);
-  }
-  ~LogCapture() { DDebugLog().Close(); }
-  std::string Text() {
-    std::vector<uint8_t> raw(kCapacity);
-    const int64_t pos = file_.Tell();
-    file_.Seek(DFile::kSeekStart, 0);
-    file_.Read(raw.data(), kCapacity);
-    file_.Seek(DFile::kSeekStart, pos);
-    std::string text;
-    for (uint8_t c : raw) {
-      if (c == 0) break;
-      if (c != '\r') text += static_cast<char>(c);
-    }
-    return text;
-  }
-
- private:
-  static constexpr uint32_t kCapacity = 1 << 18;
-  DFile file_;
-};
+using orvane_test::LogCapture;
 
 // An ARGB8888 (format 2) source image filled by f(x, y).
 template <class F>

@@ -12,6 +12,7 @@
 #include "base/dfile.h"
 #include "base/dlogstream.h"
 #include "imaging/dimage.h"
+#include "tests/support/log_capture.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -51,32 +52,7 @@ inline void WriteDiskFile(const std::string& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Captures what is written to the debug log while it lives (line ends as "\n").
-class LogCapture {
- public:
-  LogCapture() {
-    file_.OpenMemory(DString("log"), kCapacity, DFile::kRead | DFile::kWrite);
-    Bytes zeros(kCapacity, 0);
-    file_.Write(zeros.data(), kCapacity);
-    file_.Seek(DFile::kSeekStart, 0);
-    DDebugLog().AttachFile(file_);
-  }
-  ~LogCapture() { DDebugLog().Close(); }
-
-  std::string Text() {
-    Bytes raw = FileBytes(file_, kCapacity);
-    std::string text;
-    for (std::uint8_t c : raw) {
-      if (c == 0) break;
-      if (c != '\r') text += static_cast<char>(c);
-    }
-    return text;
-  }
-
- private:
-  static constexpr std::uint32_t kCapacity = 1 << 16;
-  DFile file_;
-};
+using orvane_test::LogCapture;
 
 // Little-endian appenders for building files.
 inline void Put16(Bytes& b, std::uint32_t v) {
