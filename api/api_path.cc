@@ -6,16 +6,9 @@
 #include "base/dpath.h"
 #include "shell/engine.h"
 
-bool ApiResolvePath(const char* path, char* out, bool* in_archive) {
+bool ApiAbsolutePath(const char* path, char* out) {
   out[0] = '\0';
-  if (in_archive) *in_archive = false;
   if (path == nullptr || strnlen(path, kApiPathSize) >= kApiPathSize) return false;
-  const DRef<DDataFile>& archive = MountedDataFile();
-  if (archive && archive->IsMounted()) {
-    DCopySlashPath(out, DString(path));
-    if (in_archive) *in_archive = true;
-    return true;
-  }
   const char* base = RunningDirectory();
   DStringBuffer absolute = DGetAbsolutePath(DString(path), DString(base));
   const char* text = absolute.GetText();
@@ -29,6 +22,19 @@ bool ApiResolvePath(const char* path, char* out, bool* in_archive) {
   if (length >= kApiPathSize) return false;
   memcpy(out, text, length + 1);
   return true;
+}
+
+bool ApiResolvePath(const char* path, char* out, bool* in_archive) {
+  out[0] = '\0';
+  if (in_archive) *in_archive = false;
+  if (path == nullptr || strnlen(path, kApiPathSize) >= kApiPathSize) return false;
+  const DRef<DDataFile>& archive = MountedDataFile();
+  if (archive && archive->IsMounted()) {
+    DCopySlashPath(out, DString(path));
+    if (in_archive) *in_archive = true;
+    return true;
+  }
+  return ApiAbsolutePath(path, out);
 }
 
 bool ApiOpenPath(const char* path, DFile& file) {

@@ -12,6 +12,11 @@
 // bytes: a path is never cut into the name of another file.
 bool ApiResolvePath(const char* path, char* out /* kApiPathSize bytes */, bool* in_archive);
 
+// The disk half alone: the absolute path against the running task's directory (the program's when
+// no task runs), whether or not an archive is mounted. False, with `out` empty, on the same
+// conditions as ApiResolvePath.
+bool ApiAbsolutePath(const char* path, char* out /* kApiPathSize bytes */);
+
 // Opens `path` for reading as ApiResolvePath finds it: the archive member when an archive is
 // mounted (the disk is not searched then), else the disk file. False when it cannot be opened.
 bool ApiOpenPath(const char* path, DFile& file);

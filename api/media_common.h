@@ -17,11 +17,6 @@
 // null path, a path whose absolute form does not fit in 263 bytes, or a file that cannot be opened.
 bool OpenMediaFile(const char* path, DFile& file, char* name /* kApiPathSize bytes */);
 
-// The absolute disk path of `path` against the running task's directory, whether or not an
-// archive is mounted. False for a null path or one whose absolute form does not fit in 263 bytes
-// (the resolver would cut it into the name of another file).
-bool AbsoluteName(const char* path, char* out /* kApiPathSize bytes */);
-
 // Stops the script with `message`, a line break and the path as the script passed it, quoted.
 void ReportMediaError(ScriptContext* ctx, const char* message, const char* path);
 

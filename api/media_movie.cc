@@ -1,6 +1,7 @@
 // Movies: the built-ins and their export twins over one worker each. A movie always reads the
 // disk, archive or not; its frame image is an ordinary image value.
 #include "api/api_frame.h"
+#include "api/api_path.h"
 #include "api/media_common.h"
 #include "api/ov_api.h"
 #include "media/movie/movie_handle.h"
@@ -13,7 +14,7 @@ namespace {
 
 DRef<MovieHandle> LoadMovieWorker(const char* path) {
   char name[kApiPathSize];
-  if (!AbsoluteName(path, name)) return {};
+  if (!ApiAbsolutePath(path, name)) return {};
   DRef<MovieHandle> movie;
   movie.Alloc(1);
   if (!movie->Load(name)) return {};

@@ -15,22 +15,6 @@
 #include "vm/dispatch.h"
 #include "vm/runtime_error.h"
 
-bool AbsoluteName(const char* path, char* out) {
-  out[0] = '\0';
-  if (path == nullptr || strnlen(path, kApiPathSize) >= kApiPathSize) return false;
-  const char* base = RunningDirectory();
-  DStringBuffer absolute = DGetAbsolutePath(DString(path), DString(base ? base : ""));
-  const char* text = absolute.GetText();
-  if (text == nullptr) return false;
-  const size_t length = strnlen(text, kApiPathSize);
-  const bool rooted = path[0] == '/' || path[0] == '\\' || (path[0] != '\0' && path[1] == ':');
-  if (length >= kApiPathSize) return false;
-  if (!rooted && length >= kApiPathSize - 1 && strlen(path) + strlen(base ? base : "") >= kApiPathSize - 1)
-    return false;
-  memcpy(out, text, length + 1);
-  return true;
-}
-
 bool OpenMediaFile(const char* path, DFile& file, char* name) {
   name[0] = '\0';
   char where[kApiPathSize];
@@ -40,7 +24,7 @@ bool OpenMediaFile(const char* path, DFile& file, char* name) {
     memcpy(name, where, strlen(where) + 1);
     return file.Open(DString(where), DFile::kRead);
   }
-  if (!AbsoluteName(path, name)) return false;
+  if (!ApiAbsolutePath(path, name)) return false;
   const DRef<DDataFile>& archive = MountedDataFile();
   return archive && archive->OpenMember(DString(where), file);
 }
