@@ -350,6 +350,7 @@ void InstallDrawBlitBuiltins();
 void InstallFileBuiltins();
 void InstallNetBuiltins();
 void InstallInputBuiltins();
+void InstallCharBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
@@ -359,6 +360,7 @@ void InstallFamilyBuiltins() {
   InstallFileBuiltins();
   InstallNetBuiltins();
   InstallInputBuiltins();
+  InstallCharBuiltins();
   const struct {
     uint32_t n;
     VmHandler h;
