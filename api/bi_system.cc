@@ -351,6 +351,7 @@ void InstallFileBuiltins();
 void InstallNetBuiltins();
 void InstallInputBuiltins();
 void InstallCharBuiltins();
+void InstallTextBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
@@ -361,6 +362,7 @@ void InstallFamilyBuiltins() {
   InstallNetBuiltins();
   InstallInputBuiltins();
   InstallCharBuiltins();
+  InstallTextBuiltins();
   const struct {
     uint32_t n;
     VmHandler h;
