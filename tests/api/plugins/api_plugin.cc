@@ -1,9 +1,9 @@
 // The API's test plug-in, built from the public header alone: it binds every export by name from
 // the path the engine hands it and announces functions that call some of them.
 #include <cstdint>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <string>
 
@@ -38,7 +38,8 @@ void Trace(const char* text) {
   orvane::host::RecordTrace(std::string("apiplugin ") + text);
 }
 
-const char* const kNames[] = {"probe", "quit", "filecases", "fileshare", "scene", "media", "netprobe"};
+const char* const kNames[] = {"probe", "quit",  "filecases", "fileshare",
+                              "scene", "media", "netprobe",  "movie"};
 
 }  // namespace
 
@@ -345,5 +346,61 @@ PLUGIN_EXPORT int32_t netprobe(int32_t) {
   g_ov.ovDestroyNet(server);
   g_ov.ovDestroyNet(client);
   g_ov.ovDestroyNet(listener);
+  return 1;
+}
+
+namespace {
+
+// FNV-1a over every pixel's channels as ovGetImageColor gives them, row by row.
+uint32_t ImageHash(ApiHandle* image, OvSize size) {
+  uint32_t h = 2166136261u;
+  for (int32_t y = 0; y < size.height; ++y)
+    for (int32_t x = 0; x < size.width; ++x) {
+      const OvColor c = g_ov.ovGetImageColor(image, x, y);
+      for (uint8_t v : {c.r, c.g, c.b}) h = (h ^ v) * 16777619u;
+    }
+  return h;
+}
+
+}  // namespace
+
+// A movie through the exports: its frame image while it plays (the first frame, settled), pause,
+// stop, handles of another kind and null, and the image after the movie is destroyed.
+PLUGIN_EXPORT int32_t movie(int32_t) {
+  ApiHandle* movie = g_ov.ovLoadMovie("clip.mkv");
+  ApiHandle* image = g_ov.ovGetMovieImage(movie);
+  const OvSize size = g_ov.ovGetImageSize(image);
+  const int32_t play = g_ov.ovPlayMovie(movie, 0);
+  const int32_t playing = g_ov.ovIsMoviePlay(movie);
+  // The renderer writes frames on its own thread: wait until a non-black picture stays the same.
+  const uint32_t black = ImageHash(image, size);
+  uint32_t frame = black;
+  const timespec nap{0, 2000000};
+  for (int i = 0; i < 1500; ++i) {
+    const uint32_t now = ImageHash(image, size);
+    if (now != black && now == frame) break;
+    frame = now;
+    nanosleep(&nap, nullptr);
+  }
+  const int32_t pause = g_ov.ovPauseMovie(movie);
+  const int32_t paused = g_ov.ovIsMoviePlay(movie);
+  const int32_t stop = g_ov.ovStopMovie(movie);
+  const int32_t other = g_ov.ovPlayMovie(image, 1) + g_ov.ovIsMoviePlay(image) + g_ov.ovPauseMovie(image) +
+                        g_ov.ovStopMovie(image) + (g_ov.ovGetMovieImage(image) != nullptr);
+  const int32_t null = g_ov.ovPlayMovie(nullptr, 0) + (g_ov.ovLoadMovie(nullptr) != nullptr) +
+                       (g_ov.ovGetMovieImage(nullptr) != nullptr);
+  g_ov.ovDestroyMovie(image);  // another kind: refused, the image stays
+  g_ov.ovDestroyMovie(movie);
+  const OvSize kept = g_ov.ovGetImageSize(image);
+  const uint32_t last = ImageHash(image, size);
+  g_ov.ovDestroyImage(image);
+
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "movie size=%d,%d play=%d playing=%d frame=%08x pause=%d paused=%d stop=%d other=%d null=%d "
+                "kept=%d,%d same=%d",
+                size.width, size.height, play, playing, frame, pause, paused, stop, other, null, kept.width,
+                kept.height, last == frame);
+  Trace(line);
   return 1;
 }
