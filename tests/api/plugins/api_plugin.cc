@@ -1,9 +1,9 @@
 // The API's test plug-in, built from the public header alone: it binds every export by name from
 // the path the engine hands it and announces functions that call some of them.
 #include <cstdint>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <limits>
 #include <string>
 
