@@ -67,7 +67,7 @@ void GameMain() {
   LoadBgmList();
   ShowLogo();
   for (;;) {
-    switch (const int32_t choice = TitleMenu()) {
+    switch (TitleMenu()) {
       case kTitleBegin: {
         int32_t n = ReadClearCount();
         n = n < 0 ? 0 : n > 2 ? 2 : n;
@@ -90,7 +90,6 @@ void GameMain() {
       case kTitleExit:
         ThrowGameExit();
       default:
-        (void)choice;
         FatalError("[start] 実装されていないタイトル通知");
     }
   }
