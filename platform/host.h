@@ -68,6 +68,9 @@ struct HostHooks {
   // cursor over the program's windows. Defaults: nothing.
   void (*CaptureMouse)(HWND hwnd, bool on);
   void (*ShowCursor)(bool visible);
+  // WarpCursor moves the host's cursor to a client position (x, y) of a top-level window.
+  // Default: nothing.
+  void (*WarpCursor)(HWND hwnd, int x, int y);
   // -- Audio output. OpenAudio opens the host's sound device for 16-bit stereo frames, stores
   // its rate and then calls render from its own thread for every block it plays; false when no
   // device opens. CloseAudio stops it: render is not called once it returns. Defaults: false,
