@@ -6,9 +6,11 @@
 #include <fstream>
 #include <string>
 
+#include "api/input_script.h"
 #include "api/ov_api.h"
 #include "api_fixture.h"
 #include "base/dapplication.h"
+#include "base/dpump.h"
 #include "display/text/dglyph.h"
 #include "display/tss/dtss_image.h"
 #include "display/tss/dtss_manager.h"
@@ -649,6 +651,27 @@ TEST_F(PluginInput, TheGamesWaitLoopWakesOnAnInjectedReturnWithinTwoSlices) {
   });
   const std::string ended = CallWaitLoop();
   EXPECT_NE(ended.find(" key=0:0,0 exit=1"), std::string::npos) << ended;
+}
+
+// A headless run's timed Return reaches the loop too: the waits pump through the machine's pump,
+// which delivers the input script's due lines, although no script runs while the plug-in waits.
+TEST_F(PluginInput, AScriptedReturnWakesTheWaitLoop) {
+  VmServices s = GetVmServices();
+  s.pump_messages = [] {
+    PollInputScript();
+    DPumpMessages();
+  };
+  SetVmServices(s);
+  scratch_.Write("input.txt", "100 key-down 28\n");
+  setenv("ORVANE_INPUT_SCRIPT", scratch_.Path("input.txt").c_str(), 1);
+  ASSERT_TRUE(LoadInputScriptFromEnvironment());
+  unsetenv("ORVANE_INPUT_SCRIPT");
+  const std::string line = CallWaitLoop();
+  unsigned waits = 0, ms = 0;
+  ASSERT_EQ(std::sscanf(line.c_str(), "apiplugin waitloop woken=1 waits=%u ms=%u", &waits, &ms), 2) << line;
+  EXPECT_GE(ms, 100u) << line;  // the line's time counts from the first poll, in the loop's first pass
+  EXPECT_LT(ms, 1000u) << line;
+  EXPECT_NE(line.find(" key=1:28,1 exit=0"), std::string::npos) << line;
 }
 
 // The net exports bound by name in a plug-in: a loopback pair moves a number, a float, a line and
