@@ -11,15 +11,19 @@
 #include "api_fixture.h"
 #include "base/dapplication.h"
 #include "base/dpump.h"
+#include "base/dwindow.h"
+#include "display/draw/screen.h"
 #include "display/text/dglyph.h"
 #include "display/tss/dtss_image.h"
 #include "display/tss/dtss_manager.h"
 #include "display/tss/dtss_sprite.h"
 #include "display/tss/dtss_wipe.h"
 #include "imaging/dimage.h"
+#include "media/movie/movie.h"
 #include "platform/ddraw_test.h"
 #include "platform/dinput.h"
 #include "platform/host.h"
+#include "platform/mixer.h"
 #include "platform/mmsystem.h"
 #include "platform/win32.h"
 #include "shell/ceventwaiter.h"
@@ -28,6 +32,7 @@
 #include "shell/cmainwindow.h"
 #include "shell/cnetmanager.h"
 #include "shell/cpluginmanager.h"
+#include "tests/support/movie_clip.h"
 #include "tests/support/raster_reference.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/meiasm/meiasm.h"
@@ -697,6 +702,67 @@ TEST_F(PluginFrame, APluginTalksOverLoopbackThroughTheNetExports) {
   StopNetUnit();
   MainWindow().Destroy();
   DSetApplication(nullptr);
+}
+
+// ---- A movie played by the plug-in through the bound exports.
+
+// FNV-1a over the channels of every pixel of an RGB565 frame, as the image exports read them.
+uint32_t FrameHash(const std::string& frame) {
+  uint32_t h = 2166136261u;
+  for (size_t i = 0; i + 1 < frame.size(); i += 2) {
+    const unsigned p = static_cast<uint8_t>(frame[i]) | static_cast<uint8_t>(frame[i + 1]) << 8;
+    for (unsigned v : {p >> 11, (p >> 6) & 31u, p & 31u}) h = (h ^ v) * 16777619u;
+  }
+  return h;
+}
+
+class PluginMovie : public PluginFrame {
+ protected:
+  void SetUp() override {
+    PluginFrame::SetUp();
+    ASSERT_TRUE(app_.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr));
+    DSetApplication(&app_);
+    orvane::dx::Reset();
+    ASSERT_TRUE(window_.Create("", "movie", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 10, 10, 300, 200));
+    ASSERT_TRUE(window_.SetClientSize(640, 480));
+    ASSERT_TRUE(DrawScreen().Init(window_));
+    orvane::audio::UseManualSink(8000);  // the movie's clock stands still: frame 0 stays due
+    ASSERT_TRUE(MovieUnit().Init(window_));
+  }
+  void TearDown() override {
+    MovieUnit().Shutdown();
+    orvane::audio::StopSink();
+    DrawScreen().Shutdown();
+    window_.Destroy();
+    orvane::dx::Reset();
+    DSetApplication(nullptr);
+    PluginFrame::TearDown();
+  }
+  DApplication app_;
+  DWindow window_;
+};
+
+TEST_F(PluginMovie, APluginPlaysAMovieAndReadsItsFrameImage) {
+  ASSERT_EQ(DrawScreen().GetPixelFormat(), 6u);
+  ASSERT_TRUE(orvane_test::MakeTestClip(scratch_.Path("clip.mkv"), 32, 24, 10, 0.5, false));
+  const std::string frames = orvane_test::ReferenceFrames(scratch_.Path("clip.mkv"), "rgb565le", scratch_);
+  ASSERT_EQ(frames.size(), 5u * 32 * 24 * 2);
+  char want[32];
+  std::snprintf(want, sizeof want, "%08x", FrameHash(frames.substr(0, 32 * 24 * 2)));
+  Str(1, "api_plugin");
+  Call(kLoadPlugin, {1});
+  PluginTrace();
+  Str(1, "movie");
+  Call(kGetPluginFunction, {1});
+  ASSERT_EQ(Result()->type(), kScriptPluginFunction);
+  ScriptValue::Assign(*Result(), Slot(2));
+  Call(kSetPlugin, {2});
+  Call(kCallPlugin);
+  EXPECT_EQ(
+      PluginTrace(),
+      (std::vector<std::string>{"apiplugin movie size=32,24 play=1 playing=1 frame=" + std::string(want) +
+                                " pause=1 paused=0 stop=1 other=0 null=0 kept=32,24 same=1"}));
+  EXPECT_EQ(MovieUnit().GetCount(), 0u);
 }
 
 }  // namespace
