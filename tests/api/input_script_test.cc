@@ -90,6 +90,58 @@ TEST(InputScript, RejectsBadLinesWithTheLineNumberAndNoEvents) {
   }
 }
 
+TEST(InputScript, SettingsAndCaptures) {
+  InputScript script;
+  std::string error;
+  ASSERT_TRUE(ParseInputScript("virtual-clock\n10 capture a.ppm\ncapture-folder shots\n20 capture b\n",
+                               &script, &error))
+      << error;
+  EXPECT_TRUE(script.virtual_clock);
+  EXPECT_EQ(script.capture_folder, "shots");
+  EXPECT_EQ(script.capture_folder_line, 3);
+  ASSERT_EQ(script.events.size(), 2u);
+  EXPECT_EQ(script.events[0].kind, E::kCapture);
+  EXPECT_EQ(script.events[0].name, "a.ppm");
+  EXPECT_EQ(script.events[0].line, 2);
+  EXPECT_EQ(script.events[1].at_ms, 20u);
+  EXPECT_EQ(script.events[1].name, "b");
+  ASSERT_TRUE(ParseInputScript("5 close\n", &script, &error));
+  EXPECT_FALSE(script.virtual_clock);
+
+  struct Case {
+    const char* text;
+    const char* error;
+  } const cases[] = {
+      {"virtual-clock now\n", "line 1: \"virtual-clock\" takes no arguments"},
+      {"5 virtual-clock\n", "line 1: \"virtual-clock\" is a setting: written without a time"},
+      {"capture-folder\n", "line 1: expected one folder after \"capture-folder\""},
+      {"capture-folder a b\n", "line 1: expected one folder after \"capture-folder\""},
+      {"capture-folder a\n\ncapture-folder a\n", "line 3: the capture folder is already named on line 1"},
+      {"capture-folder d\n5 capture\n", "line 2: expected one file name after \"capture\""},
+      {"capture-folder d\n5 capture a b\n", "line 2: expected one file name after \"capture\""},
+      {"capture-folder d\n5 capture ../a\n",
+       "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")"},
+      {"capture-folder d\n5 capture sub/a\n",
+       "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")"},
+      {"capture-folder d\n5 capture a\\b.ppm\n",
+       "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")"},
+      {"capture-folder d\n5 capture ..\n",
+       "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")"},
+      {"capture-folder d\n5 capture .\n",
+       "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")"},
+      {"1 close\n5 capture a\n7 capture b\n",
+       "line 2: no \"capture-folder\" line names the folder for captures"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(ParseInputScript(c.text, &script, &error)) << c.text;
+    EXPECT_EQ(error, c.error) << c.text;
+    EXPECT_TRUE(script.events.empty()) << c.text;
+    EXPECT_FALSE(script.virtual_clock) << c.text;
+  }
+  EXPECT_FALSE(ParseInputScript(std::string("capture-folder d\n5 capture a\0b\n", 31), &script, &error));
+  EXPECT_EQ(error, "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")");
+}
+
 TEST(InputScript, ReadsLongLinesAndOddBytesWithoutOverrun) {
   std::vector<E> events;
   std::string error;
