@@ -337,9 +337,16 @@ void Capture(const InputScriptState& s, const InputScriptEvent& e) {
 }
 
 // When the next event is due on the virtual clock, counted from now (0: due already).
+// A wait can come before the machine's first pump (a script that waits at once): the script's
+// time then starts at the first wait once the main window exists.
 bool NextDue(DWORD* in_ms) {
   InputScriptState& s = State();
-  if (!s.started || s.next >= s.events.size()) return false;
+  if (s.next >= s.events.size()) return false;
+  if (!s.started) {
+    if (!MainWindow().GetHandle()) return false;
+    s.started = true;
+    s.start_ms = timeGetTime();
+  }
   const uint32_t due = s.start_ms + s.events[s.next].at_ms;
   const int32_t ahead = static_cast<int32_t>(due - timeGetTime());
   *in_ms = ahead > 0 ? static_cast<DWORD>(ahead) : 0;
