@@ -8,9 +8,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/ddatafile.h"
 #include "base/dlogstream.h"
 #include "platform/dinput.h"
 #include "platform/host.h"
+#include "platform/kernel.h"
 #include "platform/mmsystem.h"
 #include "platform/user.h"
 #include "shell/cmainwindow.h"
@@ -157,7 +159,7 @@ bool ParseLine(const std::vector<std::string>& f, InputScriptEvent* e, std::stri
     e->name = name;
     return true;
   }
-  if (word == "virtual-clock" || word == "capture-folder") {
+  if (word == "virtual-clock" || word == "capture-folder" || word == "trace-files") {
     *why = "\"" + word + "\" is a setting: written without a time";
     return false;
   }
@@ -170,9 +172,9 @@ bool ParseLine(const std::vector<std::string>& f, InputScriptEvent* e, std::stri
 bool ParseSetting(const std::vector<std::string>& f, int number, InputScript* script, bool* handled,
                   std::string* why) {
   *handled = true;
-  if (f[0] == "virtual-clock") {
-    if (f.size() != 1) *why = "\"virtual-clock\" takes no arguments";
-    script->virtual_clock = true;
+  if (f[0] == "virtual-clock" || f[0] == "trace-files") {
+    if (f.size() != 1) *why = "\"" + f[0] + "\" takes no arguments";
+    (f[0] == "virtual-clock" ? script->virtual_clock : script->trace_files) = true;
   } else if (f[0] == "capture-folder") {
     if (f.size() != 2) {
       *why = "expected one folder after \"capture-folder\"";
@@ -239,6 +241,26 @@ namespace {
 bool NextDue(DWORD* in_ms);
 bool DeliverDue();
 
+// One log line per file open: the name, where it was looked for, the result.
+void TraceLine(const char* name, const std::string& where, const std::string& result) {
+  const std::string line = std::string("[trace-files] \"") + name + "\" " + where + " " + result + "\n";
+  DDebugLog() << line.c_str();
+}
+
+void TraceDiskOpen(const char* name, const char* host, DWORD error) {
+  std::string result = "opened";
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    result = "not found";
+  } else if (error != 0) {
+    result = "error " + std::to_string(error);
+  }
+  TraceLine(name, std::string("\"") + host + "\"", result);
+}
+
+void TraceMemberOpen(const char* name, bool opened) {
+  TraceLine(name, "archive", opened ? "opened" : "not found");
+}
+
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -250,6 +272,8 @@ std::string FolderOf(const std::string& path) {
 bool LoadInputScriptFromEnvironment() {
   InputScriptState& s = State();
   s = InputScriptState();
+  orvane::kernel::SetFileOpenWatcher(nullptr);
+  SetMemberOpenWatcher(nullptr);
   const char* path = std::getenv("ORVANE_INPUT_SCRIPT");
   if (path == nullptr || path[0] == '\0') return true;
   std::ifstream file(path, std::ios::binary);
@@ -280,6 +304,8 @@ bool LoadInputScriptFromEnvironment() {
     orvane::host::KeepPresentedPicture(true);
   }
   s.events = std::move(script.events);
+  orvane::kernel::SetFileOpenWatcher(script.trace_files ? TraceDiskOpen : nullptr);
+  SetMemberOpenWatcher(script.trace_files ? TraceMemberOpen : nullptr);
   if (script.virtual_clock) {
     // After the last line the window is asked to close (unless that line closes it already).
     if (s.events.empty() || s.events.back().kind != InputScriptEvent::kClose) {

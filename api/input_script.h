@@ -22,6 +22,7 @@ struct InputScriptEvent {
 struct InputScript {
   std::vector<InputScriptEvent> events;
   bool virtual_clock = false;   // "virtual-clock"
+  bool trace_files = false;     // "trace-files"
   std::string capture_folder;   // "capture-folder DIR", as written
   int capture_folder_line = 0;  // its line, 0 without one
 };
@@ -29,7 +30,7 @@ struct InputScript {
 // Parses the text form, one event or setting per line (blank lines and lines starting with '#'
 // skipped):
 //   <ms> close | <ms> move X Y | <ms> press|release left|right|middle X Y | <ms> key-down|key-up DIK
-//   <ms> capture NAME | virtual-clock | capture-folder DIR
+//   <ms> capture NAME | virtual-clock | capture-folder DIR | trace-files
 // Times are 0..2^31-1 and never go backwards. False with a reason ("line N: ...") on the first
 // bad line, and no events.
 bool ParseInputScript(const std::string& text, InputScript* script, std::string* error);
@@ -39,6 +40,8 @@ bool ParseInputScript(const std::string& text, std::vector<InputScriptEvent>* ev
 // reported on stderr with the file and line, and the result is false: the run must not start.
 // Called once at start-up.
 bool LoadInputScriptFromEnvironment();
+// With "trace-files" every file open (disk files by their cp932 name and host path, archive
+// members by name) gets one log line with its result.
 // With "virtual-clock" the platform's clock becomes the virtual one (this thread drives it), its
 // waits stop at the script's events, presents are paced, and after the last line the window is
 // asked to close.
