@@ -9,7 +9,7 @@
 struct InputScriptEvent {
   enum Kind { kClose, kMove, kPress, kRelease, kKeyDown, kKeyUp, kCapture };
   enum Button { kLeft, kRight, kMiddle };
-  uint32_t at_ms = 0;  // milliseconds after the first poll
+  uint32_t at_ms = 0;  // milliseconds after the script's time started (the first poll or wait)
   Kind kind = kClose;
   Button button = kLeft;  // kPress, kRelease
   int x = 0, y = 0;       // client coordinates: kMove, kPress, kRelease
