@@ -1,14 +1,15 @@
 // The API's test plug-in, built from the public header alone: it binds every export by name from
 // the path the engine hands it and announces functions that call some of them.
 #include <cstdint>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <string>
 
 #include "api/ov_api.h"
 #include "platform/host.h"
+#include "platform/mmsystem.h"
 #include "platform/win32.h"
 
 #define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
@@ -38,8 +39,8 @@ void Trace(const char* text) {
   orvane::host::RecordTrace(std::string("apiplugin ") + text);
 }
 
-const char* const kNames[] = {"probe", "quit", "filecases", "fileshare", "scene", "media", "netprobe",
-                              "movie", "drawscene"};
+const char* const kNames[] = {"probe",    "quit",  "filecases", "fileshare", "scene",   "media",
+                              "netprobe", "movie", "drawscene", "waitloop",  "textline"};
 
 }  // namespace
 
@@ -346,6 +347,62 @@ PLUGIN_EXPORT int32_t netprobe(int32_t) {
   g_ov.ovDestroyNet(server);
   g_ov.ovDestroyNet(client);
   g_ov.ovDestroyNet(listener);
+  return 1;
+}
+
+// The game's wait loop: clear the waiter, the keys and the mouse, wake on keys and mouse, then
+// alternate a bare pass and a 25 ms slice until something arrives or the engine is asked to end.
+// Traces how it woke, after how many waits and milliseconds, when, and the first key event.
+PLUGIN_EXPORT int32_t waitloop(int32_t) {
+  g_ov.ovClearEvent();
+  g_ov.ovClearKey();
+  g_ov.ovClearMouse();
+  g_ov.ovWaitKeyEvent(1);
+  g_ov.ovWaitMouseEvent(1);
+  const uint32_t start = timeGetTime();
+  int32_t woken = 0, waits = 0;
+  while (!woken && !g_ov.ovIsExit() && waits < 400) woken = g_ov.ovWaitEvent(waits++ % 2 ? 25 : 0);
+  const uint32_t end = timeGetTime();
+  int32_t key = 0, state = 0;
+  const int32_t got = g_ov.ovGetKeyEvent(&key, &state);
+  char line[160];
+  std::snprintf(line, sizeof line, "waitloop woken=%d waits=%d ms=%u end=%u key=%d:%d,%d exit=%d", woken,
+                waits, end - start, end, got, key, state, g_ov.ovIsExit());
+  Trace(line);
+  return 1;
+}
+
+// A message line laid out as the game does: each character rendered, measured and written into
+// the alpha of a TSS image (filled with the text colour at alpha 0), advancing by its feed; the
+// image is shown on an alpha-blended sprite and the frame presented.
+PLUGIN_EXPORT int32_t textline(int32_t) {
+  ApiHandle* set = g_ov.ovCreateChar("ＭＳ ゴシック", 12, 3, 0, 1, 0x20);
+  ApiHandle* image = g_ov.ovtsCreateImage(48, 16);
+  g_ov.ovtsFillImageRect(image, 0, 0, 48, 16, 1.0f, 0.875f, 0.25f, 0.0f);
+  const auto* text = reinterpret_cast<const unsigned char*>("Aあ表ｱ g");
+  int32_t x = 1, drawn = 0, height = g_ov.ovGetCharHeight(set);
+  for (size_t i = 0; text[i];) {
+    uint32_t code = text[i++];
+    if ((code >= 0x81 && code <= 0x9F) || (code >= 0xE0 && code <= 0xFC)) code = code << 8 | text[i++];
+    if (!g_ov.ovRenderChar(set, code)) continue;
+    const OvSize box = g_ov.ovGetCharBoxSize(set);
+    const OvPoint at = g_ov.ovGetCharDrawPos(set);
+    if (box.width > 0) {
+      g_ov.ovtsDrawChar(image, x + at.x, 1 + at.y, set);
+      ++drawn;
+    }
+    x += g_ov.ovGetCharFeedSize(set).width;
+  }
+  ApiHandle* sprite = g_ov.ovtsCreateSprite(image, 0, 0);
+  g_ov.ovtsSetSpritePos(sprite, 0, 10);
+  g_ov.ovtsSetSpriteBlend(sprite, 1);
+  const int32_t shown = g_ov.ovtsRenderScreen();
+  char line[120];
+  std::snprintf(line, sizeof line, "textline drawn=%d x=%d height=%d screen=%d", drawn, x, height, shown);
+  Trace(line);
+  g_ov.ovtsDestroySprite(sprite);
+  g_ov.ovtsDestroyImage(image);
+  g_ov.ovDestroyChar(set);
   return 1;
 }
 
