@@ -113,9 +113,11 @@ class TitleRun : public ::testing::Test {
   // Runs the engine on the script with the input script's lines; the exit status.
   int Run(const std::string& input) {
     Write("input.txt", input);
+    std::filesystem::create_directories(dir_.Path("shots"));
     const std::string command =
-        "cd '" + dir_.Dir() + "' && ORVANE_BACKEND=headless ORVANE_INPUT_SCRIPT=input.txt ORVANE_CAPTURE='" +
-        dir_.Path("shot.ppm") + "' ./orvane game.mei >out.txt 2>err.txt";
+        "cd '" + dir_.Dir() +
+        "' && ORVANE_BACKEND=headless ORVANE_INPUT_SCRIPT=input.txt ./orvane game.mei "
+        ">out.txt 2>err.txt";
     return std::system(command.c_str());
   }
   std::string Read(const std::string& name) const { return dir_.Read(name); }
@@ -125,14 +127,21 @@ class TitleRun : public ::testing::Test {
 
 TEST_F(TitleRun, BeginPlaysTheChapterAndExitEndsTheGame) {
   Install();
-  // The title waits from about 4 s (logo 3.5 s, title fade 0.5 s). Begin, then exit once the
-  // chapter and its closing scene are over and the title is back.
-  ASSERT_EQ(Run("6000 move 400 430\n"
-                "6050 press left 400 430\n"
-                "6100 release left 400 430\n"
+  // On the virtual clock the title waits from about 4 s (logo 3.5 s, title fade 0.5 s): it is
+  // captured there, then begin; exit once the chapter and its closing scene are over and the
+  // title is back.
+  ASSERT_EQ(Run("virtual-clock\n"
+                "capture-folder shots\n"
+                "5000 capture title.ppm\n"
+                "5100 move 400 430\n"
+                "5150 press left 400 430\n"
+                "5200 release left 400 430\n"
                 "9000 move 400 500\n"
                 "9050 press left 400 500\n"
-                "9100 release left 400 500\n"),
+                "9100 release left 400 500\n"
+                // A last line the game never reaches: it ends by itself first, so the close that
+                // follows the last line is never asked for.
+                "60000 move 0 0\n"),
             0)
       << Read("err.txt");
   EXPECT_EQ(Read("err.txt"), "");
@@ -143,6 +152,31 @@ TEST_F(TitleRun, BeginPlaysTheChapterAndExitEndsTheGame) {
   const std::string save = Read("derora.sav");
   EXPECT_NE(save.find("[save]"), std::string::npos) << save;
   EXPECT_NE(save.find("clear=1"), std::string::npos) << save;
+
+  // The title: its background and the two buttons (no save yet, so no load) at their centres.
+  int w = 0, h = 0;
+  const std::vector<uint32_t> shot = ReadPpm(dir_.Path("shots/title.ppm"), &w, &h);
+  ASSERT_EQ(w, 800);
+  ASSERT_EQ(h, 600);
+  auto at = [&](int x, int y) { return shot[size_t(y) * size_t(w) + size_t(x)]; };
+  // Each channel within the step of a 16-bit screen.
+  auto near = [](uint32_t got, uint32_t want) {
+    for (int shift : {0, 8, 16}) {
+      const int d = int((got >> shift) & 0xFF) - int((want >> shift) & 0xFF);
+      if (d < -8 || d > 8) return false;
+    }
+    return true;
+  };
+  const struct {
+    int x, y;
+    uint32_t colour;
+  } points[] = {
+      {400, 430, kBegin},   {321, 411, kBegin},   {478, 448, kBegin},  // begin: 160 x 40 around (400, 430)
+      {400, 500, kExit},    {321, 481, kExit},    {478, 518, kExit},   // exit around (400, 500)
+      {400, 465, kTitleBg}, {300, 430, kTitleBg}, {10, 10, kTitleBg}, {790, 590, kTitleBg},
+  };
+  for (const auto& p : points)
+    EXPECT_TRUE(near(at(p.x, p.y), p.colour)) << p.x << "," << p.y << ": " << std::hex << at(p.x, p.y);
 }
 
 }  // namespace
