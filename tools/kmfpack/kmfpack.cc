@@ -53,7 +53,7 @@ bool PackDirectory(const std::string& dir, const std::string& out, std::string* 
   DFile target;
   const std::string path = EnginePath(out);
   if (!target.Open(DString(path.c_str()), DFile::kWrite | DFile::kOpenAlways | DFile::kCreateNew) ||
-      !archive.Save(target) || !target.SetEnd() || !target.Close())
+      !archive.Save(target) || !target.Close())
     return *error = out + ": cannot write", false;
   return true;
 }
