@@ -52,15 +52,18 @@ TEST(KmfpackTest, MembersReadBackThroughLookups) {
     const char* name;
     const char* bytes;
   } cases[] = {
-      {"sys/se/文字表示.wav", "RIFF-bytes"}, {"SYS/SE/文字表示.WAV", "RIFF-bytes"}, {"bg/court.png", "png-bytes"},
-      {"BG/COURT.png", "png-bytes"},         {"scn/maid/start.scn", "scenario"},     {"empty.txt", ""},
+      {"sys/se/文字表示.wav", "RIFF-bytes"}, {"SYS/SE/文字表示.WAV", "RIFF-bytes"},
+      {"bg/court.png", "png-bytes"},         {"BG/COURT.png", "png-bytes"},
+      {"scn/maid/start.scn", "scenario"},    {"empty.txt", ""},
       {"sys/se/文字表.wav", "<missing>"},    {"court.png", "<missing>"},
   };
   for (const auto& c : cases) EXPECT_EQ(Member(archive, c.name), c.bytes) << c.name;
   // Stored in name order, with folded cp932 names.
   std::vector<std::string> names;
-  for (std::uint32_t i = 0; DDataFileMember* m = archive.GetMember(i); ++i) names.push_back(archive.GetMemberName(m));
-  EXPECT_EQ(names, (std::vector<std::string>{"bg/court.png", "empty.txt", "scn/maid/start.scn", "sys/se/文字表示.wav"}));
+  for (std::uint32_t i = 0; DDataFileMember* m = archive.GetMember(i); ++i)
+    names.push_back(archive.GetMemberName(m));
+  EXPECT_EQ(names, (std::vector<std::string>{"bg/court.png", "empty.txt", "scn/maid/start.scn",
+                                             "sys/se/文字表示.wav"}));
 }
 
 TEST(KmfpackTest, Faults) {

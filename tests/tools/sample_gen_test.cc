@@ -1,7 +1,5 @@
 // Tests of the sample-data generator: the manifest's forms and faults, the drawn pixels read back
 // through the PNG loader, the tones, the cp932 copy of the data tree, and identical bytes per run.
-#include "tools/sample-gen/generate.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include "imaging/dimage.h"
 #include "imaging/dimg_png.h"
 #include "tests/support/scratch_dir.h"
+#include "tools/sample-gen/generate.h"
 #include "tools/sample-gen/manifest.h"
 #include "tools/sample-gen/picture.h"
 #include "tools/sample-gen/sound.h"
@@ -49,25 +48,25 @@ std::map<std::string, std::string> ReadTree(const std::string& root) {
 }
 
 TEST(SampleGenTest, ManifestForms) {
-  const std::vector<Asset> a = Parse(U8(
-      u8"# pictures first\n"
-      u8"\n"
-      u8"png bg/court.png 64 32 rgb\n"
-      u8"  fill #102030\n"
-      u8"  rect -4 2 10 6 #FFeeDD80\n"
-      u8"  frame 0 0 64 32 2 #ffffff\n"
-      u8"  vgrad 0 0 64 16 #000000 #ffffff\n"
-      u8"  hgrad 0 16 64 16 #ff000000 #00ff00ff\n"
-      u8"  ellipse 32 16 10 5 #00ff00\n"
-      u8"  figure 20 0 30 #000000\n"
-      u8"\ttext 1 2 12 #ffffff 証言 台  \n"
-      u8"  ctext 0 0 64 32 10 #ffffff はじめから\n"
-      u8"  ramp 0 0 8 8 radial\n"
-      u8"png sys/b.png 2 2 rgba\n"
-      u8"  ramp 0 0 2 2 v\n"
-      u8"wav sys/se/文字表示.wav 100\n"
-      u8"  tone 0 50 440 80\n"
-      u8"ogg bgm/a.ogg 1000 44100\n"));
+  const std::vector<Asset> a =
+      Parse(U8(u8"# pictures first\n"
+               u8"\n"
+               u8"png bg/court.png 64 32 rgb\n"
+               u8"  fill #102030\n"
+               u8"  rect -4 2 10 6 #FFeeDD80\n"
+               u8"  frame 0 0 64 32 2 #ffffff\n"
+               u8"  vgrad 0 0 64 16 #000000 #ffffff\n"
+               u8"  hgrad 0 16 64 16 #ff000000 #00ff00ff\n"
+               u8"  ellipse 32 16 10 5 #00ff00\n"
+               u8"  figure 20 0 30 #000000\n"
+               u8"\ttext 1 2 12 #ffffff 証言 台  \n"
+               u8"  ctext 0 0 64 32 10 #ffffff はじめから\n"
+               u8"  ramp 0 0 8 8 radial\n"
+               u8"png sys/b.png 2 2 rgba\n"
+               u8"  ramp 0 0 2 2 v\n"
+               u8"wav sys/se/文字表示.wav 100\n"
+               u8"  tone 0 50 440 80\n"
+               u8"ogg bgm/a.ogg 1000 44100\n"));
   ASSERT_EQ(a.size(), 4u);
   EXPECT_EQ(a[0].path, "bg/court.png");
   EXPECT_EQ(a[0].width, 64);
@@ -117,7 +116,8 @@ TEST(SampleGenTest, ManifestFaultsNameTheirLine) {
       {"png a//b.png 1 1 rgb\n", "line 1: bad path \"a//b.png\""},
       {"png a\\b.png 1 1 rgb\n", "line 1: bad path \"a\\b.png\""},
       {"png /a.png 1 1 rgb\n", "line 1: bad path"},
-      {U8(u8"png \U0001F600.png 1 1 rgb\n"), U8(u8"line 1: path \"\U0001F600.png\" has a character cp932 lacks")},
+      {U8(u8"png \U0001F600.png 1 1 rgb\n"),
+       U8(u8"line 1: path \"\U0001F600.png\" has a character cp932 lacks")},
       {pic + "png a.png 2 2 rgb\n", "line 2: \"a.png\" is made twice"},
       {pic + "  blur 1\n", "line 2: unknown operation \"blur\""},
       {pic + "  rect 1 2 x 4 #ffffff\n", "line 2: bad number \"x\""},
@@ -235,7 +235,8 @@ TEST(SampleGenTest, DrawnPixels) {
       {"png p.png 100 100 rgb\n  figure 0 0 100 #ffffff\n", 2, 10, "000000ff"},
       {"png p.png 100 100 rgb\n  figure 0 0 100 #ffffff\n", 50, 50, "000000ff"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Drawn(c.manifest).Pixel(c.x, c.y), c.rgba) << c.manifest << c.x << "," << c.y;
+  for (const Case& c : cases)
+    EXPECT_EQ(Drawn(c.manifest).Pixel(c.x, c.y), c.rgba) << c.manifest << c.x << "," << c.y;
 }
 
 // Labels: left-aligned text starts at its x and hangs below its y; centred text sits in the middle.
@@ -247,7 +248,8 @@ TEST(SampleGenTest, TextPlacement) {
   EXPECT_LE(left[3], 20 + 30);
   EXPECT_GT(left[2] - left[0], 36);  // two full-width characters
 
-  const std::vector<int> mid = Drawn(U8(u8"png t.png 200 60 rgb\n  ctext 0 0 200 60 20 #ffffff はじめから\n")).InkBox();
+  const std::vector<int> mid =
+      Drawn(U8(u8"png t.png 200 60 rgb\n  ctext 0 0 200 60 20 #ffffff はじめから\n")).InkBox();
   EXPECT_NEAR((mid[0] + mid[2]) / 2.0, 100, 3);
   EXPECT_NEAR((mid[1] + mid[3]) / 2.0, 30, 4);
 
@@ -255,7 +257,8 @@ TEST(SampleGenTest, TextPlacement) {
   Drawn smooth(U8(u8"png t.png 40 40 rgb\n  text 0 0 30 #ffffff あ\n"));
   bool partial = false;
   for (int y = 0; y < 40; ++y)
-    for (int x = 0; x < 40; ++x) partial |= smooth.Pixel(x, y) != "000000ff" && smooth.Pixel(x, y) != "ffffffff";
+    for (int x = 0; x < 40; ++x)
+      partial |= smooth.Pixel(x, y) != "000000ff" && smooth.Pixel(x, y) != "ffffffff";
   EXPECT_TRUE(partial);
 }
 
@@ -271,7 +274,7 @@ TEST(SampleGenTest, Tones) {
     for (size_t i = from; i < to; ++i) m = std::max(m, std::abs(static_cast<int>(s[i])));
     return m;
   };
-  EXPECT_GT(peak(240, 400), 32000);   // full volume in the middle
+  EXPECT_GT(peak(240, 400), 32000);  // full volume in the middle
   EXPECT_GE(peak(490, 500), 32767);  // the overlap is clipped, not wrapped
 
   const std::string wav = EncodeWav(s, 8000);
@@ -280,9 +283,9 @@ TEST(SampleGenTest, Tones) {
   EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
   EXPECT_EQ(wav.substr(36, 4), "data");
   const auto u32 = [&](size_t at) {
-    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(wav[at]) | static_cast<std::uint8_t>(wav[at + 1]) << 8 |
-                                      static_cast<std::uint8_t>(wav[at + 2]) << 16 |
-                                      static_cast<std::uint8_t>(wav[at + 3]) << 24);
+    return static_cast<std::uint32_t>(
+        static_cast<std::uint8_t>(wav[at]) | static_cast<std::uint8_t>(wav[at + 1]) << 8 |
+        static_cast<std::uint8_t>(wav[at + 2]) << 16 | static_cast<std::uint8_t>(wav[at + 3]) << 24);
   };
   EXPECT_EQ(u32(4), wav.size() - 8);
   EXPECT_EQ(u32(20), 0x00010001u);  // PCM, mono
@@ -363,12 +366,14 @@ TEST(SampleGenTest, GenerateFaultsNameFileAndLine) {
   } cases[] = {
       {"png a.png 4 4 rgb\n", "scn/x.scn", U8(u8"一行目\n二行目\n\U0001F600\n"),
        "/data/scn/x.scn: line 3: not UTF-8 or a character cp932 lacks"},
-      {"png a.png 4 4 rgb\n", "x.txt", "ok\n\xFF\xFE\n", "/data/x.txt: line 2: not UTF-8 or a character cp932 lacks"},
+      {"png a.png 4 4 rgb\n", "x.txt", "ok\n\xFF\xFE\n",
+       "/data/x.txt: line 2: not UTF-8 or a character cp932 lacks"},
       {"# a\npng x.txt 4 4 rgb\n", "x.txt", "ok\n", "/assets.txt: line 2: \"x.txt\" is also a data file"},
       {"png a.png 4 4 rgb\n  fill #000\n", "x.txt", "ok\n", "/assets.txt: line 2: bad colour \"#000\""},
       {"png a.png 40 40 rgb\n\n  text 0 0 20 #ffffff \xEE\x80\x80\n", "x.txt", "ok\n",
        "/assets.txt: line 3: no glyph for U+E000"},
-      {"png a.png 40 40 rgb\n  text 0 -40 20 #ffffff A\n", "x.txt", "ok\n", "/assets.txt: line 2: outside the picture"},
+      {"png a.png 40 40 rgb\n  text 0 -40 20 #ffffff A\n", "x.txt", "ok\n",
+       "/assets.txt: line 2: outside the picture"},
   };
   for (const Case& c : cases) {
     ScratchDir dir("sample_gen_");

@@ -6,7 +6,6 @@
 #include <strings.h>
 
 #include <cstdio>
-
 #include <vector>
 
 namespace samplegen {
@@ -48,7 +47,8 @@ Face& TheFace() {
     }
     if (file.empty()) {
       r.error = std::string("font ") + kFamily + " not found (fonts-ipafont)";
-    } else if (FT_Init_FreeType(&r.library) != 0 || FT_New_Face(r.library, file.c_str(), index, &r.face) != 0) {
+    } else if (FT_Init_FreeType(&r.library) != 0 ||
+               FT_New_Face(r.library, file.c_str(), index, &r.face) != 0) {
       r.error = "cannot load font " + file;
       r.face = nullptr;
     }
@@ -137,7 +137,9 @@ bool RenderText(std::string_view utf8, int size, int x, int y,
     for (unsigned row = 0; row < bm.rows; ++row)
       for (unsigned col = 0; col < bm.width; ++col) {
         const std::uint8_t v = bm.buffer[static_cast<long>(row) * bm.pitch + col];
-        if (v) plot(x + pen + g->bitmap_left + static_cast<int>(col), baseline - g->bitmap_top + static_cast<int>(row), v);
+        if (v)
+          plot(x + pen + g->bitmap_left + static_cast<int>(col),
+               baseline - g->bitmap_top + static_cast<int>(row), v);
       }
   });
 }

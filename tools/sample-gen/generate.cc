@@ -37,7 +37,8 @@ bool MakeAsset(const Asset& a, std::string* bytes, std::string* error) {
   if (a.kind == AssetKind::kPng) {
     Canvas canvas(a.width, a.height, a.alpha);
     if (!DrawPicture(a, &canvas, error)) return false;
-    if (!EncodePng(canvas, bytes)) return *error = "line " + std::to_string(a.line) + ": cannot encode the PNG", false;
+    if (!EncodePng(canvas, bytes))
+      return *error = "line " + std::to_string(a.line) + ": cannot encode the PNG", false;
     return true;
   }
   const std::vector<std::int16_t> samples = MixTones(a);
@@ -95,15 +96,19 @@ bool Generate(const std::string& manifest, const std::string& data_dir, const st
     std::string bytes, converted;
     if (!ReadFile(file.string(), &bytes)) return *error = file.string() + ": cannot read", false;
     if (!TextToCp932(bytes, &converted, &reason)) return *error = file.string() + ": " + reason, false;
-    if (!WriteFile(fs::path(out_dir) / rel, converted)) return *error = out_dir + "/" + rel + ": cannot write", false;
+    if (!WriteFile(fs::path(out_dir) / rel, converted))
+      return *error = out_dir + "/" + rel + ": cannot write", false;
     written.insert(rel);
   }
   for (const Asset& a : assets) {
     if (written.count(a.path))
-      return *error = manifest + ": line " + std::to_string(a.line) + ": \"" + a.path + "\" is also a data file", false;
+      return *error =
+                 manifest + ": line " + std::to_string(a.line) + ": \"" + a.path + "\" is also a data file",
+             false;
     std::string bytes;
     if (!MakeAsset(a, &bytes, &reason)) return *error = manifest + ": " + reason, false;
-    if (!WriteFile(fs::path(out_dir) / a.path, bytes)) return *error = out_dir + "/" + a.path + ": cannot write", false;
+    if (!WriteFile(fs::path(out_dir) / a.path, bytes))
+      return *error = out_dir + "/" + a.path + ": cannot write", false;
   }
   return true;
 }

@@ -17,16 +17,11 @@ struct OpForm {
 };
 
 constexpr OpForm kForms[] = {
-    {"fill", OpKind::kFill, "c", true},
-    {"rect", OpKind::kRect, "iiiic", true},
-    {"frame", OpKind::kFrame, "iiiiic", true},
-    {"vgrad", OpKind::kVGrad, "iiiicc", true},
-    {"hgrad", OpKind::kHGrad, "iiiicc", true},
-    {"ellipse", OpKind::kEllipse, "iiiic", true},
-    {"figure", OpKind::kFigure, "iiic", true},
-    {"text", OpKind::kText, "iiict", true},
-    {"ctext", OpKind::kCText, "iiiiict", true},
-    {"ramp", OpKind::kRamp, "iiiir", true},
+    {"fill", OpKind::kFill, "c", true},         {"rect", OpKind::kRect, "iiiic", true},
+    {"frame", OpKind::kFrame, "iiiiic", true},  {"vgrad", OpKind::kVGrad, "iiiicc", true},
+    {"hgrad", OpKind::kHGrad, "iiiicc", true},  {"ellipse", OpKind::kEllipse, "iiiic", true},
+    {"figure", OpKind::kFigure, "iiic", true},  {"text", OpKind::kText, "iiict", true},
+    {"ctext", OpKind::kCText, "iiiiict", true}, {"ramp", OpKind::kRamp, "iiiir", true},
     {"tone", OpKind::kTone, "iiii", false},
 };
 
@@ -174,7 +169,8 @@ bool ParseOp(std::string_view rest, int line, const Asset& a, Op* op, std::strin
     if (word == f.word) form = &f;
   if (form == nullptr) return *reason = "unknown operation \"" + std::string(word) + "\"", false;
   if (form->picture != (a.kind == AssetKind::kPng))
-    return *reason = "\"" + std::string(word) + "\" does not belong in a " + (form->picture ? "sound" : "picture"),
+    return *reason =
+               "\"" + std::string(word) + "\" does not belong in a " + (form->picture ? "sound" : "picture"),
            false;
   op->kind = form->kind;
   op->line = line;
@@ -220,7 +216,8 @@ bool CheckDataPath(std::string_view path, std::string* reason) {
     size_t end = path.find('/', start);
     if (end == std::string_view::npos) end = path.size();
     const std::string_view part = path.substr(start, end - start);
-    if (part.empty() || part == "." || part == "..") return *reason = "bad path \"" + std::string(path) + "\"", false;
+    if (part.empty() || part == "." || part == "..")
+      return *reason = "bad path \"" + std::string(path) + "\"", false;
     start = end + 1;
   }
   for (unsigned char c : path)

@@ -31,8 +31,8 @@ enum class AssetKind { kPng, kWav, kOgg };
 struct Asset {
   AssetKind kind = AssetKind::kPng;
   int line = 0;
-  std::string path;     // data path, UTF-8, '/'-separated
-  int width = 0;        // pictures
+  std::string path;  // data path, UTF-8, '/'-separated
+  int width = 0;     // pictures
   int height = 0;
   bool alpha = false;   // rgba
   std::int64_t ms = 0;  // sounds: length

@@ -36,7 +36,8 @@ void FillBox(Canvas* c, std::int64_t x, std::int64_t y, std::int64_t w, std::int
 // Fills every pixel of the box whose samples (4 x 4 per pixel) fall inside a shape, blending the
 // colour by the share of samples inside, so edges are smooth.
 template <typename Inside>
-void FillShape(Canvas* c, std::int64_t x, std::int64_t y, std::int64_t w, std::int64_t h, Colour col, Inside inside) {
+void FillShape(Canvas* c, std::int64_t x, std::int64_t y, std::int64_t w, std::int64_t h, Colour col,
+               Inside inside) {
   const Span s = Clip(*c, x, y, w, h);
   for (int py = s.y0; py < s.y1; ++py)
     for (int px = s.x0; px < s.x1; ++px) {
@@ -165,8 +166,9 @@ bool DrawPicture(const Asset& asset, Canvas* c, std::string* error) {
         for (int y = s.y0; y < s.y1; ++y)
           for (int x = s.x0; x < s.x1; ++x) {
             const std::int64_t k = vertical ? y - n[1] : x - n[0];
-            c->Put(x, y, Colour{Mix(op.c1.r, op.c2.r, k, steps), Mix(op.c1.g, op.c2.g, k, steps),
-                                Mix(op.c1.b, op.c2.b, k, steps), Mix(op.c1.a, op.c2.a, k, steps)});
+            c->Put(x, y,
+                   Colour{Mix(op.c1.r, op.c2.r, k, steps), Mix(op.c1.g, op.c2.g, k, steps),
+                          Mix(op.c1.b, op.c2.b, k, steps), Mix(op.c1.a, op.c2.a, k, steps)});
           }
         break;
       }
@@ -199,7 +201,8 @@ bool DrawPicture(const Asset& asset, Canvas* c, std::string* error) {
 
 bool EncodePng(const Canvas& c, std::string* png) {
   DImage image;
-  if (!image.CreateAligned(c.width, c.height, c.alpha ? DimgFormat::RGBA8888 : DimgFormat::RGB888)) return false;
+  if (!image.CreateAligned(c.width, c.height, c.alpha ? DimgFormat::RGBA8888 : DimgFormat::RGB888))
+    return false;
   const int bpp = c.alpha ? 4 : 3;
   for (int y = 0; y < c.height; ++y) {
     std::uint8_t* row = image.GetPixelPointer(0, y);
