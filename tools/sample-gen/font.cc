@@ -17,16 +17,25 @@ constexpr const char* kFamily = "IPAGothic";
 struct Face {
   FT_Library library = nullptr;
   FT_Face face = nullptr;
+  bool fc = false;    // fontconfig was initialised
   std::string error;  // why there is no face
+
+  ~Face() {
+    if (face) FT_Done_Face(face);
+    if (library) FT_Done_FreeType(library);
+    if (fc) FcFini();
+  }
 };
 
 // The face, loaded on first use and kept for the process.
 Face& TheFace() {
-  static Face f = [] {
-    Face r;
+  static Face f;
+  static const bool loaded = [] {
+    Face& r = f;
     std::string file;
     int index = 0;
-    if (FcInit()) {
+    r.fc = FcInit();
+    if (r.fc) {
       FcPattern* p = FcPatternCreate();
       FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8*>(kFamily));
       FcConfigSubstitute(nullptr, p, FcMatchPattern);
@@ -52,8 +61,9 @@ Face& TheFace() {
       r.error = "cannot load font " + file;
       r.face = nullptr;
     }
-    return r;
+    return true;
   }();
+  (void)loaded;
   return f;
 }
 
