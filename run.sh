@@ -10,7 +10,8 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/nul
 cmake --build build/release -j "$jobs"
 
 engine=build/release/bin/orvane
-game=build/release/samples/game/game.mei
+# The image by its full path: the plug-in beside it is looked up in the image's folder.
+game=$PWD/build/release/samples/game/game.mei
 headless=0
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || [ "${ORVANE_BACKEND:-}" = headless ]; then
   headless=1
@@ -31,8 +32,18 @@ if [ "$headless" = 0 ]; then
 fi
 
 # Without a display the scripted play (samples/game/play.txt, tools/README.md) plays the game from
-# the title to its end on the headless host, then says where its captures and the save went.
-export ORVANE_INPUT_SCRIPT="${ORVANE_INPUT_SCRIPT:-$PWD/samples/game/play.txt}"
+# the title to its end on the headless host, then says where its captures and the save went. It
+# runs from a copy in the build tree, so captures it writes beside itself stay out of the sources.
+if [ -z "${ORVANE_INPUT_SCRIPT:-}" ]; then
+  mkdir -p build/release/samples/play
+  cp samples/game/play.txt build/release/samples/play/play.txt
+  export ORVANE_INPUT_SCRIPT="$PWD/build/release/samples/play/play.txt"
+fi
+# The folder a "capture-folder" line names (relative to the script's folder) must exist.
+folder=$(awk '$1 == "capture-folder" { print $2; exit }' "$ORVANE_INPUT_SCRIPT")
+if [ -n "$folder" ]; then
+  (cd "$(dirname "$ORVANE_INPUT_SCRIPT")" && mkdir -p "$folder")
+fi
 marker=$(mktemp)
 trap 'rm -f "$marker"' EXIT
 status=0
