@@ -122,6 +122,33 @@ TEST_F(ScriptedPlay, MouseAndKeysReachTheScriptInOrderAtTheirTimes) {
   EXPECT_EQ(seen, want);
 }
 
+TEST_F(ScriptedPlay, TenVirtualMinutesOfWaitingEndAtOnce) {
+  // After a wait of 600,000 ms the move due at 599,990 has come and the one at 600,010 has not:
+  // the clock moved by the wait's time, to the millisecond, within the test's wall-clock bound.
+  Image(R"(.globals 8
+.method main
+.export 0
+        OpSetString g1, "seen.bin"
+        OpSetInt g2, 6
+        .builtin 205, g1, g2        ; CreateFile
+        OpMove g3, g0
+        .builtin 207, g3            ; SetFile
+        OpSetInt g4, 600000
+        .builtin 65, g4             ; WaitEvent ten minutes
+        .builtin 86                 ; ClearMouse
+more:   .builtin 69, g5, g6, g7     ; GetMouse
+        OpJumpIfZero g0, done
+        .builtin 214, g6            ; its x
+        OpJump more
+done:   OpSetInt g3, 0
+        .builtin 207, g3
+        .builtin 64                 ; Exit
+        OpHalt
+)");
+  ASSERT_EQ(Run("virtual-clock\n599990 move 1 1\n600010 move 2 2\n"), 0) << Err();
+  EXPECT_EQ(dir_.Read("seen.bin"), std::string("\x01\0\0\0", 4));
+}
+
 TEST_F(ScriptedPlay, TheCloseAfterTheLastLineEndsTheRunWithExitZero) {
   // The script waits for ever; only the close request after the last line ends it (no close
   // handler: the question is answered with its default, yes).
