@@ -2,8 +2,12 @@
 // stack with its reference pairs, built-in arguments and the source position.
 #include "vm/script_context.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "base/dblockpool.h"
 #include "base/dstring.h"
@@ -122,51 +126,81 @@ void ScriptContext::Destroy(ScriptContext* ctx) {
 
 // ---- Slot table and the sharing set.
 
+// The slot table is one reserved address range per context: slot s lives at slot_base_ + s, so a
+// value never moves while the table grows (built-ins and operands hold value addresses) and a
+// plain slot is one address computation away. The globals end exactly at the range's first page
+// boundary after them; their pages are shared memory that every context of the sharing set maps
+// into its own range, so each member reaches the same values at its own addresses. Frame-slot
+// pages become usable as the table grows. Fresh pages are zero, and an all-zero value is int 0.
+void ScriptContext::ReserveSlots(const ScriptContext* share) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const uint32_t g = globals();
+  globals_bytes_ = (size_t{g} * sizeof(ScriptValue) + page - 1) / page * page;
+  frame_reserved_ = (size_t{kVmMaxSlots - g} * sizeof(ScriptValue) + page - 1) / page * page;
+  frame_committed_ = 0;
+  const size_t total = globals_bytes_ + frame_reserved_;
+  void* p = mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  range_ = static_cast<char*>(p);
+  if (globals_bytes_ != 0) {
+    void* q = share ? mremap(share->range_, 0, globals_bytes_, MREMAP_MAYMOVE | MREMAP_FIXED, range_)
+                    : mmap(range_, globals_bytes_, PROT_READ | PROT_WRITE,
+                           MAP_SHARED | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (q != range_) {
+      munmap(range_, total);
+      range_ = nullptr;
+      throw std::bad_alloc();
+    }
+  }
+  slot_base_ = reinterpret_cast<ScriptValue*>(range_ + globals_bytes_) - g;
+}
+
 void ScriptContext::AllocSlots() {
   uint32_t g = globals();
-  global_values_ = std::shared_ptr<ScriptValue[]>(new ScriptValue[g]);
-  slots_.resize(g);
-  for (uint32_t i = 0; i < g; ++i) slots_[i] = &global_values_[i];
+  ReserveSlots(nullptr);
   uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth_, kVmMaxSlots));
-  AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)));
+  slot_capacity_ = g;
+  if (!AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)))) throw std::bad_alloc();
   ++*sharers_;
 }
 
 void ScriptContext::ShareSlots(const ScriptContext& source) {
   uint32_t g = globals();
-  global_values_ = source.global_values_;
-  slots_.assign(source.slots_.begin(), source.slots_.begin() + g);
+  ReserveSlots(&source);
   uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth_, kVmMaxSlots));
-  AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)));
+  slot_capacity_ = g;
+  if (!AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)))) throw std::bad_alloc();
   sharers_ = source.sharers_;
   runners_ = source.runners_;
   ++*sharers_;
 }
 
-void ScriptContext::AddSlotBlock(uint32_t capacity) {
-  const size_t from = slots_.size();
-  const size_t n = capacity - from;
-  // One block of values per growth step, rather than one allocation per value.
-  frame_values_.emplace_back(new ScriptValue[n]);
-  ScriptValue* block = frame_values_.back().get();
-  slots_.resize(capacity);
-  for (size_t i = 0; i < n; ++i) slots_[from + i] = &block[i];
-  slot_data_ = slots_.data();
+bool ScriptContext::AddSlotBlock(uint32_t capacity) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t bytes = size_t{capacity - globals()} * sizeof(ScriptValue);
+  if (bytes > frame_committed_) {
+    const size_t want = std::min((bytes + page - 1) / page * page, frame_reserved_);
+    char* frames = range_ + globals_bytes_;
+    if (mprotect(frames + frame_committed_, want - frame_committed_, PROT_READ | PROT_WRITE) != 0)
+      return false;
+    frame_committed_ = want;
+  }
   slot_capacity_ = capacity;
+  return true;
 }
 
 void ScriptContext::FreeSlots() {
-  if (slots_.empty()) return;
-  uint32_t g = std::min<uint32_t>(globals(), slot_capacity_);
+  if (!range_) return;
+  uint32_t g = globals();
   // Values are released in slot order: the globals first when no other context shares them.
   if (--*sharers_ == 0) {
-    for (uint32_t i = 0; i < g; ++i) slots_[i]->Clear();
+    for (uint32_t i = 0; i < g; ++i) Slot(i)->Clear();
   }
-  for (uint32_t i = g; i < slot_capacity_; ++i) slots_[i]->Clear();
-  slots_.clear();
-  frame_values_.clear();
-  global_values_.reset();
-  slot_data_ = nullptr;
+  for (uint32_t i = g; i < slot_capacity_; ++i) Slot(i)->Clear();
+  munmap(range_, globals_bytes_ + frame_reserved_);
+  range_ = nullptr;
+  slot_base_ = nullptr;
+  globals_bytes_ = frame_reserved_ = frame_committed_ = 0;
   slot_capacity_ = 0;
 }
 
@@ -174,7 +208,7 @@ void ScriptContext::BeginRun() {
   slot_top_ = globals();
   ++*runners_;
   if (*runners_ <= 1) {
-    for (uint32_t i = 0; i < globals(); ++i) slots_[i]->Clear();
+    for (uint32_t i = 0; i < globals(); ++i) Slot(i)->Clear();
   }
 }
 
@@ -182,8 +216,7 @@ bool ScriptContext::GrowSlots(uint64_t needed) {
   if (needed > kVmMaxSlots) return false;
   uint64_t steps = (needed - slot_capacity_ + growth_ - 1) / growth_;
   uint64_t capacity = std::min<uint64_t>(slot_capacity_ + steps * growth_, kVmMaxSlots);
-  AddSlotBlock(static_cast<uint32_t>(capacity));
-  return true;
+  return AddSlotBlock(static_cast<uint32_t>(capacity));
 }
 
 // ---- Running.
@@ -238,7 +271,7 @@ bool ScriptContext::Enter(uint32_t n) {
     return false;
   }
   slot_top_ = static_cast<uint32_t>(top);
-  for (uint32_t i = 0; i < n; ++i) slots_[frame_base_ + i]->Clear();
+  for (uint32_t i = 0; i < n; ++i) Slot(frame_base_ + i)->Clear();
   return true;
 }
 
@@ -248,7 +281,7 @@ bool ScriptContext::Leave(uint32_t n) {
     return false;
   }
   slot_top_ -= n;
-  for (uint32_t i = 0; i < n; ++i) slots_[frame_base_ + i]->Clear();
+  for (uint32_t i = 0; i < n; ++i) Slot(frame_base_ + i)->Clear();
   return true;
 }
 
@@ -268,7 +301,7 @@ bool ScriptContext::ClearLocals(uint32_t first, uint32_t n) {
     Fault();
     return false;
   }
-  for (uint64_t i = start; i < start + n; ++i) slots_[static_cast<size_t>(i)]->Clear();
+  for (uint64_t i = start; i < start + n; ++i) Slot(static_cast<uint32_t>(i))->Clear();
   return true;
 }
 
@@ -355,28 +388,28 @@ const char* ScriptContext::DataText(uint32_t off) {
 // ---- Built-in arguments.
 
 ScriptValue* ScriptContext::GetArg(uint32_t k) {
-  if (k == 0) return slots_[0];
+  if (k == 0) return Slot(0);
   uint32_t slot;
   ScriptValue* value;
   Pair kind = ReadPair(int64_t{stack_top_} - 2 * int64_t{k}, &slot, &value);
   if (kind == Pair::kAddress) return value;
   if (kind == Pair::kSlot && (value = SlotOrNull(slot))) return value;
   RaiseError(1);
-  return slots_[0];
+  return Slot(0);
 }
 
 ScriptValue* ScriptContext::GetArgElement(uint32_t k, int32_t i) {
-  if (k == 0) return slots_[0];
+  if (k == 0) return Slot(0);
   uint32_t slot;
   ScriptValue* value;
   Pair kind = ReadPair(int64_t{stack_top_} - 2 * int64_t{k}, &slot, &value);
   if (kind == Pair::kAddress && i <= 0) return value;
   if (kind == Pair::kSlot) {
     uint32_t e = slot + static_cast<uint32_t>(i);
-    if (static_cast<int32_t>(e) >= 0 && e < slot_top_) return slots_[e];
+    if (static_cast<int32_t>(e) >= 0 && e < slot_top_) return Slot(e);
   }
   RaiseError(1);
-  return slots_[0];
+  return Slot(0);
 }
 
 ScriptValue* ScriptContext::GetArgMember(uint32_t k, const char* name) {

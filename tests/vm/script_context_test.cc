@@ -85,8 +85,12 @@ TEST_F(ScriptContextTest, SharedGlobalsAreClearedByTheFirstRunner) {
   ScriptContext* fresh = ScriptContext::CloneFresh(*ctx);
   ASSERT_TRUE(ctx->Start(0));
   Slot(1).SetInt(5);
-  EXPECT_EQ(second->SlotOrNull(1), ctx->SlotOrNull(1));  // one value, two tables
-  EXPECT_NE(fresh->SlotOrNull(1), ctx->SlotOrNull(1));
+  EXPECT_EQ(Show(*second->SlotOrNull(1)), "i:5");  // one value, two tables
+  EXPECT_EQ(Show(*fresh->SlotOrNull(1)), "i:0");
+  second->SlotOrNull(1)->SetString("both");  // and written through either
+  EXPECT_EQ(Show(Slot(1)), "s:both");
+  EXPECT_EQ(Show(*fresh->SlotOrNull(1)), "i:0");
+  Slot(1).SetInt(5);
   ASSERT_TRUE(second->Start(0));  // another member runs: globals stay
   EXPECT_EQ(Show(*second->SlotOrNull(1)), "i:5");
   EXPECT_TRUE(ctx->Stop());
