@@ -131,6 +131,31 @@ uint32_t ScriptContext::StepMany(uint32_t n, const uint32_t* run_flags, uint32_t
     d->SetInt(expr);                                        \
     ORVANE_VM_NEXT();                                       \
   }
+// d = a op b for a comparison. When the next instruction is a conditional jump on d itself (the
+// same plain operand) and the turn has room for it, it runs here too: it reads the int just stored.
+#define ORVANE_VM_COMPARE(name, expr)                                                                       \
+  {                                                                                                         \
+    ORVANE_VM_FORM(name)                                                                                    \
+    if (avail <= 6) goto slow;                                                                              \
+    ORVANE_VM_PLAIN(d, w)                                                                                   \
+    ORVANE_VM_PLAIN_INT(va, w + 2)                                                                          \
+    ORVANE_VM_PLAIN_INT(vb, w + 4)                                                                          \
+    const int32_t a = va->int_value(), b = vb->int_value();                                                 \
+    const bool r = (expr);                                                                                  \
+    pc += 7;                                                                                                \
+    d->SetInt(r);                                                                                           \
+    const uint32_t* j = w + 6;                                                                              \
+    if (left > 1 && avail - 6 > 4 && j[1] == w[0] && j[2] == w[1] && w[0] <= kVmModeFrame && j[3] < size) { \
+      if (j[0] == static_cast<uint32_t>(VmOp::OpJumpIfZero)) {                                              \
+        --left;                                                                                             \
+        pc = r ? pc + 4 : j[3];                                                                             \
+      } else if (j[0] == static_cast<uint32_t>(VmOp::OpJumpIfNonZero)) {                                    \
+        --left;                                                                                             \
+        pc = r ? j[3] : pc + 4;                                                                             \
+      }                                                                                                     \
+    }                                                                                                       \
+    ORVANE_VM_NEXT();                                                                                       \
+  }
 // d op= s on ints.
 #define ORVANE_VM_ASSIGN(name, expr)                       \
   {                                                        \
@@ -176,12 +201,12 @@ uint32_t ScriptContext::StepMany(uint32_t n, const uint32_t* run_flags, uint32_t
   ORVANE_VM_DISPATCH();
 
   ORVANE_VM_INT_FORMS(ORVANE_VM_INT_FORM)
-  ORVANE_VM_BINARY(OpLt, a < b)
-  ORVANE_VM_BINARY(OpGt, a > b)
-  ORVANE_VM_BINARY(OpLe, a <= b)
-  ORVANE_VM_BINARY(OpGe, a >= b)
-  ORVANE_VM_BINARY(OpEq, a == b)
-  ORVANE_VM_BINARY(OpNe, a != b)
+  ORVANE_VM_COMPARE(OpLt, a < b)
+  ORVANE_VM_COMPARE(OpGt, a > b)
+  ORVANE_VM_COMPARE(OpLe, a <= b)
+  ORVANE_VM_COMPARE(OpGe, a >= b)
+  ORVANE_VM_COMPARE(OpEq, a == b)
+  ORVANE_VM_COMPARE(OpNe, a != b)
 
   {
     ORVANE_VM_FORM(OpMove)
@@ -303,17 +328,27 @@ uint32_t ScriptContext::StepMany(uint32_t n, const uint32_t* run_flags, uint32_t
   {
     ORVANE_VM_FORM(OpEnter)
     if (avail <= 1 || uint64_t{fb} + w[0] > cap) goto slow;
+    // Values to release go to the handler, which clears the whole frame again (int slots already
+    // cleared here stay int 0).
+    for (uint32_t i = 0, n = w[0]; i < n; ++i) {
+      ScriptValue* v = slot(fb + i);
+      if (v->type() != kScriptInt) goto slow;
+      v->Clear();
+    }
     pc += 2;
     slot_top_ = fb + w[0];
-    for (uint32_t i = 0; i < w[0]; ++i) slot(fb + i)->Clear();
     ORVANE_VM_NEXT();
   }
   {
     ORVANE_VM_FORM(OpLeave)
     if (avail <= 1 || w[0] > slot_top_ || uint64_t{fb} + w[0] > cap) goto slow;
+    for (uint32_t i = 0, n = w[0]; i < n; ++i) {
+      ScriptValue* v = slot(fb + i);
+      if (v->type() != kScriptInt) goto slow;
+      v->Clear();
+    }
     pc += 2;
     slot_top_ -= w[0];
-    for (uint32_t i = 0; i < w[0]; ++i) slot(fb + i)->Clear();
     ORVANE_VM_NEXT();
   }
   {
@@ -382,6 +417,7 @@ budget:
 #undef ORVANE_VM_INT_FORMS
 #undef ORVANE_VM_ASSIGN_CONST
 #undef ORVANE_VM_ASSIGN
+#undef ORVANE_VM_COMPARE
 #undef ORVANE_VM_BINARY
 #undef ORVANE_VM_NEXT
 #undef ORVANE_VM_FORM
