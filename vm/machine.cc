@@ -86,7 +86,7 @@ uint32_t ScriptContext::StepMany(uint32_t n, const uint32_t* run_flags, uint32_t
   {                                                                                        \
     const uint32_t mode_ = (o)[0];                                                         \
     uint32_t s_;                                                                           \
-    if (mode_ <= kVmModeFrame) {                                                           \
+    if (__builtin_expect(mode_ <= kVmModeFrame, 1)) {                                      \
       s_ = (o)[1] + (mode_ ? fb : 0);                                                      \
     } else if (mode_ == kVmModeStackRef) {                                                 \
       /* A reference pair on the stack that names a slot (addresses go to the decoder). */ \
