@@ -231,13 +231,32 @@ struct Pack16 {
                              _mm256_or_si256(Field8<kGTop, 24, 4>(v), Field8<kBTop, 20, 4>(v)));
     }
   }
+  // Eight 3-byte pixels from the 16 bytes at p and the 16 at p + 12 (all readable): four in each
+  // half, under an alpha byte of 0xFF, as Load gives them.
+  [[gnu::target("avx2")]] static __m256i Load8Of3(const std::uint8_t* p) {
+    const __m256i pick = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1,
+                                          3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i both =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
+    return _mm256_or_si256(_mm256_shuffle_epi8(both, pick), _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+  }
   // Sixteen pixels at a time from x on; gives the first pixel not written.
   [[gnu::target("avx2")]] static std::uint32_t RowAvx2(std::uint8_t* __restrict d,
                                                        const std::uint8_t* __restrict s, std::uint32_t w) {
     std::uint32_t x = 0;
-    for (; x + 16 <= w; x += 16) {
-      const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x}));
-      const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x} + 32));
+    // 4-byte pixels: 64 bytes from pixel x. 3-byte ones: the last load ends 52 bytes past pixel x,
+    // inside the row while x + 18 <= w.
+    constexpr std::uint32_t kNeed = Layout<S>::kBytes == 4 ? 16 : 18;
+    for (; x + kNeed <= w; x += 16) {
+      __m256i lo, hi;
+      if constexpr (Layout<S>::kBytes == 4) {
+        lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x}));
+        hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x} + 32));
+      } else {
+        lo = Load8Of3(s + 3 * std::size_t{x});
+        hi = Load8Of3(s + 3 * std::size_t{x} + 24);
+      }
       // The pack works within 128-bit halves: put the four 64-bit quarters back in pixel order.
       const __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(Convert8High(lo), 16),
                                                 _mm256_srai_epi32(Convert8High(hi), 16));
@@ -252,10 +271,8 @@ struct Pack16 {
   static void Row(std::uint8_t* __restrict d, const std::uint8_t* __restrict s, std::uint32_t w) {
     std::uint32_t x = 0;
 #if defined(ORVANE_BLIT_AVX2)
-    if constexpr (Layout<S>::kBytes == 4) {
-      static const bool avx2 = CpuHasAvx2();
-      if (avx2) x = RowAvx2(d, s, w);
-    }
+    static const bool avx2 = CpuHasAvx2();
+    if (avx2) x = RowAvx2(d, s, w);
 #endif
 #if defined(__SSE2__)
     if constexpr (Layout<S>::kBytes == 4) {
