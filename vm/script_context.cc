@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "base/dblockpool.h"
@@ -129,30 +130,90 @@ void ScriptContext::Destroy(ScriptContext* ctx) {
 // The slot table is one reserved address range per context: slot s lives at slot_base_ + s, so a
 // value never moves while the table grows (built-ins and operands hold value addresses) and a
 // plain slot is one address computation away. The globals end exactly at the range's first page
-// boundary after them; their pages are shared memory that every context of the sharing set maps
-// into its own range, so each member reaches the same values at its own addresses. Frame-slot
-// pages become usable as the table grows. Fresh pages are zero, and an all-zero value is int 0.
+// boundary after them. When contexts share globals, the globals' pages are shared memory that
+// every member maps into its own range, so each reaches the same values at its own addresses; a
+// context whose globals nobody shares keeps them in private pages. Frame-slot pages become usable
+// as the table grows. Fresh pages are zero, and an all-zero value is int 0.
+namespace {
+
+size_t PageSize() {
+  static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return page;
+}
+
+size_t PageRound(size_t bytes) {
+  return (bytes + PageSize() - 1) / PageSize() * PageSize();
+}
+
+// Every context reserves the same size: the most slots, and a page for the globals' rounding.
+size_t ReserveBytes() {
+  return PageRound(size_t{kVmMaxSlots} * sizeof(ScriptValue)) + PageSize();
+}
+
+// Ranges of contexts that ended, all zero again, kept for the next contexts: a task's start then
+// maps nothing. Only small ones with private globals come here.
+struct RangeCache {
+  static constexpr size_t kMax = 8;
+  static constexpr size_t kMaxCommitted = size_t{64} << 10;
+  std::mutex lock;
+  size_t count = 0;
+  char* range[kMax];
+  size_t committed[kMax];
+};
+
+RangeCache& Ranges() {
+  static RangeCache* cache = new RangeCache();  // used until the end of the program
+  return *cache;
+}
+
+}  // namespace
+
 void ScriptContext::ReserveSlots(const ScriptContext* share) {
-  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   const uint32_t g = globals();
-  globals_bytes_ = (size_t{g} * sizeof(ScriptValue) + page - 1) / page * page;
-  frame_reserved_ = (size_t{kVmMaxSlots - g} * sizeof(ScriptValue) + page - 1) / page * page;
-  frame_committed_ = 0;
-  const size_t total = globals_bytes_ + frame_reserved_;
-  void* p = mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  range_ = static_cast<char*>(p);
-  if (globals_bytes_ != 0) {
-    void* q = share ? mremap(share->range_, 0, globals_bytes_, MREMAP_MAYMOVE | MREMAP_FIXED, range_)
-                    : mmap(range_, globals_bytes_, PROT_READ | PROT_WRITE,
-                           MAP_SHARED | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-    if (q != range_) {
-      munmap(range_, total);
+  globals_bytes_ = PageRound(size_t{g} * sizeof(ScriptValue));
+  committed_ = 0;
+  range_ = nullptr;
+  {
+    RangeCache& cache = Ranges();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    if (cache.count > 0) {
+      --cache.count;
+      range_ = cache.range[cache.count];
+      committed_ = cache.committed[cache.count];
+    }
+  }
+  if (!range_) {
+    void* p = mmap(nullptr, ReserveBytes(), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    range_ = static_cast<char*>(p);
+  }
+  slot_base_ = reinterpret_cast<ScriptValue*>(range_ + globals_bytes_) - g;
+  globals_shared_ = false;
+  if (share && globals_bytes_ != 0) {
+    if (!share->ShareGlobalPages() ||
+        mremap(share->range_, 0, globals_bytes_, MREMAP_MAYMOVE | MREMAP_FIXED, range_) != range_) {
+      munmap(range_, ReserveBytes());
       range_ = nullptr;
       throw std::bad_alloc();
     }
+    globals_shared_ = true;
+    committed_ = std::max(committed_, globals_bytes_);
   }
-  slot_base_ = reinterpret_cast<ScriptValue*>(range_ + globals_bytes_) - g;
+}
+
+bool ScriptContext::ShareGlobalPages() const {
+  if (globals_shared_) return true;
+  // The values move bytewise into shared pages put in place of the private ones at the same
+  // addresses: what they own stays theirs, and every address of them stays valid.
+  void* shared = mmap(nullptr, globals_bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared == MAP_FAILED) return false;
+  std::memcpy(shared, range_, globals_bytes_);
+  if (mremap(shared, globals_bytes_, globals_bytes_, MREMAP_MAYMOVE | MREMAP_FIXED, range_) != range_) {
+    munmap(shared, globals_bytes_);
+    return false;
+  }
+  globals_shared_ = true;
+  return true;
 }
 
 void ScriptContext::AllocSlots() {
@@ -176,14 +237,10 @@ void ScriptContext::ShareSlots(const ScriptContext& source) {
 }
 
 bool ScriptContext::AddSlotBlock(uint32_t capacity) {
-  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  const size_t bytes = size_t{capacity - globals()} * sizeof(ScriptValue);
-  if (bytes > frame_committed_) {
-    const size_t want = std::min((bytes + page - 1) / page * page, frame_reserved_);
-    char* frames = range_ + globals_bytes_;
-    if (mprotect(frames + frame_committed_, want - frame_committed_, PROT_READ | PROT_WRITE) != 0)
-      return false;
-    frame_committed_ = want;
+  const size_t need = PageRound(globals_bytes_ + size_t{capacity - globals()} * sizeof(ScriptValue));
+  if (need > committed_) {
+    if (mprotect(range_ + committed_, need - committed_, PROT_READ | PROT_WRITE) != 0) return false;
+    committed_ = need;
   }
   slot_capacity_ = capacity;
   return true;
@@ -192,15 +249,30 @@ bool ScriptContext::AddSlotBlock(uint32_t capacity) {
 void ScriptContext::FreeSlots() {
   if (!range_) return;
   uint32_t g = globals();
-  // Values are released in slot order: the globals first when no other context shares them.
+  // Values are released in slot order: the globals first when no other context shares them. Int
+  // values own nothing.
   if (--*sharers_ == 0) {
-    for (uint32_t i = 0; i < g; ++i) Slot(i)->Clear();
+    for (uint32_t i = 0; i < g; ++i)
+      if (Slot(i)->type() != kScriptInt) Slot(i)->Clear();
   }
-  for (uint32_t i = g; i < slot_capacity_; ++i) Slot(i)->Clear();
-  munmap(range_, globals_bytes_ + frame_reserved_);
+  for (uint32_t i = g; i < slot_capacity_; ++i)
+    if (Slot(i)->type() != kScriptInt) Slot(i)->Clear();
+  bool kept = false;
+  if (!globals_shared_ && committed_ <= RangeCache::kMaxCommitted) {
+    RangeCache& cache = Ranges();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    if (cache.count < RangeCache::kMax) {
+      std::memset(range_, 0, committed_);
+      cache.range[cache.count] = range_;
+      cache.committed[cache.count] = committed_;
+      ++cache.count;
+      kept = true;
+    }
+  }
+  if (!kept) munmap(range_, ReserveBytes());
   range_ = nullptr;
   slot_base_ = nullptr;
-  globals_bytes_ = frame_reserved_ = frame_committed_ = 0;
+  globals_bytes_ = committed_ = 0;
   slot_capacity_ = 0;
 }
 

@@ -208,6 +208,8 @@ class ScriptContext {
   void AttachImage(const DRef<ScriptImageInfo>& image);
   // Reserves the slot range; the globals' pages are new, or those of `share` when it is given.
   void ReserveSlots(const ScriptContext* share);
+  // Puts the globals into shared pages at the same addresses (once); false when memory runs out.
+  bool ShareGlobalPages() const;
   void AllocSlots();
   void ShareSlots(const ScriptContext& source);
   void FreeSlots();
@@ -223,31 +225,31 @@ class ScriptContext {
   bool StepSlow();
 
   // ---- State. The hot fields come first.
-  const uint32_t* code_ = nullptr;      // first code word
-  uint32_t code_size_ = 0;              // code words
-  uint32_t pc_ = 0;                     // code address of the next word to read
-  ScriptValue* slot_base_ = nullptr;    // slot s is slot_base_[s] (s < slot_capacity_)
-  uint32_t slot_capacity_ = 0;          // entries of the slot table
-  uint32_t frame_base_ = 0;             // slot index where the current frame begins
-  uint32_t stack_top_ = 0;              // words on the operand stack (change it only by Push/Drop/Pop)
-  uint32_t slot_top_ = 0;               // slots in use: globals and frames
-  bool fault_ = false;                  // the current instruction met a fault it cannot go on from
-  uint32_t depth_ = 0;                  // nesting of the operand being decoded
-  DRef<ScriptImageInfo> image_;         // shared image record
-  const char* data_ = nullptr;          // first byte of the string block
-  uint32_t growth_ = 1024;              // slots added per growth of the table
-  char* range_ = nullptr;               // the reserved slot range
-  size_t globals_bytes_ = 0;            // its first part: the globals' pages
-  size_t frame_reserved_ = 0;           // then the frame slots' part
-  size_t frame_committed_ = 0;          // of it readable and writable
-  std::shared_ptr<uint32_t> sharers_;   // contexts sharing these globals
-  std::shared_ptr<uint32_t> runners_;   // those of them that are running
-  std::vector<VmWord> stack_;           // operand stack; stack_.size() is its capacity
-  uint32_t flags_ = 0;                  // bit 0: running
-  char text_[256] = {};                 // number-to-text scratch buffer
-  VmNativeHook hook_ = nullptr;         // built-in calls
-  VmErrorCallback on_error_ = nullptr;  // run-time faults
-  uint32_t file_index_ = 0;             // source table index recorded by the code
-  uint32_t line_ = 0;                   // source line recorded by the code
-  std::vector<Pin> pins_;               // addresses on the stack, in stack order
+  const uint32_t* code_ = nullptr;       // first code word
+  uint32_t code_size_ = 0;               // code words
+  uint32_t pc_ = 0;                      // code address of the next word to read
+  ScriptValue* slot_base_ = nullptr;     // slot s is slot_base_[s] (s < slot_capacity_)
+  uint32_t slot_capacity_ = 0;           // entries of the slot table
+  uint32_t frame_base_ = 0;              // slot index where the current frame begins
+  uint32_t stack_top_ = 0;               // words on the operand stack (change it only by Push/Drop/Pop)
+  uint32_t slot_top_ = 0;                // slots in use: globals and frames
+  bool fault_ = false;                   // the current instruction met a fault it cannot go on from
+  uint32_t depth_ = 0;                   // nesting of the operand being decoded
+  DRef<ScriptImageInfo> image_;          // shared image record
+  const char* data_ = nullptr;           // first byte of the string block
+  uint32_t growth_ = 1024;               // slots added per growth of the table
+  char* range_ = nullptr;                // the reserved slot range
+  size_t globals_bytes_ = 0;             // its first part: the globals' pages
+  size_t committed_ = 0;                 // bytes from range_ on that are readable and writable
+  mutable bool globals_shared_ = false;  // the globals' pages are shared memory
+  std::shared_ptr<uint32_t> sharers_;    // contexts sharing these globals
+  std::shared_ptr<uint32_t> runners_;    // those of them that are running
+  std::vector<VmWord> stack_;            // operand stack; stack_.size() is its capacity
+  uint32_t flags_ = 0;                   // bit 0: running
+  char text_[256] = {};                  // number-to-text scratch buffer
+  VmNativeHook hook_ = nullptr;          // built-in calls
+  VmErrorCallback on_error_ = nullptr;   // run-time faults
+  uint32_t file_index_ = 0;              // source table index recorded by the code
+  uint32_t line_ = 0;                    // source line recorded by the code
+  std::vector<Pin> pins_;                // addresses on the stack, in stack order
 };
