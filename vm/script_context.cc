@@ -5,6 +5,17 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define ORVANE_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(leak_sanitizer)
+#define ORVANE_LEAK_CHECKED 1
+#endif
+#endif
+#if defined(ORVANE_LEAK_CHECKED)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -166,6 +177,24 @@ RangeCache& Ranges() {
   return *cache;
 }
 
+// A new slot range, or null. The leak checker does not look into mapped memory by itself: the
+// range is one of its roots, so what slot values own is reachable through them.
+char* MapRange() {
+  void* p = mmap(nullptr, ReserveBytes(), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+#if defined(ORVANE_LEAK_CHECKED)
+  __lsan_register_root_region(p, ReserveBytes());
+#endif
+  return static_cast<char*>(p);
+}
+
+void UnmapRange(char* p) {
+#if defined(ORVANE_LEAK_CHECKED)
+  __lsan_unregister_root_region(p, ReserveBytes());
+#endif
+  munmap(p, ReserveBytes());
+}
+
 }  // namespace
 
 void ScriptContext::ReserveSlots(const ScriptContext* share) {
@@ -183,16 +212,15 @@ void ScriptContext::ReserveSlots(const ScriptContext* share) {
     }
   }
   if (!range_) {
-    void* p = mmap(nullptr, ReserveBytes(), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    range_ = static_cast<char*>(p);
+    range_ = MapRange();
+    if (!range_) throw std::bad_alloc();
   }
   slot_base_ = reinterpret_cast<ScriptValue*>(range_ + globals_bytes_) - g;
   globals_shared_ = false;
   if (share && globals_bytes_ != 0) {
     if (!share->ShareGlobalPages() ||
         mremap(share->range_, 0, globals_bytes_, MREMAP_MAYMOVE | MREMAP_FIXED, range_) != range_) {
-      munmap(range_, ReserveBytes());
+      UnmapRange(range_);
       range_ = nullptr;
       throw std::bad_alloc();
     }
@@ -269,7 +297,7 @@ void ScriptContext::FreeSlots() {
       kept = true;
     }
   }
-  if (!kept) munmap(range_, ReserveBytes());
+  if (!kept) UnmapRange(range_);
   range_ = nullptr;
   slot_base_ = nullptr;
   globals_bytes_ = committed_ = 0;
