@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 #if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define ORVANE_BLIT_AVX2 1
 #endif
@@ -20,6 +21,21 @@
 #include "imaging/dimg_clip.h"
 
 namespace {
+
+#if defined(ORVANE_BLIT_AVX2)
+// The processor has AVX2 and the system saves the YMM registers. Asked on the first blit that
+// could use it, not at start-up.
+bool CpuHasAvx2() {
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE) || !(c & bit_AVX)) return false;
+  unsigned lo, hi;
+  __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+  if ((lo & 6) != 6) return false;  // XMM and YMM state
+  if (__get_cpuid_max(0, nullptr) < 7) return false;
+  __cpuid_count(7, 0, a, b, c, d);
+  return (b & bit_AVX2) != 0;
+}
+#endif
 
 using dimg_pixel::Layout;
 using dimg_pixel::Load16;
@@ -173,6 +189,14 @@ struct Pack16 {
                           _mm_or_si128(Field<kGTop, 24, 4>(v), Field<kBTop, 20, 4>(v)));
     }
   }
+  // Four 3-byte pixels from the 16 bytes at p (all readable): pixel k's bytes in lane k, under an
+  // alpha byte of 0xFF, as Load gives them.
+  static __m128i Load4Of3(const std::uint8_t* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i p01 = _mm_unpacklo_epi32(v, _mm_srli_si128(v, 3));
+    const __m128i p23 = _mm_unpacklo_epi32(_mm_srli_si128(v, 6), _mm_srli_si128(v, 9));
+    return _mm_or_si128(_mm_unpacklo_epi64(p01, p23), _mm_set1_epi32(static_cast<int>(0xFF000000u)));
+  }
   // Eight pixels: two groups of four packed into eight 16-bit words (the results moved down with
   // their sign, so the saturating pack keeps every bit).
   static void Store8(std::uint8_t* d, __m128i lo, __m128i hi) {
@@ -207,13 +231,32 @@ struct Pack16 {
                              _mm256_or_si256(Field8<kGTop, 24, 4>(v), Field8<kBTop, 20, 4>(v)));
     }
   }
+  // Eight 3-byte pixels from the 16 bytes at p and the 16 at p + 12 (all readable): four in each
+  // half, under an alpha byte of 0xFF, as Load gives them.
+  [[gnu::target("avx2")]] static __m256i Load8Of3(const std::uint8_t* p) {
+    const __m256i pick = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1,
+                                          3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i both =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
+    return _mm256_or_si256(_mm256_shuffle_epi8(both, pick), _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+  }
   // Sixteen pixels at a time from x on; gives the first pixel not written.
   [[gnu::target("avx2")]] static std::uint32_t RowAvx2(std::uint8_t* __restrict d,
                                                        const std::uint8_t* __restrict s, std::uint32_t w) {
     std::uint32_t x = 0;
-    for (; x + 16 <= w; x += 16) {
-      const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x}));
-      const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x} + 32));
+    // 4-byte pixels: 64 bytes from pixel x. 3-byte ones: the last load ends 52 bytes past pixel x,
+    // inside the row while x + 18 <= w.
+    constexpr std::uint32_t kNeed = Layout<S>::kBytes == 4 ? 16 : 18;
+    for (; x + kNeed <= w; x += 16) {
+      __m256i lo, hi;
+      if constexpr (Layout<S>::kBytes == 4) {
+        lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x}));
+        hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x} + 32));
+      } else {
+        lo = Load8Of3(s + 3 * std::size_t{x});
+        hi = Load8Of3(s + 3 * std::size_t{x} + 24);
+      }
       // The pack works within 128-bit halves: put the four 64-bit quarters back in pixel order.
       const __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(Convert8High(lo), 16),
                                                 _mm256_srai_epi32(Convert8High(hi), 16));
@@ -228,10 +271,8 @@ struct Pack16 {
   static void Row(std::uint8_t* __restrict d, const std::uint8_t* __restrict s, std::uint32_t w) {
     std::uint32_t x = 0;
 #if defined(ORVANE_BLIT_AVX2)
-    if constexpr (Layout<S>::kBytes == 4) {
-      static const bool avx2 = __builtin_cpu_supports("avx2");
-      if (avx2) x = RowAvx2(d, s, w);
-    }
+    static const bool avx2 = CpuHasAvx2();
+    if (avx2) x = RowAvx2(d, s, w);
 #endif
 #if defined(__SSE2__)
     if constexpr (Layout<S>::kBytes == 4) {
@@ -239,6 +280,12 @@ struct Pack16 {
         const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x}));
         const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x} + 16));
         Store8(d + 2 * std::size_t{x}, lo, hi);
+      }
+    } else {
+      // The second group's load ends 28 bytes past pixel x: inside the row while x + 10 <= w.
+      for (; x + 10 <= w; x += 8) {
+        const std::uint8_t* p = s + 3 * std::size_t{x};
+        Store8(d + 2 * std::size_t{x}, Load4Of3(p), Load4Of3(p + 12));
       }
     }
 #endif
@@ -249,14 +296,12 @@ struct Pack16 {
                     std::uint32_t dw) {
     std::uint32_t j = 0;
 #if defined(__SSE2__)
-    if constexpr (Layout<S>::kBytes == 4) {
-      const auto at = [&](std::uint32_t k) {
-        return static_cast<int>(dimg_pixel::Load32(s + 4 * std::size_t{cols[k]}));
-      };
-      for (; j + 8 <= dw; j += 8) {
-        Store8(d + 2 * std::size_t{j}, _mm_setr_epi32(at(j), at(j + 1), at(j + 2), at(j + 3)),
-               _mm_setr_epi32(at(j + 4), at(j + 5), at(j + 6), at(j + 7)));
-      }
+    const auto at = [&](std::uint32_t k) {
+      return static_cast<int>(Load(s + Layout<S>::kBytes * std::size_t{cols[k]}));
+    };
+    for (; j + 8 <= dw; j += 8) {
+      Store8(d + 2 * std::size_t{j}, _mm_setr_epi32(at(j), at(j + 1), at(j + 2), at(j + 3)),
+             _mm_setr_epi32(at(j + 4), at(j + 5), at(j + 6), at(j + 7)));
     }
 #endif
     for (; j < dw; ++j)

@@ -84,12 +84,27 @@ size_t Utf8SequenceLength(std::string_view text) {
   return n;
 }
 
+namespace {
+
+// ASCII text is the same bytes in both encodings: it needs no converter (whose first use loads
+// the encoding module).
+bool CopyAscii(std::string_view in, std::string* out) {
+  for (char c : in)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  out->assign(in);
+  return true;
+}
+
+}  // namespace
+
 bool ToUtf8(std::string_view cp932, std::string* utf8, bool lossy) {
+  if (CopyAscii(cp932, utf8)) return true;
   thread_local Converter conv("UTF-8", "CP932", false);
   return conv.Run(cp932, utf8, lossy);
 }
 
 bool FromUtf8(std::string_view utf8, std::string* cp932, bool lossy) {
+  if (CopyAscii(utf8, cp932)) return true;
   thread_local Converter conv("CP932", "UTF-8", true);
   return conv.Run(utf8, cp932, lossy);
 }

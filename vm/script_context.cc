@@ -2,8 +2,24 @@
 // stack with its reference pairs, built-in arguments and the source position.
 #include "vm/script_context.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ORVANE_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(leak_sanitizer)
+#define ORVANE_LEAK_CHECKED 1
+#endif
+#endif
+#if defined(ORVANE_LEAK_CHECKED)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "base/dblockpool.h"
 #include "base/dstring.h"
@@ -122,51 +138,169 @@ void ScriptContext::Destroy(ScriptContext* ctx) {
 
 // ---- Slot table and the sharing set.
 
+// The slot table is one reserved address range per context: slot s lives at slot_base_ + s, so a
+// value never moves while the table grows (built-ins and operands hold value addresses) and a
+// plain slot is one address computation away. The globals end exactly at the range's first page
+// boundary after them. When contexts share globals, the globals' pages are shared memory that
+// every member maps into its own range, so each reaches the same values at its own addresses; a
+// context whose globals nobody shares keeps them in private pages. Frame-slot pages become usable
+// as the table grows. Fresh pages are zero, and an all-zero value is int 0.
+namespace {
+
+size_t PageSize() {
+  static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return page;
+}
+
+size_t PageRound(size_t bytes) {
+  return (bytes + PageSize() - 1) / PageSize() * PageSize();
+}
+
+// Every context reserves the same size: the most slots, and a page for the globals' rounding.
+size_t ReserveBytes() {
+  return PageRound(size_t{kVmMaxSlots} * sizeof(ScriptValue)) + PageSize();
+}
+
+// Ranges of contexts that ended, all zero again, kept for the next contexts: a task's start then
+// maps nothing. Only small ones with private globals come here.
+struct RangeCache {
+  static constexpr size_t kMax = 8;
+  static constexpr size_t kMaxCommitted = size_t{64} << 10;
+  std::mutex lock;
+  size_t count = 0;
+  char* range[kMax];
+  size_t committed[kMax];
+};
+
+RangeCache& Ranges() {
+  static RangeCache* cache = new RangeCache();  // used until the end of the program
+  return *cache;
+}
+
+// A new slot range, or null. The leak checker does not look into mapped memory by itself: the
+// range is one of its roots, so what slot values own is reachable through them.
+char* MapRange() {
+  void* p = mmap(nullptr, ReserveBytes(), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+#if defined(ORVANE_LEAK_CHECKED)
+  __lsan_register_root_region(p, ReserveBytes());
+#endif
+  return static_cast<char*>(p);
+}
+
+void UnmapRange(char* p) {
+#if defined(ORVANE_LEAK_CHECKED)
+  __lsan_unregister_root_region(p, ReserveBytes());
+#endif
+  munmap(p, ReserveBytes());
+}
+
+}  // namespace
+
+void ScriptContext::ReserveSlots(const ScriptContext* share) {
+  const uint32_t g = globals();
+  globals_bytes_ = PageRound(size_t{g} * sizeof(ScriptValue));
+  committed_ = 0;
+  range_ = nullptr;
+  {
+    RangeCache& cache = Ranges();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    if (cache.count > 0) {
+      --cache.count;
+      range_ = cache.range[cache.count];
+      committed_ = cache.committed[cache.count];
+    }
+  }
+  if (!range_) {
+    range_ = MapRange();
+    if (!range_) throw std::bad_alloc();
+  }
+  slot_base_ = reinterpret_cast<ScriptValue*>(range_ + globals_bytes_) - g;
+  globals_shared_ = false;
+  if (share && globals_bytes_ != 0) {
+    if (!share->ShareGlobalPages() ||
+        mremap(share->range_, 0, globals_bytes_, MREMAP_MAYMOVE | MREMAP_FIXED, range_) != range_) {
+      UnmapRange(range_);
+      range_ = nullptr;
+      throw std::bad_alloc();
+    }
+    globals_shared_ = true;
+    committed_ = std::max(committed_, globals_bytes_);
+  }
+}
+
+bool ScriptContext::ShareGlobalPages() const {
+  if (globals_shared_) return true;
+  // The values move bytewise into shared pages put in place of the private ones at the same
+  // addresses: what they own stays theirs, and every address of them stays valid.
+  void* shared = mmap(nullptr, globals_bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared == MAP_FAILED) return false;
+  std::memcpy(shared, range_, globals_bytes_);
+  if (mremap(shared, globals_bytes_, globals_bytes_, MREMAP_MAYMOVE | MREMAP_FIXED, range_) != range_) {
+    munmap(shared, globals_bytes_);
+    return false;
+  }
+  globals_shared_ = true;
+  return true;
+}
+
 void ScriptContext::AllocSlots() {
   uint32_t g = globals();
-  global_values_ = std::shared_ptr<ScriptValue[]>(new ScriptValue[g]);
-  slots_.resize(g);
-  for (uint32_t i = 0; i < g; ++i) slots_[i] = &global_values_[i];
+  ReserveSlots(nullptr);
   uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth_, kVmMaxSlots));
-  AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)));
+  slot_capacity_ = g;
+  if (!AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)))) throw std::bad_alloc();
   ++*sharers_;
 }
 
 void ScriptContext::ShareSlots(const ScriptContext& source) {
   uint32_t g = globals();
-  global_values_ = source.global_values_;
-  slots_.assign(source.slots_.begin(), source.slots_.begin() + g);
+  ReserveSlots(&source);
   uint32_t capacity = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{g} + growth_, kVmMaxSlots));
-  AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)));
+  slot_capacity_ = g;
+  if (!AddSlotBlock(std::max<uint32_t>(capacity, std::max<uint32_t>(g, 1)))) throw std::bad_alloc();
   sharers_ = source.sharers_;
   runners_ = source.runners_;
   ++*sharers_;
 }
 
-void ScriptContext::AddSlotBlock(uint32_t capacity) {
-  const size_t from = slots_.size();
-  const size_t n = capacity - from;
-  // One block of values per growth step, rather than one allocation per value.
-  frame_values_.emplace_back(new ScriptValue[n]);
-  ScriptValue* block = frame_values_.back().get();
-  slots_.resize(capacity);
-  for (size_t i = 0; i < n; ++i) slots_[from + i] = &block[i];
-  slot_data_ = slots_.data();
+bool ScriptContext::AddSlotBlock(uint32_t capacity) {
+  const size_t need = PageRound(globals_bytes_ + size_t{capacity - globals()} * sizeof(ScriptValue));
+  if (need > committed_) {
+    if (mprotect(range_ + committed_, need - committed_, PROT_READ | PROT_WRITE) != 0) return false;
+    committed_ = need;
+  }
   slot_capacity_ = capacity;
+  return true;
 }
 
 void ScriptContext::FreeSlots() {
-  if (slots_.empty()) return;
-  uint32_t g = std::min<uint32_t>(globals(), slot_capacity_);
-  // Values are released in slot order: the globals first when no other context shares them.
+  if (!range_) return;
+  uint32_t g = globals();
+  // Values are released in slot order: the globals first when no other context shares them. Int
+  // values own nothing.
   if (--*sharers_ == 0) {
-    for (uint32_t i = 0; i < g; ++i) slots_[i]->Clear();
+    for (uint32_t i = 0; i < g; ++i)
+      if (Slot(i)->type() != kScriptInt) Slot(i)->Clear();
   }
-  for (uint32_t i = g; i < slot_capacity_; ++i) slots_[i]->Clear();
-  slots_.clear();
-  frame_values_.clear();
-  global_values_.reset();
-  slot_data_ = nullptr;
+  for (uint32_t i = g; i < slot_capacity_; ++i)
+    if (Slot(i)->type() != kScriptInt) Slot(i)->Clear();
+  bool kept = false;
+  if (!globals_shared_ && committed_ <= RangeCache::kMaxCommitted) {
+    RangeCache& cache = Ranges();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    if (cache.count < RangeCache::kMax) {
+      std::memset(range_, 0, committed_);
+      cache.range[cache.count] = range_;
+      cache.committed[cache.count] = committed_;
+      ++cache.count;
+      kept = true;
+    }
+  }
+  if (!kept) UnmapRange(range_);
+  range_ = nullptr;
+  slot_base_ = nullptr;
+  globals_bytes_ = committed_ = 0;
   slot_capacity_ = 0;
 }
 
@@ -174,7 +308,7 @@ void ScriptContext::BeginRun() {
   slot_top_ = globals();
   ++*runners_;
   if (*runners_ <= 1) {
-    for (uint32_t i = 0; i < globals(); ++i) slots_[i]->Clear();
+    for (uint32_t i = 0; i < globals(); ++i) Slot(i)->Clear();
   }
 }
 
@@ -182,8 +316,7 @@ bool ScriptContext::GrowSlots(uint64_t needed) {
   if (needed > kVmMaxSlots) return false;
   uint64_t steps = (needed - slot_capacity_ + growth_ - 1) / growth_;
   uint64_t capacity = std::min<uint64_t>(slot_capacity_ + steps * growth_, kVmMaxSlots);
-  AddSlotBlock(static_cast<uint32_t>(capacity));
-  return true;
+  return AddSlotBlock(static_cast<uint32_t>(capacity));
 }
 
 // ---- Running.
@@ -238,7 +371,7 @@ bool ScriptContext::Enter(uint32_t n) {
     return false;
   }
   slot_top_ = static_cast<uint32_t>(top);
-  for (uint32_t i = 0; i < n; ++i) slots_[frame_base_ + i]->Clear();
+  for (uint32_t i = 0; i < n; ++i) Slot(frame_base_ + i)->Clear();
   return true;
 }
 
@@ -248,7 +381,7 @@ bool ScriptContext::Leave(uint32_t n) {
     return false;
   }
   slot_top_ -= n;
-  for (uint32_t i = 0; i < n; ++i) slots_[frame_base_ + i]->Clear();
+  for (uint32_t i = 0; i < n; ++i) Slot(frame_base_ + i)->Clear();
   return true;
 }
 
@@ -268,7 +401,7 @@ bool ScriptContext::ClearLocals(uint32_t first, uint32_t n) {
     Fault();
     return false;
   }
-  for (uint64_t i = start; i < start + n; ++i) slots_[static_cast<size_t>(i)]->Clear();
+  for (uint64_t i = start; i < start + n; ++i) Slot(static_cast<uint32_t>(i))->Clear();
   return true;
 }
 
@@ -355,28 +488,28 @@ const char* ScriptContext::DataText(uint32_t off) {
 // ---- Built-in arguments.
 
 ScriptValue* ScriptContext::GetArg(uint32_t k) {
-  if (k == 0) return slots_[0];
+  if (k == 0) return Slot(0);
   uint32_t slot;
   ScriptValue* value;
   Pair kind = ReadPair(int64_t{stack_top_} - 2 * int64_t{k}, &slot, &value);
   if (kind == Pair::kAddress) return value;
   if (kind == Pair::kSlot && (value = SlotOrNull(slot))) return value;
   RaiseError(1);
-  return slots_[0];
+  return Slot(0);
 }
 
 ScriptValue* ScriptContext::GetArgElement(uint32_t k, int32_t i) {
-  if (k == 0) return slots_[0];
+  if (k == 0) return Slot(0);
   uint32_t slot;
   ScriptValue* value;
   Pair kind = ReadPair(int64_t{stack_top_} - 2 * int64_t{k}, &slot, &value);
   if (kind == Pair::kAddress && i <= 0) return value;
   if (kind == Pair::kSlot) {
     uint32_t e = slot + static_cast<uint32_t>(i);
-    if (static_cast<int32_t>(e) >= 0 && e < slot_top_) return slots_[e];
+    if (static_cast<int32_t>(e) >= 0 && e < slot_top_) return Slot(e);
   }
   RaiseError(1);
-  return slots_[0];
+  return Slot(0);
 }
 
 ScriptValue* ScriptContext::GetArgMember(uint32_t k, const char* name) {

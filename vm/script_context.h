@@ -116,10 +116,9 @@ class ScriptContext {
 
   // Slot access: the value at index i, or null outside the table.
   ScriptValue* SlotOrNull(int64_t i) const {
-    return (i >= 0 && i < static_cast<int64_t>(slot_capacity_)) ? slot_data_[static_cast<size_t>(i)]
-                                                                : nullptr;
+    return (i >= 0 && i < static_cast<int64_t>(slot_capacity_)) ? Slot(static_cast<uint32_t>(i)) : nullptr;
   }
-  ScriptValue* result() const { return slot_data_[0]; }
+  ScriptValue* result() const { return Slot(0); }
 
   // Code access: the word at pc (pc advances), or 0 after Fault when pc lies outside the code.
   uint32_t Fetch() {
@@ -189,7 +188,6 @@ class ScriptContext {
 
  private:
   friend ScriptValue* DecodeOperand(ScriptContext* ctx);
-  friend struct VmFast;
 
   // An address pushed on the stack and the record that holds the addressed member.
   struct Pin {
@@ -204,14 +202,21 @@ class ScriptContext {
   static void* operator new(size_t size);
   static void operator delete(void* p);
 
+  // The value of slot s (s < slot_capacity_): globals, then the context's own frame slots.
+  ScriptValue* Slot(uint32_t s) const { return slot_base_ + s; }
+
   void AttachImage(const DRef<ScriptImageInfo>& image);
+  // Reserves the slot range; the globals' pages are new, or those of `share` when it is given.
+  void ReserveSlots(const ScriptContext* share);
+  // Puts the globals into shared pages at the same addresses (once); false when memory runs out.
+  bool ShareGlobalPages() const;
   void AllocSlots();
   void ShareSlots(const ScriptContext& source);
   void FreeSlots();
   void BeginRun();
   bool GrowSlots(uint64_t needed);
-  // Extends the table to `capacity` entries with a new block of int 0 values.
-  void AddSlotBlock(uint32_t capacity);
+  // Extends the table to `capacity` entries of int 0 values; false when memory runs out.
+  bool AddSlotBlock(uint32_t capacity);
   void Unpin() {
     while (!pins_.empty() && pins_.back().index >= stack_top_) pins_.pop_back();
   }
@@ -220,30 +225,31 @@ class ScriptContext {
   bool StepSlow();
 
   // ---- State. The hot fields come first.
-  const uint32_t* code_ = nullptr;     // first code word
-  uint32_t code_size_ = 0;             // code words
-  uint32_t pc_ = 0;                    // code address of the next word to read
-  ScriptValue** slot_data_ = nullptr;  // slots_.data()
-  uint32_t slot_capacity_ = 0;         // entries of the slot table
-  uint32_t frame_base_ = 0;            // slot index where the current frame begins
-  uint32_t stack_top_ = 0;             // words on the operand stack (change it only by Push/Drop/Pop)
-  uint32_t slot_top_ = 0;              // slots in use: globals and frames
-  bool fault_ = false;                 // the current instruction met a fault it cannot go on from
-  uint32_t depth_ = 0;                 // nesting of the operand being decoded
-  DRef<ScriptImageInfo> image_;        // shared image record
-  const char* data_ = nullptr;         // first byte of the string block
-  uint32_t growth_ = 1024;             // slots added per growth of the table
-  std::vector<ScriptValue*> slots_;    // slot table; entries 0..G-1 may be shared with other contexts
-  std::shared_ptr<ScriptValue[]> global_values_;              // the G globals of the sharing set
-  std::vector<std::unique_ptr<ScriptValue[]>> frame_values_;  // the other slots' values
-  std::shared_ptr<uint32_t> sharers_;                         // contexts sharing these globals
-  std::shared_ptr<uint32_t> runners_;                         // those of them that are running
-  std::vector<VmWord> stack_;                                 // operand stack; stack_.size() is its capacity
-  uint32_t flags_ = 0;                                        // bit 0: running
-  char text_[256] = {};                                       // number-to-text scratch buffer
-  VmNativeHook hook_ = nullptr;                               // built-in calls
-  VmErrorCallback on_error_ = nullptr;                        // run-time faults
-  uint32_t file_index_ = 0;                                   // source table index recorded by the code
-  uint32_t line_ = 0;                                         // source line recorded by the code
-  std::vector<Pin> pins_;                                     // addresses on the stack, in stack order
+  const uint32_t* code_ = nullptr;       // first code word
+  uint32_t code_size_ = 0;               // code words
+  uint32_t pc_ = 0;                      // code address of the next word to read
+  ScriptValue* slot_base_ = nullptr;     // slot s is slot_base_[s] (s < slot_capacity_)
+  uint32_t slot_capacity_ = 0;           // entries of the slot table
+  uint32_t frame_base_ = 0;              // slot index where the current frame begins
+  uint32_t stack_top_ = 0;               // words on the operand stack (change it only by Push/Drop/Pop)
+  uint32_t slot_top_ = 0;                // slots in use: globals and frames
+  bool fault_ = false;                   // the current instruction met a fault it cannot go on from
+  uint32_t depth_ = 0;                   // nesting of the operand being decoded
+  DRef<ScriptImageInfo> image_;          // shared image record
+  const char* data_ = nullptr;           // first byte of the string block
+  uint32_t growth_ = 1024;               // slots added per growth of the table
+  char* range_ = nullptr;                // the reserved slot range
+  size_t globals_bytes_ = 0;             // its first part: the globals' pages
+  size_t committed_ = 0;                 // bytes from range_ on that are readable and writable
+  mutable bool globals_shared_ = false;  // the globals' pages are shared memory
+  std::shared_ptr<uint32_t> sharers_;    // contexts sharing these globals
+  std::shared_ptr<uint32_t> runners_;    // those of them that are running
+  std::vector<VmWord> stack_;            // operand stack; stack_.size() is its capacity
+  uint32_t flags_ = 0;                   // bit 0: running
+  char text_[256] = {};                  // number-to-text scratch buffer
+  VmNativeHook hook_ = nullptr;          // built-in calls
+  VmErrorCallback on_error_ = nullptr;   // run-time faults
+  uint32_t file_index_ = 0;              // source table index recorded by the code
+  uint32_t line_ = 0;                    // source line recorded by the code
+  std::vector<Pin> pins_;                // addresses on the stack, in stack order
 };

@@ -119,16 +119,29 @@ struct BlendTables {
   bool Build(std::uint32_t format) {
     if (format != kArgb1555 && format != kRgb565) return false;
     const int rs = RedShift(format), gs = GreenShift(format);
-    if (!a) a = std::make_unique<std::uint16_t[]>(32u * 65536u);
-    if (!b) b = std::make_unique<std::uint16_t[]>(32u * 65536u);
+    // Every entry is written below: no zero fill first.
+    if (!a) a = std::make_unique_for_overwrite<std::uint16_t[]>(32u * 65536u);
+    if (!b) b = std::make_unique_for_overwrite<std::uint16_t[]>(32u * 65536u);
+    // An entry is the OR of one term per channel. The blue term depends on the low five bits
+    // alone and the others not on them: each run of 32 entries is one red-green term ORed with
+    // the same 32 blue terms.
     for (std::uint32_t w = 0; w < 32; ++w) {
+      const std::uint32_t v = 31 - w;
+      std::uint16_t blue_a[32], blue_b[32];
+      for (std::uint32_t c = 0; c < 32; ++c) {
+        blue_a[c] = static_cast<std::uint16_t>((w * (c + 1)) >> 5);
+        blue_b[c] = static_cast<std::uint16_t>((v * (c + 1)) >> 5);
+      }
       std::uint16_t* ra = a.get() + w * 65536u;
       std::uint16_t* rb = b.get() + w * 65536u;
-      for (std::uint32_t p = 0; p < 65536; ++p) {
-        const std::uint32_t r = ((p >> rs) & 31) + 1, g = ((p >> gs) & 31) + 1, bl = (p & 31) + 1;
-        ra[p] = static_cast<std::uint16_t>((((w * r) >> 5) << rs) | (((w * g) >> 5) << gs) | ((w * bl) >> 5));
-        const std::uint32_t v = 31 - w;
-        rb[p] = static_cast<std::uint16_t>((((v * r) >> 5) << rs) | (((v * g) >> 5) << gs) | ((v * bl) >> 5));
+      for (std::uint32_t p = 0; p < 65536; p += 32) {
+        const std::uint32_t r = ((p >> rs) & 31) + 1, g = ((p >> gs) & 31) + 1;
+        const auto high_a = static_cast<std::uint16_t>((((w * r) >> 5) << rs) | (((w * g) >> 5) << gs));
+        const auto high_b = static_cast<std::uint16_t>((((v * r) >> 5) << rs) | (((v * g) >> 5) << gs));
+        for (std::uint32_t c = 0; c < 32; ++c) {
+          ra[p + c] = static_cast<std::uint16_t>(high_a | blue_a[c]);
+          rb[p + c] = static_cast<std::uint16_t>(high_b | blue_b[c]);
+        }
       }
     }
     return true;

@@ -252,6 +252,45 @@ TEST_F(InstructionTest, FaultsEndTheRun) {
   }
 }
 
+// The last instruction of the code runs as it would anywhere else; the next opcode then lies
+// outside the code and the run ends with error 1.
+TEST_F(InstructionTest, HotInstructionsThatEndTheCode) {
+  struct Case {
+    const char* what;
+    std::function<void(meiasm::Builder&)> last;
+    const char* g1;
+  } cases[] = {
+      {"add", [](meiasm::Builder& p) { p.OpAdd(G(1), G(0), G(0)); }, "i:14"},
+      {"add-assign", [](meiasm::Builder& p) { p.OpAddAssign(G(1), G(0)); }, "i:10"},
+      {"add a constant", [](meiasm::Builder& p) { p.OpAddConstInt(G(1), 5); }, "i:8"},
+      {"move", [](meiasm::Builder& p) { p.OpMove(G(1), G(0)); }, "i:7"},
+      {"set int", [](meiasm::Builder& p) { p.OpSetInt(G(1), 9); }, "i:9"},
+      {"jump if zero, not taken", [](meiasm::Builder& p) { p.OpJumpIfZero(G(0), 0); }, "i:3"},
+      {"push a word", [](meiasm::Builder& p) { p.OpPushWord(1); }, "i:3"},
+      {"push the base", [](meiasm::Builder& p) { p.OpPushBase(); }, "i:3"},
+      {"drop", [](meiasm::Builder& p) { p.OpDrop(1); }, "i:3"},
+      {"open a frame at base 0", [](meiasm::Builder& p) { p.OpEnter(2); }, "i:0"},
+      {"source line", [](meiasm::Builder& p) { p.Line(4); }, "i:3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    errors.clear();
+    meiasm::Builder prog;
+    prog.Globals(2);
+    prog.OpJump(Label{"start"});
+    prog.Bind("end");
+    prog.OpHalt();
+    prog.ReturnTo("end");
+    prog.Bind("start");
+    prog.OpSetInt(G(0), 7);
+    prog.OpSetInt(G(1), 3);
+    c.last(prog);
+    EXPECT_EQ(Run(prog), 5);  // the fifth step meets the end of the code
+    EXPECT_EQ(Show(Slot(1)), c.g1);
+    EXPECT_EQ(errors, std::vector<uint32_t>{1});
+  }
+}
+
 }  // namespace
 
 namespace {

@@ -79,14 +79,41 @@ TEST_F(ScriptContextTest, FramesAndStackGrowInSteps) {
   EXPECT_EQ(ctx->StackWord(2048), 2048u);
 }
 
+// Globals that already hold values when a second context comes to share them keep their values,
+// their addresses and their owner: each string is freed once, after the last sharer ends.
+TEST_F(ScriptContextTest, GlobalsSharedLateKeepTheirValuesAndAddresses) {
+  LoadWith(300);  // more than one page of globals
+  ASSERT_TRUE(ctx->Start(0));
+  Slot(1).SetString("first");
+  Slot(299).SetString("last");
+  ScriptValue* before = ctx->SlotOrNull(299);
+  ScriptContext* second = ScriptContext::CloneShared(*ctx);
+  ScriptContext* third = ScriptContext::CloneShared(*second);
+  EXPECT_EQ(ctx->SlotOrNull(299), before);
+  EXPECT_EQ(Show(*before), "s:last");
+  EXPECT_EQ(Show(*third->SlotOrNull(1)), "s:first");
+  third->SlotOrNull(299)->SetString("changed");
+  EXPECT_EQ(Show(*before), "s:changed");
+  ScriptContext::Destroy(ctx);
+  ctx = nullptr;
+  EXPECT_EQ(Show(*second->SlotOrNull(299)), "s:changed");
+  ScriptContext::Destroy(second);
+  EXPECT_EQ(Show(*third->SlotOrNull(1)), "s:first");
+  ScriptContext::Destroy(third);
+}
+
 TEST_F(ScriptContextTest, SharedGlobalsAreClearedByTheFirstRunner) {
   LoadWith(2);
   ScriptContext* second = ScriptContext::CloneShared(*ctx);
   ScriptContext* fresh = ScriptContext::CloneFresh(*ctx);
   ASSERT_TRUE(ctx->Start(0));
   Slot(1).SetInt(5);
-  EXPECT_EQ(second->SlotOrNull(1), ctx->SlotOrNull(1));  // one value, two tables
-  EXPECT_NE(fresh->SlotOrNull(1), ctx->SlotOrNull(1));
+  EXPECT_EQ(Show(*second->SlotOrNull(1)), "i:5");  // one value, two tables
+  EXPECT_EQ(Show(*fresh->SlotOrNull(1)), "i:0");
+  second->SlotOrNull(1)->SetString("both");  // and written through either
+  EXPECT_EQ(Show(Slot(1)), "s:both");
+  EXPECT_EQ(Show(*fresh->SlotOrNull(1)), "i:0");
+  Slot(1).SetInt(5);
   ASSERT_TRUE(second->Start(0));  // another member runs: globals stay
   EXPECT_EQ(Show(*second->SlotOrNull(1)), "i:5");
   EXPECT_TRUE(ctx->Stop());

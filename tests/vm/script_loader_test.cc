@@ -85,13 +85,15 @@ TEST_F(TaskTest, ASecondLoadOfAPathSharesTheImageAndItsGlobals) {
   for (char& c : variant) c = c == '/' ? '\\' : c == 'D' ? 'd' : c == 's' ? 'S' : c;
   DRef<ScriptTask> second = LoadScriptExport(variant.c_str(), 0, kHandlerList, true);
   ASSERT_TRUE(second);
-  EXPECT_EQ(first->context->SlotOrNull(1), second->context->SlotOrNull(1));
+  first->context->SlotOrNull(1)->SetInt(7);
+  EXPECT_EQ(second->context->SlotOrNull(1)->int_value(), 7);
   EXPECT_EQ(&first->context->image(), &second->context->image());
 
   // A new instance of a task shares them as well.
   DRef<ScriptTask> third = NewScriptTaskNamed(first, "main", kTaskList);
   ASSERT_TRUE(third);
-  EXPECT_EQ(third->context->SlotOrNull(1), first->context->SlotOrNull(1));
+  third->context->SlotOrNull(1)->SetInt(8);
+  EXPECT_EQ(first->context->SlotOrNull(1)->int_value(), 8);
   EXPECT_STREQ(third->path, first->path);
   EXPECT_EQ(TaskRegistry(kTaskList).GetCount(), 2u);
 }
