@@ -48,7 +48,7 @@ struct Reader {
     const uint8_t k = Byte();
     switch (k % 8) {
       case 0:
-        return std::numeric_limits<int32_t>::max() - Small();
+        return std::numeric_limits<int32_t>::max() - Byte();
       case 1:
         return std::numeric_limits<int32_t>::min() + Byte();
       default:
