@@ -2,11 +2,14 @@
 // table that installs every built-in.
 #include "api/api_frame.h"
 
+#include <array>
 #include <cstdio>
 #include <new>
+#include <utility>
 
 #include "api/draw_api.h"
 #include "base/dlogstream.h"
+#include "display/text/text_unit.h"
 #include "shell/cinputmanager.h"
 #include "vm/dispatch.h"
 #include "vm/runtime_error.h"
@@ -197,7 +200,17 @@ bool NotAvailable(ScriptContext* ctx) {
   return false;
 }
 
+template <uint32_t... N>
+constexpr std::array<VmHandler, sizeof...(N)> StandIns(std::integer_sequence<uint32_t, N...>) {
+  return {&NotAvailable<N>...};
+}
+
 }  // namespace
+
+bool InstallUnavailableBuiltin(uint32_t n) {
+  static constexpr auto kStandIns = StandIns(std::make_integer_sequence<uint32_t, kBuiltinCount>{});
+  return n < kBuiltinCount && SetVmBuiltin(n, kStandIns[n]);
+}
 
 const char* BuiltinName(uint32_t n) {
   return n < kBuiltinCount ? kBuiltinNames[n] : nullptr;
@@ -207,9 +220,7 @@ const char* BuiltinName(uint32_t n) {
 void InstallFamilyBuiltins();
 
 void InstallApiBuiltins() {
-#define OV_BUILTIN(number, name) SetVmBuiltin(number, &NotAvailable<number>);
-#include "api/builtin_list.h"
-#undef OV_BUILTIN
+  for (uint32_t n = 0; n < kBuiltinCount; ++n) InstallUnavailableBuiltin(n);
   InstallTaskBuiltins();
   InstallFamilyBuiltins();
   InstallMediaBuiltins();
@@ -219,15 +230,24 @@ namespace {
 
 VmUnitHooks g_previous_hooks;
 
+bool InitObjects(uint32_t flags) {
+  if (g_previous_hooks.init_defaults && !g_previous_hooks.init_defaults(flags)) return false;
+  // The default text info: the current one at start and after every reset.
+  if (!InitDefaultTextFont()) return false;
+  CurrentObjects().text = DRef<void>::Convert(DefaultTextFont());
+  return true;
+}
 void ResetObjects(uint32_t flags) {
   ClearCurrentObjects();
   SelectScreenImage(flags);
+  CurrentObjects().text = DRef<void>::Convert(DefaultTextFont());
   if (g_previous_hooks.reset_current_objects) g_previous_hooks.reset_current_objects(flags);
   // The keyboard pad is the current input device after every reset.
   CurrentObjects().input = DRef<void>::Convert(DefaultInputDevice());
 }
 void TermObjects() {
   ClearCurrentObjects();
+  TermDefaultTextFont();
   if (g_previous_hooks.term_defaults) g_previous_hooks.term_defaults();
 }
 
@@ -240,6 +260,7 @@ void InstallApiUnitHooks() {
     return;
   }
   g_previous_hooks = hooks;
+  hooks.init_defaults = InitObjects;
   hooks.reset_current_objects = ResetObjects;
   hooks.term_defaults = TermObjects;
   SetVmUnitHooks(hooks);

@@ -90,6 +90,9 @@ bool Guarded(ScriptContext* ctx) {
 // The built-in list: 284 names by number.
 inline constexpr uint32_t kBuiltinCount = 284;
 const char* BuiltinName(uint32_t n);
+// Installs the stand-in of built-in n, as InstallApiBuiltins does before the workers: a run-time
+// error naming the built-in. False for a number outside the list.
+bool InstallUnavailableBuiltin(uint32_t n);
 // Installs every built-in at dispatch entry 72 + n. Built-ins whose work is not here yet raise a
 // run-time error naming them.
 void InstallApiBuiltins();

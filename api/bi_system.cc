@@ -350,6 +350,8 @@ void InstallDrawBlitBuiltins();
 void InstallFileBuiltins();
 void InstallNetBuiltins();
 void InstallInputBuiltins();
+void InstallCharBuiltins();
+void InstallTextBuiltins();
 
 void InstallFamilyBuiltins() {
   InstallStringBuiltins();
@@ -359,6 +361,8 @@ void InstallFamilyBuiltins() {
   InstallFileBuiltins();
   InstallNetBuiltins();
   InstallInputBuiltins();
+  InstallCharBuiltins();
+  InstallTextBuiltins();
   const struct {
     uint32_t n;
     VmHandler h;

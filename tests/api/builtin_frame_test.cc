@@ -23,7 +23,9 @@ TEST(BuiltinList, EveryNumberHasOneUniqueName) {
   EXPECT_STREQ(BuiltinName(283), "GetWindowSize");
 }
 
-TEST_F(BuiltinFrame, ABuiltinOfALaterFamilyStopsTheScriptNamingItself) {
+TEST_F(BuiltinFrame, ABuiltinWithoutItsWorkStopsTheScriptNamingItself) {
+  EXPECT_FALSE(InstallUnavailableBuiltin(kBuiltinCount));
+  ASSERT_TRUE(InstallUnavailableBuiltin(71));
   Int(0, 77);
   Str(1, "a.bmp");
   Call(71, {1});  // OutputText
