@@ -327,7 +327,7 @@ void Replay(FakeEngine& fake, const std::string& text) {
     std::istringstream words(line);
     std::string first;
     words >> first;
-    if (first == "virtual-clock" || first == "capture-folder") continue;
+    if (first == "virtual-clock" || first == "trace-files" || first == "capture-folder") continue;
     const DWORD at = FakeEngine::kClockStart + static_cast<DWORD>(std::stoul(first));
     std::string what;
     words >> what;
@@ -363,7 +363,7 @@ const std::vector<std::string> kRunOne = {
     "page", "page@first_page", "page", "page", "page", "link:ask_study", "page", "page", "page@item_page",
     // The court record from its button: the next item, its magnified picture, the profiles.
     "button:sys_itemkiroku", "button:right@record_page", "button:mag", "page@magnified", "button:chara",
-    "button:tojiru@profile", "page",
+    "button:right", "button:tojiru@profile", "page",
     // The court: judge, prosecutor, lawyer, witness; the testimony; the cross-examination.
     "page", "page", "page", "page@witness_stand", "page", "page", "page", "page", "page", "page",
     "button:confront@cross_examination", "button:tsuki", "page", "button:right", "button:shake", "page", "page",
@@ -491,8 +491,14 @@ class Session {
     std::string text = "# " + what +
                        "\n# Written by tests/samples/sample_game_test.cc (ORVANE_WRITE_PLAY=1): each click comes\n"
                        "# well after its page is complete, each capture just before its click.\n"
-                       "virtual-clock\n";
+                       "virtual-clock\n"
+                       "trace-files\n"
+                       "capture-folder captures\n";
     for (const auto& l : lines) text += l.second + "\n";
+    // The window's close request follows the last line; the game has ended long before it.
+    if (!lines.empty())
+      text += "# The game has left by now: the close request after this line never comes.\n" +
+              std::to_string(lines.back().first - FakeEngine::kClockStart + 5000) + " move 0 0\n";
     return text;
   }
 
@@ -529,7 +535,7 @@ TEST(SampleGame, RunsReachEverySceneSaveAndResume) {
         {"item_page", {"sys/text_item", "scn/maid/item_slip"}},
         {"record_page", {"sys/text_item", "scn/maid/item_badge", "sys/btn_item_right", "sys/btn_item_tojiru"}},
         {"magnified", {"scn/maid/item_slip_mag"}},
-        {"profile", {"scn/maid/face_maid", "sys/btn_item_item"}},
+        {"profile", {"scn/maid/face_butler", "sys/btn_item_item"}},
         {"witness_stand", {"sys/bg_court_main", "scn/maid/chara_butler", "sys/name_butler"}},
         {"cross_examination", {"sys/btn_inquiry_shake", "sys/btn_inquiry_confront", "sys/court_life"}},
         {"verdict_page", {"sys/bg_court_judge", "sys/chara_judge", "sys/name_judge", "sys/text_msg"}},
