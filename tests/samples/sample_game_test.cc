@@ -180,8 +180,10 @@ bool ButtonCentre(const std::string& name, int32_t* x, int32_t* y) {
     int32_t left = 0, top = 0, w = 0, h = 0;
     sprGetTopLeft(slot, &left, &top);
     sprGetSize(slot, &w, &h);
+    // A quarter down: the title's "begin" is hit there with and without the load button below
+    // it, so the same play also starts from a title that offers load.
     *x = left + w / 2;
-    *y = top + h / 2;
+    *y = top + h / 4;
     return true;
   }
   return false;
@@ -585,9 +587,9 @@ std::vector<std::pair<std::string, Files>> DataVariants() {
   return variants;
 }
 
-// play.txt and then play_load.txt, replayed as they are on every data variant: both runs end by
-// themselves with no box, the save is as expected, every variant shows the same frames at the
-// captures, and the typing and page-turn effects are among the files opened.
+// play.txt, play_load.txt and play.txt again, replayed as they are on every data variant: each
+// run ends by itself with no box, the save is as expected, every variant shows the same frames
+// at the captures, and the typing and page-turn effects are among the files opened.
 TEST(SampleGame, ScriptedPlayOnEveryData) {
   const std::string one = ReadHostFile(kPlayOne), two = ReadHostFile(kPlayTwo);
   ASSERT_FALSE(one.empty());
@@ -613,6 +615,15 @@ TEST(SampleGame, ScriptedPlayOnEveryData) {
       Session run(files, folder.Dir());
       run.Play({}, two);
       EXPECT_EQ(run.Describe("resume"), frames["verdict_page"]);
+    }
+    EXPECT_EQ(folder.Read("derora.sav"), kSaveAfterRunOne);
+    {
+      // play.txt again over that save: the title offers load and the chapter selection is the
+      // one after a clear, and the same clicks still play it through.
+      Session run(files, folder.Dir());
+      run.Play({}, one);
+      EXPECT_TRUE(run.Shows("title", "sys/title_load"));
+      EXPECT_TRUE(run.Opened("scn/menu/select1.scn"));
     }
     EXPECT_EQ(folder.Read("derora.sav"), kSaveAfterRunOne);
     if (first_frames.empty())
