@@ -1,13 +1,18 @@
 // Timed input for headless runs.
 #include "api/input_script.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "base/ddatafile.h"
+#include "base/dlogstream.h"
 #include "platform/dinput.h"
 #include "platform/host.h"
+#include "platform/kernel.h"
 #include "platform/mmsystem.h"
 #include "platform/user.h"
 #include "shell/cmainwindow.h"
@@ -20,6 +25,8 @@ struct InputScriptState {
   bool started = false;
   uint32_t start_ms = 0;
   WPARAM buttons = 0;  // MK_ flags of the buttons the script holds down
+  std::string file;    // the script's path, for messages
+  std::string folder;  // the capture folder as a host path
 };
 
 InputScriptState& State() {
@@ -137,17 +144,65 @@ bool ParseLine(const std::vector<std::string>& f, InputScriptEvent* e, std::stri
     }
     return true;
   }
+  if (word == "capture") {
+    e->kind = InputScriptEvent::kCapture;
+    if (f.size() != 3) {
+      *why = "expected one file name after \"capture\"";
+      return false;
+    }
+    const std::string& name = f[2];
+    // One plain name: nothing may be written outside the capture folder.
+    if (name == "." || name == ".." || name.find_first_of(std::string("/\\\0", 3)) != std::string::npos) {
+      *why = "a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")";
+      return false;
+    }
+    e->name = name;
+    return true;
+  }
+  if (word == "virtual-clock" || word == "capture-folder" || word == "trace-files") {
+    *why = "\"" + word + "\" is a setting: written without a time";
+    return false;
+  }
   *why = "unknown event \"" + word + "\"";
   return false;
 }
 
+// A settings line (its first field is not a time); false with the reason. Lines that are not
+// settings are left to ParseLine (handled = false).
+bool ParseSetting(const std::vector<std::string>& f, int number, InputScript* script, bool* handled,
+                  std::string* why) {
+  *handled = true;
+  if (f[0] == "virtual-clock" || f[0] == "trace-files") {
+    if (f.size() != 1) *why = "\"" + f[0] + "\" takes no arguments";
+    (f[0] == "virtual-clock" ? script->virtual_clock : script->trace_files) = true;
+  } else if (f[0] == "capture-folder") {
+    if (f.size() != 2) {
+      *why = "expected one folder after \"capture-folder\"";
+    } else if (script->capture_folder_line != 0) {
+      *why = "the capture folder is already named on line " + std::to_string(script->capture_folder_line);
+    } else {
+      script->capture_folder = f[1];
+      script->capture_folder_line = number;
+    }
+  } else {
+    *handled = false;
+  }
+  return why->empty();
+}
+
 }  // namespace
 
-bool ParseInputScript(const std::string& text, std::vector<InputScriptEvent>* events, std::string* error) {
-  events->clear();
+bool ParseInputScript(const std::string& text, InputScript* script, std::string* error) {
+  *script = InputScript();
   size_t pos = 0;
   int number = 0;
   uint32_t last_ms = 0;
+  int first_capture = 0;
+  auto fail = [&](int line, const std::string& why) {
+    *error = "line " + std::to_string(line) + ": " + why;
+    *script = InputScript();
+    return false;
+  };
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
@@ -157,23 +212,68 @@ bool ParseInputScript(const std::string& text, std::vector<InputScriptEvent>* ev
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::vector<std::string> fields = SplitFields(line);
     if (fields.empty() || fields[0][0] == '#') continue;
-    InputScriptEvent e;
     std::string why;
+    bool setting = false;
+    if (!ParseSetting(fields, number, script, &setting, &why)) return fail(number, why);
+    if (setting) continue;
+    InputScriptEvent e;
     if (ParseLine(fields, &e, &why) && e.at_ms < last_ms) why = "time goes backwards";
-    if (!why.empty()) {
-      *error = "line " + std::to_string(number) + ": " + why;
-      events->clear();
-      return false;
-    }
+    if (!why.empty()) return fail(number, why);
+    e.line = number;
+    if (e.kind == InputScriptEvent::kCapture && first_capture == 0) first_capture = number;
     last_ms = e.at_ms;
-    events->push_back(e);
+    script->events.push_back(e);
   }
+  if (first_capture != 0 && script->capture_folder_line == 0)
+    return fail(first_capture, "no \"capture-folder\" line names the folder for captures");
   return true;
 }
+
+bool ParseInputScript(const std::string& text, std::vector<InputScriptEvent>* events, std::string* error) {
+  InputScript script;
+  const bool ok = ParseInputScript(text, &script, error);
+  *events = std::move(script.events);
+  return ok;
+}
+
+namespace {
+
+bool NextDue(DWORD* in_ms);
+bool DeliverDue();
+
+// One log line per file open: the name, where it was looked for, the result.
+void TraceLine(const char* name, const std::string& where, const std::string& result) {
+  const std::string line = std::string("[trace-files] \"") + name + "\" " + where + " " + result + "\n";
+  DDebugLog() << line.c_str();
+}
+
+void TraceDiskOpen(const char* name, const char* host, DWORD error) {
+  std::string result = "opened";
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    result = "not found";
+  } else if (error != 0) {
+    result = "error " + std::to_string(error);
+  }
+  TraceLine(name, std::string("\"") + host + "\"", result);
+}
+
+void TraceMemberOpen(const char* name, bool opened) {
+  TraceLine(name, "archive", opened ? "opened" : "not found");
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
 
 bool LoadInputScriptFromEnvironment() {
   InputScriptState& s = State();
   s = InputScriptState();
+  orvane::kernel::SetFileOpenWatcher(nullptr);
+  SetMemberOpenWatcher(nullptr);
   const char* path = std::getenv("ORVANE_INPUT_SCRIPT");
   if (path == nullptr || path[0] == '\0') return true;
   std::ifstream file(path, std::ios::binary);
@@ -184,9 +284,38 @@ bool LoadInputScriptFromEnvironment() {
     return false;
   }
   std::string error;
-  if (!ParseInputScript(text.str(), &s.events, &error)) {
+  InputScript script;
+  if (!ParseInputScript(text.str(), &script, &error)) {
     std::fprintf(stderr, "ORVANE_INPUT_SCRIPT: %s: %s\n", path, error.c_str());
     return false;
+  }
+  s.file = path;
+  if (script.capture_folder_line != 0) {
+    // A relative folder is taken beside the script, so a script and its captures move together.
+    s.folder = script.capture_folder[0] == '/' ? script.capture_folder
+                                               : FolderOf(s.file) + "/" + script.capture_folder;
+    struct stat st;
+    if (stat(s.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      std::fprintf(stderr, "ORVANE_INPUT_SCRIPT: %s: line %d: the capture folder \"%s\" is not a folder\n",
+                   path, script.capture_folder_line, s.folder.c_str());
+      s = InputScriptState();
+      return false;
+    }
+    orvane::host::KeepPresentedPicture(true);
+  }
+  s.events = std::move(script.events);
+  orvane::kernel::SetFileOpenWatcher(script.trace_files ? TraceDiskOpen : nullptr);
+  SetMemberOpenWatcher(script.trace_files ? TraceMemberOpen : nullptr);
+  if (script.virtual_clock) {
+    // After the last line the window is asked to close (unless that line closes it already).
+    if (s.events.empty() || s.events.back().kind != InputScriptEvent::kClose) {
+      InputScriptEvent close;
+      close.at_ms = s.events.empty() ? 0 : s.events.back().at_ms;
+      s.events.push_back(close);
+    }
+    orvane::clock::UseVirtualClock(timeGetTime());
+    orvane::clock::SetVirtualSchedule(NextDue, DeliverDue);
+    orvane::clock::PaceVirtualPresents(true);
   }
   return true;
 }
@@ -213,17 +342,62 @@ void DeliverMouse(InputScriptState& s, const InputScriptEvent& e, HWND window) {
 
 }  // namespace
 
-void PollInputScript() {
+namespace {
+
+// Writes the last presented picture into the capture folder; a failure is reported on stderr
+// and in the log, never dropped.
+void Capture(const InputScriptState& s, const InputScriptEvent& e) {
+  const std::string target = s.folder + "/" + e.name;
+  std::string problem;
+  if (!orvane::host::HasPresentedPicture()) {
+    problem = "nothing presented yet; nothing written";
+  } else if (!orvane::host::WriteCapture(target.c_str())) {
+    problem = "cannot write \"" + target + "\"";
+  }
+  if (problem.empty()) return;
+  char head[64];
+  std::snprintf(head, sizeof head, ": line %d: capture \"", e.line);
+  const std::string message = "ORVANE_INPUT_SCRIPT: " + s.file + head + e.name + "\": " + problem + "\n";
+  std::fputs(message.c_str(), stderr);
+  DDebugLog() << message.c_str();
+}
+
+// When the next event is due on the virtual clock, counted from now (0: due already).
+// A wait can come before the machine's first pump (a script that waits at once): the script's
+// time then starts at the first wait once the main window exists.
+bool NextDue(DWORD* in_ms) {
   InputScriptState& s = State();
-  if (s.next >= s.events.size()) return;
+  if (s.next >= s.events.size()) return false;
+  if (!s.started) {
+    if (!MainWindow().GetHandle()) return false;
+    s.started = true;
+    s.start_ms = timeGetTime();
+  }
+  const uint32_t due = s.start_ms + s.events[s.next].at_ms;
+  const int32_t ahead = static_cast<int32_t>(due - timeGetTime());
+  *in_ms = ahead > 0 ? static_cast<DWORD>(ahead) : 0;
+  return true;
+}
+
+bool DeliverDue() {
+  return PollInputScript();
+}
+
+}  // namespace
+
+bool PollInputScript() {
+  InputScriptState& s = State();
+  if (s.next >= s.events.size()) return false;
   const uint32_t now = timeGetTime();
   if (!s.started) {
     s.started = true;
     s.start_ms = now;
   }
+  bool input = false;
   while (s.next < s.events.size() && now - s.start_ms >= s.events[s.next].at_ms) {
     const InputScriptEvent& e = s.events[s.next++];
     HWND window = MainWindow().GetHandle();
+    input = input || e.kind != InputScriptEvent::kCapture;
     switch (e.kind) {
       case InputScriptEvent::kClose:
         if (window) PostMessageA(window, WM_CLOSE, 0, 0);
@@ -237,6 +411,10 @@ void PollInputScript() {
       case InputScriptEvent::kKeyUp:
         orvane::dinput::HubKey(e.dik, e.kind == InputScriptEvent::kKeyDown);
         break;
+      case InputScriptEvent::kCapture:
+        Capture(s, e);
+        break;
     }
   }
+  return input;
 }

@@ -10,7 +10,9 @@
 #include "platform/user.h"
 #include "shell/cframetimer.h"
 #include "shell/cmainwindow.h"
+#include "shell/engine_units.h"
 #include "vm/script_loader.h"
+#include "vm/startup_config.h"
 
 #define OV_GUARD(failure, ...) \
   try {                        \
@@ -76,8 +78,22 @@ void ovGetCurrentPath(char* buffer) noexcept {
   if (buffer == nullptr) return;
   OV_GUARD(, CopyPath(buffer, RunningDirectory()))
 }
+namespace {
+
+// In the sprite system's mode every call is one GDI use more or less, counted by that unit (through
+// the unit table, as the main window's own brackets go); otherwise the main window's GDI mode is
+// entered or left once, however often it is asked.
+void UseGdi(bool on) {
+  if (GetStartupFlags() & kStartupTss)
+    DisplayUseGdi(on);
+  else
+    MainWindow().UseGDI(on);
+}
+
+}  // namespace
+
 void ovUseGDI(int32_t flag) noexcept {
-  OV_GUARD(, MainWindow().UseGDI(flag != 0))
+  OV_GUARD(, UseGdi(flag != 0))
 }
 
 // ---- Frame timing.

@@ -1,6 +1,7 @@
 // DDataFile: reading, looking up, building and writing KMF archives.
 #include "base/ddatafile.h"
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -193,11 +194,24 @@ DDataFileMember* DDataFile::Find(const DString& name) {
   return FindLocked(name.Get());
 }
 
+namespace {
+std::atomic<void (*)(const char*, bool)> g_member_watcher{nullptr};
+}  // namespace
+
+void SetMemberOpenWatcher(void (*watch)(const char* name, bool opened)) {
+  g_member_watcher = watch;
+}
+
 bool DDataFile::OpenMember(const DString& name, DFile& target) {
   if (!mounted_ || !name.Get()) return false;
-  DLockGuard guard(lock_);
-  DDataFileMember* member = FindLocked(name.Get());
-  return member && target.OpenView(member->view, 0, kToEnd);
+  bool opened;
+  {
+    DLockGuard guard(lock_);
+    DDataFileMember* member = FindLocked(name.Get());
+    opened = member && target.OpenView(member->view, 0, kToEnd);
+  }
+  if (auto watch = g_member_watcher.load()) watch(name.Get(), opened);
+  return opened;
 }
 
 bool DDataFile::OpenMember(DDataFileMember* member, DFile& target) {

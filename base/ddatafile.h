@@ -101,3 +101,8 @@ class DDataFile : public DObject {
   DRefList<DDataFileMember> members_;   // every member in directory order; owns them
   DDataFileMember* buckets_[256] = {};  // heads of the hash chains
 };
+
+// A watcher of member opens by name (the headless input script's file trace): the name asked for
+// and whether the member opened; called outside the archive's lock. Null: none. Each module's copy
+// of this code has its own watcher.
+void SetMemberOpenWatcher(void (*watch)(const char* name, bool opened));

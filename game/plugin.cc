@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/dlogstream.h"
+#include "game/choice.h"
 #include "game/court.h"
 #include "game/engine_api.h"
 #include "game/error_report.h"
@@ -13,7 +14,10 @@
 #include "game/inquiry.h"
 #include "game/resource.h"
 #include "game/scenario.h"
+#include "game/sound.h"
 #include "game/sprite.h"
+#include "game/stage.h"
+#include "game/start.h"
 #include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/wipe.h"
@@ -38,27 +42,34 @@ void LogLine(const char* text) noexcept {
   }
 }
 
-// Everything the game holds is given back here, after every way out of a play.
-void CleanupGame() noexcept {
-  ResetScenarioGlobals();
-  ResetTimerGlobals();
+// Each release step runs on its own: one that fails is logged and the next still runs.
+template <class F>
+void ReleaseStep(F&& step) noexcept {
   try {
-    sprClearAll();
+    step();
   } catch (...) {
+    LogLine("[start] a release step of the game failed\n");
   }
-  ResetTextLayerGlobals();
-  ResetSpriteGlobals();
-  ResetCourtGlobals();
-  ResetInquiryGlobals();
-  ClearWipes();
-  ReleaseCaches();
 }
 
-// The game. Its first step mounts the data archive when there is one; the rest of the game is
-// not built into this plug-in yet, which start reports in the log.
-void GameMain() {
-  if (g_engine.ovIsFileExist("derora.dat")) g_engine.ovSetDataFile("derora.dat");
-  LogLine("[start] the game is not built into this plug-in yet\n");
+// Everything the game holds is given back here, once, after every way out of the game: the
+// items, the sound effect, the music, the stage, then every table back to empty so that the
+// next start begins from nothing.
+void ReleaseGame() noexcept {
+  ReleaseStep([] { ReleaseItemTable(); });
+  ReleaseStep([] { ReleaseSe(); });
+  ReleaseStep([] { ReleaseBgm(); });
+  CleanupGame();
+  ResetScenarioGlobals();
+  ResetTimerGlobals();
+  ReleaseStep([] { sprClearAll(); });
+  ResetTextLayerGlobals();
+  ResetSpriteGlobals();
+  ReleaseStep([] { ResetChoiceGlobals(); });
+  ResetCourtGlobals();
+  ResetInquiryGlobals();
+  ReleaseStep([] { ClearWipes(); });
+  ReleaseStep([] { ReleaseCaches(); });
 }
 
 }  // namespace
@@ -110,6 +121,7 @@ int32_t RunGameGuarded(void (*entry)()) noexcept {
     ResetTextLayerGlobals();
     ResetCourtGlobals();
     ResetInquiryGlobals();
+    ResetChoiceGlobals();
     SetTimerRedraw(&sprRender);
     Handlers() = BuiltGameHandlers();
     entry();
@@ -125,7 +137,7 @@ int32_t RunGameGuarded(void (*entry)()) noexcept {
     } catch (...) {
     }
   }
-  CleanupGame();
+  ReleaseGame();
   g_game_running = false;
   return 1;
 }

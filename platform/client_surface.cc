@@ -11,6 +11,7 @@
 
 #include "platform/gdi_internal.h"
 #include "platform/host.h"
+#include "platform/mmsystem.h"
 
 namespace {
 
@@ -149,16 +150,20 @@ void ClientSurfaceUnlock(HWND hwnd, const RECT* dirty) {
 void ClientSurfacePresent(HWND hwnd) {
   if (!IsWindow(hwnd)) return;
   HWND top = orvane::gdi::TopLevel(hwnd);
-  std::lock_guard<std::recursive_mutex> l(SurfaceLock());
-  auto it = Surfaces().find(top);
-  if (it == Surfaces().end() || !it->second.dirty) return;
-  Surface& s = it->second;
-  RECT d = s.dirty_rect;
-  s.dirty = false;
-  orvane::host::Current().PresentSurface(top, s.pixels.data(), s.width, s.height, s.width * 4, d);
-  char buf[96];
-  std::snprintf(buf, sizeof(buf), "present %p %ld,%ld %ldx%ld", static_cast<void*>(top),
-                static_cast<long>(d.left), static_cast<long>(d.top), static_cast<long>(d.right - d.left),
-                static_cast<long>(d.bottom - d.top));
-  orvane::host::RecordTrace(buf);
+  {
+    std::lock_guard<std::recursive_mutex> l(SurfaceLock());
+    auto it = Surfaces().find(top);
+    if (it == Surfaces().end() || !it->second.dirty) return;
+    Surface& s = it->second;
+    RECT d = s.dirty_rect;
+    s.dirty = false;
+    orvane::host::Current().PresentSurface(top, s.pixels.data(), s.width, s.height, s.width * 4, d);
+    char buf[96];
+    std::snprintf(buf, sizeof(buf), "present %p %ld,%ld %ldx%ld", static_cast<void*>(top),
+                  static_cast<long>(d.left), static_cast<long>(d.top), static_cast<long>(d.right - d.left),
+                  static_cast<long>(d.bottom - d.top));
+    orvane::host::RecordTrace(buf);
+  }
+  // Outside the lock: the clock may deliver scripted events on its way.
+  orvane::clock::VirtualPresent();
 }

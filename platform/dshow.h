@@ -338,4 +338,6 @@ class ORVANE_DSHOW_API CBaseVideoRenderer : public IBaseFilter {
 namespace orvane::dshow {
 // Tests: the graph keeps its own allocator instead of taking the renderer's (the copy path).
 ORVANE_DSHOW_API void SetKeepOwnAllocator(bool on);
+// Tests: while on, every graph's Run fails (E_FAIL) and the graph keeps its state.
+ORVANE_DSHOW_API void SetRunFails(bool on);
 }  // namespace orvane::dshow

@@ -27,6 +27,7 @@ namespace {
 namespace mm = orvane::media_module;
 
 std::atomic<bool> g_keep_own_allocator{false};
+std::atomic<bool> g_fail_run{false};
 
 // The media module beside this library, loaded once; null when it is missing.
 const mm::Table* MediaModule() {
@@ -139,7 +140,7 @@ class FilterGraph final : public IGraphBuilder,
   HRESULT RenderFile(LPCWSTR path, LPCWSTR play_list) override;
 
   // IMediaControl.
-  HRESULT Run() override { return SetState(State::kRunning); }
+  HRESULT Run() override { return g_fail_run.load() ? E_FAIL : SetState(State::kRunning); }
   HRESULT Pause() override { return SetState(State::kPaused); }
   HRESULT Stop() override { return SetState(State::kStopped); }
 
@@ -551,6 +552,9 @@ void FilterGraph::Teardown() {
 namespace orvane::dshow {
 void SetKeepOwnAllocator(bool on) {
   g_keep_own_allocator.store(on);
+}
+void SetRunFails(bool on) {
+  g_fail_run.store(on);
 }
 }  // namespace orvane::dshow
 

@@ -68,6 +68,9 @@ struct HostHooks {
   // cursor over the program's windows. Defaults: nothing.
   void (*CaptureMouse)(HWND hwnd, bool on);
   void (*ShowCursor)(bool visible);
+  // WarpCursor moves the host's cursor to a client position (x, y) of a top-level window.
+  // Default: nothing.
+  void (*WarpCursor)(HWND hwnd, int x, int y);
   // -- Audio output. OpenAudio opens the host's sound device for 16-bit stereo frames, stores
   // its rate and then calls render from its own thread for every block it plays; false when no
   // device opens. CloseAudio stops it: render is not called once it returns. Defaults: false,
@@ -111,6 +114,11 @@ ORVANE_HOST_API void ResetHeadless();
 // client surface of the window presented last) and writes it there at exit. This writes that
 // picture now as binary PPM (P6); false when nothing was presented or the file fails.
 ORVANE_HOST_API bool WriteCapture(const char* path);
+// The headless host keeps the last picture presented also while on (the input script's captures);
+// switching it on forgets a picture kept before.
+ORVANE_HOST_API void KeepPresentedPicture(bool on);
+// Whether a picture is kept.
+ORVANE_HOST_API bool HasPresentedPicture();
 
 // The host window of a top-level window, for tests of a real host (SDL_Window*), else null.
 ORVANE_HOST_API void* NativeWindow(HWND hwnd);

@@ -97,6 +97,7 @@ void TraceFullscreen(HWND hwnd, bool on, int w, int h) {
 }
 void NoCapture(HWND, bool) {}
 void NoCursor(bool) {}
+void NoWarp(HWND, int, int) {}
 bool NoAudio(unsigned*, void (*)(std::int16_t*, unsigned)) {
   return false;
 }
@@ -123,6 +124,7 @@ HostHooks WithDefaults(const HostHooks& h) {
   if (!r.SetFullscreen) r.SetFullscreen = TraceFullscreen;
   if (!r.CaptureMouse) r.CaptureMouse = NoCapture;
   if (!r.ShowCursor) r.ShowCursor = NoCursor;
+  if (!r.WarpCursor) r.WarpCursor = NoWarp;
   if (!r.OpenAudio) r.OpenAudio = NoAudio;
   if (!r.CloseAudio) r.CloseAudio = Nothing;
   return r;

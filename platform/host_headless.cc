@@ -38,6 +38,7 @@ struct Capture {
   int width = 0;
   int height = 0;
   bool at_exit = false;
+  bool keep = false;  // kept for the input script's captures
 };
 Capture& TheCapture() {
   static Capture* c = new Capture;  // lives to the end of the process: read by the exit handler
@@ -51,16 +52,17 @@ void WriteCaptureAtExit() {
 
 void HeadlessPresent(HWND, const std::uint32_t* pixels, int w, int h, int pitch, const RECT&) {
   const char* path = std::getenv("ORVANE_CAPTURE");
-  if (!path || !*path || !pixels || w <= 0 || h <= 0) return;
   Capture& c = TheCapture();
   std::lock_guard<std::mutex> l(c.lock);
+  const bool at_exit = path && *path;
+  if ((!at_exit && !c.keep) || !pixels || w <= 0 || h <= 0) return;
   c.pixels.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
   for (int y = 0; y < h; ++y)
     std::copy_n(pixels + static_cast<std::ptrdiff_t>(y) * (pitch / 4), w,
                 c.pixels.begin() + static_cast<std::ptrdiff_t>(y) * w);
   c.width = w;
   c.height = h;
-  if (!c.at_exit) c.at_exit = std::atexit(WriteCaptureAtExit) == 0;
+  if (at_exit && !c.at_exit) c.at_exit = std::atexit(WriteCaptureAtExit) == 0;
 }
 
 }  // namespace
@@ -84,6 +86,22 @@ bool WriteCapture(const char* path) {
     ok = std::fwrite(row.data(), 1, row.size(), f) == row.size();
   }
   return std::fclose(f) == 0 && ok;
+}
+
+void KeepPresentedPicture(bool on) {
+  Capture& c = TheCapture();
+  std::lock_guard<std::mutex> l(c.lock);
+  if (on && !c.keep) {
+    c.pixels.clear();  // from now on: a picture of an earlier run is not this run's
+    c.width = c.height = 0;
+  }
+  c.keep = on;
+}
+
+bool HasPresentedPicture() {
+  Capture& c = TheCapture();
+  std::lock_guard<std::mutex> l(c.lock);
+  return c.width > 0 && c.height > 0;
 }
 
 const HostHooks& HeadlessHost() {

@@ -376,6 +376,7 @@ const HostHooks& SdlHost() {
     h.SetFullscreen = SdlSetFullscreen;
     h.CaptureMouse = SdlCaptureMouse;
     h.ShowCursor = SdlShowCursor;
+    h.WarpCursor = SdlWarpCursor;
     h.OpenAudio = SdlOpenAudio;
     h.CloseAudio = SdlCloseAudio;
     return h;

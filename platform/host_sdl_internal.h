@@ -29,6 +29,7 @@ void SdlApplyLogicalSize(SDL_Window* window, SDL_Renderer* renderer);
 // The capture and cursor hooks (host_sdl_focus.cc).
 void SdlCaptureMouse(HWND hwnd, bool on);
 void SdlShowCursor(bool visible);
+void SdlWarpCursor(HWND hwnd, int x, int y);
 // The audio output (host_sdl_audio.cc).
 bool SdlOpenAudio(unsigned* rate, void (*render)(std::int16_t* out, unsigned frames));
 void SdlCloseAudio();

@@ -104,6 +104,15 @@ using LPOVERLAPPED = OVERLAPPED*;
 // ERROR_ALREADY_EXISTS when the file existed.
 ORVANE_API HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                               DWORD creation, DWORD flags, HANDLE template_file);
+
+namespace orvane::kernel {
+// A watcher of file opens (the headless input script's file trace): called after every
+// CreateFileA with the cp932 name, the host path it became ("" when it has none) and the error
+// code of a failure (0: opened). Null: none. The caller's last error stays as the open set it.
+__attribute__((visibility("default"))) void SetFileOpenWatcher(void (*watch)(const char* name, const char* host,
+                                                                            DWORD error));
+}  // namespace orvane::kernel
+
 // Reads up to count bytes at the file pointer (or the overlapped offset); *done gets the count
 // read, 0 at the end of the file. FALSE on an I/O error or without read access.
 ORVANE_API BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
@@ -48,13 +49,11 @@ std::int64_t OverlappedOffset(const OVERLAPPED* o) {
 
 using namespace orvane::kernel;
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD creation,
-                   DWORD flags, HANDLE template_file) {
-  (void)share;
-  (void)security;
-  (void)flags;
-  (void)template_file;
-  std::string host;
+namespace {
+
+std::atomic<void (*)(const char*, const char*, DWORD)> g_open_watcher{nullptr};
+
+HANDLE OpenHostFile(LPCSTR name, DWORD access, DWORD creation, std::string& host) {
   if (!ToHost(name, &host)) return INVALID_HANDLE_VALUE;
   bool readable = access & GENERIC_READ;
   bool writable = access & GENERIC_WRITE;
@@ -102,6 +101,29 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   }
   HANDLE h = Register(std::make_shared<FileObject>(fd, readable, writable));
   SetLastError(existed && (creation == CREATE_ALWAYS || creation == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : 0);
+  return h;
+}
+
+}  // namespace
+
+void orvane::kernel::SetFileOpenWatcher(void (*watch)(const char* name, const char* host, DWORD error)) {
+  g_open_watcher = watch;
+}
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD creation,
+                   DWORD flags, HANDLE template_file) {
+  (void)share;
+  (void)security;
+  (void)flags;
+  (void)template_file;
+  std::string host;
+  HANDLE h = OpenHostFile(name, access, creation, host);
+  if (auto watch = g_open_watcher.load()) {
+    const DWORD error = GetLastError();
+    watch(name ? name : "", host.c_str(),
+          h == INVALID_HANDLE_VALUE ? (error ? error : ERROR_INVALID_PARAMETER) : 0);
+    SetLastError(error);  // the watcher leaves the caller's error as the open set it
+  }
   return h;
 }
 

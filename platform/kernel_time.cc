@@ -2,6 +2,7 @@
 #include <sched.h>
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/clock.h"
@@ -35,6 +36,8 @@ void UseVirtualClock(DWORD start) {
 
 void UseRealClock() {
   g_virtual = false;
+  SetVirtualSchedule(nullptr, nullptr);
+  PaceVirtualPresents(false);
 }
 
 bool IsVirtualClock() {
@@ -58,8 +61,72 @@ bool VirtualWaitHere() {
   return g_virtual && g_clock_thread == GetCurrentThreadId();
 }
 
-void AdvanceForWait(DWORD ms) {
-  if (ms != INFINITE) g_virtual_now.fetch_add(ms);
+namespace {
+
+// The schedule and the present pacing belong to the clock thread: only it reads them.
+bool (*g_next_due)(DWORD*) = nullptr;
+bool (*g_deliver_due)() = nullptr;
+std::atomic<bool> g_pace_presents{false};
+bool g_presented = false;
+bool g_waited = false;                 // the clock moved or a frame wait ran since the last present
+std::uint32_t g_present_fraction = 0;  // 16.16 carry of the paced frames
+
+// 1000/60 ms in 16.16 fixed point, as the frame timer's default interval.
+constexpr std::uint32_t kPresentFrame = 1092267;
+
+}  // namespace
+
+void SetVirtualSchedule(bool (*next_due)(DWORD*), bool (*deliver_due)()) {
+  g_next_due = next_due;
+  g_deliver_due = deliver_due;
+}
+
+void PaceVirtualPresents(bool on) {
+  g_pace_presents = on;
+  g_presented = false;
+}
+
+bool NextScheduledEvent(DWORD* in_ms) {
+  return VirtualWaitHere() && g_next_due && g_deliver_due && g_next_due(in_ms);
+}
+
+bool AdvanceForWait(DWORD ms, bool wake_on_input) {
+  if (ms == INFINITE) return false;
+  DWORD left = ms;
+  DWORD in = 0;
+  // Each scheduled event within the time: the clock moves to it and it is delivered there.
+  while (NextScheduledEvent(&in) && in <= left) {
+    g_virtual_now.fetch_add(in);
+    left -= in;
+    if (in > 0) g_waited = true;
+    const bool input = g_deliver_due();
+    if (input && wake_on_input) return true;
+    DWORD again = 0;
+    // A source that keeps reporting an event due now without delivering it must not hold the
+    // wait for ever.
+    if (in == 0 && !input && NextScheduledEvent(&again) && again == 0) break;
+  }
+  g_virtual_now.fetch_add(left);
+  if (ms > 0) g_waited = true;
+  return false;
+}
+
+void NoteFrameWait() {
+  g_waited = true;
+}
+
+void VirtualPresent() {
+  if (!g_pace_presents || !VirtualWaitHere()) return;
+  if (g_presented && !g_waited) {
+    // Nothing waited since the last present: this one takes a frame.
+    const std::uint64_t sum = std::uint64_t{g_present_fraction} + kPresentFrame;
+    g_present_fraction = static_cast<std::uint32_t>(sum & 0xFFFF);
+    AdvanceForWait(static_cast<DWORD>(sum >> 16));
+  } else {
+    g_present_fraction = 0;  // paced by waits: a new run of frames starts here
+  }
+  g_presented = true;
+  g_waited = false;
 }
 
 }  // namespace orvane::clock

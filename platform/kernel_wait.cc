@@ -54,7 +54,8 @@ void NotifyWaiters() {
 }
 
 DWORD WaitAny(const std::shared_ptr<Object>* objects, DWORD count, DWORD ms, const WaitCondition* condition) {
-  const bool virtual_wait = ms != INFINITE && orvane::clock::VirtualWaitHere();
+  namespace clk = orvane::clock;
+  const bool virtual_wait = ms != INFINITE && clk::VirtualWaitHere();
   const std::int64_t deadline =
       ms == INFINITE ? -1 : orvane::MonotonicNs() + static_cast<std::int64_t>(ms) * 1000000;
   for (;;) {
@@ -65,8 +66,26 @@ DWORD WaitAny(const std::shared_ptr<Object>* objects, DWORD count, DWORD ms, con
     }
     if (condition && condition->ready && condition->ready(condition->context)) return WAIT_OBJECT_0 + count;
     if (virtual_wait) {
-      orvane::clock::AdvanceForWait(ms);
+      // Scripted input on the way wakes a message wait there, as the user's input would.
+      if (clk::AdvanceForWait(ms, condition != nullptr)) {
+        for (DWORD i = 0; i < count; ++i) {
+          if (objects[i]->TryAcquire()) return WAIT_OBJECT_0 + i;
+        }
+        return WAIT_OBJECT_0 + count;
+      }
       return WAIT_TIMEOUT;
+    }
+    DWORD in = 0;
+    if (ms == INFINITE && condition && clk::NextScheduledEvent(&in)) {
+      // Without a time limit a message wait on the virtual clock goes on to the next scheduled
+      // event; only when none is left does it sleep for real.
+      if (clk::AdvanceForWait(in, true)) {
+        for (DWORD i = 0; i < count; ++i) {
+          if (objects[i]->TryAcquire()) return WAIT_OBJECT_0 + i;
+        }
+        return WAIT_OBJECT_0 + count;
+      }
+      continue;
     }
     std::int64_t slice = -1;
     if (deadline >= 0) {

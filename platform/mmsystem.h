@@ -48,10 +48,30 @@ ORVANE_CLOCK_API void FailTimerCaps(bool on);
 // The number of timeBeginPeriod calls not yet ended.
 ORVANE_CLOCK_API int HeldTimerPeriods();
 
+// A schedule of timed events on the virtual clock (the headless input script): next_due gives
+// the milliseconds from now to the next event (false when none is left); deliver_due delivers
+// every event due now and tells whether one of them was user input (mouse, keys, close). While a
+// schedule is set, the clock thread's waits stop at each event on their way, deliver it, and a
+// message wait that input would wake (MsgWaitForMultipleObjects, also without a time limit while
+// an event is left) returns there; the clock never moves past a due event. Null functions: none.
+ORVANE_CLOCK_API void SetVirtualSchedule(bool (*next_due)(DWORD* in_ms), bool (*deliver_due)());
+// While on, a present that follows the previous one with no wait between (the virtual clock did
+// not move, no frame wait ran) takes one frame of 60 per second (16 or 17 ms; 60 such frames make
+// 1000 ms), so a loop that presents without waiting still sees time pass. Presents paced by waits
+// add nothing.
+ORVANE_CLOCK_API void PaceVirtualPresents(bool on);
+// The frame timer's wait ran (also one that found the frame late and did not sleep).
+ORVANE_CLOCK_API void NoteFrameWait();
+
 // For the platform's waits: whether a finite wait on this thread runs on the virtual clock; and
-// the advance that a timed-out wait makes.
+// the advance that a timed-out wait makes: ms (INFINITE: none) through the scheduled events on
+// the way. With wake_on_input it stops right after an event that was user input and returns true.
 bool VirtualWaitHere();
-void AdvanceForWait(DWORD ms);
+bool AdvanceForWait(DWORD ms, bool wake_on_input = false);
+// On the clock thread with a schedule: the milliseconds to the next scheduled event.
+bool NextScheduledEvent(DWORD* in_ms);
+// Called by the client surface for every picture presented to the host.
+void VirtualPresent();
 
 }  // namespace orvane::clock
 

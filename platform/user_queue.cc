@@ -393,6 +393,12 @@ BOOL SetCursorPos(int x, int y) {
   if (target) {
     POINT p{x, y};
     ScreenToClient(target, &p);
+    // The host moves its cursor over the top-level window, in that window's client coordinates.
+    HWND root = target;
+    for (HWND up = GetParent(root); up; up = GetParent(up)) root = up;
+    POINT q{x, y};
+    ScreenToClient(root, &q);
+    host::Current().WarpCursor(root, q.x, q.y);
     PostMessageA(target, WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
   }
   return TRUE;

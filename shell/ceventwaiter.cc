@@ -7,6 +7,7 @@
 #include "platform/mmsystem.h"
 #include "platform/user.h"
 #include "vm/script_task.h"
+#include "vm/vm_services.h"
 
 bool CEventWaiter::Init() {
   flags_ = kRebuild;
@@ -96,6 +97,9 @@ bool CEventWaiter::Wait(uint32_t timeout) {
     }
     DWORD r =
         MsgWaitForMultipleObjects(count_, count_ ? handles_.Get() : nullptr, FALSE, slice, QS_ALLEVENTS);
+    // The machine's pump first: a plug-in that waits here runs no script, and that pump is what
+    // delivers the timed input of a headless run.
+    VmPumpMessages();
     DPumpMessages();
     if (AllTasksEnded()) return true;
     if (r < count_) return true;  // WAIT_OBJECT_0 is 0: the index of the signalled net

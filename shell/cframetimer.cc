@@ -156,5 +156,6 @@ bool CFrameTimer::Wait() {
   }
   frame_base_ += f;
   ++loop_count_;
+  orvane::clock::NoteFrameWait();  // the paced presents of a virtual clock count this frame done
   return (flags_ & kSkip) != 0;
 }

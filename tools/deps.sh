@@ -5,7 +5,7 @@ orvane_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libjpeg-turbo-progs libvorbis-dev libogg-dev
   libsdl2-dev libfreetype-dev libfontconfig-dev fonts-ipafont
-  xvfb xauth xdotool
+  xvfb xauth xdotool x11-apps
   clang libclang-rt-14-dev
   libpixman-1-dev
   liblua5.4-dev lua5.4

@@ -6,21 +6,33 @@
 #include <fstream>
 #include <string>
 
+#include "api/input_script.h"
 #include "api/ov_api.h"
 #include "api_fixture.h"
 #include "base/dapplication.h"
+#include "base/dpump.h"
+#include "base/dwindow.h"
+#include "display/draw/screen.h"
+#include "display/text/dglyph.h"
 #include "display/tss/dtss_image.h"
 #include "display/tss/dtss_manager.h"
 #include "display/tss/dtss_sprite.h"
 #include "display/tss/dtss_wipe.h"
 #include "imaging/dimage.h"
+#include "media/movie/movie.h"
 #include "platform/ddraw_test.h"
+#include "platform/dinput.h"
 #include "platform/host.h"
+#include "platform/mixer.h"
+#include "platform/mmsystem.h"
 #include "platform/win32.h"
+#include "shell/ceventwaiter.h"
 #include "shell/cfilemanager.h"
+#include "shell/cinputmanager.h"
 #include "shell/cmainwindow.h"
 #include "shell/cnetmanager.h"
 #include "shell/cpluginmanager.h"
+#include "tests/support/movie_clip.h"
 #include "tests/support/raster_reference.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/meiasm/meiasm.h"
@@ -470,6 +482,203 @@ TEST_F(PluginScene, AScriptRunsThePluginThatDrawsTheSceneAsTheUnitDoesOnBothDevi
                                "apiplugin scene handles=000000000 render=0 screen=0 abs=0,0 level=0"}));
 }
 
+// A message line drawn character by character into a TSS image by direct calls into the units, as
+// the plug-in's `textline` does through the exports.
+void DirectTextLine(DtssManager& m, Scene& scene) {
+  DImage blank;
+  ASSERT_TRUE(blank.Create(48, 16, 0, DimgFormat::BGRA8888));
+  for (int y = 0; y < 16; ++y) std::memset(blank.GetPixelPointer(0, y), 0, 48 * 4);
+  DRef<DtssImage> image = m.CreateImage(blank, 48, 16);
+  image->Fill(0, 0, 48, 16, 1.0f, 0.875f, 0.25f, 0.0f);
+  LOGFONTA lf{};
+  lf.lfHeight = -12;
+  lf.lfWeight = 400;
+  lf.lfCharSet = SHIFTJIS_CHARSET;
+  lf.lfQuality = 2;
+  lf.lfPitchAndFamily = 0x31;
+  std::strcpy(lf.lfFaceName, "ＭＳ ゴシック");
+  DGlyph glyph;
+  const bool wide = m.GetTextureFormat() == 2;
+  ASSERT_TRUE(glyph.Create(kGlyphGray4 | kGlyphCache | (wide ? 0 : kGlyphOut4), lf));
+  const auto* text = reinterpret_cast<const unsigned char*>("Aあ表ｱ g");
+  int32_t x = 1;
+  for (size_t i = 0; text[i];) {
+    uint16_t code = text[i++];
+    if (DIsLeadByte(static_cast<unsigned char>(code))) code = static_cast<uint16_t>(code << 8 | text[i++]);
+    ASSERT_TRUE(glyph.Render(code));
+    int32_t pitch = 0;
+    uint8_t* pixels = image->Lock(&pitch);
+    ASSERT_NE(pixels, nullptr);
+    const DPoint at = glyph.GetDrawPos();
+    if (wide)
+      glyph.DrawToARGB8888(pixels, x + at.x, 1 + at.y, 48, 16, pitch);
+    else
+      glyph.DrawToARGB4444(pixels, x + at.x, 1 + at.y, 48, 16, pitch);
+    image->Unlock();
+    x += glyph.GetFeed().x;
+  }
+  image->AddDirtyRect(0, 0, 48, 16);
+  DRef<DtssSprite> sprite = m.CreateSprite(image.Get(), 0);
+  sprite->SetDraw(true);
+  sprite->SetPos(0, 10);
+  sprite->SetBlend(1);
+  ASSERT_TRUE(m.Render());
+  m.Present();
+  scene = Scene{};
+  scene.picture = image;
+  scene.sprites = {sprite};
+}
+
+TEST_F(PluginScene, APluginDrawsAMessageLinePerCharacterAsTheReferenceRendererDoes) {
+  tss_api_test::LogCapture log;
+  for (int bits : {32, 16}) {
+    orvane::dx::Reset();
+    orvane::dx::DeviceProfile profile;
+    profile.desktop_depth = bits == 16 ? 16 : 0;
+    orvane::dx::SetProfile(profile);
+    orvane::dx::CapturePresents(true);
+    SetStartupFlags(kStartupTss);
+    HWND by_plugin = StartUnit();
+    Str(1, "api_plugin");
+    Call(kLoadPlugin, {1});
+    Str(1, "textline");
+    Call(kGetPluginFunction, {1});
+    ASSERT_EQ(Result()->type(), kScriptPluginFunction);
+    ScriptValue::Assign(*Result(), Slot(2));
+    Call(kSetPlugin, {2});
+    Call(kCallPlugin);
+    EXPECT_TRUE(Boxes().empty()) << log.Text();
+    Slot(2)->SetInt(0);
+    Call(kSetPlugin, {2});
+    PluginManager().UnloadAll();
+    const auto traced = PluginTrace();
+    ASSERT_EQ(traced.size(), 2u) << bits;
+    EXPECT_EQ(traced[1].rfind("apiplugin textline drawn=5 ", 0), 0u) << traced[1];
+    EXPECT_NE(traced[1].find(" screen=1"), std::string::npos) << traced[1];
+    orvane::dx::Capture plugin_shot;
+    ASSERT_TRUE(orvane::dx::TakeCapture(by_plugin, &plugin_shot));
+
+    HWND direct = StartUnit();
+    Scene scene;
+    DirectTextLine(TssManager(), scene);
+    SurfaceCopy back;
+    CopySurface(TssManager().GetBackBuffer(), &back);
+    EXPECT_TRUE(ReferenceFrame(scene, back) == back.bytes) << "the reference differs at " << bits << " bits";
+    orvane::dx::Capture direct_shot;
+    ASSERT_TRUE(orvane::dx::TakeCapture(direct, &direct_shot));
+    ASSERT_EQ(plugin_shot.pixels.size(), static_cast<size_t>(kSceneW * kSceneH));
+    EXPECT_EQ(plugin_shot.pixels, direct_shot.pixels) << bits;
+    // The text shows in its colour over black, and only on the sprite's rows.
+    int inked = 0;
+    for (int y = 0; y < kSceneH; ++y)
+      for (int x = 0; x < kSceneW; ++x) {
+        const uint32_t p = plugin_shot.pixels[y * kSceneW + x] & 0xFFFFFF;
+        if (p == 0) continue;
+        ++inked;
+        EXPECT_TRUE(y >= 10 && y < 26) << x << "," << y;
+        EXPECT_GE(p >> 16 & 0xFF, p & 0xFF) << std::hex << p;
+      }
+    EXPECT_GT(inked, 40) << bits;
+  }
+}
+
+// The game's wait loop in a plug-in, on the engine's main window (the keyboard is acquired by the
+// loop's first pass while that window is in the foreground): a Return that arrives while it waits
+// wakes it within two slices. The key comes from a window timer, and window timers run on the
+// real clock, so this runs on the real clock: under the virtual clock the waits would end before
+// the timer is ever due, and the key would never come.
+DWORD g_injected_at = 0;
+
+class PluginInput : public PluginFrame {
+ protected:
+  void SetUp() override {
+    PluginFrame::SetUp();
+    app_.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr);
+    DSetApplication(&app_);
+    orvane::dinput::HubReset();
+    ASSERT_TRUE(MainWindow().Create());
+    ASSERT_EQ(GetForegroundWindow(), MainWindow().GetHandle());
+    ASSERT_TRUE(InputManager().Init());
+    ASSERT_TRUE(EventWaiter().Init());
+    task_.Alloc(1);
+    TaskRegistry(kTaskList).PushBack(task_);
+  }
+  void TearDown() override {
+    EventWaiter().Term();
+    InputManager().Term();
+    TaskRegistry(kTaskList).Clear();
+    task_.Release();
+    MainWindow().Destroy();
+    orvane::dinput::HubReset();
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    DSetApplication(nullptr);
+    PluginFrame::TearDown();
+  }
+  std::string CallWaitLoop() {
+    Str(1, "api_plugin");
+    Call(kLoadPlugin, {1});
+    Str(1, "waitloop");
+    Call(kGetPluginFunction, {1});
+    ScriptValue::Assign(*Result(), Slot(2));
+    Call(kSetPlugin, {2});
+    PluginTrace();
+    Call(kCallPlugin);
+    const auto lines = PluginTrace();
+    return lines.empty() ? std::string() : lines.back();
+  }
+
+  DApplication app_;
+  DRef<ScriptTask> task_;
+};
+
+TEST_F(PluginInput, TheGamesWaitLoopWakesOnAnInjectedReturnWithinTwoSlices) {
+  // The key arrives about 110 ms into the wait.
+  SetTimer(MainWindow().GetHandle(), 91, 110, [](HWND h, UINT, UINT_PTR id, DWORD) {
+    KillTimer(h, id);
+    g_injected_at = timeGetTime();
+    orvane::dinput::HubKey(DIK_RETURN, true);
+  });
+  const std::string line = CallWaitLoop();
+  unsigned waits = 0, ms = 0, end = 0;
+  ASSERT_EQ(std::sscanf(line.c_str(), "apiplugin waitloop woken=1 waits=%u ms=%u end=%u", &waits, &ms, &end),
+            3)
+      << line;
+  EXPECT_GE(waits, 4u) << line;  // it did wait before the key came
+  EXPECT_LE(end - g_injected_at, 2 * 25u) << line;
+  EXPECT_NE(line.find(" key=1:28,1 exit=0"), std::string::npos) << line;
+
+  // Asked to end instead: the loop stops without a key.
+  SetTimer(MainWindow().GetHandle(), 92, 40, [](HWND h, UINT, UINT_PTR id, DWORD) {
+    KillTimer(h, id);
+    ovExit();
+  });
+  const std::string ended = CallWaitLoop();
+  EXPECT_NE(ended.find(" key=0:0,0 exit=1"), std::string::npos) << ended;
+}
+
+// A headless run's timed Return reaches the loop too: the waits pump through the machine's pump,
+// which delivers the input script's due lines, although no script runs while the plug-in waits.
+TEST_F(PluginInput, AScriptedReturnWakesTheWaitLoop) {
+  VmServices s = GetVmServices();
+  s.pump_messages = [] {
+    PollInputScript();
+    DPumpMessages();
+  };
+  SetVmServices(s);
+  scratch_.Write("input.txt", "100 key-down 28\n");
+  setenv("ORVANE_INPUT_SCRIPT", scratch_.Path("input.txt").c_str(), 1);
+  ASSERT_TRUE(LoadInputScriptFromEnvironment());
+  unsetenv("ORVANE_INPUT_SCRIPT");
+  const std::string line = CallWaitLoop();
+  unsigned waits = 0, ms = 0;
+  ASSERT_EQ(std::sscanf(line.c_str(), "apiplugin waitloop woken=1 waits=%u ms=%u", &waits, &ms), 2) << line;
+  EXPECT_GE(ms, 100u) << line;  // the line's time counts from the first poll, in the loop's first pass
+  EXPECT_LT(ms, 1000u) << line;
+  EXPECT_NE(line.find(" key=1:28,1 exit=0"), std::string::npos) << line;
+}
+
 // The net exports bound by name in a plug-in: a loopback pair moves a number, a float, a line and
 // raw bytes with the receive exports' destination-first order.
 TEST_F(PluginFrame, APluginTalksOverLoopbackThroughTheNetExports) {
@@ -493,6 +702,67 @@ TEST_F(PluginFrame, APluginTalksOverLoopbackThroughTheNetExports) {
   StopNetUnit();
   MainWindow().Destroy();
   DSetApplication(nullptr);
+}
+
+// ---- A movie played by the plug-in through the bound exports.
+
+// FNV-1a over the channels of every pixel of an RGB565 frame, as the image exports read them.
+uint32_t FrameHash(const std::string& frame) {
+  uint32_t h = 2166136261u;
+  for (size_t i = 0; i + 1 < frame.size(); i += 2) {
+    const unsigned p = static_cast<uint8_t>(frame[i]) | static_cast<uint8_t>(frame[i + 1]) << 8;
+    for (unsigned v : {p >> 11, (p >> 6) & 31u, p & 31u}) h = (h ^ v) * 16777619u;
+  }
+  return h;
+}
+
+class PluginMovie : public PluginFrame {
+ protected:
+  void SetUp() override {
+    PluginFrame::SetUp();
+    ASSERT_TRUE(app_.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr));
+    DSetApplication(&app_);
+    orvane::dx::Reset();
+    ASSERT_TRUE(window_.Create("", "movie", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 10, 10, 300, 200));
+    ASSERT_TRUE(window_.SetClientSize(640, 480));
+    ASSERT_TRUE(DrawScreen().Init(window_));
+    orvane::audio::UseManualSink(8000);  // the movie's clock stands still: frame 0 stays due
+    ASSERT_TRUE(MovieUnit().Init(window_));
+  }
+  void TearDown() override {
+    MovieUnit().Shutdown();
+    orvane::audio::StopSink();
+    DrawScreen().Shutdown();
+    window_.Destroy();
+    orvane::dx::Reset();
+    DSetApplication(nullptr);
+    PluginFrame::TearDown();
+  }
+  DApplication app_;
+  DWindow window_;
+};
+
+TEST_F(PluginMovie, APluginPlaysAMovieAndReadsItsFrameImage) {
+  ASSERT_EQ(DrawScreen().GetPixelFormat(), 6u);
+  ASSERT_TRUE(orvane_test::MakeTestClip(scratch_.Path("clip.mkv"), 32, 24, 10, 0.5, false));
+  const std::string frames = orvane_test::ReferenceFrames(scratch_.Path("clip.mkv"), "rgb565le", scratch_);
+  ASSERT_EQ(frames.size(), 5u * 32 * 24 * 2);
+  char want[32];
+  std::snprintf(want, sizeof want, "%08x", FrameHash(frames.substr(0, 32 * 24 * 2)));
+  Str(1, "api_plugin");
+  Call(kLoadPlugin, {1});
+  PluginTrace();
+  Str(1, "movie");
+  Call(kGetPluginFunction, {1});
+  ASSERT_EQ(Result()->type(), kScriptPluginFunction);
+  ScriptValue::Assign(*Result(), Slot(2));
+  Call(kSetPlugin, {2});
+  Call(kCallPlugin);
+  EXPECT_EQ(
+      PluginTrace(),
+      (std::vector<std::string>{"apiplugin movie size=32,24 play=1 playing=1 frame=" + std::string(want) +
+                                " pause=1 paused=0 stop=1 other=0 null=0 kept=32,24 same=1"}));
+  EXPECT_EQ(MovieUnit().GetCount(), 0u);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // System and window built-ins and exports on the headless host: message answers, the
-// single-instance check, the data-file archive, shell requests, directories.
+// single-instance check, the data-file archive, shell requests, directories, GDI mode.
 #include <string>
 #include <vector>
 
@@ -7,12 +7,15 @@
 #include "api/ov_api.h"
 #include "api_fixture.h"
 #include "base/dapplication.h"
+#include "display/draw/screen.h"
+#include "display/tss/dtss_manager.h"
 #include "platform/host.h"
 #include "shell/cmainwindow.h"
 #include "shell/engine.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/meiasm/meiasm.h"
 #include "vm/script_loader.h"
+#include "vm/startup_config.h"
 
 namespace {
 
@@ -218,6 +221,59 @@ TEST_F(SystemFrame, CaptionsReachTheMainWindow) {
   EXPECT_STREQ(text, "plug-in");
   EXPECT_EQ(ovSetTitle(nullptr), 1);
   EXPECT_EQ(GetWindowTextA(MainWindow().GetHandle(), text, sizeof text), 0);
+  MainWindow().Destroy();
+}
+
+}  // namespace
+
+namespace {
+
+// GDI mode through UseGDI and ovUseGDI in both display modes: in the sprite system's mode every
+// call counts one use more or less; with the Draw unit the main window enters GDI mode once and
+// leaves it once, however often it is asked.
+TEST_F(SystemFrame, UseGdiCountsUsesOnlyInTheSpriteSystemsMode) {
+  ASSERT_TRUE(MainWindow().Create());
+  const struct {
+    std::vector<int32_t> flags;
+    int32_t draw, tss;  // the display unit's GDI-use count afterwards
+  } cases[] = {
+      {{1}, 1, 1},        {{1, 1}, 1, 2},  {{1, 1, 0}, 0, 1}, {{0}, 0, -1},
+      {{1, 0, 0}, 0, -1}, {{-7, 2}, 1, 2}, {{1, 0, 1}, 1, 1},
+  };
+  for (const bool tss : {false, true}) {
+    SetStartupFlags(tss ? kStartupTss : 0);
+    for (const bool by_export : {false, true}) {
+      for (const auto& c : cases) {
+        if (tss)
+          ASSERT_TRUE(TssManager().Create(MainWindow(), kDtssPoint));
+        else
+          ASSERT_TRUE(DrawScreen().Init(MainWindow()));
+        for (int32_t flag : c.flags) {
+          if (by_export) {
+            ovUseGDI(flag);
+          } else {
+            Int(1, flag);
+            Call(102, {1});
+          }
+        }
+        const int32_t count = tss ? TssManager().GetGdiCount() : DrawScreen().GetGdiCount();
+        EXPECT_EQ(count, tss ? c.tss : c.draw)
+            << "tss=" << tss << " export=" << by_export << " case " << &c - cases;
+        // Only the Draw side goes through the main window's GDI mode.
+        EXPECT_EQ((MainWindow().GetStateFlags() & CMainWindow::kGdiMode) != 0, !tss && c.draw == 1)
+            << "tss=" << tss << " case " << &c - cases;
+        // Leave the main window's GDI mode and start the next case on a fresh display.
+        SetStartupFlags(0);
+        MainWindow().UseGDI(false);
+        SetStartupFlags(tss ? kStartupTss : 0);
+        if (tss)
+          TssManager().Destroy();
+        else
+          DrawScreen().Shutdown();
+      }
+    }
+  }
+  SetStartupFlags(0);
   MainWindow().Destroy();
 }
 

@@ -1,9 +1,11 @@
 // End to end: a scene built by the Draw built-ins (keyed sprite over a filled background, a layer
 // from ConvAlphaImage, mirrored, stretched and wiped blits) and rendered with RenderSpriteScreen is
 // what the headless host captures, pixel for pixel against a reference compositor; the same scene
-// through the exports gives the same capture; RenderSpriteWait skips a late frame.
+// through the exports gives the same capture, in process and from the test plug-in inside the
+// engine program; RenderSpriteWait skips a late frame.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "shell/cframetimer.h"
@@ -57,6 +59,41 @@ std::vector<uint32_t> ReadPpm(const std::string& path, int* w, int* h) {
   return out;
 }
 
+// The wipe pattern: a grey ramp 0, 85, 170, 255 (map levels 0 .. 32767).
+bool WriteRamp(const std::string& path) {
+  DImage ramp;
+  ramp.Create(4, 1, 0, DimgFormat::RGB888);
+  const uint8_t greys[4] = {0, 85, 170, 255};
+  for (int x = 0; x < 4; ++x) std::memset(ramp.GetPixelPointer(x, 0), greys[x], 3);
+  return WritePicture(path, ramp, false);
+}
+
+// The reference: the back image composed one pixel at a time from the scene's description.
+std::vector<uint32_t> SceneReference(uint32_t code) {
+  const Fmt f{code};
+  std::vector<uint16_t> s(640 * 480, f.Pack(3, 6, 9));
+  for (int y = 5; y < 15; ++y)
+    for (int x = 5; x < 15; ++x) s[size_t((40 + y) * 640 + 30 + x)] = f.Pack(10, 20, 30);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; ++x) {
+      uint16_t& d = s[size_t((100 + y) * 640 + 100 + x)];
+      const uint16_t src = f.Pack(31, 31, 0);
+      const int m = 2 * x;
+      int out[3];
+      for (int c = 0; c < 3; ++c)
+        out[c] = ((m * (f.Ch(d, c) + 1)) >> 5) + (((31 - m) * (f.Ch(src, c) + 1)) >> 5);
+      d = f.Pack(out[0], out[1], out[2]);
+    }
+  auto row = [&](int x) { return f.Pack(x * 8 + 1, 3, 31 - x); };
+  for (int x = 0; x < 4; ++x) s[size_t(10 * 640 + 200 + x)] = row(3 - x);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 8; ++x) s[size_t((10 + y) * 640 + 300 + x)] = row(x / 2);
+  for (int x = 0; x < 4; ++x) s[size_t(10 * 640 + 400 + x)] = x < 2 ? row(x) : 0;
+  std::vector<uint32_t> out;
+  for (uint16_t p : s) out.push_back(f.Expand(p));
+  return out;
+}
+
 class DrawEndToEnd : public DrawFrame, public ::testing::WithParamInterface<uint32_t> {
  protected:
   uint32_t Format() const override { return GetParam(); }
@@ -69,13 +106,8 @@ class DrawEndToEnd : public DrawFrame, public ::testing::WithParamInterface<uint
     DrawFrame::TearDown();
   }
 
-  // The wipe pattern: a grey ramp 0, 85, 170, 255 (map levels 0 .. 32767).
   std::string RampFile() {
-    DImage ramp;
-    ramp.Create(4, 1, 0, DimgFormat::RGB888);
-    const uint8_t greys[4] = {0, 85, 170, 255};
-    for (int x = 0; x < 4; ++x) std::memset(ramp.GetPixelPointer(x, 0), greys[x], 3);
-    EXPECT_TRUE(WritePicture(File("ramp.bmp"), ramp, false));
+    EXPECT_TRUE(WriteRamp(File("ramp.bmp")));
     return File("ramp.bmp");
   }
 
@@ -188,31 +220,7 @@ class DrawEndToEnd : public DrawFrame, public ::testing::WithParamInterface<uint
     ovRenderSpriteScreen();
   }
 
-  // The reference: the back image composed one pixel at a time from the scene's description.
-  std::vector<uint32_t> Reference() const {
-    const Fmt f{Format()};
-    std::vector<uint16_t> s(640 * 480, f.Pack(3, 6, 9));
-    for (int y = 5; y < 15; ++y)
-      for (int x = 5; x < 15; ++x) s[size_t((40 + y) * 640 + 30 + x)] = f.Pack(10, 20, 30);
-    for (int y = 0; y < 8; ++y)
-      for (int x = 0; x < 16; ++x) {
-        uint16_t& d = s[size_t((100 + y) * 640 + 100 + x)];
-        const uint16_t src = f.Pack(31, 31, 0);
-        const int m = 2 * x;
-        int out[3];
-        for (int c = 0; c < 3; ++c)
-          out[c] = ((m * (f.Ch(d, c) + 1)) >> 5) + (((31 - m) * (f.Ch(src, c) + 1)) >> 5);
-        d = f.Pack(out[0], out[1], out[2]);
-      }
-    auto row = [&](int x) { return f.Pack(x * 8 + 1, 3, 31 - x); };
-    for (int x = 0; x < 4; ++x) s[size_t(10 * 640 + 200 + x)] = row(3 - x);
-    for (int y = 0; y < 2; ++y)
-      for (int x = 0; x < 8; ++x) s[size_t((10 + y) * 640 + 300 + x)] = row(x / 2);
-    for (int x = 0; x < 4; ++x) s[size_t(10 * 640 + 400 + x)] = x < 2 ? row(x) : 0;
-    std::vector<uint32_t> out;
-    for (uint16_t p : s) out.push_back(f.Expand(p));
-    return out;
-  }
+  std::vector<uint32_t> Reference() const { return SceneReference(Format()); }
 
   std::vector<uint32_t> Captured() {
     EXPECT_TRUE(orvane::host::WriteCapture(File("capture.ppm").c_str()));
@@ -315,6 +323,35 @@ TEST(DrawCaptureRun, TheProgramCapturesWhatTheScriptDrew) {
     EXPECT_EQ(shot[size_t((k / 3) * 640 + k % 3)], want) << k;
   }
   EXPECT_EQ(shot[size_t(100 * 640 + 100)], 0u);
+}
+
+// The engine program, headless, runs a script that loads the test plug-in and calls its scene
+// function, which draws the scene through the exports it bound by name: the capture at exit is
+// the reference picture (the program's screen is RGB565).
+TEST(DrawCaptureRun, APluginDrawsTheSceneThatTheCaptureHolds) {
+  orvane_test::ScratchDir dir("orvane_draw_plugin_run_");
+  const std::string work = dir.Dir();
+  std::filesystem::copy_file(ORVANE_BINARY_DIR "/bin/test_plugins/api_plugin.opi", work + "/api_plugin.opi");
+  ASSERT_TRUE(WriteRamp(work + "/ramp.bmp"));
+  const auto image = meiasm::Assemble(
+      ".globals 4\n.method main\n.export 0\n"
+      " OpSetString g1, \"api_plugin\"\n .builtin 224, g1\n"  // LoadPlugin
+      " OpSetString g1, \"drawscene\"\n .builtin 225, g1\n"   // GetPluginFunction
+      " OpMove g2, g0\n .builtin 227, g2\n .builtin 228\n"    // SetPlugin, CallPlugin
+      " .builtin 64\n OpHalt\n");                             // Exit
+  std::ofstream(work + "/scene.mei", std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+  const std::string command = "cd '" + work + "' && ORVANE_BACKEND=headless ORVANE_CAPTURE='" + work +
+                              "/shot.ppm' '" ORVANE_BINARY_DIR "/bin/orvane' '" + work +
+                              "/scene.mei' >out.txt 2>err.txt";
+  ASSERT_EQ(std::system(command.c_str()), 0) << ReadAll(work + "/err.txt");
+  int w = 0, h = 0;
+  const std::vector<uint32_t> shot = ReadPpm(work + "/shot.ppm", &w, &h);
+  ASSERT_EQ(w, 640) << ReadAll(work + "/err.txt");
+  ASSERT_EQ(h, 480);
+  int first;
+  EXPECT_EQ(Mismatches(shot, SceneReference(6), &first), 0)
+      << "first at " << first % 640 << "," << first / 640;
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, DrawEndToEnd, ::testing::Values(6u, 4u));

@@ -5,7 +5,12 @@
 #include <stdlib.h>
 
 #include "../shell/shell_fixture.h"
+#include "api/api_path.h"
+#include "base/ddatafile.h"
+#include "tests/api/tss_fixture.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/scratch_dir.h"
+#include "vm/script_loader.h"
 
 namespace {
 
@@ -90,6 +95,62 @@ TEST(InputScript, RejectsBadLinesWithTheLineNumberAndNoEvents) {
   }
 }
 
+TEST(InputScript, SettingsAndCaptures) {
+  InputScript script;
+  std::string error;
+  ASSERT_TRUE(ParseInputScript(
+      "virtual-clock\n10 capture a.ppm\ncapture-folder shots\n20 capture b\ntrace-files\n", &script, &error))
+      << error;
+  EXPECT_TRUE(script.virtual_clock);
+  EXPECT_TRUE(script.trace_files);
+  EXPECT_EQ(script.capture_folder, "shots");
+  EXPECT_EQ(script.capture_folder_line, 3);
+  ASSERT_EQ(script.events.size(), 2u);
+  EXPECT_EQ(script.events[0].kind, E::kCapture);
+  EXPECT_EQ(script.events[0].name, "a.ppm");
+  EXPECT_EQ(script.events[0].line, 2);
+  EXPECT_EQ(script.events[1].at_ms, 20u);
+  EXPECT_EQ(script.events[1].name, "b");
+  ASSERT_TRUE(ParseInputScript("5 close\n", &script, &error));
+  EXPECT_FALSE(script.virtual_clock);
+  EXPECT_FALSE(script.trace_files);
+
+  struct Case {
+    const char* text;
+    const char* error;
+  } const cases[] = {
+      {"virtual-clock now\n", "line 1: \"virtual-clock\" takes no arguments"},
+      {"5 virtual-clock\n", "line 1: \"virtual-clock\" is a setting: written without a time"},
+      {"trace-files all\n", "line 1: \"trace-files\" takes no arguments"},
+      {"1 trace-files\n", "line 1: \"trace-files\" is a setting: written without a time"},
+      {"capture-folder\n", "line 1: expected one folder after \"capture-folder\""},
+      {"capture-folder a b\n", "line 1: expected one folder after \"capture-folder\""},
+      {"capture-folder a\n\ncapture-folder a\n", "line 3: the capture folder is already named on line 1"},
+      {"capture-folder d\n5 capture\n", "line 2: expected one file name after \"capture\""},
+      {"capture-folder d\n5 capture a b\n", "line 2: expected one file name after \"capture\""},
+      {"capture-folder d\n5 capture ../a\n",
+       "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")"},
+      {"capture-folder d\n5 capture sub/a\n",
+       "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")"},
+      {"capture-folder d\n5 capture a\\b.ppm\n",
+       "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")"},
+      {"capture-folder d\n5 capture ..\n",
+       "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")"},
+      {"capture-folder d\n5 capture .\n",
+       "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")"},
+      {"1 close\n5 capture a\n7 capture b\n",
+       "line 2: no \"capture-folder\" line names the folder for captures"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(ParseInputScript(c.text, &script, &error)) << c.text;
+    EXPECT_EQ(error, c.error) << c.text;
+    EXPECT_TRUE(script.events.empty()) << c.text;
+    EXPECT_FALSE(script.virtual_clock) << c.text;
+  }
+  EXPECT_FALSE(ParseInputScript(std::string("capture-folder d\n5 capture a\0b\n", 31), &script, &error));
+  EXPECT_EQ(error, "line 2: a capture name is one plain file name (no \"/\", \"\\\", \".\" or \"..\")");
+}
+
 TEST(InputScript, ReadsLongLinesAndOddBytesWithoutOverrun) {
   std::vector<E> events;
   std::string error;
@@ -141,6 +202,59 @@ TEST_F(InputScriptDelivery, MouseLinesBecomeTheMainWindowsMessagesAtTheirTimes) 
   EXPECT_EQ(taken(), (std::vector<std::string>{std::to_string(WM_LBUTTONDOWN) + " 1 7,8",
                                                std::to_string(WM_RBUTTONDOWN) + " 3 7,8",
                                                std::to_string(WM_LBUTTONUP) + " 2 9,10"}));
+}
+
+// With trace-files every open gets one log line: disk files by cp932 name and host path, archive
+// members by name; without the line nothing is traced.
+TEST(InputScriptTrace, EveryOpenGivesOneLineWithNamePlaceAndResult) {
+  orvane_test::ScratchDir dir("input_trace_");
+  dir.Write("in.txt", "x");
+  dir.Write("\xE8\xA1\xA8.txt", "y");  // the UTF-8 host name of a cp932 name with a 0x5C trail byte
+  dir.Write("data.dat", tss_api_test::Archive({{"member.txt", "z"}}));
+  dir.Write("trace.txt", "trace-files\n");
+  const std::string program_directory = GetProgramDirectory();
+  SetProgramDirectory((dir.Dir() + "/").c_str());
+  setenv("ORVANE_INPUT_SCRIPT", dir.Path("trace.txt").c_str(), 1);
+  ASSERT_TRUE(LoadInputScriptFromEnvironment());
+  unsetenv("ORVANE_INPUT_SCRIPT");
+  orvane_test::LogCapture log;
+  // Disk opens name the cp932 path as opened (resolved against the program's directory).
+  const std::string d = dir.Dir() + "/";
+  struct Case {
+    const char* name;
+    bool mounted;
+    bool opens;
+    std::string line;
+  } const cases[] = {
+      {"in.txt", false, true, "[trace-files] \"" + d + "in.txt\" \"" + d + "in.txt\" opened\n"},
+      {"missing.txt", false, false,
+       "[trace-files] \"" + d + "missing.txt\" \"" + d + "missing.txt\" not found\n"},
+      {"表.txt", false, true, "[trace-files] \"" + d + "表.txt\" \"" + d + "\xE8\xA1\xA8.txt\" opened\n"},
+      {"member.txt", true, true, "[trace-files] \"member.txt\" archive opened\n"},
+      {"sub\\none.txt", true, false, "[trace-files] \"sub/none.txt\" archive not found\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.mounted && !MountedDataFile()) {
+      MountedDataFile().Alloc(1);
+      ASSERT_TRUE(MountedDataFile()->MountFile(DString(dir.Path("data.dat").c_str())));
+      log.Text();
+    }
+    const std::string before = log.Text();
+    DFile file;
+    EXPECT_EQ(ApiOpenPath(c.name, file), c.opens);
+    EXPECT_EQ(log.Text().substr(before.size()), c.line);
+  }
+  MountedDataFile().Release();
+
+  // Without the line: no trace.
+  unsetenv("ORVANE_INPUT_SCRIPT");
+  ASSERT_TRUE(LoadInputScriptFromEnvironment());
+  const std::string before = log.Text();
+  DFile file;
+  EXPECT_TRUE(ApiOpenPath("in.txt", file));
+  EXPECT_EQ(log.Text(), before);
+  SetProgramDirectory(program_directory.c_str());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "draw_fixture.h"
 #include "media/movie/movie.h"
 #include "media/movie/movie_handle.h"
+#include "platform/dshow.h"
 #include "platform/mixer.h"
 #include "shell/engine.h"
 #include "tests/support/movie_clip.h"
@@ -61,6 +62,7 @@ class MovieApiTest : public DrawFrame {
     ASSERT_EQ(ref_.size(), 5u * kW * kH * 2);
   }
   void TearDown() override {
+    orvane::dshow::SetRunFails(false);
     MountedDataFile().Release();
     for (uint32_t i = 0; i < 32; ++i) Slot(i)->SetInt(0);
     Result()->SetInt(0);
@@ -210,6 +212,34 @@ TEST_F(MovieApiTest, ExportsAndHandlesOfAnotherKind) {
   EXPECT_EQ(MovieUnit().GetCount(), 0u);
   EXPECT_EQ(frame->GetWidth(), kW);  // the image handle still holds the frame
   ovDestroyImage(image);
+}
+
+// A graph that refuses to run: the export says so, the built-in stays true, and both faces of
+// IsMoviePlay tell that nothing plays; once the graph runs again the same movies play.
+TEST_F(MovieApiTest, AGraphThatRefusesToRun) {
+  Str(1, "clip.mkv");
+  Call(kLoad, {1});
+  ASSERT_EQ(Result()->type(), kScriptMovieData);
+  ScriptValue::Assign(*Result(), Slot(2));
+  Call(kSet, {2});
+  ApiHandle* movie = ovLoadMovie("clip.mkv");
+  ASSERT_NE(movie, nullptr);
+  const struct {
+    bool fails;
+    int loop, playing;
+  } cases[] = {{true, 0, 0}, {true, 1, 0}, {false, 0, 1}};
+  for (const auto& c : cases) {
+    orvane::dshow::SetRunFails(c.fails);
+    Int(4, c.loop);
+    Call(kPlay, {4});
+    EXPECT_TRUE(Bool()) << c.fails << c.loop;
+    Call(kIsPlay);
+    EXPECT_EQ(Bool(), c.playing == 1) << c.fails << c.loop;
+    EXPECT_EQ(ovPlayMovie(movie, c.loop), c.playing) << c.fails << c.loop;
+    EXPECT_EQ(ovIsMoviePlay(movie), c.playing) << c.fails << c.loop;
+    Pump();
+  }
+  ovDestroyMovie(movie);
 }
 
 // A movie reads only the disk: with an archive mounted, a movie only in the archive fails with

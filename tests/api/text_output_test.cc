@@ -1,11 +1,15 @@
 // Text infos and text output through the built-ins and the exports on a headless Draw screen in
 // both 16-bit formats: the layout byte, colours, the alpha key, a new image's attributes, output
 // and its last rectangle, measuring, font weights, the default text info and the TSS refusals.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "display/text/text_unit.h"
 #include "tests/api/draw_fixture.h"
+#include "tools/meiasm/meiasm.h"
 #include "vm/script_loader.h"
 
 namespace {
@@ -415,5 +419,64 @@ TEST_P(TextOutput, ResetSelectsTheDefaultTextInfo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, TextOutput, ::testing::Values(6u, 4u));
+
+// The real program: a script writes a line with the default text info into a shown image; the
+// captured window equals the same output made here, widened as the window shows 16-bit pixels.
+class TextEndToEnd : public TextOutput {
+ protected:
+  uint32_t Format() const override { return 6; }  // the program's default screen
+};
+
+TEST_F(TextEndToEnd, AScriptsLineWithTheDefaultTextInfoReachesTheWindow) {
+  const std::string text = "あいう Text 123";
+  const auto image = meiasm::Assemble(
+      ".globals 8\n.method main\n.export 0\n"
+      " OpSetInt g1, 1\n .builtin 1, g1\n"  // SetSpriteLevel 1
+      " OpSetInt g1, 200\n OpSetInt g2, 40\n OpSetInt g3, 0\n OpSetInt g4, 0\n"
+      " .builtin 33, g1, g2, g3, g4\n OpMove g5, g0\n .builtin 77, g5\n"  // CreateImage, SetImage
+      " OpSetInt g1, 31\n OpSetInt g2, 31\n OpSetInt g3, 0\n .builtin 73, g1, g2, g3\n"  // SetTextColor
+      " OpSetInt g1, 6\n OpSetInt g2, 9\n OpSetString g3, \"" +
+      text +
+      "\"\n .builtin 88, g1, g2, g3\n"           // OutputTextPos
+      " .builtin 46\n .builtin 64\n OpHalt\n");  // RenderSpriteScreen, Exit
+  std::ofstream(File("text.mei"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+  const std::string command = "cd '" + scratch_.Dir() + "' && ORVANE_BACKEND=headless ORVANE_CAPTURE='" +
+                              File("shot.ppm") + "' '" ORVANE_BINARY_DIR "/bin/orvane' '" + File("text.mei") +
+                              "' >out.txt 2>err.txt";
+  ASSERT_EQ(std::system(command.c_str()), 0) << ReadAll(File("err.txt"));
+  std::FILE* f = std::fopen(File("shot.ppm").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  int w = 0, h = 0, maxval = 0;
+  ASSERT_EQ(std::fscanf(f, "P6 %d %d %d", &w, &h, &maxval), 3);
+  std::fgetc(f);
+  std::vector<unsigned char> rgb(static_cast<size_t>(w) * h * 3);
+  ASSERT_EQ(std::fread(rgb.data(), 1, rgb.size(), f), rgb.size());
+  std::fclose(f);
+  ASSERT_EQ(w, 640);
+  ASSERT_EQ(h, 480);
+
+  Create(1, 200, 40);
+  Select(1);
+  Int(5, 31), Int(6, 31), Int(7, 0);
+  Call(kSetTextColor, {5, 6, 7});
+  Int(5, 6), Int(6, 9), Str(9, text);
+  Call(kOutputTextPos, {5, 6, 9});
+  int inked = 0;
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 240; ++x) {
+      uint32_t want = 0;
+      if (x < 200 && y < 40) {
+        const uint16_t p = Img(1)->GetPixel(x, y);
+        const uint32_t r = p >> 11, g = (p >> 5) & 63, b = p & 31;
+        want = ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
+      }
+      const unsigned char* s = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+      const uint32_t shown = uint32_t{s[0]} << 16 | uint32_t{s[1]} << 8 | s[2];
+      ASSERT_EQ(shown, want) << x << "," << y;
+      inked += want != 0;
+    }
+  EXPECT_GT(inked, 50);
+}
 
 }  // namespace

@@ -133,8 +133,11 @@ TEST_F(PluginTest, EachStartResetsTheGameGlobals) {
 std::string g_data_file;
 
 TEST_F(PluginTest, StartMountsTheDataArchiveWhenThereIsOne) {
+  // The game itself stops early here (its files are missing); only its first step counts.
   EXPECT_EQ(start(0), 1);
-  EXPECT_EQ(engine.Calls(), (std::vector<std::string>{"ovIsFileExist"}));
+  ASSERT_GE(engine.Calls().size(), 2u);
+  EXPECT_EQ(engine.Calls()[0], "ovIsFileExist");
+  EXPECT_EQ(engine.Calls()[1], "ovSetTitle(Tale Frame)");
 
   engine.ClearCalls();
   engine.AddFile("derora.dat", "");
@@ -144,7 +147,9 @@ TEST_F(PluginTest, StartMountsTheDataArchiveWhenThereIsOne) {
   };
   ASSERT_TRUE(BindEngineApi(&FakeEngine::Lookup, nullptr));
   EXPECT_EQ(start(0), 1);
-  EXPECT_EQ(engine.Calls(), (std::vector<std::string>{"ovIsFileExist"}));
+  ASSERT_GE(engine.Calls().size(), 2u);
+  EXPECT_EQ(engine.Calls()[0], "ovIsFileExist");
+  EXPECT_EQ(engine.Calls()[1], "ovSetTitle(Tale Frame)");  // ovSetDataFile is this test's own
   EXPECT_EQ(g_data_file, "derora.dat");
 }
 

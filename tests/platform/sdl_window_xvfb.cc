@@ -191,3 +191,43 @@ TEST(SdlWindow, RealKeysAndASecondTopLevelWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// SetCursorPos on the main window moves the real cursor to that client point (the host's cursor
+// follows, not only the platform's own record of it).
+TEST(SdlWindow, SetCursorPosMovesTheHostCursor) {
+  ASSERT_STREQ(orvane::host::CurrentName(), "sdl");
+  DApplication app;
+  ASSERT_TRUE(app.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr));
+  DSetApplication(&app);
+  DWindow w;
+  ASSERT_TRUE(w.Create("", "cursor", WS_OVERLAPPEDWINDOW, 0, 60, 40, 100, 100));
+  ASSERT_TRUE(w.SetClientSize(320, 240));
+  w.Show(SW_SHOWNORMAL);
+  auto* native = static_cast<SDL_Window*>(orvane::host::NativeWindow(w.GetHandle()));
+  ASSERT_NE(native, nullptr);
+  PumpUntil([] { return false; });  // let the window map
+  ASSERT_EQ(GetActiveWindow(), w.GetHandle());
+  for (POINT client : {POINT{100, 50}, POINT{7, 200}}) {
+    POINT screen = client;
+    ClientToScreen(w.GetHandle(), &screen);
+    ASSERT_TRUE(SetCursorPos(screen.x, screen.y));
+    int gx = -1, gy = -1, wx = 0, wy = 0;
+    PumpUntil([&] {
+      SDL_GetGlobalMouseState(&gx, &gy);
+      SDL_GetWindowPosition(native, &wx, &wy);
+      return gx - wx == client.x && gy - wy == client.y;
+    });
+    EXPECT_EQ(gx - wx, client.x);
+    EXPECT_EQ(gy - wy, client.y);
+    POINT back{};
+    ASSERT_TRUE(GetCursorPos(&back));
+    EXPECT_EQ(back.x, screen.x);
+    EXPECT_EQ(back.y, screen.y);
+  }
+  w.Destroy();
+  DSetApplication(nullptr);
+}
+
+}  // namespace

@@ -433,6 +433,48 @@ int32_t ovSetWindowSize(int32_t w, int32_t h) noexcept {
   return fake ? fake->SetWindowSize(w, h) : 0;
 }
 
+// The engine settings the game makes at start-up: each is logged with its argument.
+int32_t ovSetTitle(const char* text) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  if (!fake) return 0;
+  fake->SetTitle(text ? text : "");
+  return 1;
+}
+
+void ovUseGDI(int32_t flag) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->Record(("ovUseGDI(" + std::to_string(flag) + ")").c_str());
+}
+
+void ovSetCopyright(const char* text) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current())
+    fake->Record(("ovSetCopyright(" + std::string(text ? text : "") + ")").c_str());
+}
+
+int32_t ovCheckSystemName(const char* name) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current())
+    fake->Record(("ovCheckSystemName(" + std::string(name ? name : "") + ")").c_str());
+  return 1;
+}
+
+void ovSetTimePause(int32_t flag) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current())
+    fake->Record(("ovSetTimePause(" + std::to_string(flag) + ")").c_str());
+}
+
+void ovSetFPS(int32_t fps) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current()) fake->Record(("ovSetFPS(" + std::to_string(fps) + ")").c_str());
+}
+
+void ovtsSetLinearMode(int32_t flag) noexcept {
+  if (FakeEngine* fake = FakeEngine::Current())
+    fake->Record(("ovtsSetLinearMode(" + std::to_string(flag) + ")").c_str());
+}
+
+int32_t ovSetDataFile(const char* path) noexcept {
+  FakeEngine* fake = FakeEngine::Current();
+  return fake ? fake->SetDataFile(path) : 0;
+}
+
 void ovMargePath(char* out, const char* directory, const char* name, const char* extension) noexcept {
   if (FakeEngine* fake = FakeEngine::Current()) fake->Record("ovMargePath");
   DMargePath(out, DString(directory), DString(name), DString(extension));
@@ -503,6 +545,14 @@ FakeEngine::FakeEngine() : previous_(g_current) {
   exports_.ovtsGetRenderImage = &modelled::ovtsGetRenderImage;
   exports_.ovtsSetWipeLevel = &modelled::ovtsSetWipeLevel;
   exports_.ovSetWindowSize = &modelled::ovSetWindowSize;
+  exports_.ovSetTitle = &modelled::ovSetTitle;
+  exports_.ovUseGDI = &modelled::ovUseGDI;
+  exports_.ovSetCopyright = &modelled::ovSetCopyright;
+  exports_.ovCheckSystemName = &modelled::ovCheckSystemName;
+  exports_.ovSetTimePause = &modelled::ovSetTimePause;
+  exports_.ovSetFPS = &modelled::ovSetFPS;
+  exports_.ovtsSetLinearMode = &modelled::ovtsSetLinearMode;
+  exports_.ovSetDataFile = &modelled::ovSetDataFile;
   exports_.ovPlaySound = &modelled::ovPlaySound;
   exports_.ovSetFullscreen = &modelled::ovSetFullscreen;
   exports_.ovIsFullscreen = &modelled::ovIsFullscreen;
@@ -591,7 +641,7 @@ ApiHandle* FakeEngine::CreateFile(const char* path, int32_t mode) {
     ADD_FAILURE() << "ovCreateFile mode " << mode << " is not modelled";
     return nullptr;
   }
-  if (!path || !files_.count(path)) return nullptr;
+  if (!path || !Files().count(path)) return nullptr;
   ApiHandle* handle = NewHandle("file");
   reinterpret_cast<Handle*>(handle)->path = path;
   return handle;
@@ -605,9 +655,9 @@ const char* FakeEngine::ReadFileLine(ApiHandle* file) {
   if (h->line) std::memset(h->line.get(), 0x7F, 1024);
   h->line.reset();
   if (h->error) return nullptr;
-  auto it = files_.find(h->path);
+  auto it = Files().find(h->path);
   std::string text;
-  if (it == files_.end() || !NextLine(it->second, h->position, text)) {
+  if (it == Files().end() || !NextLine(it->second, h->position, text)) {
     h->error = true;
     return nullptr;
   }
@@ -617,9 +667,21 @@ const char* FakeEngine::ReadFileLine(ApiHandle* file) {
   return h->line.get();
 }
 
+void FakeEngine::SetTitle(const std::string& text) {
+  Record(("ovSetTitle(" + text + ")").c_str());
+  title_ = text;
+}
+
+int32_t FakeEngine::SetDataFile(const char* path) {
+  Record(("ovSetDataFile(" + std::string(path ? path : "") + ")").c_str());
+  if (!path || !files_.count(path)) return 0;
+  archive_mounted_ = true;
+  return 1;
+}
+
 int32_t FakeEngine::IsFileExist(const char* path) const {
   const_cast<FakeEngine*>(this)->Record("ovIsFileExist");
-  return path && files_.count(path) ? 1 : 0;
+  return path && Files().count(path) ? 1 : 0;
 }
 
 const FakeEngine::Handle* FakeEngine::Inspect(ApiHandle* handle) const {
@@ -726,9 +788,9 @@ ApiHandle* FakeEngine::LoadImage(int32_t w, int32_t h, const char* path, int32_t
           std::to_string(flags) + ")")
              .c_str());
   if (Refused("ovtsLoadImage") || !path) return nullptr;
-  auto file = files_.find(path);
+  auto file = Files().find(path);
   int32_t source_w, source_h;
-  if (file == files_.end() || !PictureSize(file->second, source_w, source_h)) return nullptr;
+  if (file == Files().end() || !PictureSize(file->second, source_w, source_h)) return nullptr;
   if (flags & 2) source_w /= 2;
   // The window: positive as given, 0 the whole source, -n the source over n.
   auto window = [](int32_t value, int32_t source) {
@@ -872,9 +934,9 @@ void FakeEngine::FillImage(ApiHandle* image, float r, float g, float b, float a)
 ApiHandle* FakeEngine::LoadWipe(const char* path) {
   Record(("ovtsLoadWipe(" + std::string(path ? path : "") + ")").c_str());
   if (Refused("ovtsLoadWipe") || !path) return nullptr;
-  auto file = files_.find(path);
+  auto file = Files().find(path);
   int32_t w, h;
-  if (file == files_.end() || !PictureSize(file->second, w, h)) return nullptr;
+  if (file == Files().end() || !PictureSize(file->second, w, h)) return nullptr;
   ApiHandle* handle = NewHandle("wipe");
   reinterpret_cast<Handle*>(handle)->path = path;
   reinterpret_cast<Handle*>(handle)->level = 255;
@@ -980,7 +1042,7 @@ ApiHandle* FakeEngine::CreateChar(const char* face, const std::vector<int32_t>& 
 
 ApiHandle* FakeEngine::LoadSound(const char* path, int32_t voices) {
   Record(("ovLoadSound(" + std::string(path ? path : "") + ", " + std::to_string(voices) + ")").c_str());
-  if (Refused("ovLoadSound") || !path || !files_.count(path)) return nullptr;
+  if (Refused("ovLoadSound") || !path || !Files().count(path)) return nullptr;
   ApiHandle* handle = NewHandle("sound");
   reinterpret_cast<Handle*>(handle)->path = path;
   reinterpret_cast<Handle*>(handle)->voices = voices;

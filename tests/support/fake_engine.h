@@ -92,6 +92,12 @@ class FakeEngine {
   void RemoveFile(const std::string& path) { files_.erase(path); }
   // File objects open now.
   int OpenFileCount() const;
+  // The members of the data archive: once ovSetDataFile names a file of the disk set above, the
+  // file exports see only these (ovSetDataFile logs its path and returns 0 for a missing file).
+  void AddArchiveFile(const std::string& path, const std::string& bytes) { archive_files_[path] = bytes; }
+  bool ArchiveMounted() const { return archive_mounted_; }
+  // The window caption as ovSetTitle set it last ("" before any); each call is logged with it.
+  const std::string& Title() const { return title_; }
 
   // An entry of a stream's list (ovAddStreamList's arguments).
   struct StreamEntry {
@@ -267,6 +273,8 @@ class FakeEngine {
   ApiHandle* CreateFile(const char* path, int32_t mode);
   const char* ReadFileLine(ApiHandle* file);
   int32_t IsFileExist(const char* path) const;
+  void SetTitle(const std::string& text);
+  int32_t SetDataFile(const char* path);
 
  private:
   struct Input {
@@ -309,6 +317,11 @@ class FakeEngine {
   int32_t mouse_x_ = 0, mouse_y_ = 0;
   std::vector<std::pair<int32_t, int32_t>> mouse_sets_;
   std::map<std::string, std::string> files_;
+  std::map<std::string, std::string> archive_files_;
+  bool archive_mounted_ = false;
+  std::string title_;
+  // The file set the file exports see: the archive's members once it is mounted.
+  const std::map<std::string, std::string>& Files() const { return archive_mounted_ ? archive_files_ : files_; }
   std::vector<std::unique_ptr<Handle>> handles_;
   std::map<std::string, int> refusals_;
   std::map<uint32_t, Glyph> glyphs_;

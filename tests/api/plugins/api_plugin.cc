@@ -1,14 +1,15 @@
 // The API's test plug-in, built from the public header alone: it binds every export by name from
 // the path the engine hands it and announces functions that call some of them.
 #include <cstdint>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <string>
 
 #include "api/ov_api.h"
 #include "platform/host.h"
+#include "platform/mmsystem.h"
 #include "platform/win32.h"
 
 #define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
@@ -38,7 +39,8 @@ void Trace(const char* text) {
   orvane::host::RecordTrace(std::string("apiplugin ") + text);
 }
 
-const char* const kNames[] = {"probe", "quit", "filecases", "fileshare", "scene", "media", "netprobe"};
+const char* const kNames[] = {"probe",    "quit",  "filecases", "fileshare", "scene",   "media",
+                              "netprobe", "movie", "drawscene", "waitloop",  "textline"};
 
 }  // namespace
 
@@ -345,5 +347,163 @@ PLUGIN_EXPORT int32_t netprobe(int32_t) {
   g_ov.ovDestroyNet(server);
   g_ov.ovDestroyNet(client);
   g_ov.ovDestroyNet(listener);
+  return 1;
+}
+
+// The game's wait loop: clear the waiter, the keys and the mouse, wake on keys and mouse, then
+// alternate a bare pass and a 25 ms slice until something arrives or the engine is asked to end.
+// Traces how it woke, after how many waits and milliseconds, when, and the first key event.
+PLUGIN_EXPORT int32_t waitloop(int32_t) {
+  g_ov.ovClearEvent();
+  g_ov.ovClearKey();
+  g_ov.ovClearMouse();
+  g_ov.ovWaitKeyEvent(1);
+  g_ov.ovWaitMouseEvent(1);
+  const uint32_t start = timeGetTime();
+  int32_t woken = 0, waits = 0;
+  while (!woken && !g_ov.ovIsExit() && waits < 400) woken = g_ov.ovWaitEvent(waits++ % 2 ? 25 : 0);
+  const uint32_t end = timeGetTime();
+  int32_t key = 0, state = 0;
+  const int32_t got = g_ov.ovGetKeyEvent(&key, &state);
+  char line[160];
+  std::snprintf(line, sizeof line, "waitloop woken=%d waits=%d ms=%u end=%u key=%d:%d,%d exit=%d", woken,
+                waits, end - start, end, got, key, state, g_ov.ovIsExit());
+  Trace(line);
+  return 1;
+}
+
+// A message line laid out as the game does: each character rendered, measured and written into
+// the alpha of a TSS image (filled with the text colour at alpha 0), advancing by its feed; the
+// image is shown on an alpha-blended sprite and the frame presented.
+PLUGIN_EXPORT int32_t textline(int32_t) {
+  ApiHandle* set = g_ov.ovCreateChar("ＭＳ ゴシック", 12, 3, 0, 1, 0x20);
+  ApiHandle* image = g_ov.ovtsCreateImage(48, 16);
+  g_ov.ovtsFillImageRect(image, 0, 0, 48, 16, 1.0f, 0.875f, 0.25f, 0.0f);
+  const auto* text = reinterpret_cast<const unsigned char*>("Aあ表ｱ g");
+  int32_t x = 1, drawn = 0, height = g_ov.ovGetCharHeight(set);
+  for (size_t i = 0; text[i];) {
+    uint32_t code = text[i++];
+    if ((code >= 0x81 && code <= 0x9F) || (code >= 0xE0 && code <= 0xFC)) code = code << 8 | text[i++];
+    if (!g_ov.ovRenderChar(set, code)) continue;
+    const OvSize box = g_ov.ovGetCharBoxSize(set);
+    const OvPoint at = g_ov.ovGetCharDrawPos(set);
+    if (box.width > 0) {
+      g_ov.ovtsDrawChar(image, x + at.x, 1 + at.y, set);
+      ++drawn;
+    }
+    x += g_ov.ovGetCharFeedSize(set).width;
+  }
+  ApiHandle* sprite = g_ov.ovtsCreateSprite(image, 0, 0);
+  g_ov.ovtsSetSpritePos(sprite, 0, 10);
+  g_ov.ovtsSetSpriteBlend(sprite, 1);
+  const int32_t shown = g_ov.ovtsRenderScreen();
+  char line[120];
+  std::snprintf(line, sizeof line, "textline drawn=%d x=%d height=%d screen=%d", drawn, x, height, shown);
+  Trace(line);
+  g_ov.ovtsDestroySprite(sprite);
+  g_ov.ovtsDestroyImage(image);
+  g_ov.ovDestroyChar(set);
+  return 1;
+}
+
+namespace {
+
+// FNV-1a over every pixel's channels as ovGetImageColor gives them, row by row.
+uint32_t ImageHash(ApiHandle* image, OvSize size) {
+  uint32_t h = 2166136261u;
+  for (int32_t y = 0; y < size.height; ++y)
+    for (int32_t x = 0; x < size.width; ++x) {
+      const OvColor c = g_ov.ovGetImageColor(image, x, y);
+      for (uint8_t v : {c.r, c.g, c.b}) h = (h ^ v) * 16777619u;
+    }
+  return h;
+}
+
+}  // namespace
+
+// A movie through the exports: its frame image while it plays (the first frame, settled), pause,
+// stop, handles of another kind and null, and the image after the movie is destroyed.
+PLUGIN_EXPORT int32_t movie(int32_t) {
+  ApiHandle* movie = g_ov.ovLoadMovie("clip.mkv");
+  ApiHandle* image = g_ov.ovGetMovieImage(movie);
+  const OvSize size = g_ov.ovGetImageSize(image);
+  const int32_t play = g_ov.ovPlayMovie(movie, 0);
+  const int32_t playing = g_ov.ovIsMoviePlay(movie);
+  // The renderer writes frames on its own thread: wait until a non-black picture stays the same.
+  const uint32_t black = ImageHash(image, size);
+  uint32_t frame = black;
+  const timespec nap{0, 2000000};
+  for (int i = 0; i < 1500; ++i) {
+    const uint32_t now = ImageHash(image, size);
+    if (now != black && now == frame) break;
+    frame = now;
+    nanosleep(&nap, nullptr);
+  }
+  const int32_t pause = g_ov.ovPauseMovie(movie);
+  const int32_t paused = g_ov.ovIsMoviePlay(movie);
+  const int32_t stop = g_ov.ovStopMovie(movie);
+  const int32_t other = g_ov.ovPlayMovie(image, 1) + g_ov.ovIsMoviePlay(image) + g_ov.ovPauseMovie(image) +
+                        g_ov.ovStopMovie(image) + (g_ov.ovGetMovieImage(image) != nullptr);
+  const int32_t null = g_ov.ovPlayMovie(nullptr, 0) + (g_ov.ovLoadMovie(nullptr) != nullptr) +
+                       (g_ov.ovGetMovieImage(nullptr) != nullptr);
+  g_ov.ovDestroyMovie(image);  // another kind: refused, the image stays
+  g_ov.ovDestroyMovie(movie);
+  const OvSize kept = g_ov.ovGetImageSize(image);
+  const uint32_t last = ImageHash(image, size);
+  g_ov.ovDestroyImage(image);
+
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "movie size=%d,%d play=%d playing=%d frame=%08x pause=%d paused=%d stop=%d other=%d null=%d "
+                "kept=%d,%d same=%d",
+                size.width, size.height, play, playing, frame, pause, paused, stop, other, null, kept.width,
+                kept.height, last == frame);
+  Trace(line);
+  return 1;
+}
+
+// The Draw scene through the bound exports: a keyed sprite over a filled background, a layer made by
+// ovConvAlphaImage from a blue ramp and blended, a mirrored, a stretched and a wiped copy of a row,
+// then one ovRenderSpriteScreen. "ramp.bmp" beside the script is the wipe pattern. Traces which
+// makers gave a handle; every handle is given back after the frame is shown.
+PLUGIN_EXPORT int32_t drawscene(int32_t) {
+  g_ov.ovSetSpriteLevel(4);
+  ApiHandle* bg = g_ov.ovCreateImage(640, 480, 0, 0);
+  g_ov.ovFillImage(bg, 3, 6, 9);
+  ApiHandle* key = g_ov.ovCreateImage(20, 20, 1, 0);
+  g_ov.ovFillImage(key, 31, 0, 31);
+  g_ov.ovFillImageRect(key, 5, 5, 10, 10, 10, 20, 30);
+  g_ov.ovSetImageTrans(key, 1, 31, 0, 31);
+  g_ov.ovSetImagePos(key, 30, 40);
+  ApiHandle* blue = g_ov.ovCreateImage(16, 8, 0, 8);
+  for (int32_t x = 0; x < 16; ++x) g_ov.ovDrawImageLine(blue, x, 0, x, 7, 0, 0, static_cast<uint8_t>(2 * x));
+  ApiHandle* layer = g_ov.ovCreateImage(16, 8, 2, 0);
+  g_ov.ovFillImage(layer, 31, 31, 0);
+  g_ov.ovConvAlphaImage(layer, 0, 0, 16, 8, blue, 0, 0);
+  g_ov.ovSetImageBlend(layer, 2);
+  g_ov.ovSetImagePos(layer, 100, 100);
+  ApiHandle* row = g_ov.ovCreateImage(4, 1, 0, 8);
+  for (int32_t x = 0; x < 4; ++x)
+    g_ov.ovPutImageColor(row, x, 0, static_cast<uint8_t>(x * 8 + 1), 3, static_cast<uint8_t>(31 - x));
+  ApiHandle* mirror = g_ov.ovCreateImage(4, 1, 1, 0);
+  g_ov.ovBltImageMirror(mirror, 0, 0, 4, 1, row, 0, 0, 1);
+  g_ov.ovSetImagePos(mirror, 200, 10);
+  ApiHandle* stretch = g_ov.ovCreateImage(8, 2, 1, 0);
+  g_ov.ovBltImageStretch(stretch, 0, 0, 8, 2, row, 0, 0, 4, 1, 0);
+  g_ov.ovSetImagePos(stretch, 300, 10);
+  ApiHandle* wipe = g_ov.ovLoadWipe("ramp.bmp", 0);
+  ApiHandle* wiped = g_ov.ovCreateImage(4, 1, 1, 0);
+  g_ov.ovFillImage(wiped, 0, 0, 0);
+  g_ov.ovBltImageWipe(wiped, 0, 0, 4, 1, row, 0, 0, wipe, 0.5f, 1);
+  g_ov.ovSetImagePos(wiped, 400, 10);
+  g_ov.ovDestroyWipe(wipe);
+  g_ov.ovRenderSpriteScreen();
+
+  ApiHandle* const images[] = {bg, key, blue, layer, row, mirror, stretch, wiped};
+  std::string line = "drawscene handles=";
+  for (ApiHandle* h : images) line += h ? '1' : '0';
+  line += wipe ? '1' : '0';
+  Trace(line.c_str());
+  for (ApiHandle* h : images) g_ov.ovDestroyImage(h);
   return 1;
 }

@@ -111,7 +111,9 @@ TEST(CoreModule, BindsTheEngineByPath) {
   EXPECT_EQ(core.ovGetFunction(name, sizeof(name), 1), 0u);
   EXPECT_EQ(core.start(0), 1);
   EXPECT_EQ(g_file_tests, (std::vector<std::string>{"derora.dat"}));
-  EXPECT_TRUE(g_unexpected_engine_calls.empty());
+  // The game goes on into its start-up, on the stand-in exports of this program.
+  ASSERT_FALSE(g_unexpected_engine_calls.empty());
+  EXPECT_EQ(g_unexpected_engine_calls[0], "ovSetTitle");
   core.ovUnloadExit();
   core.ovUnloadSystem();
   EXPECT_EQ(core.start(0), 1);
