@@ -100,7 +100,8 @@ Files ArchiveFiles(const fs::path& path) {
     DFile file;
     EXPECT_TRUE(archive.OpenMember(member, file));
     std::string bytes(static_cast<size_t>(file.GetSize()), '\0');
-    EXPECT_EQ(file.Read(bytes.data(), static_cast<uint32_t>(bytes.size())), static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(file.Read(bytes.data(), static_cast<uint32_t>(bytes.size())),
+              static_cast<int64_t>(bytes.size()));
     files[archive.GetMemberName(member)] = bytes;
   }
   return files;
@@ -152,9 +153,9 @@ struct Capture {
 // Waits that nothing but the player ends ask the engine to wait this long or longer.
 constexpr int32_t kEndlessWait = 1 << 20;
 
+// The player of one run: it answers the waits from a list of choices (and writes the input
+// script that does the same), or the fake replays an input script and it only watches.
 struct Player {
-  // Answering waits from a list of choices (and writing the input script that does the same),
-  // or replaying an input script.
   std::vector<Choice> choices;
   size_t next = 0;
   bool predicate = false;  // the running wait has an input predicate
@@ -165,7 +166,7 @@ struct Player {
   std::set<std::string> pictures_seen;
   std::vector<Capture> captures;
   std::vector<std::pair<DWORD, std::string>> script;  // the input script's lines by time
-  std::vector<std::string> opened;                     // every data file the game opened
+  std::vector<std::string> opened;                    // every data file the game opened
 };
 Player* g_player = nullptr;
 
@@ -200,9 +201,9 @@ bool LinkCentre(const std::string& target, int32_t* x, int32_t* y) {
   return false;
 }
 
-// The next choice, placed well after the wait began: a second, and half as long again as the
-// game took since the last answer, so an engine that draws more slowly still finds the page
-// complete (a click while the text is typed is lost).
+// The next choice, placed well after the wait began: a second and half the time the game took
+// since the last answer later, so an engine that draws more slowly still finds the page complete
+// (a click while the text is typed is lost).
 void Answer(FakeEngine& fake, DWORD now) {
   Player& p = *g_player;
   if (p.next >= p.choices.size()) {
@@ -241,7 +242,8 @@ int32_t PlayerWaitEvent(int32_t ms) noexcept {
   if (!fake) return 0;
   Player& p = *g_player;
   const DWORD now = fake->Now();
-  if (!p.choices.empty() && p.predicate && ms >= kEndlessWait && static_cast<int32_t>(now - p.quiet_until) >= 0)
+  if (!p.choices.empty() && p.predicate && ms >= kEndlessWait &&
+      static_cast<int32_t>(now - p.quiet_until) >= 0)
     Answer(*fake, now);
   return fake->WaitEvent(ms);
 }
@@ -306,7 +308,8 @@ ApiHandle* PlayerLoadWipe(const char* path) noexcept {
   return fake ? fake->LoadWipe(path) : nullptr;
 }
 
-int32_t PlayerAddStreamList(ApiHandle* stream, const char* path, int32_t repeat, float loop, int32_t flags) noexcept {
+int32_t PlayerAddStreamList(ApiHandle* stream, const char* path, int32_t repeat, float loop,
+                            int32_t flags) noexcept {
   Opened(path);
   FakeEngine* fake = FakeEngine::Current();
   return fake ? fake->AddStreamList(stream, path, repeat, loop, flags) : 0;
@@ -368,14 +371,14 @@ const std::vector<std::string> kRunOne = {
     "button:right", "button:tojiru@profile", "page",
     // The court: judge, prosecutor, lawyer, witness; the testimony; the cross-examination.
     "page", "page", "page", "page@witness_stand", "page", "page", "page", "page", "page", "page",
-    "button:confront@cross_examination", "button:tsuki", "page", "button:right", "button:shake", "page", "page",
-    "button:confront", "button:right", "button:tsuki", "page", "page", "page", "page",
+    "button:confront@cross_examination", "button:tsuki", "page", "button:right", "button:shake", "page",
+    "page", "button:confront", "button:right", "button:tsuki", "page", "page", "page", "page",
     // The judge, the save, the verdict, the closing scene, the title again.
     "page", "link:yes@save_prompt", "page@verdict_page", "page", "page", "page", "button:exit@title_again"};
 
 // Run 2 from the same folder: load, the verdict again, the closing scene, the title, exit.
-const std::vector<std::string> kRunTwo = {"button:load@title_load", "page@resume", "page", "page", "page",
-                                          "button:exit"};
+const std::vector<std::string> kRunTwo = {
+    "button:load@title_load", "page@resume", "page", "page", "page", "button:exit"};
 
 // The no-life path: five wrong presentations in the cross-examination, the no-life scene with
 // its verdict, the game-over scene, and the title.
@@ -422,7 +425,8 @@ class Session {
     EXPECT_TRUE(BindEngineApi(&FakeEngine::Lookup, nullptr));
     SetSaveFolderForTests(save_folder.c_str());
     for (const auto& [path, bytes] : files) engine_.AddFile(path, bytes);
-    player_.picture_captures = {{"verdict", "sys/court_innocence1", 300}, {"guilty", "sys/court_guilty1", 300}};
+    player_.picture_captures = {{"verdict", "sys/court_innocence1", 300},
+                                {"guilty", "sys/court_guilty1", 300}};
   }
   ~Session() {
     SetSaveFolderForTests(nullptr);
@@ -463,8 +467,8 @@ class Session {
     if (!frame) return out;
     for (const auto& s : frame->sprites) {
       char line[512];
-      std::snprintf(line, sizeof(line), "%s %d,%d %dx%d L%d map %d,%d,%d,%d a%.3f\n", s.image_name.c_str(), s.x,
-                    s.y, s.w, s.h, s.level, s.map[0], s.map[1], s.map[2], s.map[3], s.alpha[3]);
+      std::snprintf(line, sizeof(line), "%s %d,%d %dx%d L%d map %d,%d,%d,%d a%.3f\n", s.image_name.c_str(),
+                    s.x, s.y, s.w, s.h, s.level, s.map[0], s.map[1], s.map[2], s.map[3], s.alpha[3]);
       out += line;
     }
     return out;
@@ -488,14 +492,16 @@ class Session {
   // The input script of the answers just played, as samples/game/play.txt holds it.
   std::string Script(const std::string& what) const {
     auto lines = player_.script;
-    std::stable_sort(lines.begin(), lines.end(),
-                     [](const auto& a, const auto& b) { return static_cast<int32_t>(a.first - b.first) < 0; });
-    std::string text = "# " + what +
-                       "\n# Written by tests/samples/sample_game_test.cc (ORVANE_WRITE_PLAY=1): each click comes\n"
-                       "# well after its page is complete, each capture just before its click.\n"
-                       "virtual-clock\n"
-                       "trace-files\n"
-                       "capture-folder captures\n";
+    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) {
+      return static_cast<int32_t>(a.first - b.first) < 0;
+    });
+    std::string text =
+        "# " + what +
+        "\n# Written by tests/samples/sample_game_test.cc (ORVANE_WRITE_PLAY=1): each click comes\n"
+        "# well after its page is complete, each capture just before its click.\n"
+        "virtual-clock\n"
+        "trace-files\n"
+        "capture-folder captures\n";
     for (const auto& l : lines) text += l.second + "\n";
     // The window's close request follows the last line; the game has ended long before it.
     if (!lines.empty())
@@ -515,7 +521,8 @@ void CheckScript(const fs::path& file, const std::string& script) {
     std::ofstream(file, std::ios::binary) << script;
     return;
   }
-  EXPECT_EQ(ReadHostFile(file), script) << file << " no longer matches the play; ORVANE_WRITE_PLAY=1 rewrites it";
+  EXPECT_EQ(ReadHostFile(file), script)
+      << file << " no longer matches the play; ORVANE_WRITE_PLAY=1 rewrites it";
 }
 
 const fs::path kPlayOne = kSample / "play.txt";
@@ -535,7 +542,8 @@ TEST(SampleGame, RunsReachEverySceneSaveAndResume) {
         {"title", {"sys/title_bg", "sys/title_begin", "sys/title_exit"}},
         {"first_page", {"scn/maid/bg_hall", "scn/maid/chara_maid", "sys/text_msg", "sys/name_maid"}},
         {"item_page", {"sys/text_item", "scn/maid/item_slip"}},
-        {"record_page", {"sys/text_item", "scn/maid/item_badge", "sys/btn_item_right", "sys/btn_item_tojiru"}},
+        {"record_page",
+         {"sys/text_item", "scn/maid/item_badge", "sys/btn_item_right", "sys/btn_item_tojiru"}},
         {"magnified", {"scn/maid/item_slip_mag"}},
         {"profile", {"scn/maid/face_butler", "sys/btn_item_item"}},
         {"witness_stand", {"sys/bg_court_main", "scn/maid/chara_butler", "sys/name_butler"}},
@@ -552,7 +560,9 @@ TEST(SampleGame, RunsReachEverySceneSaveAndResume) {
     EXPECT_FALSE(one.Shows("save_prompt", "sys/text_msg")) << "the save asks on the full window";
     EXPECT_EQ(folder.Read("derora.sav"), kSaveAfterRunOne);
     verdict_page = one.Describe("verdict_page");
-    CheckScript(kPlayOne, one.Script("The scripted play of the sample game: title, begin, chapter, save, verdict, exit."));
+    CheckScript(
+        kPlayOne,
+        one.Script("The scripted play of the sample game: title, begin, chapter, save, verdict, exit."));
   }
   Session two(files, folder.Dir());
   two.Play(kRunTwo);
@@ -560,7 +570,8 @@ TEST(SampleGame, RunsReachEverySceneSaveAndResume) {
   EXPECT_EQ(two.Describe("resume"), verdict_page);
   EXPECT_FALSE(two.Opened("scn/menu/select0.scn")) << "the load goes straight to the chapter";
   EXPECT_EQ(folder.Read("derora.sav"), kSaveAfterRunOne) << "the clear count stays 1";
-  CheckScript(kPlayTwo, two.Script("The sample game's second run: load from the title, the verdict again, exit."));
+  CheckScript(kPlayTwo,
+              two.Script("The sample game's second run: load from the title, the verdict again, exit."));
 }
 
 // Five wrong presentations empty the life gauge: the no-life scene gives the guilty verdict and
@@ -594,9 +605,9 @@ TEST(SampleGame, ScriptedPlayOnEveryData) {
   const std::string one = ReadHostFile(kPlayOne), two = ReadHostFile(kPlayTwo);
   ASSERT_FALSE(one.empty());
   ASSERT_FALSE(two.empty());
-  const char* const captures[] = {"title",        "first_page", "item_page",         "record_page",
-                                  "magnified",    "profile",    "witness_stand",     "cross_examination",
-                                  "save_prompt",  "verdict_page", "verdict",         "title_again"};
+  const char* const captures[] = {"title",       "first_page",   "item_page",     "record_page",
+                                  "magnified",   "profile",      "witness_stand", "cross_examination",
+                                  "save_prompt", "verdict_page", "verdict",       "title_again"};
   std::map<std::string, std::string> first_frames;
   for (const auto& [variant, files] : DataVariants()) {
     SCOPED_TRACE(variant);

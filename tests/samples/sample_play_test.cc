@@ -194,7 +194,8 @@ std::set<std::string> TracedDataFiles(const fs::path& folder) {
   std::string line;
   while (std::getline(log, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("[trace-files] \"", 0) != 0 || line.size() < 7 || line.substr(line.size() - 7) != " opened")
+    if (line.rfind("[trace-files] \"", 0) != 0 || line.size() < 7 ||
+        line.substr(line.size() - 7) != " opened")
       continue;
     const size_t a = line.find('"'), b = line.find('"', a + 1);
     if (b == std::string::npos) continue;
@@ -228,8 +229,8 @@ std::set<std::string> DataFiles() {
 // What run 1 never needs: the chapter selections after one and two clears, and the game-over
 // path with its guilty verdict.
 const std::set<std::string> kUnusedInRunOne = {
-    "scn/menu/gameover.scn",  "scn/menu/select1.scn",  "scn/menu/select2.scn",  "sys/court_guilty0.png",
-    "sys/court_guilty0.spr",  "sys/court_guilty1.png", "sys/court_guilty1.spr",
+    "scn/menu/gameover.scn", "scn/menu/select1.scn",  "scn/menu/select2.scn",  "sys/court_guilty0.png",
+    "sys/court_guilty0.spr", "sys/court_guilty1.png", "sys/court_guilty1.spr",
 };
 
 const char kSave[] =
@@ -263,8 +264,8 @@ const Probe kProbes[] = {
 // window with it pixel for pixel.
 constexpr const char* kFullSizeGolden = "title";
 
-const char* const kKeyFrames[] = {"title",         "first_page",  "witness_stand", "cross_examination",
-                                  "item_page",     "save_prompt", "verdict"};
+const char* const kKeyFrames[] = {"title",     "first_page",  "witness_stand", "cross_examination",
+                                  "item_page", "save_prompt", "verdict"};
 
 TEST(SamplePlay, HeadlessRunsOnBothProgramFolders) {
   const bool write = std::getenv("ORVANE_WRITE_GOLDENS") != nullptr;
@@ -280,7 +281,8 @@ TEST(SamplePlay, HeadlessRunsOnBothProgramFolders) {
     MakeProgramFolder(program, folder);
 
     double seconds = 0;
-    ASSERT_EQ(RunEngine(folder, kSource / "samples/game/play.txt", &seconds), 0) << ReadText(folder / "err.txt");
+    ASSERT_EQ(RunEngine(folder, kSource / "samples/game/play.txt", &seconds), 0)
+        << ReadText(folder / "err.txt");
     std::printf("[%s] run 1 took %.1f s\n", variant, seconds);
     EXPECT_EQ(ReadText(folder / "err.txt"), "");
     EXPECT_EQ(ReadText(folder / "derora.sav"), kSave);
@@ -298,8 +300,8 @@ TEST(SamplePlay, HeadlessRunsOnBothProgramFolders) {
     }
 
     std::map<std::string, Picture> frames;
-    for (const char* name : {"title", "first_page", "witness_stand", "cross_examination", "item_page", "save_prompt",
-                             "verdict", "verdict_page"}) {
+    for (const char* name : {"title", "first_page", "witness_stand", "cross_examination", "item_page",
+                             "save_prompt", "verdict", "verdict_page"}) {
       Picture p;
       ASSERT_TRUE(ReadPpm(folder / "captures" / (std::string(name) + ".ppm"), &p)) << name;
       EXPECT_EQ(p.w, 800);
@@ -318,7 +320,8 @@ TEST(SamplePlay, HeadlessRunsOnBothProgramFolders) {
       const fs::path golden = kGoldens / (std::string(name) + ".png");
       if (write && first.empty()) {
         fs::create_directories(kGoldens);
-        EXPECT_TRUE(WritePng(golden, std::string(name) == kFullSizeGolden ? masked : Small(masked))) << golden;
+        EXPECT_TRUE(WritePng(golden, std::string(name) == kFullSizeGolden ? masked : Small(masked)))
+            << golden;
         continue;
       }
       Picture expected;
@@ -335,13 +338,15 @@ TEST(SamplePlay, HeadlessRunsOnBothProgramFolders) {
       first = frames;
       first_name = variant;
     } else {
-      for (const auto& [name, picture] : frames) EXPECT_TRUE(picture == first[name]) << name << " differs from " << first_name;
+      for (const auto& [name, picture] : frames)
+        EXPECT_TRUE(picture == first[name]) << name << " differs from " << first_name;
     }
 
     // Run 2 in the same folder: the title offers load and the play resumes at the verdict.
     fs::remove_all(folder / "captures");
     fs::create_directories(folder / "captures");
-    ASSERT_EQ(RunEngine(folder, kSource / "tests/samples/play_load.txt", &seconds), 0) << ReadText(folder / "err.txt");
+    ASSERT_EQ(RunEngine(folder, kSource / "tests/samples/play_load.txt", &seconds), 0)
+        << ReadText(folder / "err.txt");
     std::printf("[%s] run 2 took %.1f s\n", variant, seconds);
     EXPECT_EQ(ReadText(folder / "err.txt"), "");
     Picture resume, title;
