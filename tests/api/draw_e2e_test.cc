@@ -10,6 +10,7 @@
 
 #include "shell/cframetimer.h"
 #include "tests/api/draw_fixture.h"
+#include "tests/support/ppm.h"
 #include "tools/meiasm/meiasm.h"
 
 namespace {
@@ -42,22 +43,7 @@ struct Fmt {
   }
 };
 
-std::vector<uint32_t> ReadPpm(const std::string& path, int* w, int* h) {
-  std::vector<uint32_t> out;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return out;
-  int maxval = 0;
-  if (std::fscanf(f, "P6 %d %d %d", w, h, &maxval) == 3 && maxval == 255 && std::fgetc(f) != EOF) {
-    out.resize(size_t(*w) * size_t(*h));
-    for (auto& p : out) {
-      unsigned char rgb[3];
-      if (std::fread(rgb, 1, 3, f) != 3) break;
-      p = (uint32_t(rgb[0]) << 16) | (uint32_t(rgb[1]) << 8) | rgb[2];
-    }
-  }
-  std::fclose(f);
-  return out;
-}
+using orvane_test::ReadPpm;
 
 // The wipe pattern: a grey ramp 0, 85, 170, 255 (map levels 0 .. 32767).
 bool WriteRamp(const std::string& path) {

@@ -11,6 +11,7 @@
 
 #include "tests/api/media_fixture.h"
 #include "tests/support/movie_clip.h"
+#include "tests/support/ppm.h"
 
 namespace {
 
@@ -76,23 +77,7 @@ fail:   OpSetString g8, "media failed"
   EXPECT_EQ(err.find("\x8E\xC0\x8D\x73"), std::string::npos) << "no run-time error box: " << err;
 }
 
-// The capture (binary PPM) as 0x00RRGGBB pixels.
-std::vector<uint32_t> ReadPpm(const std::string& path, int* w, int* h) {
-  std::vector<uint32_t> out;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return out;
-  int maxval = 0;
-  if (std::fscanf(f, "P6 %d %d %d", w, h, &maxval) == 3 && maxval == 255 && std::fgetc(f) != EOF) {
-    out.resize(size_t(*w) * size_t(*h));
-    for (auto& p : out) {
-      unsigned char rgb[3];
-      if (std::fread(rgb, 1, 3, f) != 3) break;
-      p = (uint32_t(rgb[0]) << 16) | (uint32_t(rgb[1]) << 8) | rgb[2];
-    }
-  }
-  std::fclose(f);
-  return out;
-}
+using orvane_test::ReadPpm;
 
 // An RGB565 pixel as the window shows it: each channel widened by repeating its high bits.
 uint32_t Expand565(unsigned p) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/scratch_dir.h"
+#include "tests/support/ppm.h"
 #include "tools/meiasm/meiasm.h"
 
 namespace {
@@ -49,22 +50,7 @@ std::string Solid(int w, int h, uint32_t c) {
   return Bmp(w, h, [c](int, int) { return c; });
 }
 
-std::vector<uint32_t> ReadPpm(const std::string& path, int* w, int* h) {
-  std::vector<uint32_t> out;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return out;
-  int maxval = 0;
-  if (std::fscanf(f, "P6 %d %d %d", w, h, &maxval) == 3 && maxval == 255 && std::fgetc(f) != EOF) {
-    out.resize(size_t(*w) * size_t(*h));
-    for (auto& p : out) {
-      unsigned char rgb[3];
-      if (std::fread(rgb, 1, 3, f) != 3) break;
-      p = (uint32_t(rgb[0]) << 16) | (uint32_t(rgb[1]) << 8) | rgb[2];
-    }
-  }
-  std::fclose(f);
-  return out;
-}
+using orvane_test::ReadPpm;
 
 // Colours of the generated pictures; each channel far from the others so that a 16-bit screen
 // still tells them apart.
