@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "api/ov_api.h"
-#include "api_fixture.h"
+#include "input_fixture.h"
 #include "base/dapplication.h"
 #include "platform/dinput.h"
 #include "platform/host.h"
@@ -45,46 +45,17 @@ enum : uint32_t {
   kSetMousePos = 265,
 };
 
-class InputBuiltins : public BuiltinFrame {
+class InputBuiltins : public InputFrame {
  protected:
   void SetUp() override {
-    BuiltinFrame::SetUp();
-    app_.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr);
-    DSetApplication(&app_);
-    orvane::host::ResetHeadless();
-    orvane::dinput::HubReset();
-    ASSERT_TRUE(MainWindow().Create());
-    orvane::host::HostFocusChanged(MainWindow().GetHandle(), true);
-    ASSERT_TRUE(InputManager().Init());
-    InputManager().Pad().ResetKeyMap();
-    ASSERT_TRUE(EventWaiter().Init());
-    EngineMouseQueues().Reset();
-    task_.Alloc(1);
-    TaskRegistry(kTaskList).PushBack(task_);
+    InputFrame::SetUp();
     orvane::clock::UseVirtualClock(1000);
     CurrentObjects().input = DRef<void>::Convert(InputManager().GetDevice(0));
     InputManager().ClearKey();  // the first poll acquires the keyboard
     InputManager().IsKeyDown(0);
   }
-  void TearDown() override {
-    ClearCurrentObjects();
-    EventWaiter().Term();
-    InputManager().Term();
-    TaskRegistry(kTaskList).Clear();
-    task_.Release();
-    MainWindow().Destroy();
-    orvane::dinput::HubReset();
-    orvane::clock::UseRealClock();
-    MSG m;
-    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-    }
-    DSetApplication(nullptr);
-    BuiltinFrame::TearDown();
-  }
   int32_t ResultInt() { return Result()->ToInt(); }
 
-  DApplication app_;
-  DRef<ScriptTask> task_;
 };
 
 TEST_F(InputBuiltins, DevicesNamesAndTheMissingDeviceMessage) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "api/input_script.h"
-#include "api_fixture.h"
+#include "input_fixture.h"
 #include "base/dapplication.h"
 #include "platform/dinput.h"
 #include "platform/gdi.h"
@@ -26,39 +26,18 @@ namespace {
 
 enum : uint32_t { kWaitEvent = 65, kWaitKeyEvent = 103, kWaitMouseEvent = 104 };
 
-class VirtualClockRun : public BuiltinFrame {
+class VirtualClockRun : public InputFrame {
  protected:
   void SetUp() override {
-    BuiltinFrame::SetUp();
-    app_.Startup(GetModuleHandleA(nullptr), SW_SHOWNORMAL, nullptr);
-    DSetApplication(&app_);
-    orvane::host::ResetHeadless();
-    orvane::dinput::HubReset();
-    ASSERT_TRUE(MainWindow().Create());
-    orvane::host::HostFocusChanged(MainWindow().GetHandle(), true);
-    ASSERT_TRUE(InputManager().Init());
-    InputManager().Pad().ResetKeyMap();
-    ASSERT_TRUE(EventWaiter().Init());
-    EngineMouseQueues().Reset();
-    task_.Alloc(1);
-    TaskRegistry(kTaskList).PushBack(task_);
+    InputFrame::SetUp();
     InputManager().ClearKey();  // the first poll acquires the keyboard
     Drain();
   }
   void TearDown() override {
     unsetenv("ORVANE_INPUT_SCRIPT");
     LoadInputScriptFromEnvironment();  // no script: nothing left scheduled
-    orvane::clock::UseRealClock();
     orvane::host::KeepPresentedPicture(false);
-    EventWaiter().Term();
-    InputManager().Term();
-    TaskRegistry(kTaskList).Clear();
-    task_.Release();
-    MainWindow().Destroy();
-    orvane::dinput::HubReset();
-    Drain();
-    DSetApplication(nullptr);
-    BuiltinFrame::TearDown();
+    InputFrame::TearDown();
   }
 
   // Loads the script text as the engine does at start-up, then polls once as the machine's first
@@ -91,8 +70,6 @@ class VirtualClockRun : public BuiltinFrame {
 
   DWORD Since() const { return timeGetTime() - start_; }
 
-  DApplication app_;
-  DRef<ScriptTask> task_;
   orvane_test::ScratchDir dir_{"virtual_clock_"};
   DWORD start_ = 0;
 };
