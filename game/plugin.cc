@@ -1,5 +1,6 @@
 // The plug-in protocol: version, binding the engine by name, the announced function, unloading,
-// and start with the guards around the game.
+// and the guards that run a game entry (start itself is in plugin_start.cc, so that a test plug-in
+// made from the game library can bring a start of its own).
 #include "game/plugin.h"
 
 #include <cstring>
@@ -17,7 +18,6 @@
 #include "game/sound.h"
 #include "game/sprite.h"
 #include "game/stage.h"
-#include "game/start.h"
 #include "game/text_layer.h"
 #include "game/timer.h"
 #include "game/wipe.h"
@@ -105,10 +105,6 @@ void ovUnloadSystem() noexcept {
 }
 
 void ovUnloadExit() noexcept {}
-
-int32_t start(int32_t) noexcept {
-  return RunGameGuarded(&GameMain);
-}
 
 int32_t RunGameGuarded(void (*entry)()) noexcept {
   if (!EngineApiBound() || g_game_running) return 1;

@@ -1,12 +1,7 @@
-// A test plug-in made from the game library: the plug-in protocol as core.opi has it, and a
+// A test plug-in made from the game library: core.opi's plug-in protocol and guards, and a
 // `start` that plays one fixed scene through the game's sprite table on the engine's TSS exports
 // (backgrounds, a masked reveal, a cross-fade, pictures with alpha, a definition whose cells
 // animate and a motion the plug-in waits for). The pictures and texts are written by the test.
-#include <cstdio>
-#include <new>
-
-#include "game/engine_api.h"
-#include "game/error_report.h"
 #include "game/motion.h"
 #include "game/plugin.h"
 #include "game/resource.h"
@@ -14,19 +9,11 @@
 #include "game/sprite_def.h"
 #include "game/timer.h"
 #include "game/wipe.h"
-#include "platform/module.h"
 #include "tests/game/core_scene/scene_layout.h"
 
 namespace {
 
 using namespace core_scene;
-
-HMODULE g_engine_module = nullptr;
-bool g_running = false;
-
-void* LookUpInModule(void* module, const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
-}
 
 void PlayScene() {
   RegisterWipe("ramp", kRampFile, kRampMs, 0);
@@ -45,67 +32,9 @@ void PlayScene() {
   sprRender();
 }
 
-void Cleanup() noexcept {
-  try {
-    sprClearAll();
-  } catch (...) {
-  }
-  ResetSpriteGlobals();
-  ClearWipes();
-  ReleaseCaches();
-  ResetTimerGlobals();
-}
-
 }  // namespace
 
-uint32_t ovGetVersion() noexcept {
-  return 0x100;
-}
-
-int32_t ovLoadSystem(const char* engine_path) noexcept {
-  if (g_engine_module) return 0;
-  g_engine_module = LoadLibraryA(engine_path);
-  if (!g_engine_module) return 0;
-  return BindEngineApi(&LookUpInModule, g_engine_module) ? 1 : 0;
-}
-
-int32_t ovLoadInit() noexcept {
-  return 1;
-}
-
-uint32_t ovGetFunction(char* buffer, uint32_t size, uint32_t index) noexcept {
-  static constexpr char kName[] = "start";
-  if (index != 0) return 0;
-  for (uint32_t i = 0; buffer && i < size; ++i) buffer[i] = i < sizeof(kName) ? kName[i] : '\0';
-  return sizeof(kName) - 1;
-}
-
-void ovUnloadSystem() noexcept {
-  if (!g_engine_module) return;
-  FreeLibrary(g_engine_module);
-  g_engine_module = nullptr;
-  ClearEngineApi();
-}
-
-void ovUnloadExit() noexcept {}
-
-// Plays the scene once; a game error has shown its box already, anything else is said on stderr.
+// Plays the scene once inside the game's own guards and clean-up.
 int32_t start(int32_t) noexcept {
-  if (!EngineApiBound() || g_running) return 1;
-  g_running = true;
-  try {
-    ResetTimerGlobals();
-    ResetResourceDefaults();
-    ResetSpriteGlobals();
-    SetTimerRedraw(&sprRender);
-    PlayScene();
-  } catch (const DExceptGame&) {
-  } catch (const std::bad_alloc&) {
-    std::fputs("[core_scene] out of memory\n", stderr);
-  } catch (...) {
-    std::fputs("[core_scene] unexpected exception\n", stderr);
-  }
-  Cleanup();
-  g_running = false;
-  return 1;
+  return RunGameGuarded(&PlayScene);
 }
