@@ -23,10 +23,11 @@ bool ScriptContext::Execute() {
   return true;
 }
 
+// One instruction through a copy of the loop built for one: no budget, no run flags, and the
+// handler's result returned directly.
 bool ScriptContext::Step() {
-  const uint32_t none = 0;
   bool end = false;
-  StepMany(1, &none, 0, &end);
+  Run<true>(1, nullptr, 0, &end);
   return end;
 }
 
@@ -41,6 +42,12 @@ bool ScriptContext::StepSlow() {
 }
 
 uint32_t ScriptContext::StepMany(uint32_t n, const uint32_t* run_flags, uint32_t mask, bool* end) {
+  return Run<false>(n, run_flags, mask, end);
+}
+
+template <bool kSingle>
+uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask, bool* end) {
+  if constexpr (kSingle) n = 1;
   // Where each opcode's fast form starts; an instruction without one goes to `slow`.
   static const void* const kForms[kVmInstructionCount] = {
 #define ORVANE_VM_FORM_LABEL(num, name, count, fields, doc) &&form_##name,
@@ -391,6 +398,10 @@ slow : {
   frame_base_ = fb;
   stack_top_ = top;
   const bool ended = StepSlow();
+  if constexpr (kSingle) {
+    *end = ended;
+    return 1;
+  }
   pc = pc_;
   fb = frame_base_;
   top = stack_top_;

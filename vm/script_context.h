@@ -198,6 +198,9 @@ class ScriptContext {
 
   ScriptContext() = default;
   ~ScriptContext();
+  // StepMany's loop; kSingle builds it for exactly one instruction with no run flags to test.
+  template <bool kSingle>
+  uint32_t Run(uint32_t n, const uint32_t* run_flags, uint32_t mask, bool* end);
   // Contexts come from the context pool (32 blocks), then from the heap.
   static void* operator new(size_t size);
   static void operator delete(void* p);
