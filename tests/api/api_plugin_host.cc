@@ -86,6 +86,19 @@ class PluginFrame : public BuiltinFrame {
       if (line.rfind("apiplugin ", 0) == 0) out.push_back(line);
     return out;
   }
+  // Loads the test plug-in (dropping its load-time trace), then selects and calls its function
+  // `name` through the plug-in built-ins.
+  void CallTestPlugin(const char* name) {
+    Str(1, "api_plugin");
+    Call(kLoadPlugin, {1});
+    PluginTrace();
+    Str(1, name);
+    Call(kGetPluginFunction, {1});
+    ASSERT_EQ(Result()->type(), kScriptPluginFunction);
+    ScriptValue::Assign(*Result(), Slot(2));
+    Call(kSetPlugin, {2});
+    Call(kCallPlugin);
+  }
 
   orvane_test::ScratchDir scratch_{"orvane_api_plugin_"};
 };
@@ -144,15 +157,7 @@ TEST_F(PluginFrame, MediaExportsFromAPlugin) {
   std::ofstream(scratch_.Path("bgm/intro.wav"), std::ios::binary) << wav;
   std::ofstream(scratch_.Path("se.wav"), std::ios::binary) << wav;
   std::ofstream(scratch_.Path("damaged.wav"), std::ios::binary) << wav.substr(0, 30);
-  Str(1, "api_plugin");
-  Call(kLoadPlugin, {1});
-  PluginTrace();
-  Str(1, "media");
-  Call(kGetPluginFunction, {1});
-  ASSERT_EQ(Result()->type(), kScriptPluginFunction);
-  ScriptValue::Assign(*Result(), Slot(2));
-  Call(kSetPlugin, {2});
-  Call(kCallPlugin);
+  ASSERT_NO_FATAL_FAILURE(CallTestPlugin("media"));
   EXPECT_EQ(PluginTrace(),
             (std::vector<std::string>{"apiplugin media sound=1 stream=1 prelude=1 body=0 hostile=0"}));
 }
@@ -687,15 +692,7 @@ TEST_F(PluginFrame, APluginTalksOverLoopbackThroughTheNetExports) {
   DSetApplication(&app);
   ASSERT_TRUE(MainWindow().Create());
   ASSERT_TRUE(StartNetUnit());
-  Str(1, "api_plugin");
-  Call(kLoadPlugin, {1});
-  PluginTrace();
-  Str(1, "netprobe");
-  Call(kGetPluginFunction, {1});
-  ASSERT_EQ(Result()->type(), kScriptPluginFunction);
-  ScriptValue::Assign(*Result(), Slot(2));
-  Call(kSetPlugin, {2});
-  Call(kCallPlugin);
+  ASSERT_NO_FATAL_FAILURE(CallTestPlugin("netprobe"));
   EXPECT_EQ(PluginTrace(),
             (std::vector<std::string>{
                 "apiplugin net sent=4 number=-2 float=1.50 line=ab data=xyz connect=1 accept=0"}));
@@ -749,15 +746,7 @@ TEST_F(PluginMovie, APluginPlaysAMovieAndReadsItsFrameImage) {
   ASSERT_EQ(frames.size(), 5u * 32 * 24 * 2);
   char want[32];
   std::snprintf(want, sizeof want, "%08x", FrameHash(frames.substr(0, 32 * 24 * 2)));
-  Str(1, "api_plugin");
-  Call(kLoadPlugin, {1});
-  PluginTrace();
-  Str(1, "movie");
-  Call(kGetPluginFunction, {1});
-  ASSERT_EQ(Result()->type(), kScriptPluginFunction);
-  ScriptValue::Assign(*Result(), Slot(2));
-  Call(kSetPlugin, {2});
-  Call(kCallPlugin);
+  ASSERT_NO_FATAL_FAILURE(CallTestPlugin("movie"));
   EXPECT_EQ(
       PluginTrace(),
       (std::vector<std::string>{"apiplugin movie size=32,24 play=1 playing=1 frame=" + std::string(want) +
