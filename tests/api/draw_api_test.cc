@@ -4,6 +4,7 @@
 #include "api/draw_api.h"
 
 #include "tests/api/draw_fixture.h"
+#include "tests/support/kmf_archive.h"
 
 namespace {
 
@@ -126,24 +127,8 @@ TEST_P(DrawApi, LoadSplitsAndLayersAgainstAModel) {
   ovDestroyImage(h);
 }
 
-// An archive of the member layout the engine reads: "KMF ", count, then per member its name's
-// length, the name, offset and size; the members follow.
-std::string Archive(const std::vector<std::pair<std::string, std::string>>& members) {
-  auto u32 = [](uint32_t v) {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i) s[size_t(i)] = char(v >> (8 * i));
-    return s;
-  };
-  uint32_t offset = 8;
-  for (const auto& m : members) offset += 12 + uint32_t(m.first.size());
-  std::string dir = "KMF " + u32(uint32_t(members.size())), data;
-  for (const auto& m : members) {
-    dir += u32(uint32_t(m.first.size())) + m.first + u32(offset + uint32_t(data.size())) +
-           u32(uint32_t(m.second.size()));
-    data += m.second;
-  }
-  return dir + data;
-}
+// A KMF archive of the members, as tests/support/kmf_archive.h builds it.
+constexpr auto* Archive = &orvane_test::KmfArchive;
 
 TEST_P(DrawApi, WithAnArchiveMountedLoadersReadOnlyTheArchive) {
   DImage pic;

@@ -13,6 +13,7 @@
 #include "base/ddatafile.h"
 #include "shell/cfilemanager.h"
 #include "shell/engine.h"
+#include "tests/support/kmf_archive.h"
 #include "tests/support/scratch_dir.h"
 #include "vm/script_loader.h"
 
@@ -24,25 +25,8 @@ constexpr uint32_t kCreateFile = 205, kGetFile = 206, kSetFile = 207, kReadFileN
                    kChopFile = 219, kSeekFile = 220, kTellFile = 221, kWriteFileLine = 222;
 constexpr uint32_t kFileSlot = 10, kOut = 11, kA = 12, kB = 13;
 
-std::string U32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
-  return s;
-}
-
-// A KMF archive of the members, directory first and data back to back.
-std::string Archive(const std::vector<std::pair<std::string, std::string>>& members) {
-  std::string dir, data;
-  uint32_t offset = 8;
-  for (const auto& m : members) offset += 12 + static_cast<uint32_t>(m.first.size());
-  for (const auto& m : members) {
-    dir += U32(static_cast<uint32_t>(m.first.size())) + m.first + U32(offset) +
-           U32(static_cast<uint32_t>(m.second.size()));
-    offset += static_cast<uint32_t>(m.second.size());
-    data += m.second;
-  }
-  return "KMF " + U32(static_cast<uint32_t>(members.size())) + dir + data;
-}
+// A KMF archive of the members, as tests/support/kmf_archive.h builds it.
+constexpr auto* Archive = &orvane_test::KmfArchive;
 
 // The fixture's two faces behind one set of calls. Param true: built-ins; false: exports.
 class FileFaces : public BuiltinFrame, public ::testing::WithParamInterface<bool> {

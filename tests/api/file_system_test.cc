@@ -7,6 +7,7 @@
 #include "api/ov_api.h"
 #include "api_fixture.h"
 #include "shell/engine.h"
+#include "tests/support/kmf_archive.h"
 #include "tests/support/scratch_dir.h"
 #include "vm/script_loader.h"
 
@@ -16,24 +17,8 @@ namespace {
 
 constexpr uint32_t kCreateDir = 125, kCopyFile = 126, kIsFileExist = 129, kIsDirExist = 130;
 
-std::string U32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
-  return s;
-}
-
-std::string Archive(const std::vector<std::pair<std::string, std::string>>& members) {
-  std::string dir, data;
-  uint32_t offset = 8;
-  for (const auto& m : members) offset += 12 + static_cast<uint32_t>(m.first.size());
-  for (const auto& m : members) {
-    dir += U32(static_cast<uint32_t>(m.first.size())) + m.first + U32(offset) +
-           U32(static_cast<uint32_t>(m.second.size()));
-    offset += static_cast<uint32_t>(m.second.size());
-    data += m.second;
-  }
-  return "KMF " + U32(static_cast<uint32_t>(members.size())) + dir + data;
-}
+// A KMF archive of the members, as tests/support/kmf_archive.h builds it.
+constexpr auto* Archive = &orvane_test::KmfArchive;
 
 enum Op { kFile, kDir, kCopy, kMkdir };
 

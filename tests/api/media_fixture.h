@@ -18,6 +18,7 @@
 #include "shell/engine.h"
 #include "tests/media/riff_builder.h"
 #include "tests/media/smf_builder.h"
+#include "tests/support/kmf_archive.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/meiasm/meiasm.h"
 #include "vm/script_loader.h"
@@ -55,19 +56,8 @@ inline std::string U32(uint32_t v) {
   for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
   return s;
 }
-// A KMF archive: "KMF ", the count, {name length, name, offset, size} per member, then the data.
-inline std::string Archive(const std::vector<std::pair<std::string, std::string>>& members) {
-  std::string head = "KMF " + U32(static_cast<uint32_t>(members.size()));
-  size_t offset = 8;
-  for (const auto& m : members) offset += 12 + m.first.size();
-  std::string data;
-  for (const auto& m : members) {
-    head += U32(static_cast<uint32_t>(m.first.size())) + m.first +
-            U32(static_cast<uint32_t>(offset + data.size())) + U32(static_cast<uint32_t>(m.second.size()));
-    data += m.second;
-  }
-  return head + data;
-}
+// A KMF archive of the members, as tests/support/kmf_archive.h builds it.
+inline constexpr auto* Archive = &orvane_test::KmfArchive;
 
 inline std::vector<int16_t> Step(unsigned frames) {
   std::vector<int16_t> out;

@@ -19,6 +19,7 @@
 #include "platform/ddraw_test.h"
 #include "platform/user.h"
 #include "shell/engine.h"
+#include "tests/support/kmf_archive.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/scratch_dir.h"
 #include "vm/script_loader.h"
@@ -120,22 +121,8 @@ inline std::string Png(int w, int h, const std::vector<uint32_t>& px) {
   return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", z) + chunk("IEND", "");
 }
 
-// A KMF archive of members {name, bytes}.
-inline std::string Archive(const std::vector<std::pair<std::string, std::string>>& members) {
-  std::string head = "KMF ";
-  Put32(head, static_cast<uint32_t>(members.size()));
-  size_t table = 8;
-  for (const auto& m : members) table += 12 + m.first.size();
-  std::string data;
-  for (const auto& m : members) {
-    Put32(head, static_cast<uint32_t>(m.first.size()));
-    head += m.first;
-    Put32(head, static_cast<uint32_t>(table + data.size()));
-    Put32(head, static_cast<uint32_t>(m.second.size()));
-    data += m.second;
-  }
-  return head + data;
-}
+// A KMF archive of the members, as tests/support/kmf_archive.h builds it.
+inline constexpr auto* Archive = &orvane_test::KmfArchive;
 
 using orvane_test::LogCapture;
 
