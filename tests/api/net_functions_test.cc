@@ -25,6 +25,7 @@ using namespace std::string_literals;
 #include "shell/ceventwaiter.h"
 #include "shell/cmainwindow.h"
 #include "shell/cnetmanager.h"
+#include "tests/support/raw_peer.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/meiasm/meiasm.h"
 #include "vm/close_event.h"
@@ -65,31 +66,8 @@ bool PumpUntil(const std::function<bool()>& done) {
   return done();
 }
 
-// A blocking raw peer: what it sends and reads is exactly the wire.
-struct RawPeer {
-  ws::SOCKET s = ws::INVALID_SOCKET;
-  bool Connect(int32_t port) {
-    s = ws::socket(ws::AF_INET, ws::SOCK_STREAM, ws::IPPROTO_TCP);
-    ws::sockaddr_in a{};
-    a.sin_family = ws::AF_INET;
-    a.sin_port = ws::htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = ws::inet_addr("127.0.0.1");
-    return ws::connect(s, reinterpret_cast<ws::sockaddr*>(&a), sizeof(a)) == 0;
-  }
-  void Send(const std::string& bytes) const {
-    ASSERT_EQ(ws::send(s, bytes.data(), static_cast<int>(bytes.size()), 0), static_cast<int>(bytes.size()));
-  }
-  std::string Read(size_t n) const {
-    std::string out(n, '\0');
-    size_t got = 0;
-    while (got < n) {
-      int r = ws::recv(s, out.data() + got, static_cast<int>(n - got), 0);
-      if (r <= 0) break;
-      got += static_cast<size_t>(r);
-    }
-    out.resize(got);
-    return out;
-  }
+// The raw peer, with reads and sends that poll for use from another thread.
+struct RawPeer : orvane_test::RawPeer {
   // Reads from another thread: a blocking WinSock call holds the stand-in's lock, so the socket
   // goes non-blocking and the reader polls.
   std::string ReadPolling(size_t n) const {
@@ -129,11 +107,6 @@ struct RawPeer {
       }
     }
   }
-  void Close() {
-    if (s != ws::INVALID_SOCKET) ws::closesocket(s);
-    s = ws::INVALID_SOCKET;
-  }
-  ~RawPeer() { Close(); }
 };
 
 std::string Bytes(const void* p, size_t n) {
