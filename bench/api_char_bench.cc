@@ -11,6 +11,7 @@
 
 #include "api/ov_api.h"
 #include "base/dwindow.h"
+#include "bench/headless_window.h"
 #include "display/tss/dtss_manager.h"
 #include "platform/ddraw_test.h"
 #include "platform/user.h"
@@ -27,10 +28,6 @@ constexpr char32_t kLineU[] = U"今日は晴れています。明日の天気も
 constexpr int kChars = sizeof kLineU / sizeof kLineU[0] - 1;
 static_assert(kChars == 40);
 
-LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  return DefWindowProcA(hwnd, message, wparam, lparam);
-}
-
 std::vector<uint32_t> Codes() {
   std::vector<uint32_t> out;
   const auto* p = reinterpret_cast<const unsigned char*>(kLine);
@@ -44,16 +41,7 @@ std::vector<uint32_t> Codes() {
 
 struct Stage {
   Stage() {
-    setenv("ORVANE_BACKEND", "headless", 0);
-    orvane::dx::Reset();
-    orvane::dx::LogCalls(false);
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = Proc;
-    wc.lpszClassName = "apicharbench";
-    RegisterClassExA(&wc);
-    window = DWindow(CreateWindowExA(0, "apicharbench", "b", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
-                                     nullptr, nullptr, nullptr));
+    window = DWindow(orvane_bench::HeadlessWindow("apicharbench", 640, 480));
     SetStartupFlags(kStartupTss);
     ok = TssManager().Create(window, kDtssPoint);
     image = ovtsCreateImage(1024, 32);

@@ -9,6 +9,7 @@
 
 #include "api/ov_api.h"
 #include "api/tss_exports.h"
+#include "bench/headless_window.h"
 #include "base/dwindow.h"
 #include "display/tss/dtss_manager.h"
 #include "platform/ddraw_test.h"
@@ -20,10 +21,6 @@ namespace {
 
 constexpr int kSprites = 1000;
 
-LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  return DefWindowProcA(hwnd, message, wparam, lparam);
-}
-
 // The exports a plug-in binds, as pointers.
 struct Bound {
   OvFn_ovtsSetSpritePos set_pos = &ovtsSetSpritePos;
@@ -33,16 +30,7 @@ struct Bound {
 
 struct Scene {
   Scene() {
-    setenv("ORVANE_BACKEND", "headless", 0);
-    orvane::dx::Reset();
-    orvane::dx::LogCalls(false);
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = Proc;
-    wc.lpszClassName = "apitssbench";
-    RegisterClassExA(&wc);
-    window = DWindow(CreateWindowExA(0, "apitssbench", "b", WS_POPUP | WS_VISIBLE, 0, 0, 320, 240, nullptr,
-                                     nullptr, nullptr, nullptr));
+    window = DWindow(orvane_bench::HeadlessWindow("apitssbench", 320, 240));
     SetStartupFlags(kStartupTss);
     ok = TssManager().Create(window, kDtssPoint) && TssExportsLive() && TssLevelAccepted(0);
     image = ovtsCreateImage(8, 8);

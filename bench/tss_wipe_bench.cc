@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/dwindow.h"
+#include "bench/headless_window.h"
 #include "display/tss/dtss_image.h"
 #include "display/tss/dtss_manager.h"
 #include "display/tss/dtss_sprite.h"
@@ -31,21 +32,8 @@ uint32_t Picture(int x, int y, bool second) {
                 : 0xFF000000u | static_cast<uint32_t>(y & 255) << 8 | static_cast<uint32_t>((x + y) & 255);
 }
 
-LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  return DefWindowProcA(hwnd, message, wparam, lparam);
-}
-
 void BM_TssWipeTransitionFrame(benchmark::State& state) {
-  setenv("ORVANE_BACKEND", "headless", 0);
-  orvane::dx::Reset();
-  orvane::dx::LogCalls(false);
-  WNDCLASSEXA wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = Proc;
-  wc.lpszClassName = "tsswipebench";
-  RegisterClassExA(&wc);
-  HWND hwnd = CreateWindowExA(0, "tsswipebench", "b", WS_POPUP | WS_VISIBLE, 0, 0, kW, kH, nullptr, nullptr,
-                              nullptr, nullptr);
+  HWND hwnd = orvane_bench::HeadlessWindow("tsswipebench", kW, kH);
   DWindow window(hwnd);
   DtssManager manager;
   if (!manager.Create(window, 0x10)) {
