@@ -24,6 +24,7 @@
 #include "game/sprite.h"
 #include "game/text_layer.h"
 #include "platform/hostpath.h"
+#include "tests/samples/expected_save.h"
 #include "tests/support/fake_engine.h"
 #include "tests/support/scratch_dir.h"
 
@@ -390,15 +391,6 @@ std::vector<std::string> NoLifeRun() {
   for (const char* c : {"page@nolife", "page@gameover", "button:exit"}) run.push_back(c);
   return run;
 }
-
-const char kSaveAfterRunOne[] =
-    "[save]\r\n"
-    "pt_scn=scn/maid\r\n"
-    "pt_target=start:verdict\r\n"
-    "pt_item=0 1 2 3 \r\n"
-    "pt_life=4\r\n"
-    "pt_nolife=start:nolife\r\n"
-    "clear=1\r\n";
 
 // One run of the game on its own fake engine; the save folder is the caller's.
 class Session {

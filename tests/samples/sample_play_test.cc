@@ -29,6 +29,7 @@
 #include "imaging/dimage.h"
 #include "imaging/dimg_png.h"
 #include "platform/hostpath.h"
+#include "tests/samples/expected_save.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
@@ -233,15 +234,6 @@ const std::set<std::string> kUnusedInRunOne = {
     "sys/court_guilty0.spr", "sys/court_guilty1.png", "sys/court_guilty1.spr",
 };
 
-const char kSave[] =
-    "[save]\r\n"
-    "pt_scn=scn/maid\r\n"
-    "pt_target=start:verdict\r\n"
-    "pt_item=0 1 2 3 \r\n"
-    "pt_life=4\r\n"
-    "pt_nolife=start:nolife\r\n"
-    "clear=1\r\n";
-
 // A colour the frame must show at a point (within a tolerance per channel), goldens aside.
 struct Probe {
   const char* frame;
@@ -285,7 +277,7 @@ TEST(SamplePlay, HeadlessRunsOnBothProgramFolders) {
         << ReadText(folder / "err.txt");
     std::printf("[%s] run 1 took %.1f s\n", variant, seconds);
     EXPECT_EQ(ReadText(folder / "err.txt"), "");
-    EXPECT_EQ(ReadText(folder / "derora.sav"), kSave);
+    EXPECT_EQ(ReadText(folder / "derora.sav"), kSaveAfterRunOne);
     // The trace: every data file run 1 needs was opened (the typing and page-turn sounds among
     // them), and nothing else is missing.
     const std::set<std::string> traced = TracedDataFiles(folder);
@@ -354,7 +346,7 @@ TEST(SamplePlay, HeadlessRunsOnBothProgramFolders) {
     EXPECT_TRUE(resume == frames["verdict_page"]) << "the load resumes on the frame run 1 showed there";
     ASSERT_TRUE(ReadPpm(folder / "captures/title_load.ppm", &title));
     EXPECT_FALSE(title == frames["title"]) << "the title offers load";
-    EXPECT_EQ(ReadText(folder / "derora.sav"), kSave) << "the clear count stays 1";
+    EXPECT_EQ(ReadText(folder / "derora.sav"), kSaveAfterRunOne) << "the clear count stays 1";
   }
 }
 
