@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/scratch_dir.h"
 #include "tests/support/ppm.h"
+#include "tests/support/scratch_dir.h"
 #include "tools/meiasm/meiasm.h"
 
 namespace {
@@ -96,13 +96,16 @@ class TitleRun : public ::testing::Test {
     Write("scn/maid/start.scn", "; the first chapter, cleared at once\n@exit rescode=clear0\n");
     Write("scn/menu/clear0.scn", "; the scene after the first chapter\n");
   }
-  // Runs the engine on the script with the input script's lines; the exit status.
+  // Runs the engine on the script with the input script's lines; the exit status. The run keeps
+  // its single-instance lock in its own folder, so another run of the same game on the machine
+  // (a parallel test, a play in progress) does not refuse it.
   int Run(const std::string& input) {
     Write("input.txt", input);
     std::filesystem::create_directories(dir_.Path("shots"));
     const std::string command =
         "cd '" + dir_.Dir() +
-        "' && ORVANE_BACKEND=headless ORVANE_INPUT_SCRIPT=input.txt ./orvane game.mei "
+        "' && ORVANE_BACKEND=headless XDG_RUNTIME_DIR=\"$PWD\" ORVANE_INPUT_SCRIPT=input.txt "
+        "./orvane game.mei "
         ">out.txt 2>err.txt";
     return std::system(command.c_str());
   }
