@@ -621,10 +621,10 @@ class PluginInput : public PluginFrame {
     DSetApplication(nullptr);
     PluginFrame::TearDown();
   }
-  std::string CallWaitLoop() {
+  std::string CallWaitLoop(const char* function = "waitloop") {
     Str(1, "api_plugin");
     Call(kLoadPlugin, {1});
-    Str(1, "waitloop");
+    Str(1, function);
     Call(kGetPluginFunction, {1});
     ScriptValue::Assign(*Result(), Slot(2));
     Call(kSetPlugin, {2});
@@ -661,6 +661,26 @@ TEST_F(PluginInput, TheGamesWaitLoopWakesOnAnInjectedReturnWithinTwoSlices) {
   });
   const std::string ended = CallWaitLoop();
   EXPECT_NE(ended.find(" key=0:0,0 exit=1"), std::string::npos) << ended;
+}
+
+// An endless wait inside CallPlugin ends once Exit is asked.
+TEST_F(PluginInput, AnEndlessWaitInsideCallPluginEndsWithExit) {
+  SetTimer(MainWindow().GetHandle(), 93, 60, [](HWND h, UINT, UINT_PTR id, DWORD) {
+    KillTimer(h, id);
+    ovExit();
+  });
+  // Should Exit not end it, a key after ten seconds does, so that the test fails instead of
+  // hanging.
+  static bool late;
+  late = false;
+  SetTimer(MainWindow().GetHandle(), 94, 10000, [](HWND h, UINT, UINT_PTR id, DWORD) {
+    KillTimer(h, id);
+    late = true;
+    orvane::dinput::HubKey(DIK_ESCAPE, true);
+  });
+  EXPECT_EQ(CallWaitLoop("waitendless"), "apiplugin waitendless woken=1 exit=1");
+  EXPECT_FALSE(late);
+  KillTimer(MainWindow().GetHandle(), 94);
 }
 
 // A headless run's timed Return reaches the loop too: the waits pump through the machine's pump,

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "api/ov_api.h"
-#include "input_fixture.h"
 #include "base/dapplication.h"
+#include "input_fixture.h"
 #include "platform/dinput.h"
 #include "platform/host.h"
 #include "platform/mmsystem.h"
@@ -55,7 +55,6 @@ class InputBuiltins : public InputFrame {
     InputManager().IsKeyDown(0);
   }
   int32_t ResultInt() { return Result()->ToInt(); }
-
 };
 
 TEST_F(InputBuiltins, DevicesNamesAndTheMissingDeviceMessage) {
@@ -145,6 +144,52 @@ TEST_F(InputBuiltins, KeyMapAndPadEvents) {
     events.push_back({Slot(2)->ToInt(), Slot(3)->ToInt()});
   }
   EXPECT_EQ(events, (std::vector<std::pair<int, int>>{{1, 1}, {4, 1}}));
+
+  // Down goes off and Left and Right come on (the higher code, Right, wins): one event per slot
+  // that changed, in slot order.
+  orvane::dinput::HubKey(DIK_UP, false);
+  orvane::dinput::HubKey(DIK_DOWN, false);
+  orvane::dinput::HubKey(DIK_LEFT, true);
+  orvane::dinput::HubKey(DIK_RIGHT, true);
+  Call(kClearKey);
+  Call(kClearInput);
+  events.clear();
+  for (;;) {
+    Call(kGetInputEvent, {2, 3});
+    if (ResultInt() == 0) break;
+    events.push_back({Slot(2)->ToInt(), Slot(3)->ToInt()});
+  }
+  EXPECT_EQ(events, (std::vector<std::pair<int, int>>{{1, 2}, {3, 1}}));
+}
+
+TEST_F(InputBuiltins, AKeyBatchHoldsTheLast32EventsAndARefreshDropsTheUnread) {
+  for (int i = 0; i < 40; ++i) orvane::dinput::HubKey(static_cast<uint8_t>(0x10 + i), true);
+  Call(kClearKey);
+  std::vector<int> keys;
+  for (;;) {
+    Call(kGetKeyEvent, {2, 3});
+    if (ResultInt() == 0) break;
+    EXPECT_EQ(Slot(3)->ToInt(), 1);
+    keys.push_back(Slot(2)->ToInt());
+  }
+  std::vector<int> last32;
+  for (int k = 0x18; k < 0x38; ++k) last32.push_back(k);
+  EXPECT_EQ(keys, last32);
+  Int(1, 0x10);
+  Call(kGetKeyState, {1});
+  EXPECT_EQ(ResultInt(), 1);  // the state holds every key, the batch only the last 32 events
+
+  // Two releases; one event read, then a refresh: the second is gone with the old batch.
+  orvane::dinput::HubKey(0x20, false);
+  orvane::dinput::HubKey(0x21, false);
+  Call(kClearKey);
+  Call(kGetKeyEvent, {2, 3});
+  ASSERT_EQ(ResultInt(), 1);
+  EXPECT_EQ(Slot(2)->ToInt(), 0x20);
+  EXPECT_EQ(Slot(3)->ToInt(), 2);
+  Call(kClearKey);
+  Call(kGetKeyEvent, {2, 3});
+  EXPECT_EQ(ResultInt(), 0);
 }
 
 TEST_F(InputBuiltins, MouseSnapshotAndCursorRoundTrip) {
@@ -164,6 +209,17 @@ TEST_F(InputBuiltins, MouseSnapshotAndCursorRoundTrip) {
   Call(kClearMouse);
   Call(kGetMouse, {1, 2, 3});
   EXPECT_EQ(ResultInt(), 0);
+
+  // The queue holds 64 events: a 65th before ClearMouse is lost.
+  for (int i = 0; i < 65; ++i) EngineMouseQueues().PushMouseEvent(0, i, 0);
+  Call(kClearMouse);
+  int taken = 0;
+  for (;;) {
+    Call(kGetMouse, {1, 2, 3});
+    if (ResultInt() == 0) break;
+    EXPECT_EQ(Slot(2)->ToInt(), taken++);
+  }
+  EXPECT_EQ(taken, 64);
 
   // Cursor in client coordinates, whatever the window's place on the screen.
   HWND w = MainWindow().GetHandle();
@@ -284,6 +340,87 @@ TEST_F(InputBuiltins, WaitsAcrossTheClockWrapAndEndlessWaitsEndWithExit) {
   Call(kWaitEvent, {1});
   EXPECT_EQ(ResultInt(), 1);
   EXPECT_EQ(ovIsExit(), 1);
+}
+
+// An attached joystick through the built-ins: its name and slots, and event waits woken by a
+// watched joystick's button and by its detaching, after which its held slots read off.
+TEST_F(InputBuiltins, AJoysticksNameSlotsAndWakes) {
+  ClearCurrentObjects();
+  InputManager().Term();
+  static int id;
+  id = orvane::dinput::HubAttachJoystick("パッド", 2, 12, 0);
+  ASSERT_TRUE(InputManager().Init());
+  Call(kGetInputCount);
+  EXPECT_EQ(ResultInt(), 2);
+  Int(1, 1);
+  Call(kGetInputName, {1});
+  EXPECT_EQ(ResultText(), "パッド");
+  char name[16];
+  ovGetInputName(name, sizeof name, 1);
+  EXPECT_STREQ(name, "パッド");
+  Int(1, 1);
+  Call(kGetInputDevice, {1});
+  ASSERT_EQ(Result()->type(), kScriptInputDevice);
+  Slot(5)->SetInt(0);
+  ScriptValue::Assign(*Result(), Slot(5));
+  Call(kSetInput, {5});
+
+  // X at its minimum is left (slot 2); button 3 is slot 7.
+  orvane::dinput::HubJoystickAxis(id, 0, 0);
+  orvane::dinput::HubJoystickButton(id, 3, true);
+  Call(kClearInput);
+  auto on_slots = [&] {
+    std::vector<int> on;
+    for (int32_t slot = 0; slot < 36; ++slot) {
+      Int(1, slot);
+      Call(kGetInputState, {1});
+      if (ResultInt()) on.push_back(slot);
+    }
+    return on;
+  };
+  auto events = [&] {
+    std::vector<std::pair<int, int>> out;
+    for (;;) {
+      Call(kGetInputEvent, {2, 3});
+      if (ResultInt() == 0) return out;
+      out.push_back({Slot(2)->ToInt(), Slot(3)->ToInt()});
+    }
+  };
+  EXPECT_EQ(on_slots(), (std::vector<int>{2, 7}));
+  EXPECT_EQ(events(), (std::vector<std::pair<int, int>>{{2, 1}, {7, 1}}));
+
+  // Watched: nothing changed, no wake. A message handled in the wait's first slice presses a
+  // button, then detaches the joystick; each time the next pass sees the change and wakes the
+  // wait, one slice in.
+  Call(kWaitInputEvent, {5});
+  Int(1, 0);
+  Call(kWaitEvent, {1});
+  EXPECT_EQ(ResultInt(), 0);
+  WndProcHook change = [](LRESULT* result, HWND, UINT message, WPARAM wparam, LPARAM) -> BOOL {
+    if (message != WM_USER + 60) return FALSE;
+    if (wparam)
+      orvane::dinput::HubDetachJoystick(id);
+    else
+      orvane::dinput::HubJoystickButton(id, 0, true);
+    *result = 0;
+    return TRUE;
+  };
+  MainWindow().AddWndProc(change);
+  const struct {
+    WPARAM detach;
+    std::vector<std::pair<int, int>> events;
+  } steps[] = {{0, {{4, 1}}}, {1, {{2, 2}, {4, 2}, {7, 2}}}};  // detached: every held slot goes off
+  for (const auto& step : steps) {
+    PostMessageA(MainWindow().GetHandle(), WM_USER + 60, step.detach, 0);
+    const DWORD t0 = timeGetTime();
+    Int(1, 10000);
+    Call(kWaitEvent, {1});
+    EXPECT_EQ(ResultInt(), 1) << step.detach;
+    EXPECT_EQ(timeGetTime() - t0, CEventWaiter::kSliceMs) << step.detach;
+    EXPECT_EQ(events(), step.events) << step.detach;
+  }
+  MainWindow().DelWndProc(change);
+  EXPECT_EQ(on_slots(), std::vector<int>{});
 }
 
 TEST_F(InputBuiltins, ResetSelectsTheKeyboardPad) {

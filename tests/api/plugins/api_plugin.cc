@@ -39,8 +39,8 @@ void Trace(const char* text) {
   orvane::host::RecordTrace(std::string("apiplugin ") + text);
 }
 
-const char* const kNames[] = {"probe",    "quit",  "filecases", "fileshare", "scene",   "media",
-                              "netprobe", "movie", "drawscene", "waitloop",  "textline"};
+const char* const kNames[] = {"probe",    "quit",  "filecases", "fileshare", "scene",       "media",
+                              "netprobe", "movie", "drawscene", "waitloop",  "waitendless", "textline"};
 
 }  // namespace
 
@@ -368,6 +368,19 @@ PLUGIN_EXPORT int32_t waitloop(int32_t) {
   char line[160];
   std::snprintf(line, sizeof line, "waitloop woken=%d waits=%d ms=%u end=%u key=%d:%d,%d exit=%d", woken,
                 waits, end - start, end, got, key, state, g_ov.ovIsExit());
+  Trace(line);
+  return 1;
+}
+
+// An endless event wait that also wakes on keys: the end of every task (the engine asked to exit)
+// or a key ends it. Traces the wait's result and the exit flag.
+PLUGIN_EXPORT int32_t waitendless(int32_t) {
+  g_ov.ovClearEvent();
+  g_ov.ovClearKey();
+  g_ov.ovWaitKeyEvent(1);
+  const int32_t woken = g_ov.ovWaitEvent(-1);
+  char line[64];
+  std::snprintf(line, sizeof line, "waitendless woken=%d exit=%d", woken, g_ov.ovIsExit());
   Trace(line);
   return 1;
 }
