@@ -1,7 +1,7 @@
 // Underrun soak, run by hand on the SDL host: plays a stream of a rising tone and a set of
 // looping voices for a while (argument: seconds, default 60) so an ear can check for dropouts,
 // and reports when the stream's worker ever stops by itself.
-//   ORVANE_BACKEND=sdl build/rel/bin/sound_soak 120
+//   ORVANE_BACKEND=sdl build/release/bin/sound_soak 120
 #include <unistd.h>
 
 #include <cmath>
