@@ -239,9 +239,18 @@ void HandleEvent(State& st, SOCKET s, uint32_t ev) {
         k.read_armed = false;
         Post(k, s, FD_READ, 0);
       }
-      if (pending <= 0) k.read_armed = false;  // at the end of the stream: the next recv re-arms
+      // Nothing to read is the end of the stream only when a peek says so: the event may have
+      // been taken before a recv on another thread drained the socket and re-armed it, and then
+      // neither a close is told nor the next FD_READ lost.
+      bool at_end = false;
+      if (pending <= 0) {
+        char c;
+        ssize_t r = ::recv(k.fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+        at_end = r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+      }
+      if (at_end) k.read_armed = false;  // the next recv re-arms
       // The peer's close is told once, also while data is still to be read.
-      bool eof = (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) || (pending <= 0 && (ev & EPOLLIN));
+      bool eof = (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) || at_end;
       if (eof && !k.close_posted) {
         int err = 0;
         socklen_t len = sizeof(err);

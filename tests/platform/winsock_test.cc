@@ -106,6 +106,31 @@ class WinsockBlocking : public ::testing::Test {
   void TearDown() override {
     for (ws::SOCKET s : open_) ws::closesocket(s);
     if (started_) ws::WSACleanup();
+    if (hwnd_) {
+      DestroyWindow(hwnd_);
+      MSG m;
+      while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+      }
+    }
+  }
+
+  // A window for the sockets' notifications (kSocketMessage).
+  HWND Window() {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "WinsockTest";
+    RegisterClassExA(&wc);
+    hwnd_ = CreateWindowExA(0, "WinsockTest", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    return hwnd_;
+  }
+  // Takes the next notification of socket s, waiting for it.
+  static MSG Notification(HWND hwnd, ws::SOCKET s) {
+    MSG m{};
+    while (!PeekMessageA(&m, hwnd, kSocketMessage, kSocketMessage, PM_REMOVE) || m.wParam != s) {
+      orvane::SleepForNs(1000000);
+    }
+    return m;
   }
 
   ws::sockaddr_in Loopback(uint16_t port) {
@@ -162,22 +187,13 @@ class WinsockBlocking : public ::testing::Test {
 
   bool started_ = true;
   std::vector<ws::SOCKET> open_;
+  HWND hwnd_ = nullptr;
 };
-
-LRESULT CALLBACK SocketWindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  return DefWindowProcA(hwnd, message, wparam, lparam);
-}
 
 // While another thread is blocked in recv or accept, a second pair of sockets sends, receives,
 // and gets its FD_READ notification through WSAAsyncSelect.
 TEST_F(WinsockBlocking, BlockedCallDoesNotStallOtherSockets) {
-  WNDCLASSEXA wc{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = SocketWindowProc;
-  wc.lpszClassName = "WinsockBlockingTest";
-  RegisterClassExA(&wc);
-  HWND hwnd = CreateWindowExA(0, "WinsockBlockingTest", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                              nullptr);
+  HWND hwnd = Window();
   ASSERT_TRUE(hwnd);
 
   for (const char* blocked : {"recv", "accept"}) {
@@ -206,15 +222,8 @@ TEST_F(WinsockBlocking, BlockedCallDoesNotStallOtherSockets) {
       EXPECT_EQ(RecvAll(yc, 5), "pong!");
       EXPECT_EQ(ws::WSAAsyncSelect(ys, hwnd, kSocketMessage, ws::FD_READ | ws::FD_CLOSE), 0);
       EXPECT_EQ(ws::send(yc, "x", 1, 0), 1);
-      MSG m{};
-      bool notified = false;
-      while (!notified) {
-        if (!PeekMessageA(&m, hwnd, kSocketMessage, kSocketMessage, PM_REMOVE)) {
-          orvane::SleepForNs(1000000);
-          continue;
-        }
-        notified = m.wParam == ys && LOWORD(m.lParam) == ws::FD_READ && HIWORD(m.lParam) == 0;
-      }
+      const MSG m = Notification(hwnd, ys);
+      EXPECT_EQ(m.lParam, MAKELONG(ws::FD_READ, 0));
       EXPECT_FALSE(a.finished);
     }
 
@@ -236,10 +245,43 @@ TEST_F(WinsockBlocking, BlockedCallDoesNotStallOtherSockets) {
       EXPECT_EQ(RecvAll(accepted, 2), "hi");
     }
   }
-  DestroyWindow(hwnd);
-  MSG m;
-  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+}
+
+// A read event the poller takes after a recv has already drained the socket is stale: it must
+// neither report the peer's close nor stop the next FD_READ. The receiver spins on recv so that
+// it often drains the socket between the poller's wake-up and its handling of the event.
+TEST_F(WinsockBlocking, StaleReadEventsReportNoCloseAndLoseNoRead) {
+  HWND hwnd = Window();
+  ASSERT_TRUE(hwnd);
+  ws::SOCKET client, server;
+  ASSERT_NO_FATAL_FAILURE(Pair(&client, &server));
+  ASSERT_EQ(ws::WSAAsyncSelect(server, hwnd, kSocketMessage, ws::FD_READ | ws::FD_CLOSE), 0);
+  Watchdog dog(120);
+  int closes = 0;
+  auto drain = [&] {
+    MSG m;
+    while (PeekMessageA(&m, hwnd, kSocketMessage, kSocketMessage, PM_REMOVE)) {
+      if (LOWORD(m.lParam) == ws::FD_CLOSE) ++closes;
+    }
+  };
+  for (int i = 0; i < 3000; ++i) {
+    ASSERT_EQ(ws::send(client, "b", 1, 0), 1);
+    char b;
+    while (ws::recv(server, &b, 1, 0) != 1) ASSERT_EQ(ws::WSAGetLastError(), ws::WSAEWOULDBLOCK);
+    if (i % 100 == 0) drain();
   }
+  orvane::SleepForNs(100000000);  // the poller's last events, handled
+  drain();
+  EXPECT_EQ(closes, 0);
+  // The last recv re-enabled FD_READ: the next byte is told.
+  ASSERT_EQ(ws::send(client, "z", 1, 0), 1);
+  EXPECT_EQ(Notification(hwnd, server).lParam, MAKELONG(ws::FD_READ, 0));
+  // And the real close is told.
+  ws::closesocket(client);
+  Forget(client);
+  MSG m = Notification(hwnd, server);
+  while (LOWORD(m.lParam) == ws::FD_READ) m = Notification(hwnd, server);
+  EXPECT_EQ(m.lParam, MAKELONG(ws::FD_CLOSE, 0));
 }
 
 // A blocked recv, accept or send is woken by closesocket or WSACleanup from another thread and
