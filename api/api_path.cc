@@ -4,24 +4,13 @@
 
 #include "base/ddatafile.h"
 #include "base/dpath.h"
+#include "shell/cfilemanager.h"
 #include "shell/engine.h"
 
 bool ApiAbsolutePath(const char* path, char* out) {
-  out[0] = '\0';
-  if (path == nullptr || strnlen(path, kApiPathSize) >= kApiPathSize) return false;
-  const char* base = RunningDirectory();
-  DStringBuffer absolute = DGetAbsolutePath(DString(path), DString(base));
-  const char* text = absolute.GetText();
-  if (text == nullptr) return false;
-  // The resolver cuts at 263 bytes: a result that long from parts longer together may have been
-  // cut, so it is refused rather than opened as another file.
-  const size_t length = strnlen(text, kApiPathSize);
-  const bool rooted = path[0] == '/' || path[0] == '\\' || (path[0] != '\0' && path[1] == ':');
-  if (!rooted && length >= kApiPathSize - 1 && strlen(path) + strlen(base ? base : "") >= kApiPathSize - 1)
-    return false;
-  if (length >= kApiPathSize) return false;
-  memcpy(out, text, length + 1);
-  return true;
+  // The File unit's rule, so that a loader and a file operation name the same disk file. An
+  // empty result (no directory to resolve against) names no file.
+  return FileAbsolutePath(out, path) && out[0] != '\0';
 }
 
 bool ApiResolvePath(const char* path, char* out, bool* in_archive) {

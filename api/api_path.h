@@ -13,8 +13,8 @@
 bool ApiResolvePath(const char* path, char* out /* kApiPathSize bytes */, bool* in_archive);
 
 // The disk half alone: the absolute path against the running task's directory (the program's when
-// no task runs), whether or not an archive is mounted. False, with `out` empty, on the same
-// conditions as ApiResolvePath.
+// no task runs), whether or not an archive is mounted, by the File unit's rule (FileAbsolutePath:
+// "/" separators throughout). False, with `out` empty, on the same conditions as ApiResolvePath.
 bool ApiAbsolutePath(const char* path, char* out /* kApiPathSize bytes */);
 
 // Opens `path` for reading as ApiResolvePath finds it: the archive member when an archive is

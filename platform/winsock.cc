@@ -1,5 +1,10 @@
 // WinSock 1.1 over POSIX sockets: an id table, one epoll poller thread for WSAAsyncSelect and
-// worker threads for host-name lookups.
+// worker threads for host-name lookups. Every descriptor is non-blocking underneath: a blocking
+// socket's call takes a share of the descriptor under the table lock, then waits in poll() with
+// the lock released, so one thread waiting on its socket never stalls another's calls or the
+// poller. closesocket cancels such waits through the socket's cancel event (they fail with
+// WSAEINTR), and the descriptor is closed when its last share goes, so no call ever runs on a
+// closed or re-used descriptor number.
 #include "platform/winsock.h"
 
 // The WinSock values whose names the system headers below take over as macros.
@@ -13,9 +18,9 @@ constexpr int kWsSoLinger = ws::SO_LINGER;
 }  // namespace
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -28,6 +33,7 @@ constexpr int kWsSoLinger = ws::SO_LINGER;
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -100,8 +106,26 @@ int MapErrno(int e) {
   }
 }
 
+// A socket's descriptor, shared by the table and every blocking call under way on it; the last
+// share closes it.
+struct Desc {
+  explicit Desc(int f) : fd(f) {}
+  Desc(const Desc&) = delete;
+  Desc& operator=(const Desc&) = delete;
+  ~Desc() {
+    if (cancel_fd >= 0) close(cancel_fd);
+    if (fd >= 0) close(fd);
+  }
+  const int fd;
+  // An eventfd made (under the table lock) by the first blocking call; closesocket signals it.
+  int cancel_fd = -1;
+  std::atomic<bool> cancelled{false};
+};
+
 struct Sock {
-  int fd = -1;
+  int fd = -1;  // desc->fd while the socket is in the table
+  std::shared_ptr<Desc> desc;
+  bool nonblocking = false;  // set by WSAAsyncSelect; the descriptor itself always is
   HWND hwnd = nullptr;
   UINT message = 0;
   long events = 0;
@@ -215,13 +239,13 @@ void HandleEvent(State& st, SOCKET s, uint32_t ev) {
         k.read_armed = false;
         Post(k, s, FD_READ, 0);
       }
-      // Nothing to read is the end of the stream only when a peek says so: a recv on another
-      // thread may have taken the data between the wake-up and here, and then the socket is
-      // simply empty and stays armed for the next data.
+      // Nothing to read is the end of the stream only when a peek says so: the event may have
+      // been taken before a recv on another thread drained the socket and re-armed it, and then
+      // neither a close is told nor the next FD_READ lost.
       bool at_end = false;
       if (pending <= 0) {
         char c;
-        const ssize_t r = ::recv(k.fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+        ssize_t r = ::recv(k.fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
         at_end = r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
       }
       if (at_end) k.read_armed = false;  // the next recv re-arms
@@ -355,6 +379,61 @@ Sock* Find(State& st, SOCKET s) {
   return it == st.sockets.end() ? nullptr : &it->second;
 }
 
+// Enters a new descriptor in the table (state locked).
+SOCKET Add(State& st, int fd) {
+  SOCKET id = st.next_socket++;
+  Sock& k = st.sockets[id];
+  k.fd = fd;
+  k.desc = std::make_shared<Desc>(fd);
+  return id;
+}
+
+// Takes a socket out of service (state locked): leaves the poller, wakes every blocking call on
+// it and hands back the table's share of the descriptor, to be dropped once the lock is released.
+std::shared_ptr<Desc> Detach(State& st, Sock& k) {
+  if (k.registered) epoll_ctl(st.epoll_fd, EPOLL_CTL_DEL, k.fd, nullptr);
+  k.registered = false;
+  k.fd = -1;
+  std::shared_ptr<Desc> d = std::move(k.desc);
+  if (d) {
+    d->cancelled.store(true, std::memory_order_release);
+    uint64_t one = 1;
+    if (d->cancel_fd >= 0 && ::write(d->cancel_fd, &one, sizeof(one)) < 0) {
+    }
+  }
+  return d;
+}
+
+// A share of a blocking socket's descriptor for a call that waits unlocked (state locked); null
+// when its cancel event cannot be made.
+std::shared_ptr<Desc> Share(Sock& k) {
+  if (k.desc->cancel_fd < 0) k.desc->cancel_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (k.desc->cancel_fd < 0) return nullptr;
+  return k.desc;
+}
+
+// Runs `attempt` on a blocking socket's descriptor, state unlocked: attempt() returns false while
+// the call would block, and then this waits in poll() for `events` or the socket's close.
+// Returns false when the socket was closed first.
+template <class Attempt>
+bool RunBlocking(const Desc& d, short events, Attempt attempt) {
+  pollfd p[2] = {{d.fd, events, 0}, {d.cancel_fd, POLLIN, 0}};
+  for (;;) {
+    if (d.cancelled.load(std::memory_order_acquire)) return false;
+    if (attempt()) return true;
+    int n;
+    do {
+      n = ::poll(p, 2, -1);
+    } while (n < 0 && errno == EINTR);
+    if (p[1].revents) return false;
+  }
+}
+
+// Whether a failed call on a non-blocking descriptor only has to be tried again.
+bool Again(int err) {
+  return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+}
+
 bool ToPosix(const sockaddr* name, int length, ::sockaddr_in* out) {
   if (!name || length < static_cast<int>(sizeof(sockaddr_in))) return false;
   sockaddr_in in;
@@ -407,9 +486,8 @@ int WSACleanup() {
     std::lock_guard<std::mutex> l(st.lock);
     if (st.startups == 0) return Fail(WSANOTINITIALISED);
     if (--st.startups > 0) return 0;
-    for (auto& [id, k] : st.sockets) {
-      if (k.fd >= 0) close(k.fd);
-    }
+    // Blocking calls still under way fail with WSAEINTR; their shares close the descriptors.
+    for (auto& [id, k] : st.sockets) Detach(st, k);
     st.sockets.clear();
     st.lookups.clear();  // running workers find their lookups gone
     uint64_t one = 1;
@@ -441,20 +519,18 @@ SOCKET socket(int af, int type, int protocol) {
   if (af != kWsAfInet || type != kWsSockStream || (protocol != 0 && protocol != kWsIpprotoTcp)) {
     return Fail(WSAEAFNOSUPPORT), INVALID_SOCKET;
   }
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return Fail(MapErrno(errno)), INVALID_SOCKET;
-  SOCKET id = st.next_socket++;
-  st.sockets[id].fd = fd;
-  return id;
+  return Add(st, fd);
 }
 
 int closesocket(SOCKET s) {
   State& st = S();
+  std::shared_ptr<Desc> gone;  // dropped after the lock: a lingering close waits unlocked
   std::lock_guard<std::mutex> l(st.lock);
   Sock* k = Find(st, s);
   if (!k) return Fail(WSAENOTSOCK);
-  if (k->registered) epoll_ctl(st.epoll_fd, EPOLL_CTL_DEL, k->fd, nullptr);
-  close(k->fd);
+  gone = Detach(st, *k);
   st.sockets.erase(s);
   return 0;
 }
@@ -497,15 +573,38 @@ int listen(SOCKET s, int backlog) {
 
 SOCKET accept(SOCKET s, sockaddr* address, int* length) {
   State& st = S();
-  std::lock_guard<std::mutex> l(st.lock);
+  std::shared_ptr<Desc> d;  // a blocking accept's share, dropped after the lock
+  std::unique_lock<std::mutex> l(st.lock);
   Sock* k = Find(st, s);
   if (!k) return Fail(WSAENOTSOCK), INVALID_SOCKET;
   ::sockaddr_in a{};
-  socklen_t len = sizeof(a);
-  int fd = ::accept4(k->fd, reinterpret_cast<::sockaddr*>(&a), &len, SOCK_CLOEXEC);
-  int err = errno;
-  k->accept_armed = true;  // the next pending connection is reported again
-  Rearm(st, s, *k);
+  int fd = -1;
+  int err = 0;
+  auto attempt = [&](int listener) {
+    socklen_t len = sizeof(a);
+    fd = ::accept4(listener, reinterpret_cast<::sockaddr*>(&a), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    err = errno;
+    return fd >= 0 || !Again(err);
+  };
+  if (k->nonblocking) {
+    attempt(k->fd);
+  } else {
+    d = Share(*k);
+    if (!d) return Fail(WSAEMFILE), INVALID_SOCKET;
+    l.unlock();
+    bool ran = RunBlocking(*d, POLLIN, [&] { return attempt(d->fd); });
+    if (!ran) return Fail(WSAEINTR), INVALID_SOCKET;
+    l.lock();
+    if (fd >= 0 && st.startups == 0) {  // WSACleanup came meanwhile: no table to enter it in
+      close(fd);
+      return Fail(WSAEINTR), INVALID_SOCKET;
+    }
+    k = Find(st, s);  // null when the listener was closed just after the call completed
+  }
+  if (k) {
+    k->accept_armed = true;  // the next pending connection is reported again
+    Rearm(st, s, *k);
+  }
   if (fd < 0) return Fail(MapErrno(err)), INVALID_SOCKET;
   if (address && length && *length >= static_cast<int>(sizeof(sockaddr_in))) {
     sockaddr_in w{};
@@ -516,12 +615,11 @@ SOCKET accept(SOCKET s, sockaddr* address, int* length) {
     *length = sizeof(w);
   }
   // The new socket inherits the listener's notifications (non-blocking).
-  SOCKET id = st.next_socket++;
+  SOCKET id = Add(st, fd);
   Sock& n = st.sockets[id];
-  n.fd = fd;
   n.connected = true;
-  if (k->hwnd) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  if (k && k->hwnd) {
+    n.nonblocking = true;
     n.hwnd = k->hwnd;
     n.message = k->message;
     n.events = k->events;
@@ -533,12 +631,39 @@ SOCKET accept(SOCKET s, sockaddr* address, int* length) {
 
 int connect(SOCKET s, const sockaddr* name, int length) {
   State& st = S();
-  std::lock_guard<std::mutex> l(st.lock);
+  std::shared_ptr<Desc> d;
+  std::unique_lock<std::mutex> l(st.lock);
   Sock* k = Find(st, s);
   if (!k) return Fail(WSAENOTSOCK);
   ::sockaddr_in a;
   if (!ToPosix(name, length, &a)) return Fail(WSAEFAULT);
-  if (::connect(k->fd, reinterpret_cast<::sockaddr*>(&a), sizeof(a)) == 0) {
+  int rc = ::connect(k->fd, reinterpret_cast<::sockaddr*>(&a), sizeof(a));
+  int err = errno;
+  if (rc != 0 && err == EINPROGRESS) {
+    if (k->nonblocking) {
+      k->connecting = true;
+      Rearm(st, s, *k);
+      return Fail(WSAEWOULDBLOCK);
+    }
+    // A blocking connect waits unlocked for the outcome.
+    d = Share(*k);
+    if (!d) return Fail(WSAEMFILE);
+    l.unlock();
+    bool ran = RunBlocking(*d, POLLOUT, [&] {
+      pollfd p{d->fd, POLLOUT, 0};
+      if (::poll(&p, 1, 0) <= 0) return false;
+      socklen_t len = sizeof(err);
+      err = 0;
+      ::getsockopt(d->fd, SOL_SOCKET, SO_ERROR, &err, &len);
+      return true;
+    });
+    if (!ran) return Fail(WSAEINTR);
+    l.lock();
+    k = Find(st, s);
+    if (!k) return Fail(WSAEINTR);  // closed as the connection completed
+    rc = err == 0 ? 0 : -1;
+  }
+  if (rc == 0) {
     k->connected = true;
     if (k->hwnd) {
       Post(*k, s, FD_CONNECT, 0);
@@ -547,46 +672,84 @@ int connect(SOCKET s, const sockaddr* name, int length) {
     }
     return 0;
   }
-  int err = errno;
-  if (err == EINPROGRESS) {
-    k->connecting = true;
-    Rearm(st, s, *k);
-    return Fail(WSAEWOULDBLOCK);
-  }
   return Fail(MapErrno(err));
 }
 
 int send(SOCKET s, const char* buffer, int length, int) {
   State& st = S();
-  std::lock_guard<std::mutex> l(st.lock);
+  std::shared_ptr<Desc> d;
+  std::unique_lock<std::mutex> l(st.lock);
   Sock* k = Find(st, s);
   if (!k) return Fail(WSAENOTSOCK);
   if (length < 0 || (!buffer && length > 0)) return Fail(WSAEFAULT);
-  ssize_t n = ::send(k->fd, buffer, static_cast<size_t>(length), MSG_NOSIGNAL);
-  if (n < 0) {
-    int err = errno;
-    if (err == EAGAIN || err == EWOULDBLOCK) {
-      k->write_armed = true;  // FD_WRITE once the socket takes more
-      Rearm(st, s, *k);
+  if (k->nonblocking) {
+    ssize_t n = ::send(k->fd, buffer, static_cast<size_t>(length), MSG_NOSIGNAL);
+    if (n < 0) {
+      int err = errno;
+      if (err == EAGAIN || err == EWOULDBLOCK) {
+        k->write_armed = true;  // FD_WRITE once the socket takes more
+        Rearm(st, s, *k);
+      }
+      return Fail(MapErrno(err));
     }
-    return Fail(MapErrno(err));
+    return static_cast<int>(n);
   }
-  return static_cast<int>(n);
+  // A blocking send waits unlocked until every byte is taken.
+  d = Share(*k);
+  if (!d) return Fail(WSAEMFILE);
+  l.unlock();
+  size_t put = 0;
+  int err = 0;
+  bool ran = RunBlocking(*d, POLLOUT, [&] {
+    for (;;) {
+      ssize_t n = ::send(d->fd, buffer + put, static_cast<size_t>(length) - put, MSG_NOSIGNAL);
+      if (n < 0) {
+        err = errno;
+        return !Again(err);
+      }
+      err = 0;
+      put += static_cast<size_t>(n);
+      if (put >= static_cast<size_t>(length)) return true;
+    }
+  });
+  if (!ran) return Fail(WSAEINTR);
+  // A failure after part of the bytes went reports that part; the next call reports the error.
+  if (err != 0 && put == 0) return Fail(MapErrno(err));
+  return static_cast<int>(put);
 }
 
 int recv(SOCKET s, char* buffer, int length, int) {
   State& st = S();
-  std::lock_guard<std::mutex> l(st.lock);
+  std::shared_ptr<Desc> d;
+  std::unique_lock<std::mutex> l(st.lock);
   Sock* k = Find(st, s);
   if (!k) return Fail(WSAENOTSOCK);
   if (length < 0 || (!buffer && length > 0)) return Fail(WSAEFAULT);
-  ssize_t n = ::recv(k->fd, buffer, static_cast<size_t>(length), 0);
-  int err = errno;
+  ssize_t n = -1;
+  int err = 0;
+  if (k->nonblocking) {
+    n = ::recv(k->fd, buffer, static_cast<size_t>(length), 0);
+    err = errno;
+  } else {
+    d = Share(*k);
+    if (!d) return Fail(WSAEMFILE);
+    l.unlock();
+    bool ran = RunBlocking(*d, POLLIN, [&] {
+      n = ::recv(d->fd, buffer, static_cast<size_t>(length), 0);
+      err = errno;
+      return n >= 0 || !Again(err);
+    });
+    if (!ran) return Fail(WSAEINTR);
+    l.lock();
+    k = Find(st, s);  // null when the socket was closed just after the call completed
+  }
   // FD_READ comes again when data remains (or arrives).
-  k->read_armed = true;
-  Rearm(st, s, *k);
+  if (k) {
+    k->read_armed = true;
+    Rearm(st, s, *k);
+  }
   if (n < 0) {
-    if (err == ENOTCONN && k->connecting) return Fail(WSAEWOULDBLOCK);
+    if (err == ENOTCONN && k && k->connecting) return Fail(WSAEWOULDBLOCK);
     return Fail(MapErrno(err));
   }
   return static_cast<int>(n);
@@ -642,7 +805,7 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events) {
   Sock* k = Find(st, s);
   if (!k) return Fail(WSAENOTSOCK);
   if (events && !hwnd) return Fail(WSAEINVAL);
-  fcntl(k->fd, F_SETFL, fcntl(k->fd, F_GETFL) | O_NONBLOCK);
+  k->nonblocking = true;
   k->hwnd = hwnd;
   k->message = message;
   k->events = events;

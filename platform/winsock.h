@@ -4,6 +4,8 @@
 // and has one poller thread post its notifications with WinSock's re-enabling rules;
 // WSAAsyncGetHostByName resolves on a worker and fills the caller's buffer on the asking thread
 // when the completion message is taken from the queue.
+// A blocking call (recv, send, accept, connect) waits without holding any lock that other
+// sockets' calls need; closesocket on its socket from another thread makes it fail with WSAEINTR.
 #pragma once
 
 #include <cstdint>

@@ -34,10 +34,14 @@ bool FileAbsolutePath(char* out, const char* path) {
   CopySlashPath(out, resolved.GetText());
   if (length < 263) return true;
   // The resolver cuts its result at 263 bytes. A result of that length kept the whole path only
-  // when it ends with the path's own text after any leading "."-only segments, which climb.
+  // when it ends with the path's own text after any drive, which the result keeps in front (a
+  // cut one with a drive comes out longer than 263), and any leading "."-only segments, which
+  // climb.
   char tail[264];
   CopySlashPath(tail, path);
   const char* rest = tail;
+  const char letter = rest[0];
+  if (((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')) && rest[1] == ':') rest += 2;
   for (;;) {
     const char* p = rest;
     while (*p == '.') ++p;

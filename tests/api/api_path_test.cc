@@ -74,6 +74,44 @@ TEST_F(ApiPath, OverlongPathsFailInsteadOfBeingCut) {
   EXPECT_EQ(std::string(out), fits);
 }
 
+// The disk rule is the File unit's: "/" separators throughout, and a result of exactly 263 bytes
+// taken whenever the resolver did not cut it.
+TEST_F(ApiPath, DiskPathsFollowTheFileUnitsRule) {
+  const std::string base = "/a/" + std::string(100, 'p') + "/";  // 104 bytes
+  SetProgramDirectory(base.c_str());
+  const struct {
+    std::string path;
+    std::string out;  // empty: refused
+  } rows[] = {
+      {std::string(159, 'n'), base + std::string(159, 'n')},  // 263 bytes
+      {std::string(160, 'n'), ""},                            // 264
+      {std::string(150, 'n') + ".extension", ""},             // the extension would be cut off
+      {"x\\y/" + std::string(155, 'n'), base + "x/y/" + std::string(155, 'n')},
+      {"\\" + std::string(262, 'r'), "/" + std::string(262, 'r')},  // rooted, 263 bytes
+      {"\\r\\s", "/r/s"},
+      {"/" + std::string(263, 'r'), ""},                                    // 264 bytes as given
+      {"C:" + std::string(157, 'n'), "C:" + base + std::string(157, 'n')},  // 263 bytes
+      {"C:" + std::string(158, 'n'), ""},
+      {"C:\\x\\y", "C:/x/y"},
+      {"../" + std::string(200, 'n'), "/a/" + std::string(200, 'n')},
+      {"../" + std::string(260, 'n'), "/a/" + std::string(260, 'n')},  // climbs to exactly 263
+      {"../" + std::string(261, 'n'), ""},                             // 264 as given
+      {"", base},
+  };
+  for (const auto& row : rows) {
+    char absolute[kApiPathSize], resolved[kApiPathSize];
+    bool in_archive = true;
+    EXPECT_EQ(ApiAbsolutePath(row.path.c_str(), absolute), !row.out.empty()) << row.path;
+    EXPECT_EQ(std::string(absolute), row.out) << row.path;
+    EXPECT_EQ(ApiResolvePath(row.path.c_str(), resolved, &in_archive), !row.out.empty()) << row.path;
+    EXPECT_EQ(std::string(resolved), row.out) << row.path;
+    EXPECT_FALSE(in_archive);
+  }
+  char out[kApiPathSize];
+  EXPECT_FALSE(ApiAbsolutePath(nullptr, out));
+  EXPECT_EQ(out[0], '\0');
+}
+
 TEST_F(ApiPath, AnArchiveTakesTheCallersPathWithSlashesAndHidesTheDisk) {
   scratch_.Write("disk.txt", "disk");
   Mount("a/b.txt", "member");

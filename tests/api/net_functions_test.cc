@@ -66,10 +66,10 @@ bool PumpUntil(const std::function<bool()>& done) {
   return done();
 }
 
-// The raw peer, with reads and sends that poll for use from another thread.
+// The raw peer, with reads and sends for use from another thread that give up after about 5 s
+// without progress, so that a test whose engine side stops fails instead of hanging.
 struct RawPeer : orvane_test::RawPeer {
-  // Reads from another thread: a blocking WinSock call holds the stand-in's lock, so the socket
-  // goes non-blocking and the reader polls.
+  // Reads up to n bytes on a non-blocking socket, polling.
   std::string ReadPolling(size_t n) const {
     ws::WSAAsyncSelect(s, nullptr, 0, 0);
     std::string out(n, '\0');
@@ -89,7 +89,7 @@ struct RawPeer : orvane_test::RawPeer {
     out.resize(got);
     return out;
   }
-  // Sends from another thread, polling for the same reason.
+  // Sends every byte on a non-blocking socket, polling.
   void SendPolling(const std::string& bytes) const {
     ws::WSAAsyncSelect(s, nullptr, 0, 0);
     size_t put = 0;

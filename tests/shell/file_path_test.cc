@@ -28,6 +28,10 @@ TEST(FilePath, AbsoluteFormsUpToTheirLimit) {
       {"/" + std::string(263, 'r'), ""},           // 264 bytes as given
       {std::string(150, 'n') + ".extension", ""},  // the extension would be cut off
       {"", base},
+      // A drive before a relative path stays in front of the result.
+      {"C:" + std::string(157, 'n'), "C:" + base + std::string(157, 'n')},   // 263 bytes
+      {"C:" + std::string(158, 'n'), ""},                                    // 264
+      {"C:\\x\\" + std::string(255, 'r'), "C:/x/" + std::string(255, 'r')},  // rooted: as given
   };
   for (const auto& row : rows) {
     char out[264];
