@@ -9,6 +9,7 @@
 // handlers. Jumps keep their code addresses: a jump into the middle of an instruction decodes the
 // words found there like any other address.
 #include <atomic>
+#include <iterator>
 
 #include "vm/dispatch.h"
 #include "vm/instructions.h"
@@ -43,28 +44,29 @@ namespace {
 // conditional jump after them (_Jz, _Jnz).
 #define ORVANE_VM_FORMS(X)                                                                                   \
   X(New)                                                                                                     \
-  X(Slow) X(OpMul) X(OpMul_P) X(OpMulAssign) X(OpMulAssign_P) X(OpMulConstInt) X(OpMulConstInt_P) X(OpDiv)   \
-      X(OpDiv_P) X(OpDivAssign) X(OpDivAssign_P) X(OpDivConstInt) X(OpDivConstInt_P) X(OpMod) X(OpMod_P)     \
-          X(OpModAssign) X(OpModAssign_P) X(OpModConstInt) X(OpModConstInt_P) X(OpAdd) X(OpAdd_P)            \
-              X(OpAddAssign) X(OpAddAssign_P) X(OpAddConstInt) X(OpAddConstInt_P) X(OpSub) X(OpSub_P) X(     \
-                  OpSubAssign) X(OpSubAssign_P) X(OpSubConstInt) X(OpSubConstInt_P) X(OpShl) X(OpShl_P)      \
-                  X(OpShlAssign) X(OpShlAssign_P) X(OpShlConstInt) X(OpShlConstInt_P) X(OpShr) X(OpShr_P) X( \
-                      OpShrAssign) X(OpShrAssign_P) X(OpShrConstInt) X(OpShrConstInt_P) X(OpAnd) X(OpAnd_P)  \
-                      X(OpAndAssign) X(OpAndAssign_P) X(OpAndConstInt) X(OpAndConstInt_P) X(OpXor)           \
-                          X(OpXor_P) X(OpXorAssign) X(OpXorAssign_P) X(OpXorConstInt) X(OpXorConstInt_P)     \
-                              X(OpOr) X(OpOr_P) X(OpOrAssign) X(OpOrAssign_P) X(OpOrConstInt)                \
-                                  X(OpOrConstInt_P) X(OpLt) X(OpLt_P) X(OpLt_Jz) X(OpLt_Jnz) X(OpGt)         \
-                                      X(OpGt_P) X(OpGt_Jz) X(OpGt_Jnz) X(OpLe) X(OpLe_P) X(OpLe_Jz)          \
-                                          X(OpLe_Jnz) X(OpGe) X(OpGe_P) X(OpGe_Jz) X(OpGe_Jnz) X(OpEq)       \
-                                              X(OpEq_P) X(OpEq_Jz) X(OpEq_Jnz) X(OpNe) X(OpNe_P) X(OpNe_Jz)  \
-                                                  X(OpNe_Jnz) X(OpMove) X(OpMove_P) X(OpSetInt)              \
-                                                      X(OpSetInt_P) X(OpJumpIfZero) X(OpJumpIfZero_P)        \
-                                                          X(OpJumpIfNonZero) X(OpJumpIfNonZero_P) X(OpJump)  \
-                                                              X(OpPushRef) X(OpPushWord) X(OpPushBase)       \
-                                                                  X(OpPopBase) X(OpAddBase) X(OpDrop)        \
-                                                                      X(OpCall) X(OpReturn) X(OpEnter)       \
-                                                                          X(OpLeave) X(OpSetFile)            \
-                                                                              X(OpSetLine)
+  X(Slow)                                                                                                    \
+  X(OpMul)                                                                                                   \
+  X(OpMul_P) X(OpMulAssign) X(OpMulAssign_P) X(OpMulConstInt) X(OpMulConstInt_P) X(OpDiv) X(OpDiv_P)         \
+      X(OpDivAssign) X(OpDivAssign_P) X(OpDivConstInt) X(OpDivConstInt_P) X(OpMod) X(OpMod_P) X(OpModAssign) \
+          X(OpModAssign_P) X(OpModConstInt) X(OpModConstInt_P) X(OpAdd) X(OpAdd_P) X(OpAddAssign) X(         \
+              OpAddAssign_P) X(OpAddConstInt) X(OpAddConstInt_P) X(OpSub) X(OpSub_P) X(OpSubAssign)          \
+              X(OpSubAssign_P) X(OpSubConstInt) X(OpSubConstInt_P) X(OpShl) X(OpShl_P) X(OpShlAssign) X(     \
+                  OpShlAssign_P) X(OpShlConstInt) X(OpShlConstInt_P) X(OpShr) X(OpShr_P) X(OpShrAssign)      \
+                  X(OpShrAssign_P) X(OpShrConstInt) X(OpShrConstInt_P) X(OpAnd) X(OpAnd_P) X(OpAndAssign) X( \
+                      OpAndAssign_P) X(OpAndConstInt) X(OpAndConstInt_P) X(OpXor) X(OpXor_P) X(OpXorAssign)  \
+                      X(OpXorAssign_P) X(OpXorConstInt) X(OpXorConstInt_P) X(OpOr) X(OpOr_P) X(OpOrAssign)   \
+                          X(OpOrAssign_P) X(OpOrConstInt) X(OpOrConstInt_P) X(OpLt) X(OpLt_P) X(OpLt_Jz)     \
+                              X(OpLt_Jnz) X(OpGt) X(OpGt_P) X(OpGt_Jz) X(OpGt_Jnz) X(OpLe) X(OpLe_P)         \
+                                  X(OpLe_Jz) X(OpLe_Jnz) X(OpGe) X(OpGe_P) X(OpGe_Jz) X(OpGe_Jnz) X(OpEq)    \
+                                      X(OpEq_P) X(OpEq_Jz) X(OpEq_Jnz) X(OpNe) X(OpNe_P)                     \
+                                          X(OpNe_Jz) X(OpNe_Jnz) X(OpMove) X(OpMove_P) X(OpSetInt)           \
+                                              X(OpSetInt_P) X(OpJumpIfZero) X(OpJumpIfZero_P)                \
+                                                  X(OpJumpIfNonZero) X(OpJumpIfNonZero_P) X(OpJump)          \
+                                                      X(OpPushRef) X(OpPushWord) X(OpPushBase) X(OpPopBase)  \
+                                                          X(OpAddBase) X(OpDrop) X(OpCall) X(OpReturn)       \
+                                                              X(OpEnter) X(OpLeave) X(OpSetFile)             \
+                                                                  X(OpSetLine) X(Prologue) X(Epilogue)       \
+                                                                      X(Call0) X(Call1) X(Call2) X(Call3)
 
 enum VmForm : uint8_t {
 #define ORVANE_VM_FORM_ENUM(name) kForm_##name,
@@ -81,8 +83,8 @@ int OperandClass(uint32_t mode) {
   return mode == kVmModeStackRef ? 1 : 2;
 }
 
-// The form for the instruction at pc (pc < size).
-VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
+// The form for the instruction at pc alone (pc < size).
+VmForm DecodeSingle(const uint32_t* code, uint32_t size, uint32_t pc) {
   const uint32_t op = code[pc];
   if (op >= kVmInstructionCount) return kForm_Slow;
   const VmOp o = static_cast<VmOp>(op);
@@ -169,6 +171,56 @@ VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
     default:
       return kForm_Slow;
   }
+}
+
+// The chains: sequences of the calling convention run as one form.
+struct VmChain {
+  VmForm form;
+  VmForm parts[5];  // ended by kForm_New
+};
+constexpr VmChain kChains[] = {
+    {kForm_Prologue, {kForm_OpPushBase, kForm_OpAddBase, kForm_OpEnter, kForm_New}},
+    {kForm_Epilogue, {kForm_OpLeave, kForm_OpPopBase, kForm_OpReturn, kForm_New}},
+    {kForm_Call0, {kForm_OpPushWord, kForm_OpCall, kForm_New}},
+    {kForm_Call1, {kForm_OpPushRef, kForm_OpPushWord, kForm_OpCall, kForm_New}},
+    {kForm_Call2, {kForm_OpPushRef, kForm_OpPushRef, kForm_OpPushWord, kForm_OpCall, kForm_New}},
+    {kForm_Call3, {kForm_OpPushRef, kForm_OpPushRef, kForm_OpPushRef, kForm_OpPushWord, kForm_OpCall}},
+};
+
+// Code words of a chain part (all have fixed lengths).
+uint32_t PartWords(VmForm f) {
+  switch (f) {
+    case kForm_OpPushBase:
+    case kForm_OpPopBase:
+    case kForm_OpReturn:
+      return 1;
+    case kForm_OpPushRef:
+    case kForm_OpCall:
+      return 3;
+    default:
+      return 2;
+  }
+}
+
+// The form for the address pc (pc < size): a chain when the instructions from pc are one, each
+// with the form it would have alone, else the instruction's own form.
+VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
+  const VmForm first = DecodeSingle(code, size, pc);
+  for (const VmChain& chain : kChains) {
+    if (chain.parts[0] != first) continue;
+    uint32_t at = pc;
+    bool whole = true;
+    for (size_t i = 0; i < std::size(chain.parts) && chain.parts[i] != kForm_New; ++i) {
+      // Every part but the last goes on to the next address, which its decoding found inside the code.
+      if (i > 0 && DecodeSingle(code, size, at) != chain.parts[i]) {
+        whole = false;
+        break;
+      }
+      at += PartWords(chain.parts[i]);
+    }
+    if (whole) return chain.form;
+  }
+  return first;
 }
 
 }  // namespace
@@ -409,109 +461,197 @@ form_New:
     pc = w[0];
     ORVANE_VM_NEXT();
   }
+  // The stack and frame instructions. Each body reads its fields at pc and advances pc only once
+  // its checks have passed, so a chain of them (the calling convention's sequences, decoded as one
+  // form) goes on with the next body where a lone form would dispatch, and still leaves through
+  // `slow` or `budget` at exactly the instruction where the lone forms would.
   // Pushes run without growing the stack; growth goes to the handlers.
-  {
-    ORVANE_VM_FORM(OpPushRef)
-    if (room - top < 2) goto slow;
-    pc += 3;
-    stack[top++] = 0;
-    stack[top++] = w[1] + (fb & (0u - w[0]));
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_PUSH_REF                    \
+  {                                           \
+    const uint32_t* const w = code + pc + 1;  \
+    if (room - top < 2) goto slow;            \
+    pc += 3;                                  \
+    stack[top++] = 0;                         \
+    stack[top++] = w[1] + (fb & (0u - w[0])); \
   }
-  {
-    ORVANE_VM_FORM(OpPushWord)
-    if (room == top) goto slow;
-    pc += 2;
-    stack[top++] = w[0];
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_PUSH_WORD                  \
+  {                                          \
+    const uint32_t* const w = code + pc + 1; \
+    if (room == top) goto slow;              \
+    pc += 2;                                 \
+    stack[top++] = w[0];                     \
   }
-  {
-    ORVANE_VM_FORM(OpPushBase)
-    if (room == top) goto slow;
-    pc += 1;
-    stack[top++] = fb;
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_PUSH_BASE     \
+  {                             \
+    if (room == top) goto slow; \
+    pc += 1;                    \
+    stack[top++] = fb;          \
   }
-  {
-    ORVANE_VM_FORM(OpPopBase)
-    if (top == 0) goto slow;
-    pc += 1;
-    fb = static_cast<uint32_t>(stack[--top]);
-    unpin();
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_POP_BASE                    \
+  {                                           \
+    if (top == 0) goto slow;                  \
+    pc += 1;                                  \
+    fb = static_cast<uint32_t>(stack[--top]); \
+    unpin();                                  \
   }
-  {
-    ORVANE_VM_FORM(OpAddBase)
-    const int64_t i = int64_t{top} + static_cast<int32_t>(w[0]);
-    if (i < 0 || i >= int64_t{top}) goto slow;
-    pc += 2;
-    fb += static_cast<uint32_t>(stack[i]);
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_ADD_BASE                                       \
+  {                                                              \
+    const uint32_t* const w = code + pc + 1;                     \
+    const int64_t i = int64_t{top} + static_cast<int32_t>(w[0]); \
+    if (i < 0 || i >= int64_t{top}) goto slow;                   \
+    pc += 2;                                                     \
+    fb += static_cast<uint32_t>(stack[i]);                       \
   }
-  {
-    ORVANE_VM_FORM(OpDrop)
-    if (w[0] > top) goto slow;
-    pc += 2;
-    top -= w[0];
-    unpin();
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_DROP                       \
+  {                                          \
+    const uint32_t* const w = code + pc + 1; \
+    if (w[0] > top) goto slow;               \
+    pc += 2;                                 \
+    top -= w[0];                             \
+    unpin();                                 \
   }
   // Calls of code (built-in calls go to the handler: they reach outside the machine).
-  {
-    ORVANE_VM_FORM(OpCall)
-    if (room == top) goto slow;
-    stack[top++] = pc + 3;
-    pc = w[1];
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_CALL                       \
+  {                                          \
+    const uint32_t* const w = code + pc + 1; \
+    if (room == top) goto slow;              \
+    stack[top++] = pc + 3;                   \
+    pc = w[1];                               \
   }
-  {
-    ORVANE_VM_FORM(OpReturn)
-    if (top == 0) goto slow;
-    const VmWord to = stack[top - 1];
-    if (to >= size) goto slow;
-    --top;
-    unpin();
-    pc = static_cast<uint32_t>(to);
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_RETURN              \
+  {                                   \
+    if (top == 0) goto slow;          \
+    const VmWord to = stack[top - 1]; \
+    if (to >= size) goto slow;        \
+    --top;                            \
+    unpin();                          \
+    pc = static_cast<uint32_t>(to);   \
   }
-  {
-    ORVANE_VM_FORM(OpEnter)
-    if (uint64_t{fb} + w[0] > cap) goto slow;
-    // Values to release go to the handler, which clears the whole frame again (int slots already
-    // cleared here stay int 0).
-    for (uint32_t i = 0, n = w[0]; i < n; ++i) {
-      ScriptValue* v = slot(fb + i);
-      if (v->type() != kScriptInt) goto slow;
-      v->Clear();
-    }
-    pc += 2;
-    slot_top_ = fb + w[0];
-    ORVANE_VM_NEXT();
+  // Values to release go to the handler, which clears the whole frame again (int slots already
+  // cleared here stay int 0).
+#define ORVANE_VM_ENTER                          \
+  {                                              \
+    const uint32_t* const w = code + pc + 1;     \
+    if (uint64_t{fb} + w[0] > cap) goto slow;    \
+    for (uint32_t i = 0, n = w[0]; i < n; ++i) { \
+      ScriptValue* v = slot(fb + i);             \
+      if (v->type() != kScriptInt) goto slow;    \
+      v->Clear();                                \
+    }                                            \
+    pc += 2;                                     \
+    slot_top_ = fb + w[0];                       \
   }
-  {
-    ORVANE_VM_FORM(OpLeave)
-    if (w[0] > slot_top_ || uint64_t{fb} + w[0] > cap) goto slow;
-    for (uint32_t i = 0, n = w[0]; i < n; ++i) {
-      ScriptValue* v = slot(fb + i);
-      if (v->type() != kScriptInt) goto slow;
-      v->Clear();
-    }
-    pc += 2;
-    slot_top_ -= w[0];
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_LEAVE                                           \
+  {                                                               \
+    const uint32_t* const w = code + pc + 1;                      \
+    if (w[0] > slot_top_ || uint64_t{fb} + w[0] > cap) goto slow; \
+    for (uint32_t i = 0, n = w[0]; i < n; ++i) {                  \
+      ScriptValue* v = slot(fb + i);                              \
+      if (v->type() != kScriptInt) goto slow;                     \
+      v->Clear();                                                 \
+    }                                                             \
+    pc += 2;                                                      \
+    slot_top_ -= w[0];                                            \
   }
-  {
-    ORVANE_VM_FORM(OpSetFile)
-    pc += 2;
-    file_index_ = w[0];
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_SET_FILE                   \
+  {                                          \
+    const uint32_t* const w = code + pc + 1; \
+    pc += 2;                                 \
+    file_index_ = w[0];                      \
   }
-  {
-    ORVANE_VM_FORM(OpSetLine)
-    pc += 2;
-    line_ = w[0];
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_SET_LINE                   \
+  {                                          \
+    const uint32_t* const w = code + pc + 1; \
+    pc += 2;                                 \
+    line_ = w[0];                            \
   }
+// Between two bodies of a chain: one instruction of the budget.
+#define ORVANE_VM_THEN \
+  if (--left == 0) goto budget;
+
+form_OpPushRef:
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_NEXT();
+form_OpPushWord:
+  ORVANE_VM_PUSH_WORD
+  ORVANE_VM_NEXT();
+form_OpPushBase:
+  ORVANE_VM_PUSH_BASE
+  ORVANE_VM_NEXT();
+form_OpPopBase:
+  ORVANE_VM_POP_BASE
+  ORVANE_VM_NEXT();
+form_OpAddBase:
+  ORVANE_VM_ADD_BASE
+  ORVANE_VM_NEXT();
+form_OpDrop:
+  ORVANE_VM_DROP
+  ORVANE_VM_NEXT();
+form_OpCall:
+  ORVANE_VM_CALL
+  ORVANE_VM_NEXT();
+form_OpReturn:
+  ORVANE_VM_RETURN
+  ORVANE_VM_NEXT();
+form_OpEnter:
+  ORVANE_VM_ENTER
+  ORVANE_VM_NEXT();
+form_OpLeave:
+  ORVANE_VM_LEAVE
+  ORVANE_VM_NEXT();
+form_OpSetFile:
+  ORVANE_VM_SET_FILE
+  ORVANE_VM_NEXT();
+form_OpSetLine:
+  ORVANE_VM_SET_LINE
+  ORVANE_VM_NEXT();
+  // The chains.
+form_Prologue:
+  ORVANE_VM_PUSH_BASE
+  ORVANE_VM_THEN
+  ORVANE_VM_ADD_BASE
+  ORVANE_VM_THEN
+  ORVANE_VM_ENTER
+  ORVANE_VM_NEXT();
+form_Epilogue:
+  ORVANE_VM_LEAVE
+  ORVANE_VM_THEN
+  ORVANE_VM_POP_BASE
+  ORVANE_VM_THEN
+  ORVANE_VM_RETURN
+  ORVANE_VM_NEXT();
+form_Call0:
+  ORVANE_VM_PUSH_WORD
+  ORVANE_VM_THEN
+  ORVANE_VM_CALL
+  ORVANE_VM_NEXT();
+form_Call1:
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_WORD
+  ORVANE_VM_THEN
+  ORVANE_VM_CALL
+  ORVANE_VM_NEXT();
+form_Call2:
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_WORD
+  ORVANE_VM_THEN
+  ORVANE_VM_CALL
+  ORVANE_VM_NEXT();
+form_Call3:
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_WORD
+  ORVANE_VM_THEN
+  ORVANE_VM_CALL
+  ORVANE_VM_NEXT();
 
 // Everything else: the instruction's handler.
 form_Slow:
@@ -546,6 +686,19 @@ budget:
   *end = false;
   return n;
 
+#undef ORVANE_VM_THEN
+#undef ORVANE_VM_SET_LINE
+#undef ORVANE_VM_SET_FILE
+#undef ORVANE_VM_LEAVE
+#undef ORVANE_VM_ENTER
+#undef ORVANE_VM_RETURN
+#undef ORVANE_VM_CALL
+#undef ORVANE_VM_DROP
+#undef ORVANE_VM_ADD_BASE
+#undef ORVANE_VM_POP_BASE
+#undef ORVANE_VM_PUSH_BASE
+#undef ORVANE_VM_PUSH_WORD
+#undef ORVANE_VM_PUSH_REF
 #undef ORVANE_VM_JUMP_IF
 #undef ORVANE_VM_SET_INT
 #undef ORVANE_VM_MOVE
