@@ -46,27 +46,28 @@ namespace {
   X(New)                                                                                                     \
   X(Slow)                                                                                                    \
   X(OpMul)                                                                                                   \
-  X(OpMul_P) X(OpMulAssign) X(OpMulAssign_P) X(OpMulConstInt) X(OpMulConstInt_P) X(OpDiv) X(OpDiv_P)         \
-      X(OpDivAssign) X(OpDivAssign_P) X(OpDivConstInt) X(OpDivConstInt_P) X(OpMod) X(OpMod_P) X(OpModAssign) \
-          X(OpModAssign_P) X(OpModConstInt) X(OpModConstInt_P) X(OpAdd) X(OpAdd_P) X(OpAddAssign) X(         \
-              OpAddAssign_P) X(OpAddConstInt) X(OpAddConstInt_P) X(OpSub) X(OpSub_P) X(OpSubAssign)          \
-              X(OpSubAssign_P) X(OpSubConstInt) X(OpSubConstInt_P) X(OpShl) X(OpShl_P) X(OpShlAssign) X(     \
-                  OpShlAssign_P) X(OpShlConstInt) X(OpShlConstInt_P) X(OpShr) X(OpShr_P) X(OpShrAssign)      \
-                  X(OpShrAssign_P) X(OpShrConstInt) X(OpShrConstInt_P) X(OpAnd) X(OpAnd_P) X(OpAndAssign) X( \
-                      OpAndAssign_P) X(OpAndConstInt) X(OpAndConstInt_P) X(OpXor) X(OpXor_P) X(OpXorAssign)  \
-                      X(OpXorAssign_P) X(OpXorConstInt) X(OpXorConstInt_P) X(OpOr) X(OpOr_P) X(OpOrAssign)   \
-                          X(OpOrAssign_P) X(OpOrConstInt) X(OpOrConstInt_P) X(OpLt) X(OpLt_P) X(OpLt_Jz)     \
-                              X(OpLt_Jnz) X(OpGt) X(OpGt_P) X(OpGt_Jz) X(OpGt_Jnz) X(OpLe) X(OpLe_P)         \
-                                  X(OpLe_Jz) X(OpLe_Jnz) X(OpGe) X(OpGe_P) X(OpGe_Jz) X(OpGe_Jnz) X(OpEq)    \
-                                      X(OpEq_P) X(OpEq_Jz) X(OpEq_Jnz) X(OpNe) X(OpNe_P)                     \
-                                          X(OpNe_Jz) X(OpNe_Jnz) X(OpMove) X(OpMove_P) X(OpSetInt)           \
-                                              X(OpSetInt_P) X(OpJumpIfZero) X(OpJumpIfZero_P)                \
-                                                  X(OpJumpIfNonZero) X(OpJumpIfNonZero_P) X(OpJump)          \
-                                                      X(OpPushRef) X(OpPushWord) X(OpPushBase) X(OpPopBase)  \
-                                                          X(OpAddBase) X(OpDrop) X(OpCall) X(OpReturn)       \
-                                                              X(OpEnter) X(OpLeave) X(OpSetFile)             \
-                                                                  X(OpSetLine) X(Prologue) X(Epilogue)       \
-                                                                      X(Call0) X(Call1) X(Call2) X(Call3)
+  X(OpMul_P)                                                                                                 \
+  X(OpMulAssign) X(OpMulAssign_P) X(OpMulConstInt) X(OpMulConstInt_P) X(OpDiv) X(OpDiv_P) X(OpDivAssign) X(  \
+      OpDivAssign_P) X(OpDivConstInt) X(OpDivConstInt_P) X(OpMod) X(OpMod_P) X(OpModAssign) X(OpModAssign_P) \
+      X(OpModConstInt) X(OpModConstInt_P) X(OpAdd) X(OpAdd_P) X(OpAddAssign) X(OpAddAssign_P)                \
+          X(OpAddConstInt) X(OpAddConstInt_P) X(OpSub) X(OpSub_P) X(OpSubAssign) X(OpSubAssign_P)            \
+              X(OpSubConstInt) X(OpSubConstInt_P) X(OpShl) X(OpShl_P) X(OpShlAssign) X(OpShlAssign_P) X(     \
+                  OpShlConstInt) X(OpShlConstInt_P) X(OpShr) X(OpShr_P) X(OpShrAssign) X(OpShrAssign_P)      \
+                  X(OpShrConstInt) X(OpShrConstInt_P) X(OpAnd) X(OpAnd_P) X(OpAndAssign) X(OpAndAssign_P) X( \
+                      OpAndConstInt) X(OpAndConstInt_P) X(OpXor) X(OpXor_P) X(OpXorAssign) X(OpXorAssign_P)  \
+                      X(OpXorConstInt) X(OpXorConstInt_P) X(OpOr) X(OpOr_P) X(OpOrAssign) X(OpOrAssign_P)    \
+                          X(OpOrConstInt) X(OpOrConstInt_P) X(OpLt) X(OpLt_P) X(OpLt_Jz) X(OpLt_Jnz) X(OpGt) \
+                              X(OpGt_P) X(OpGt_Jz) X(OpGt_Jnz) X(OpLe) X(OpLe_P) X(OpLe_Jz) X(OpLe_Jnz)      \
+                                  X(OpGe) X(OpGe_P) X(OpGe_Jz) X(OpGe_Jnz) X(OpEq) X(OpEq_P) X(OpEq_Jz)      \
+                                      X(OpEq_Jnz) X(OpNe) X(OpNe_P) X(OpNe_Jz) X(OpNe_Jnz)                   \
+                                          X(OpMove) X(OpMove_P) X(OpSetInt) X(OpSetInt_P) X(OpJumpIfZero)    \
+                                              X(OpJumpIfZero_P) X(OpJumpIfNonZero) X(OpJumpIfNonZero_P)      \
+                                                  X(OpJump) X(OpPushRef) X(OpPushWord) X(OpPushBase)         \
+                                                      X(OpPopBase) X(OpAddBase) X(OpDrop)                    \
+                                                          X(OpCall) X(OpReturn) X(OpEnter) X(OpLeave)        \
+                                                              X(OpSetFile) X(OpSetLine) X(Prologue)          \
+                                                                  X(Epilogue) X(Call0) X(Call1) X(Call2)     \
+                                                                      X(Call3)
 
 enum VmForm : uint8_t {
 #define ORVANE_VM_FORM_ENUM(name) kForm_##name,
@@ -276,7 +277,7 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
   // The hot registers, kept in locals while fast forms run and written back before anything else
   // runs. The code, its forms and the slot range never move while the context lives.
   const uint32_t* const code = code_;
-  std::atomic<uint8_t>* const forms = forms_;
+  VmFormByte* const forms = forms_;
   const uint32_t size = code_size_;
   ScriptValue* const slots = slot_base_;
   uint32_t pc = pc_;

@@ -91,7 +91,7 @@ void ScriptContext::AttachImage(const DRef<ScriptImageInfo>& img) {
   code_size_ = static_cast<uint32_t>(std::min<size_t>(image_->code.size(), UINT32_MAX));
   VmFormTable& table = image_->form_table;
   if (!table.forms || table.size != code_size_) {
-    table.forms.reset(new std::atomic<uint8_t>[std::max<uint32_t>(code_size_, 1)]());
+    table.forms.reset(new VmFormByte[std::max<uint32_t>(code_size_, 1)]());
     table.size = code_size_;
   }
   forms_owner_ = table.forms;

@@ -30,6 +30,7 @@ inline constexpr uint32_t kVmStackStep = 2048;          // first stack size and 
 // as the loop first reaches an address (vm/machine.cc). Every context on an image shares it: the
 // code never changes once a context runs it. A copy of the image record starts without one, so a
 // copy whose code is then changed never meets forms decoded from other code.
+using VmFormByte = std::atomic<uint8_t>;
 class VmFormTable {
  public:
   VmFormTable() = default;
@@ -40,8 +41,8 @@ class VmFormTable {
     return *this;
   }
 
-  std::shared_ptr<std::atomic<uint8_t>[]> forms;  // 0 = not decoded yet
-  uint32_t size = 0;                              // code words it was made for
+  std::shared_ptr<VmFormByte[]> forms;  // 0 = not decoded yet
+  uint32_t size = 0;                    // code words it was made for
 };
 
 // A method of the image's method table.
@@ -248,33 +249,35 @@ class ScriptContext {
   bool StepSlow();
 
   // ---- State. The hot fields come first.
-  const uint32_t* code_ = nullptr;         // first code word
-  std::atomic<uint8_t>* forms_ = nullptr;  // decoded form of each code address (the image's table)
-  uint32_t code_size_ = 0;                 // code words
-  uint32_t pc_ = 0;                        // code address of the next word to read
-  ScriptValue* slot_base_ = nullptr;       // slot s is slot_base_[s] (s < slot_capacity_)
-  uint32_t slot_capacity_ = 0;             // entries of the slot table
-  uint32_t frame_base_ = 0;                // slot index where the current frame begins
-  uint32_t stack_top_ = 0;                 // words on the operand stack (change it only by Push/Drop/Pop)
-  uint32_t slot_top_ = 0;                  // slots in use: globals and frames
-  bool fault_ = false;                     // the current instruction met a fault it cannot go on from
-  uint32_t depth_ = 0;                     // nesting of the operand being decoded
-  DRef<ScriptImageInfo> image_;            // shared image record
-  const char* data_ = nullptr;             // first byte of the string block
-  uint32_t growth_ = 1024;                 // slots added per growth of the table
-  char* range_ = nullptr;                  // the reserved slot range
-  size_t globals_bytes_ = 0;               // its first part: the globals' pages
-  size_t committed_ = 0;                   // bytes from range_ on that are readable and writable
-  mutable bool globals_shared_ = false;    // the globals' pages are shared memory
-  std::shared_ptr<uint32_t> sharers_;      // contexts sharing these globals
-  std::shared_ptr<uint32_t> runners_;      // those of them that are running
-  std::vector<VmWord> stack_;              // operand stack; stack_.size() is its capacity
-  uint32_t flags_ = 0;                     // bit 0: running
-  char text_[256] = {};                    // number-to-text scratch buffer
-  VmNativeHook hook_ = nullptr;            // built-in calls
-  VmErrorCallback on_error_ = nullptr;     // run-time faults
-  uint32_t file_index_ = 0;                // source table index recorded by the code
-  uint32_t line_ = 0;                      // source line recorded by the code
-  std::vector<Pin> pins_;                  // addresses on the stack, in stack order
-  std::shared_ptr<std::atomic<uint8_t>[]> forms_owner_;  // keeps forms_ alive
+  const uint32_t* code_ = nullptr;       // first code word
+  VmFormByte* forms_ = nullptr;          // decoded form of each code address (the image's table)
+  uint32_t code_size_ = 0;               // code words
+  uint32_t pc_ = 0;                      // code address of the next word to read
+  ScriptValue* slot_base_ = nullptr;     // slot s is slot_base_[s] (s < slot_capacity_)
+  uint32_t slot_capacity_ = 0;           // entries of the slot table
+  uint32_t frame_base_ = 0;              // slot index where the current frame begins
+  uint32_t stack_top_ = 0;               // words on the operand stack (change it only by Push/Drop/Pop)
+  uint32_t slot_top_ = 0;                // slots in use: globals and frames
+  bool fault_ = false;                   // the current instruction met a fault it cannot go on from
+  uint32_t depth_ = 0;                   // nesting of the operand being decoded
+  DRef<ScriptImageInfo> image_;          // shared image record
+  const char* data_ = nullptr;           // first byte of the string block
+  uint32_t growth_ = 1024;               // slots added per growth of the table
+  char* range_ = nullptr;                // the reserved slot range
+  size_t globals_bytes_ = 0;             // its first part: the globals' pages
+  size_t committed_ = 0;                 // bytes from range_ on that are readable and writable
+  mutable bool globals_shared_ = false;  // the globals' pages are shared memory
+  std::shared_ptr<uint32_t> sharers_;    // contexts sharing these globals
+  std::shared_ptr<uint32_t> runners_;    // those of them that are running
+  std::vector<VmWord> stack_;            // operand stack; stack_.size() is its capacity
+  uint32_t flags_ = 0;                   // bit 0: running
+  char text_[256] = {};                  // number-to-text scratch buffer
+  VmNativeHook hook_ = nullptr;          // built-in calls
+  VmErrorCallback on_error_ = nullptr;   // run-time faults
+  uint32_t file_index_ = 0;              // source table index recorded by the code
+  uint32_t line_ = 0;                    // source line recorded by the code
+  std::vector<Pin> pins_;                // addresses on the stack, in stack order
+
+  // Keeps forms_ alive.
+  std::shared_ptr<VmFormByte[]> forms_owner_;
 };
