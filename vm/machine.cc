@@ -1,11 +1,230 @@
-// The instruction loop: fetches an opcode and runs it. The common integer forms of the hot
-// instructions on plain slot operands run here directly, each ending in its own jump to the next
-// instruction's form; everything else, and every case that could fault or touch a non-int value,
-// goes to the instruction's own handler from its first field, so the rules and errors stay those
-// of the handlers.
+// The instruction loop. Each code address has a decoded form, chosen once when the loop first
+// reaches it: the shape of the instruction there (its fields lie inside the code, the next
+// instruction begins inside it, its operands are plain global or frame slots, its jump target is a
+// code address, a comparison is followed by a conditional jump on its result) is checked then, so
+// the form runs only the checks that depend on run-time state: slot range, value types, stack
+// room. The common integer forms run here directly, each ending in its own jump to the next
+// address's form; everything else, and every case that could fault or touch a non-int value, goes
+// to the instruction's own handler from its first field, so the rules and errors stay those of the
+// handlers. Jumps keep their code addresses: a jump into the middle of an instruction decodes the
+// words found there like any other address.
+#include <atomic>
+#include <iterator>
+
 #include "vm/dispatch.h"
 #include "vm/instructions.h"
 #include "vm/vm_arith.h"
+
+// The integer instructions with fast forms: d = a op b, d op= s and d op= w, and the rule.
+#define ORVANE_VM_INT_FORMS(X)                         \
+  X(OpMul, OpMulAssign, OpMulConstInt, VmIntMul(a, b)) \
+  X(OpDiv, OpDivAssign, OpDivConstInt, VmIntDiv(a, b)) \
+  X(OpMod, OpModAssign, OpModConstInt, VmIntMod(a, b)) \
+  X(OpAdd, OpAddAssign, OpAddConstInt, VmIntAdd(a, b)) \
+  X(OpSub, OpSubAssign, OpSubConstInt, VmIntSub(a, b)) \
+  X(OpShl, OpShlAssign, OpShlConstInt, VmIntShl(a, b)) \
+  X(OpShr, OpShrAssign, OpShrConstInt, VmIntShr(a, b)) \
+  X(OpAnd, OpAndAssign, OpAndConstInt, a& b)           \
+  X(OpXor, OpXorAssign, OpXorConstInt, a ^ b)          \
+  X(OpOr, OpOrAssign, OpOrConstInt, a | b)
+// The comparisons with fast forms, and the rule.
+#define ORVANE_VM_COMPARES(X) \
+  X(OpLt, a < b)              \
+  X(OpGt, a > b)              \
+  X(OpLe, a <= b)             \
+  X(OpGe, a >= b)             \
+  X(OpEq, a == b)             \
+  X(OpNe, a != b)
+
+namespace {
+
+// Every form: New (not decoded yet), Slow (the handler), then per instruction with a fast form its
+// general form, which reads operand modes at run time and also takes stack references, and, where
+// it has operands, the _P form for plain operands; comparisons also have forms that run the
+// conditional jump after them (_Jz, _Jnz).
+#define ORVANE_VM_FORMS(X)                                                                                   \
+  X(New)                                                                                                     \
+  X(Slow)                                                                                                    \
+  X(OpMul)                                                                                                   \
+  X(OpMul_P)                                                                                                 \
+  X(OpMulAssign) X(OpMulAssign_P) X(OpMulConstInt) X(OpMulConstInt_P) X(OpDiv) X(OpDiv_P) X(OpDivAssign) X(  \
+      OpDivAssign_P) X(OpDivConstInt) X(OpDivConstInt_P) X(OpMod) X(OpMod_P) X(OpModAssign) X(OpModAssign_P) \
+      X(OpModConstInt) X(OpModConstInt_P) X(OpAdd) X(OpAdd_P) X(OpAddAssign) X(OpAddAssign_P)                \
+          X(OpAddConstInt) X(OpAddConstInt_P) X(OpSub) X(OpSub_P) X(OpSubAssign) X(OpSubAssign_P)            \
+              X(OpSubConstInt) X(OpSubConstInt_P) X(OpShl) X(OpShl_P) X(OpShlAssign) X(OpShlAssign_P) X(     \
+                  OpShlConstInt) X(OpShlConstInt_P) X(OpShr) X(OpShr_P) X(OpShrAssign) X(OpShrAssign_P)      \
+                  X(OpShrConstInt) X(OpShrConstInt_P) X(OpAnd) X(OpAnd_P) X(OpAndAssign) X(OpAndAssign_P) X( \
+                      OpAndConstInt) X(OpAndConstInt_P) X(OpXor) X(OpXor_P) X(OpXorAssign) X(OpXorAssign_P)  \
+                      X(OpXorConstInt) X(OpXorConstInt_P) X(OpOr) X(OpOr_P) X(OpOrAssign) X(OpOrAssign_P)    \
+                          X(OpOrConstInt) X(OpOrConstInt_P) X(OpLt) X(OpLt_P) X(OpLt_Jz) X(OpLt_Jnz) X(OpGt) \
+                              X(OpGt_P) X(OpGt_Jz) X(OpGt_Jnz) X(OpLe) X(OpLe_P) X(OpLe_Jz) X(OpLe_Jnz)      \
+                                  X(OpGe) X(OpGe_P) X(OpGe_Jz) X(OpGe_Jnz) X(OpEq) X(OpEq_P) X(OpEq_Jz)      \
+                                      X(OpEq_Jnz) X(OpNe) X(OpNe_P) X(OpNe_Jz) X(OpNe_Jnz)                   \
+                                          X(OpMove) X(OpMove_P) X(OpSetInt) X(OpSetInt_P) X(OpJumpIfZero)    \
+                                              X(OpJumpIfZero_P) X(OpJumpIfNonZero) X(OpJumpIfNonZero_P)      \
+                                                  X(OpJump) X(OpPushRef) X(OpPushWord) X(OpPushBase)         \
+                                                      X(OpPopBase) X(OpAddBase) X(OpDrop)                    \
+                                                          X(OpCall) X(OpReturn) X(OpEnter) X(OpLeave)        \
+                                                              X(OpSetFile) X(OpSetLine) X(Prologue)          \
+                                                                  X(Epilogue) X(Call0) X(Call1) X(Call2)     \
+                                                                      X(Call3)
+
+enum VmForm : uint8_t {
+#define ORVANE_VM_FORM_ENUM(name) kForm_##name,
+  ORVANE_VM_FORMS(ORVANE_VM_FORM_ENUM)
+#undef ORVANE_VM_FORM_ENUM
+      kFormCount
+};
+static_assert(kFormCount <= 256);
+
+// What a fast form can do with an operand: 0 a plain slot (global or frame), 1 a stack reference
+// (the general forms look at it at run time), 2 anything else (the handler decodes it).
+int OperandClass(uint32_t mode) {
+  if (mode <= kVmModeFrame) return 0;
+  return mode == kVmModeStackRef ? 1 : 2;
+}
+
+// The form for the instruction at pc alone (pc < size).
+VmForm DecodeSingle(const uint32_t* code, uint32_t size, uint32_t pc) {
+  const uint32_t op = code[pc];
+  if (op >= kVmInstructionCount) return kForm_Slow;
+  const VmOp o = static_cast<VmOp>(op);
+  // The fields, each operand as a mode word and one more; an instruction that goes on to the next
+  // address needs that address inside the code too.
+  uint32_t words = 0;
+  for (const char* f = kVmOpInfo[op].fields; *f; ++f) words += *f == 'o' ? 2 : 1;
+  const bool transfers = o == VmOp::OpJump || o == VmOp::OpCall || o == VmOp::OpReturn;
+  const uint32_t avail = size - pc - 1;
+  if (avail < words + (transfers ? 0 : 1)) return kForm_Slow;
+  const uint32_t* const w = code + pc + 1;
+  int worst = 0;
+  uint32_t k = 0;
+  for (const char* f = kVmOpInfo[op].fields; *f; ++f) {
+    if (*f == 'o') {
+      const int c = OperandClass(w[k]);
+      if (c > worst) worst = c;
+      k += 2;
+    } else {
+      k += 1;
+    }
+  }
+  if (worst == 2) return kForm_Slow;
+  const bool plain = worst == 0;
+
+  switch (o) {
+#define ORVANE_VM_DECODE_INT(bin, assign, with_const, expr) \
+  case VmOp::bin:                                           \
+    return plain ? kForm_##bin##_P : kForm_##bin;           \
+  case VmOp::assign:                                        \
+    return plain ? kForm_##assign##_P : kForm_##assign;     \
+  case VmOp::with_const:                                    \
+    return plain ? kForm_##with_const##_P : kForm_##with_const;
+    ORVANE_VM_INT_FORMS(ORVANE_VM_DECODE_INT)
+#undef ORVANE_VM_DECODE_INT
+#define ORVANE_VM_DECODE_COMPARE(name, expr)                                                             \
+  case VmOp::name: {                                                                                     \
+    if (!plain) return kForm_##name;                                                                     \
+    /* A conditional jump on the result right after: its fields and the address after it in the code. */ \
+    const uint32_t* j = w + 6;                                                                           \
+    if (avail > 10 && j[1] == w[0] && j[2] == w[1] && j[3] < size) {                                     \
+      if (j[0] == static_cast<uint32_t>(VmOp::OpJumpIfZero)) return kForm_##name##_Jz;                   \
+      if (j[0] == static_cast<uint32_t>(VmOp::OpJumpIfNonZero)) return kForm_##name##_Jnz;               \
+    }                                                                                                    \
+    return kForm_##name##_P;                                                                             \
+  }
+    ORVANE_VM_COMPARES(ORVANE_VM_DECODE_COMPARE)
+#undef ORVANE_VM_DECODE_COMPARE
+    case VmOp::OpMove:
+      return plain ? kForm_OpMove_P : kForm_OpMove;
+    case VmOp::OpSetInt:
+      return plain ? kForm_OpSetInt_P : kForm_OpSetInt;
+    case VmOp::OpJumpIfZero:
+      return plain && w[2] < size ? kForm_OpJumpIfZero_P : kForm_OpJumpIfZero;
+    case VmOp::OpJumpIfNonZero:
+      return plain && w[2] < size ? kForm_OpJumpIfNonZero_P : kForm_OpJumpIfNonZero;
+    case VmOp::OpJump:
+      return w[0] < size ? kForm_OpJump : kForm_Slow;
+    case VmOp::OpPushRef:
+      return plain ? kForm_OpPushRef : kForm_Slow;
+    case VmOp::OpCall:
+      // Built-in calls reach outside the machine: the handler runs them.
+      return (w[0] & kVmCallBuiltin) == 0 && w[1] < size ? kForm_OpCall : kForm_Slow;
+    case VmOp::OpPushWord:
+      return kForm_OpPushWord;
+    case VmOp::OpPushBase:
+      return kForm_OpPushBase;
+    case VmOp::OpPopBase:
+      return kForm_OpPopBase;
+    case VmOp::OpAddBase:
+      return kForm_OpAddBase;
+    case VmOp::OpDrop:
+      return kForm_OpDrop;
+    case VmOp::OpReturn:
+      return kForm_OpReturn;
+    case VmOp::OpEnter:
+      return kForm_OpEnter;
+    case VmOp::OpLeave:
+      return kForm_OpLeave;
+    case VmOp::OpSetFile:
+      return kForm_OpSetFile;
+    case VmOp::OpSetLine:
+      return kForm_OpSetLine;
+    default:
+      return kForm_Slow;
+  }
+}
+
+// The chains: sequences of the calling convention run as one form.
+struct VmChain {
+  VmForm form;
+  VmForm parts[5];  // ended by kForm_New
+};
+constexpr VmChain kChains[] = {
+    {kForm_Prologue, {kForm_OpPushBase, kForm_OpAddBase, kForm_OpEnter, kForm_New}},
+    {kForm_Epilogue, {kForm_OpLeave, kForm_OpPopBase, kForm_OpReturn, kForm_New}},
+    {kForm_Call0, {kForm_OpPushWord, kForm_OpCall, kForm_New}},
+    {kForm_Call1, {kForm_OpPushRef, kForm_OpPushWord, kForm_OpCall, kForm_New}},
+    {kForm_Call2, {kForm_OpPushRef, kForm_OpPushRef, kForm_OpPushWord, kForm_OpCall, kForm_New}},
+    {kForm_Call3, {kForm_OpPushRef, kForm_OpPushRef, kForm_OpPushRef, kForm_OpPushWord, kForm_OpCall}},
+};
+
+// Code words of a chain part (all have fixed lengths).
+uint32_t PartWords(VmForm f) {
+  switch (f) {
+    case kForm_OpPushBase:
+    case kForm_OpPopBase:
+    case kForm_OpReturn:
+      return 1;
+    case kForm_OpPushRef:
+    case kForm_OpCall:
+      return 3;
+    default:
+      return 2;
+  }
+}
+
+// The form for the address pc (pc < size): a chain when the instructions from pc are one, each
+// with the form it would have alone, else the instruction's own form.
+VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
+  const VmForm first = DecodeSingle(code, size, pc);
+  for (const VmChain& chain : kChains) {
+    if (chain.parts[0] != first) continue;
+    uint32_t at = pc;
+    bool whole = true;
+    for (size_t i = 0; i < std::size(chain.parts) && chain.parts[i] != kForm_New; ++i) {
+      // Every part but the last goes on to the next address, which its decoding found inside the code.
+      if (i > 0 && DecodeSingle(code, size, at) != chain.parts[i]) {
+        whole = false;
+        break;
+      }
+      at += PartWords(chain.parts[i]);
+    }
+    if (whole) return chain.form;
+  }
+  return first;
+}
+
+}  // namespace
 
 bool ScriptContext::Execute() {
   if (pc_ >= code_size_) {
@@ -48,16 +267,17 @@ uint32_t ScriptContext::StepMany(uint32_t n, const uint32_t* run_flags, uint32_t
 template <bool kSingle>
 uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask, bool* end) {
   if constexpr (kSingle) n = 1;
-  // Where each opcode's fast form starts; an instruction without one goes to `slow`.
-  static const void* const kForms[kVmInstructionCount] = {
-#define ORVANE_VM_FORM_LABEL(num, name, count, fields, doc) &&form_##name,
-      ORVANE_VM_OPCODES(ORVANE_VM_FORM_LABEL)
+  // Where each form starts, indexed by the form id.
+  static const void* const kLabels[kFormCount] = {
+#define ORVANE_VM_FORM_LABEL(name) &&form_##name,
+      ORVANE_VM_FORMS(ORVANE_VM_FORM_LABEL)
 #undef ORVANE_VM_FORM_LABEL
   };
 
   // The hot registers, kept in locals while fast forms run and written back before anything else
-  // runs. The code and the slot range never move while the context lives.
+  // runs. The code, its forms and the slot range never move while the context lives.
   const uint32_t* const code = code_;
+  VmFormByte* const forms = forms_;
   const uint32_t size = code_size_;
   ScriptValue* const slots = slot_base_;
   uint32_t pc = pc_;
@@ -79,45 +299,47 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     }
   };
 
-#define ORVANE_VM_DISPATCH()                   \
-  do {                                         \
-    const uint32_t op_ = code[pc];             \
-    if (op_ >= kVmInstructionCount) goto slow; \
-    goto* kForms[op_];                         \
-  } while (0)
-// v = the value a plain operand (global or frame slot, no index, member or address) names; `o`
-// points at the operand's mode word, which the caller has checked lies inside the code with the
-// word after it. Any other kind of operand, or a slot outside the table, goes to the handler.
-#define ORVANE_VM_PLAIN(v, o)                                                              \
+// Runs the form of the address pc (pc < size).
+#define ORVANE_VM_DISPATCH() goto* kLabels[forms[pc].load(std::memory_order_relaxed)]
+// v = the value a plain operand (global or frame slot) names; `o` points at the operand's mode
+// word, 0 or 1 as decoded. A slot outside the table goes to the handler.
+#define ORVANE_VM_SLOT(v, o)                           \
+  ScriptValue* v;                                      \
+  {                                                    \
+    const uint32_t s_ = (o)[1] + (fb & (0u - (o)[0])); \
+    if (__builtin_expect(s_ >= cap, 0)) goto slow;     \
+    v = slot(s_);                                      \
+  }
+// The same for an operand that is plain or a stack reference, told apart at run time.
+#define ORVANE_VM_ANY(v, o)                                                                \
   ScriptValue* v;                                                                          \
   {                                                                                        \
     const uint32_t mode_ = (o)[0];                                                         \
     uint32_t s_;                                                                           \
-    if (__builtin_expect(mode_ <= kVmModeFrame, 1)) {                                      \
+    if (mode_ <= kVmModeFrame) {                                                           \
       s_ = (o)[1] + (mode_ ? fb : 0);                                                      \
-    } else if (mode_ == kVmModeStackRef) {                                                 \
+    } else {                                                                               \
       /* A reference pair on the stack that names a slot (addresses go to the decoder). */ \
       const int64_t ref_ = int64_t{top} + static_cast<int32_t>((o)[1]);                    \
       if (ref_ < 1 || ref_ >= int64_t{top} || (stack[ref_ - 1] & 1)) goto slow;            \
       s_ = static_cast<uint32_t>(stack[ref_]);                                             \
-    } else {                                                                               \
-      goto slow;                                                                           \
     }                                                                                      \
     if (s_ >= cap) goto slow;                                                              \
     v = slot(s_);                                                                          \
   }
-// The same for an operand that must hold an int.
-#define ORVANE_VM_PLAIN_INT(v, o) \
-  ORVANE_VM_PLAIN(v, o)           \
+// The same for operands that must hold an int.
+#define ORVANE_VM_SLOT_INT(v, o) \
+  ORVANE_VM_SLOT(v, o)           \
   if (v->type() != kScriptInt) goto slow;
-// Opens a form: w is the word after the opcode, avail the code words from there to the end. A form
-// that goes on to the next instruction runs only when that one begins inside the code, and jumps
-// only to addresses inside it, so the loop reads the next opcode without a test.
+#define ORVANE_VM_ANY_INT(v, o) \
+  ORVANE_VM_ANY(v, o)           \
+  if (v->type() != kScriptInt) goto slow;
+// Opens a form: w is the word after the opcode. The decoder has checked that the fields lie inside
+// the code and, for a form that goes on to the next instruction, that it begins inside it too; a
+// form jumps only to addresses inside it. So the loop reads the next form without a test.
 #define ORVANE_VM_FORM(name)                             \
   form_##name : const uint32_t* const w = code + pc + 1; \
-  const uint32_t avail = size - pc - 1;                  \
-  static_cast<void>(w);                                  \
-  static_cast<void>(avail);
+  static_cast<void>(w);
 #define ORVANE_VM_NEXT()          \
   do {                            \
     if (--left == 0) goto budget; \
@@ -125,274 +347,315 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
   } while (0)
 
 // d = a op b on ints.
-#define ORVANE_VM_BINARY(name, expr)                        \
-  {                                                         \
-    ORVANE_VM_FORM(name)                                    \
-    if (avail <= 6) goto slow;                              \
-    ORVANE_VM_PLAIN(d, w)                                   \
-    ORVANE_VM_PLAIN_INT(va, w + 2)                          \
-    ORVANE_VM_PLAIN_INT(vb, w + 4)                          \
-                                                            \
-    const int32_t a = va->int_value(), b = vb->int_value(); \
-    pc += 7;                                                \
-    d->SetInt(expr);                                        \
-    ORVANE_VM_NEXT();                                       \
+#define ORVANE_VM_BINARY(name, OPERAND, expr)                                            \
+  {                                                                                      \
+    ORVANE_VM_FORM(name)                                                                 \
+    OPERAND(d, w)                                                                        \
+    OPERAND##_INT(va, w + 2) OPERAND##_INT(vb, w + 4) const int32_t a = va->int_value(), \
+                                                                    b = vb->int_value(); \
+    pc += 7;                                                                             \
+    d->SetInt(expr);                                                                     \
+    ORVANE_VM_NEXT();                                                                    \
   }
-// d = a op b for a comparison. When the next instruction is a conditional jump on d itself (the
-// same plain operand) and the turn has room for it, it runs here too: it reads the int just stored.
-#define ORVANE_VM_COMPARE(name, expr)                                                                       \
-  {                                                                                                         \
-    ORVANE_VM_FORM(name)                                                                                    \
-    if (avail <= 6) goto slow;                                                                              \
-    ORVANE_VM_PLAIN(d, w)                                                                                   \
-    ORVANE_VM_PLAIN_INT(va, w + 2)                                                                          \
-    ORVANE_VM_PLAIN_INT(vb, w + 4)                                                                          \
-    const int32_t a = va->int_value(), b = vb->int_value();                                                 \
-    const bool r = (expr);                                                                                  \
-    pc += 7;                                                                                                \
-    d->SetInt(r);                                                                                           \
-    const uint32_t* j = w + 6;                                                                              \
-    if (left > 1 && avail - 6 > 4 && j[1] == w[0] && j[2] == w[1] && w[0] <= kVmModeFrame && j[3] < size) { \
-      if (j[0] == static_cast<uint32_t>(VmOp::OpJumpIfZero)) {                                              \
-        --left;                                                                                             \
-        pc = r ? pc + 4 : j[3];                                                                             \
-      } else if (j[0] == static_cast<uint32_t>(VmOp::OpJumpIfNonZero)) {                                    \
-        --left;                                                                                             \
-        pc = r ? j[3] : pc + 4;                                                                             \
-      }                                                                                                     \
-    }                                                                                                       \
-    ORVANE_VM_NEXT();                                                                                       \
+// d = a op b for a comparison, then what THEN says: nothing, or the conditional jump on d that
+// follows (w[9] its target), when the turn has room for it; it reads the int just stored.
+#define ORVANE_VM_COMPARE(name, OPERAND, expr, THEN)                                     \
+  {                                                                                      \
+    ORVANE_VM_FORM(name)                                                                 \
+    OPERAND(d, w)                                                                        \
+    OPERAND##_INT(va, w + 2) OPERAND##_INT(vb, w + 4) const int32_t a = va->int_value(), \
+                                                                    b = vb->int_value(); \
+    const bool r = (expr);                                                               \
+    pc += 7;                                                                             \
+    d->SetInt(r);                                                                        \
+    THEN ORVANE_VM_NEXT();                                                               \
+  }
+#define ORVANE_VM_ALONE
+#define ORVANE_VM_THEN_JZ   \
+  if (left > 1) {           \
+    --left;                 \
+    pc = r ? pc + 4 : w[9]; \
+  }
+#define ORVANE_VM_THEN_JNZ  \
+  if (left > 1) {           \
+    --left;                 \
+    pc = r ? w[9] : pc + 4; \
   }
 // d op= s on ints.
-#define ORVANE_VM_ASSIGN(name, expr)                       \
-  {                                                        \
-    ORVANE_VM_FORM(name)                                   \
-    if (avail <= 4) goto slow;                             \
-    ORVANE_VM_PLAIN_INT(d, w)                              \
-    ORVANE_VM_PLAIN_INT(vs, w + 2)                         \
-                                                           \
-    const int32_t a = d->int_value(), b = vs->int_value(); \
-    pc += 5;                                               \
-    d->SetInt(expr);                                       \
-    ORVANE_VM_NEXT();                                      \
+#define ORVANE_VM_ASSIGN(name, OPERAND, expr)                                                           \
+  {                                                                                                     \
+    ORVANE_VM_FORM(name)                                                                                \
+    OPERAND##_INT(d, w) OPERAND##_INT(vs, w + 2) const int32_t a = d->int_value(), b = vs->int_value(); \
+    pc += 5;                                                                                            \
+    d->SetInt(expr);                                                                                    \
+    ORVANE_VM_NEXT();                                                                                   \
   }
 // d op= the word w.
-#define ORVANE_VM_ASSIGN_CONST(name, expr)                            \
-  {                                                                   \
-    ORVANE_VM_FORM(name)                                              \
-    if (avail <= 3) goto slow;                                        \
-    ORVANE_VM_PLAIN_INT(d, w)                                         \
-                                                                      \
-    const int32_t a = d->int_value(), b = static_cast<int32_t>(w[2]); \
-    pc += 4;                                                          \
-    d->SetInt(expr);                                                  \
-    ORVANE_VM_NEXT();                                                 \
+#define ORVANE_VM_ASSIGN_CONST(name, OPERAND, expr)                                       \
+  {                                                                                       \
+    ORVANE_VM_FORM(name)                                                                  \
+    OPERAND##_INT(d, w) const int32_t a = d->int_value(), b = static_cast<int32_t>(w[2]); \
+    pc += 4;                                                                              \
+    d->SetInt(expr);                                                                      \
+    ORVANE_VM_NEXT();                                                                     \
   }
-#define ORVANE_VM_INT_FORMS(X)                         \
-  X(OpMul, OpMulAssign, OpMulConstInt, VmIntMul(a, b)) \
-  X(OpDiv, OpDivAssign, OpDivConstInt, VmIntDiv(a, b)) \
-  X(OpMod, OpModAssign, OpModConstInt, VmIntMod(a, b)) \
-  X(OpAdd, OpAddAssign, OpAddConstInt, VmIntAdd(a, b)) \
-  X(OpSub, OpSubAssign, OpSubConstInt, VmIntSub(a, b)) \
-  X(OpShl, OpShlAssign, OpShlConstInt, VmIntShl(a, b)) \
-  X(OpShr, OpShrAssign, OpShrConstInt, VmIntShr(a, b)) \
-  X(OpAnd, OpAndAssign, OpAndConstInt, a& b)           \
-  X(OpXor, OpXorAssign, OpXorConstInt, a ^ b)          \
-  X(OpOr, OpOrAssign, OpOrConstInt, a | b)
 #define ORVANE_VM_INT_FORM(bin, assign, with_const, expr) \
-  ORVANE_VM_BINARY(bin, expr)                             \
-  ORVANE_VM_ASSIGN(assign, expr)                          \
-  ORVANE_VM_ASSIGN_CONST(with_const, expr)
+  ORVANE_VM_BINARY(bin, ORVANE_VM_ANY, expr)              \
+  ORVANE_VM_BINARY(bin##_P, ORVANE_VM_SLOT, expr)         \
+  ORVANE_VM_ASSIGN(assign, ORVANE_VM_ANY, expr)           \
+  ORVANE_VM_ASSIGN(assign##_P, ORVANE_VM_SLOT, expr)      \
+  ORVANE_VM_ASSIGN_CONST(with_const, ORVANE_VM_ANY, expr) \
+  ORVANE_VM_ASSIGN_CONST(with_const##_P, ORVANE_VM_SLOT, expr)
+#define ORVANE_VM_COMPARE_FORM(name, expr)                              \
+  ORVANE_VM_COMPARE(name, ORVANE_VM_ANY, expr, ORVANE_VM_ALONE)         \
+  ORVANE_VM_COMPARE(name##_P, ORVANE_VM_SLOT, expr, ORVANE_VM_ALONE)    \
+  ORVANE_VM_COMPARE(name##_Jz, ORVANE_VM_SLOT, expr, ORVANE_VM_THEN_JZ) \
+  ORVANE_VM_COMPARE(name##_Jnz, ORVANE_VM_SLOT, expr, ORVANE_VM_THEN_JNZ)
+#define ORVANE_VM_MOVE(name, OPERAND) \
+  {                                   \
+    ORVANE_VM_FORM(name)              \
+    OPERAND(d, w)                     \
+    OPERAND##_INT(vs, w + 2) pc += 5; \
+    d->SetInt(vs->int_value());       \
+    ORVANE_VM_NEXT();                 \
+  }
+#define ORVANE_VM_SET_INT(name, OPERAND)   \
+  {                                        \
+    ORVANE_VM_FORM(name)                   \
+    OPERAND(d, w)                          \
+    pc += 4;                               \
+    d->SetInt(static_cast<int32_t>(w[2])); \
+    ORVANE_VM_NEXT();                      \
+  }
+// A conditional jump: TARGET_OK tells whether w[2] may be used without a test.
+#define ORVANE_VM_JUMP_IF(name, OPERAND, taken, TARGET_OK) \
+  {                                                        \
+    ORVANE_VM_FORM(name)                                   \
+    OPERAND##_INT(x, w) const int32_t v = x->int_value();  \
+    if (!(taken)) {                                        \
+      pc += 4;                                             \
+    } else {                                               \
+      if (!(TARGET_OK) && w[2] >= size) goto slow;         \
+      pc = w[2];                                           \
+    }                                                      \
+    ORVANE_VM_NEXT();                                      \
+  }
 
   if (pc >= size) goto slow;
   ORVANE_VM_DISPATCH();
 
+form_New:
+  forms[pc].store(DecodeForm(code, size, pc), std::memory_order_relaxed);
+  ORVANE_VM_DISPATCH();
+
   ORVANE_VM_INT_FORMS(ORVANE_VM_INT_FORM)
-  ORVANE_VM_COMPARE(OpLt, a < b)
-  ORVANE_VM_COMPARE(OpGt, a > b)
-  ORVANE_VM_COMPARE(OpLe, a <= b)
-  ORVANE_VM_COMPARE(OpGe, a >= b)
-  ORVANE_VM_COMPARE(OpEq, a == b)
-  ORVANE_VM_COMPARE(OpNe, a != b)
-
-  {
-    ORVANE_VM_FORM(OpMove)
-    if (avail <= 4) goto slow;
-    ORVANE_VM_PLAIN(d, w)
-    ORVANE_VM_PLAIN_INT(vs, w + 2)
-
-    pc += 5;
-    d->SetInt(vs->int_value());
-    ORVANE_VM_NEXT();
-  }
-  {
-    ORVANE_VM_FORM(OpSetInt)
-    if (avail <= 3) goto slow;
-    ORVANE_VM_PLAIN(d, w)
-
-    pc += 4;
-    d->SetInt(static_cast<int32_t>(w[2]));
-    ORVANE_VM_NEXT();
-  }
-  {
+  ORVANE_VM_COMPARES(ORVANE_VM_COMPARE_FORM)
+  ORVANE_VM_MOVE(OpMove, ORVANE_VM_ANY)
+  ORVANE_VM_MOVE(OpMove_P, ORVANE_VM_SLOT)
+  ORVANE_VM_SET_INT(OpSetInt, ORVANE_VM_ANY)
+  ORVANE_VM_SET_INT(OpSetInt_P, ORVANE_VM_SLOT)
+  ORVANE_VM_JUMP_IF(OpJumpIfZero, ORVANE_VM_ANY, v == 0, false)
+  ORVANE_VM_JUMP_IF(OpJumpIfZero_P, ORVANE_VM_SLOT, v == 0, true)
+  ORVANE_VM_JUMP_IF(OpJumpIfNonZero, ORVANE_VM_ANY, v != 0, false)
+  ORVANE_VM_JUMP_IF(OpJumpIfNonZero_P, ORVANE_VM_SLOT, v != 0, true) {
     ORVANE_VM_FORM(OpJump)
-    if (avail < 1 || w[0] >= size) goto slow;
     pc = w[0];
     ORVANE_VM_NEXT();
   }
-  {
-    ORVANE_VM_FORM(OpJumpIfZero)
-    if (avail <= 3) goto slow;
-    ORVANE_VM_PLAIN_INT(x, w)
-
-    if (x->int_value() != 0) {
-      pc += 4;
-    } else {
-      if (w[2] >= size) goto slow;
-      pc = w[2];
-    }
-    ORVANE_VM_NEXT();
-  }
-  {
-    ORVANE_VM_FORM(OpJumpIfNonZero)
-    if (avail <= 3) goto slow;
-    ORVANE_VM_PLAIN_INT(x, w)
-
-    if (x->int_value() == 0) {
-      pc += 4;
-    } else {
-      if (w[2] >= size) goto slow;
-      pc = w[2];
-    }
-    ORVANE_VM_NEXT();
-  }
+  // The stack and frame instructions. Each body reads its fields at pc and advances pc only once
+  // its checks have passed, so a chain of them (the calling convention's sequences, decoded as one
+  // form) goes on with the next body where a lone form would dispatch, and still leaves through
+  // `slow` or `budget` at exactly the instruction where the lone forms would.
   // Pushes run without growing the stack; growth goes to the handlers.
-  {
-    ORVANE_VM_FORM(OpPushRef)
-    if (avail <= 2 || w[0] > kVmModeFrame || room - top < 2) goto slow;
-    pc += 3;
-    stack[top++] = 0;
-    stack[top++] = w[1] + (w[0] ? fb : 0);
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_PUSH_REF                    \
+  {                                           \
+    const uint32_t* const w = code + pc + 1;  \
+    if (room - top < 2) goto slow;            \
+    pc += 3;                                  \
+    stack[top++] = 0;                         \
+    stack[top++] = w[1] + (fb & (0u - w[0])); \
   }
-  {
-    ORVANE_VM_FORM(OpPushWord)
-    if (avail <= 1 || room == top) goto slow;
-    pc += 2;
-    stack[top++] = w[0];
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_PUSH_WORD                  \
+  {                                          \
+    const uint32_t* const w = code + pc + 1; \
+    if (room == top) goto slow;              \
+    pc += 2;                                 \
+    stack[top++] = w[0];                     \
   }
-  {
-    ORVANE_VM_FORM(OpPushBase)
-    if (avail == 0 || room == top) goto slow;
-    pc += 1;
-    stack[top++] = fb;
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_PUSH_BASE     \
+  {                             \
+    if (room == top) goto slow; \
+    pc += 1;                    \
+    stack[top++] = fb;          \
   }
-  {
-    ORVANE_VM_FORM(OpPopBase)
-    if (avail == 0 || top == 0) goto slow;
-    pc += 1;
-    fb = static_cast<uint32_t>(stack[--top]);
-    unpin();
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_POP_BASE                    \
+  {                                           \
+    if (top == 0) goto slow;                  \
+    pc += 1;                                  \
+    fb = static_cast<uint32_t>(stack[--top]); \
+    unpin();                                  \
   }
-  {
-    ORVANE_VM_FORM(OpAddBase)
-    if (avail <= 1) goto slow;
-    const int64_t i = int64_t{top} + static_cast<int32_t>(w[0]);
-    if (i < 0 || i >= int64_t{top}) goto slow;
-    pc += 2;
-    fb += static_cast<uint32_t>(stack[i]);
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_ADD_BASE                                       \
+  {                                                              \
+    const uint32_t* const w = code + pc + 1;                     \
+    const int64_t i = int64_t{top} + static_cast<int32_t>(w[0]); \
+    if (i < 0 || i >= int64_t{top}) goto slow;                   \
+    pc += 2;                                                     \
+    fb += static_cast<uint32_t>(stack[i]);                       \
   }
-  {
-    ORVANE_VM_FORM(OpDrop)
-    if (avail <= 1 || w[0] > top) goto slow;
-    pc += 2;
-    top -= w[0];
-    unpin();
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_DROP                       \
+  {                                          \
+    const uint32_t* const w = code + pc + 1; \
+    if (w[0] > top) goto slow;               \
+    pc += 2;                                 \
+    top -= w[0];                             \
+    unpin();                                 \
   }
   // Calls of code (built-in calls go to the handler: they reach outside the machine).
-  {
-    ORVANE_VM_FORM(OpCall)
-    if (avail < 2 || (w[0] & kVmCallBuiltin) || w[1] >= size || room == top) goto slow;
-    stack[top++] = pc + 3;
-    pc = w[1];
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_CALL                       \
+  {                                          \
+    const uint32_t* const w = code + pc + 1; \
+    if (room == top) goto slow;              \
+    stack[top++] = pc + 3;                   \
+    pc = w[1];                               \
   }
-  {
-    ORVANE_VM_FORM(OpReturn)
-    if (top == 0) goto slow;
-    const VmWord to = stack[top - 1];
-    if (to >= size) goto slow;
-    --top;
-    unpin();
-    pc = static_cast<uint32_t>(to);
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_RETURN              \
+  {                                   \
+    if (top == 0) goto slow;          \
+    const VmWord to = stack[top - 1]; \
+    if (to >= size) goto slow;        \
+    --top;                            \
+    unpin();                          \
+    pc = static_cast<uint32_t>(to);   \
   }
-  {
-    ORVANE_VM_FORM(OpEnter)
-    if (avail <= 1 || uint64_t{fb} + w[0] > cap) goto slow;
-    // Values to release go to the handler, which clears the whole frame again (int slots already
-    // cleared here stay int 0).
-    for (uint32_t i = 0, n = w[0]; i < n; ++i) {
-      ScriptValue* v = slot(fb + i);
-      if (v->type() != kScriptInt) goto slow;
-      v->Clear();
-    }
-    pc += 2;
-    slot_top_ = fb + w[0];
-    ORVANE_VM_NEXT();
+  // Values to release go to the handler, which clears the whole frame again (int slots already
+  // cleared here stay int 0).
+#define ORVANE_VM_ENTER                          \
+  {                                              \
+    const uint32_t* const w = code + pc + 1;     \
+    if (uint64_t{fb} + w[0] > cap) goto slow;    \
+    for (uint32_t i = 0, n = w[0]; i < n; ++i) { \
+      ScriptValue* v = slot(fb + i);             \
+      if (v->type() != kScriptInt) goto slow;    \
+      v->Clear();                                \
+    }                                            \
+    pc += 2;                                     \
+    slot_top_ = fb + w[0];                       \
   }
-  {
-    ORVANE_VM_FORM(OpLeave)
-    if (avail <= 1 || w[0] > slot_top_ || uint64_t{fb} + w[0] > cap) goto slow;
-    for (uint32_t i = 0, n = w[0]; i < n; ++i) {
-      ScriptValue* v = slot(fb + i);
-      if (v->type() != kScriptInt) goto slow;
-      v->Clear();
-    }
-    pc += 2;
-    slot_top_ -= w[0];
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_LEAVE                                           \
+  {                                                               \
+    const uint32_t* const w = code + pc + 1;                      \
+    if (w[0] > slot_top_ || uint64_t{fb} + w[0] > cap) goto slow; \
+    for (uint32_t i = 0, n = w[0]; i < n; ++i) {                  \
+      ScriptValue* v = slot(fb + i);                              \
+      if (v->type() != kScriptInt) goto slow;                     \
+      v->Clear();                                                 \
+    }                                                             \
+    pc += 2;                                                      \
+    slot_top_ -= w[0];                                            \
   }
-  {
-    ORVANE_VM_FORM(OpSetFile)
-    if (avail <= 1) goto slow;
-    pc += 2;
-    file_index_ = w[0];
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_SET_FILE                   \
+  {                                          \
+    const uint32_t* const w = code + pc + 1; \
+    pc += 2;                                 \
+    file_index_ = w[0];                      \
   }
-  {
-    ORVANE_VM_FORM(OpSetLine)
-    if (avail <= 1) goto slow;
-    pc += 2;
-    line_ = w[0];
-    ORVANE_VM_NEXT();
+#define ORVANE_VM_SET_LINE                   \
+  {                                          \
+    const uint32_t* const w = code + pc + 1; \
+    pc += 2;                                 \
+    line_ = w[0];                            \
   }
+// Between two bodies of a chain: one instruction of the budget.
+#define ORVANE_VM_THEN \
+  if (--left == 0) goto budget;
 
-// Instructions that always go to their handlers.
-form_OpHalt:
-form_OpSetTop:
-form_OpPlus:
-form_OpNeg:
-form_OpNot:
-form_OpBitNot:
-form_OpSetFloat:
-form_OpMulConstFloat:
-form_OpDivConstFloat:
-form_OpModConstFloat:
-form_OpAddConstFloat:
-form_OpSubConstFloat:
-form_OpSetString:
-form_OpMulConstString:
-form_OpDivConstString:
-form_OpModConstString:
-form_OpAddConstString:
-form_OpSubConstString:
-form_OpClearLocals:
+form_OpPushRef:
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_NEXT();
+form_OpPushWord:
+  ORVANE_VM_PUSH_WORD
+  ORVANE_VM_NEXT();
+form_OpPushBase:
+  ORVANE_VM_PUSH_BASE
+  ORVANE_VM_NEXT();
+form_OpPopBase:
+  ORVANE_VM_POP_BASE
+  ORVANE_VM_NEXT();
+form_OpAddBase:
+  ORVANE_VM_ADD_BASE
+  ORVANE_VM_NEXT();
+form_OpDrop:
+  ORVANE_VM_DROP
+  ORVANE_VM_NEXT();
+form_OpCall:
+  ORVANE_VM_CALL
+  ORVANE_VM_NEXT();
+form_OpReturn:
+  ORVANE_VM_RETURN
+  ORVANE_VM_NEXT();
+form_OpEnter:
+  ORVANE_VM_ENTER
+  ORVANE_VM_NEXT();
+form_OpLeave:
+  ORVANE_VM_LEAVE
+  ORVANE_VM_NEXT();
+form_OpSetFile:
+  ORVANE_VM_SET_FILE
+  ORVANE_VM_NEXT();
+form_OpSetLine:
+  ORVANE_VM_SET_LINE
+  ORVANE_VM_NEXT();
+  // The chains.
+form_Prologue:
+  ORVANE_VM_PUSH_BASE
+  ORVANE_VM_THEN
+  ORVANE_VM_ADD_BASE
+  ORVANE_VM_THEN
+  ORVANE_VM_ENTER
+  ORVANE_VM_NEXT();
+form_Epilogue:
+  ORVANE_VM_LEAVE
+  ORVANE_VM_THEN
+  ORVANE_VM_POP_BASE
+  ORVANE_VM_THEN
+  ORVANE_VM_RETURN
+  ORVANE_VM_NEXT();
+form_Call0:
+  ORVANE_VM_PUSH_WORD
+  ORVANE_VM_THEN
+  ORVANE_VM_CALL
+  ORVANE_VM_NEXT();
+form_Call1:
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_WORD
+  ORVANE_VM_THEN
+  ORVANE_VM_CALL
+  ORVANE_VM_NEXT();
+form_Call2:
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_WORD
+  ORVANE_VM_THEN
+  ORVANE_VM_CALL
+  ORVANE_VM_NEXT();
+form_Call3:
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_REF
+  ORVANE_VM_THEN
+  ORVANE_VM_PUSH_WORD
+  ORVANE_VM_THEN
+  ORVANE_VM_CALL
+  ORVANE_VM_NEXT();
+
+// Everything else: the instruction's handler.
+form_Slow:
 slow : {
   pc_ = pc;
   frame_base_ = fb;
@@ -424,15 +687,40 @@ budget:
   *end = false;
   return n;
 
+#undef ORVANE_VM_THEN
+#undef ORVANE_VM_SET_LINE
+#undef ORVANE_VM_SET_FILE
+#undef ORVANE_VM_LEAVE
+#undef ORVANE_VM_ENTER
+#undef ORVANE_VM_RETURN
+#undef ORVANE_VM_CALL
+#undef ORVANE_VM_DROP
+#undef ORVANE_VM_ADD_BASE
+#undef ORVANE_VM_POP_BASE
+#undef ORVANE_VM_PUSH_BASE
+#undef ORVANE_VM_PUSH_WORD
+#undef ORVANE_VM_PUSH_REF
+#undef ORVANE_VM_JUMP_IF
+#undef ORVANE_VM_SET_INT
+#undef ORVANE_VM_MOVE
+#undef ORVANE_VM_COMPARE_FORM
 #undef ORVANE_VM_INT_FORM
-#undef ORVANE_VM_INT_FORMS
+#undef ORVANE_VM_THEN_JNZ
+#undef ORVANE_VM_THEN_JZ
+#undef ORVANE_VM_ALONE
 #undef ORVANE_VM_ASSIGN_CONST
 #undef ORVANE_VM_ASSIGN
 #undef ORVANE_VM_COMPARE
 #undef ORVANE_VM_BINARY
 #undef ORVANE_VM_NEXT
 #undef ORVANE_VM_FORM
-#undef ORVANE_VM_PLAIN_INT
-#undef ORVANE_VM_PLAIN
+#undef ORVANE_VM_ANY_INT
+#undef ORVANE_VM_SLOT_INT
+#undef ORVANE_VM_ANY
+#undef ORVANE_VM_SLOT
 #undef ORVANE_VM_DISPATCH
 }
+
+#undef ORVANE_VM_FORMS
+#undef ORVANE_VM_COMPARES
+#undef ORVANE_VM_INT_FORMS

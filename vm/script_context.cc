@@ -89,6 +89,13 @@ void ScriptContext::AttachImage(const DRef<ScriptImageInfo>& img) {
   data_ = image_->data.empty() ? "" : image_->data.data();
   code_ = image_->code.data();
   code_size_ = static_cast<uint32_t>(std::min<size_t>(image_->code.size(), UINT32_MAX));
+  VmFormTable& table = image_->form_table;
+  if (!table.forms || table.size != code_size_) {
+    table.forms.reset(new VmFormByte[std::max<uint32_t>(code_size_, 1)]());
+    table.size = code_size_;
+  }
+  forms_owner_ = table.forms;
+  forms_ = forms_owner_.get();
 }
 
 ScriptContext* ScriptContext::Create(const DRef<ScriptImageInfo>& img, uint32_t growth_step,

@@ -2,6 +2,7 @@
 // frames, globals shared between clones, and the source position.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,25 @@ inline constexpr uint32_t kVmMaxStackWords = 1u << 20;  // operand stack words
 inline constexpr uint32_t kVmMaxOperandDepth = 32;      // nested index and name operands
 inline constexpr uint32_t kVmStackStep = 2048;          // first stack size and growth step
 
+// Which form of the instruction loop runs at each code address, one byte per code word, filled in
+// as the loop first reaches an address (vm/machine.cc). Every context on an image shares it: the
+// code never changes once a context runs it. A copy of the image record starts without one, so a
+// copy whose code is then changed never meets forms decoded from other code.
+using VmFormByte = std::atomic<uint8_t>;
+class VmFormTable {
+ public:
+  VmFormTable() = default;
+  VmFormTable(const VmFormTable&) {}
+  VmFormTable& operator=(const VmFormTable&) {
+    forms.reset();
+    size = 0;
+    return *this;
+  }
+
+  std::shared_ptr<VmFormByte[]> forms;  // 0 = not decoded yet
+  uint32_t size = 0;                    // code words it was made for
+};
+
 // A method of the image's method table.
 struct ScriptMethodEntry {
   std::string name;  // cp932, as stored
@@ -43,6 +63,7 @@ struct ScriptImageInfo {
   std::vector<std::string> sources;        // source-file names
   uint32_t globals = 0;                    // G: slots 0..G-1 are the globals
   uint32_t return_address = 0;             // R: where the method started first returns
+  VmFormTable form_table;                  // the machine's decoded forms of the code
 
   // Sets `data` and `data_length` from plain string-block bytes, adding the guard NUL.
   void SetData(const void* bytes, size_t length);
@@ -229,6 +250,7 @@ class ScriptContext {
 
   // ---- State. The hot fields come first.
   const uint32_t* code_ = nullptr;       // first code word
+  VmFormByte* forms_ = nullptr;          // decoded form of each code address (the image's table)
   uint32_t code_size_ = 0;               // code words
   uint32_t pc_ = 0;                      // code address of the next word to read
   ScriptValue* slot_base_ = nullptr;     // slot s is slot_base_[s] (s < slot_capacity_)
@@ -255,4 +277,7 @@ class ScriptContext {
   uint32_t file_index_ = 0;              // source table index recorded by the code
   uint32_t line_ = 0;                    // source line recorded by the code
   std::vector<Pin> pins_;                // addresses on the stack, in stack order
+
+  // Keeps forms_ alive.
+  std::shared_ptr<VmFormByte[]> forms_owner_;
 };
