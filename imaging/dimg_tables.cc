@@ -35,7 +35,6 @@ void Fill(std::int32_t* t, float k, int offset) {
 
 bool DimgInitMathTables() {
   for (int i = 0; i < kDimgSinTableSize; ++i) DimgSinTable[i] = static_cast<float>(std::sin(i * kSinStep));
-  DimgInitSqrtTable();
   return true;
 }
 
@@ -70,6 +69,9 @@ std::uint32_t DimgAngleStep(double radians) {
 }
 
 float DimgTableSqrt(float v) {
+  // The 256 KiB table is filled by the first lookup, not at start-up: most runs never take a root.
+  static const bool filled = (DimgInitSqrtTable(), true);
+  (void)filled;
   const std::uint32_t b = std::bit_cast<std::uint32_t>(v);
   if (b == 0) return 0.0f;
   const std::uint32_t exponent = (((b - 0x3F800000u) >> 1) + 0x3F800000u) & 0x7F800000u;
