@@ -168,30 +168,27 @@ class LazyBlendTables {
   bool Prepare(std::uint32_t format) {
     if (format != kArgb1555 && format != kRgb565) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!prepared_ || format_ != format) ready_.store(false, std::memory_order_release);
+    if (!prepared_.load(std::memory_order_relaxed) || format_ != format)
+      ready_.store(false, std::memory_order_release);
     format_ = format;
-    prepared_ = true;
+    prepared_.store(true, std::memory_order_release);
     return true;
   }
   // Frees the tables; Get gives null until the next Prepare.
   void Free() {
     std::lock_guard<std::mutex> lock(mutex_);
     ready_.store(false, std::memory_order_release);
-    prepared_ = false;
+    prepared_.store(false, std::memory_order_release);
     tables_.Free();
   }
   // Between Prepare and Free.
-  bool Prepared() {
-    if (ready_.load(std::memory_order_acquire)) return true;
-    std::lock_guard<std::mutex> lock(mutex_);
-    return prepared_;
-  }
+  bool Prepared() const { return prepared_.load(std::memory_order_acquire); }
   // The tables, built by the first call after Prepare; null outside Prepare..Free, or when there
   // is no memory for them.
   const BlendTables* Get() {
     if (ready_.load(std::memory_order_acquire)) return &tables_;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!prepared_) return nullptr;
+    if (!prepared_.load(std::memory_order_relaxed)) return nullptr;
     if (!ready_.load(std::memory_order_relaxed)) {
       try {
         if (!tables_.Build(format_)) return nullptr;
@@ -206,8 +203,8 @@ class LazyBlendTables {
 
  private:
   std::mutex mutex_;
-  std::atomic<bool> ready_{false};  // tables_ hold the tables of format_
-  bool prepared_ = false;
+  std::atomic<bool> ready_{false};     // tables_ hold the tables of format_
+  std::atomic<bool> prepared_{false};  // between Prepare and Free; format_ is set
   std::uint32_t format_ = kRgb565;
   BlendTables tables_;
 };
