@@ -53,12 +53,14 @@ DBlockPool* DBlockPool::Create(uint32_t count, uint32_t size) {
   pool->block_size_ = size;
   pool->capacity_ = count;
   pool->stride_ = static_cast<uint32_t>(stride);
-  for (uint32_t i = 0; i < count; ++i) {
-    Header* h = new (pool->storage_ + size_t{i} * stride) Header{kPoolBlock, pool};
-    pool->free_stack_[i] = h;
-  }
+  // Blocks get their headers when first handed out: a large pool costs no page of memory until
+  // it is used.
   pool->Leave();
   return pool;
+}
+
+DBlockPool::Header* DBlockPool::Carve(uint32_t index) {
+  return new (storage_ + size_t{index} * stride_) Header{kPoolBlock, this};
 }
 
 DBlockPool::~DBlockPool() {
@@ -83,7 +85,9 @@ void* DBlockPool::Alloc(uint32_t size) {
   {
     DLockGuard guard(*this);
     if (size == block_size_ && used_ < capacity_) {
-      Header* h = free_stack_[used_++];
+      // Below carved_ the stack holds returned blocks; at carved_ the next block never handed out.
+      Header* h = used_ < carved_ ? free_stack_[used_] : Carve(carved_++);
+      ++used_;
       return h + 1;
     }
   }

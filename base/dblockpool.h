@@ -54,12 +54,15 @@ class DBlockPool : public DLock {
   struct alignas(16) Header;
 
   void Push(Header* h);
+  // Writes the header of pool block `index` and returns it.
+  Header* Carve(uint32_t index);
 
   unsigned char* storage_ = nullptr;  // all pool blocks, one allocation
-  Header** free_stack_ = nullptr;     // entries used_..capacity_-1 are the free blocks
+  Header** free_stack_ = nullptr;     // entries used_..carved_-1 are the free blocks carved so far
   uint32_t block_size_ = 0;           // the size callers ask for
   uint32_t capacity_ = 0;             // number of pool blocks
   uint32_t used_ = 0;                 // pool blocks handed out
+  uint32_t carved_ = 0;               // blocks with a header; blocks carved_.. are free, in order
   uint32_t stride_ = 0;               // bytes from one block header to the next
   bool retired_ = false;              // destroyed while blocks were out: free on the last return
 };

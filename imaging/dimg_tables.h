@@ -11,10 +11,11 @@ inline constexpr int kDimgSqrtTableSize = 65536;  // exponent bit and top 15 man
 // Entry i = sin(i * 2pi / 4096) rounded to single precision; entry i + 1024 is the cosine of step i.
 extern float DimgSinTable[kDimgSinTableSize];
 // Low 23 bits: the mantissa of the single-precision square root of the float the index stands for
-// (index bit 15 set: 1 + m / 32768; clear: 2 * (1 + m / 32768); m = index bits 0 to 14).
+// (index bit 15 set: 1 + m / 32768; clear: 2 * (1 + m / 32768); m = index bits 0 to 14). Filled
+// by the first DimgTableSqrt call.
 extern std::uint32_t DimgSqrtTable[kDimgSqrtTableSize];
 
-// Fills DimgSinTable, then DimgSqrtTable; returns true. Called once at start-up before any reader.
+// Fills DimgSinTable; returns true. Called once at start-up before any reader.
 bool DimgInitMathTables();
 // Fills DimgSqrtTable (both halves in one loop).
 void DimgInitSqrtTable();
@@ -28,5 +29,6 @@ inline float DimgTableSin(double radians) {
 inline float DimgTableCos(double radians) {
   return DimgSinTable[DimgAngleStep(radians) + 1024];
 }
-// Square root of a positive float by lookup; 0 for the bit pattern 0.
+// Square root of a positive float by lookup; 0 for the bit pattern 0. The first call fills the
+// table (safe from any thread).
 float DimgTableSqrt(float v);

@@ -6,6 +6,7 @@
 #include FT_TRUETYPE_TABLES_H
 #include FT_SYNTHESIS_H
 #include FT_GLYPH_H
+#include <dlfcn.h>
 #include <fontconfig/fontconfig.h>
 #include <iconv.h>
 #include <strings.h>
@@ -103,6 +104,80 @@ int TextLength(const char* text, long long count) {
   return static_cast<int>(nul ? static_cast<const char*>(nul) - text : count);
 }
 
+// ---------------------------------------------------------------- libraries
+
+// FreeType and fontconfig are opened with the first font that is realised, not at process start,
+// so a program that draws no text (the headless runner, a script without text) never maps them
+// and their own dependencies. Each function is looked up by name once.
+// clang-format off
+#define ORVANE_FREETYPE_FUNCTIONS(X)                                                               \
+  X(FT_Init_FreeType) X(FT_Done_FreeType) X(FT_New_Face) X(FT_Done_Face) X(FT_Set_Pixel_Sizes)     \
+  X(FT_Get_Sfnt_Table) X(FT_Get_Char_Index) X(FT_Load_Glyph) X(FT_GlyphSlot_Embolden)              \
+  X(FT_GlyphSlot_Oblique) X(FT_Get_Glyph) X(FT_Glyph_To_Bitmap) X(FT_Done_Glyph) X(FT_Render_Glyph)
+#define ORVANE_FONTCONFIG_FUNCTIONS(X)                                                             \
+  X(FcInit) X(FcFini) X(FcPatternCreate) X(FcPatternAddString) X(FcLangSetCreate) X(FcLangSetAdd)  \
+  X(FcPatternAddLangSet) X(FcLangSetDestroy) X(FcPatternAddInteger) X(FcWeightFromOpenType)        \
+  X(FcConfigSubstitute) X(FcDefaultSubstitute) X(FcFontMatch) X(FcPatternGetString)                \
+  X(FcPatternDestroy)
+// clang-format on
+
+constexpr const char* kFreeTypeLibrary = "libfreetype.so.6";
+constexpr const char* kFontconfigLibrary = "libfontconfig.so.1";
+
+struct FontLibrary {
+#define ORVANE_FONT_POINTER(name) decltype(&::name) name = nullptr;
+  ORVANE_FREETYPE_FUNCTIONS(ORVANE_FONT_POINTER)
+  ORVANE_FONTCONFIG_FUNCTIONS(ORVANE_FONT_POINTER)
+#undef ORVANE_FONT_POINTER
+  std::string error;  // why the libraries are unusable; empty when every function was found
+
+  FontLibrary() {
+    void* ft = Open(kFreeTypeLibrary);
+    void* fc = ft ? Open(kFontconfigLibrary) : nullptr;
+    if (!fc) return;
+#define ORVANE_FONT_LOOKUP(name) \
+  if (error.empty()) Find(lib, #name, &name);
+    void* lib = ft;
+    ORVANE_FREETYPE_FUNCTIONS(ORVANE_FONT_LOOKUP)
+    lib = fc;
+    ORVANE_FONTCONFIG_FUNCTIONS(ORVANE_FONT_LOOKUP)
+#undef ORVANE_FONT_LOOKUP
+  }
+
+  void* Open(const char* name) {
+    void* handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);  // stays loaded for the rest of the run
+    if (!handle) {
+      const char* why = dlerror();
+      error = why ? why : name;
+    }
+    return handle;
+  }
+
+  template <typename F>
+  void Find(void* lib, const char* name, F* fn) {
+    *fn = reinterpret_cast<F>(dlsym(lib, name));
+    if (!*fn) error = std::string(name) + ": no such function in the font libraries";
+  }
+};
+
+// The font libraries, opened by the first call. Never destroyed: the font system's destructor at
+// exit still calls into them.
+const FontLibrary& Lib() {
+  static const FontLibrary* const lib = new FontLibrary;
+  return *lib;
+}
+
+// Whether the font libraries are usable. When they are not, the reason goes to stderr once and
+// every font stays unrealised (text calls fail as they do when no face file loads).
+bool FontLibraryLoaded() {
+  static const bool loaded = [] {
+    if (Lib().error.empty()) return true;
+    std::fprintf(stderr, "orvane: fonts are unavailable, text cannot be drawn: %s\n", Lib().error.c_str());
+    return false;
+  }();
+  return loaded;
+}
+
 // ---------------------------------------------------------------- faces
 
 struct Glyph {
@@ -125,7 +200,7 @@ struct Face {
   std::unordered_map<char32_t, Glyph> gray;
 
   ~Face() {
-    if (face) FT_Done_Face(face);
+    if (face) Lib().FT_Done_Face(face);
   }
 };
 
@@ -137,16 +212,16 @@ struct FontSystem {
 
   ~FontSystem() {
     faces.clear();
-    if (lib) FT_Done_FreeType(lib);
-    if (fc) FcFini();
+    if (lib) Lib().FT_Done_FreeType(lib);
+    if (fc) Lib().FcFini();
   }
 };
 
 FontSystem& Fonts() {
   static FontSystem f;
-  if (!f.lib) {
-    FT_Init_FreeType(&f.lib);
-    f.fc = FcInit();
+  if (!f.lib && FontLibraryLoaded()) {
+    Lib().FT_Init_FreeType(&f.lib);
+    f.fc = Lib().FcInit();
   }
   return f;
 }
@@ -167,34 +242,34 @@ const FaceAlias kAliases[] = {
 std::string FcFile(const std::string& family_utf8, bool japanese, bool mono, int weight, bool italic,
                    bool exact_family) {
   if (!Fonts().fc) return "";
-  FcPattern* p = FcPatternCreate();
+  FcPattern* p = Lib().FcPatternCreate();
   if (!family_utf8.empty())
-    FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8*>(family_utf8.c_str()));
+    Lib().FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8*>(family_utf8.c_str()));
   if (japanese) {
-    FcLangSet* ls = FcLangSetCreate();
-    FcLangSetAdd(ls, reinterpret_cast<const FcChar8*>("ja"));
-    FcPatternAddLangSet(p, FC_LANG, ls);
-    FcLangSetDestroy(ls);
+    FcLangSet* ls = Lib().FcLangSetCreate();
+    Lib().FcLangSetAdd(ls, reinterpret_cast<const FcChar8*>("ja"));
+    Lib().FcPatternAddLangSet(p, FC_LANG, ls);
+    Lib().FcLangSetDestroy(ls);
   }
-  if (mono) FcPatternAddInteger(p, FC_SPACING, FC_MONO);
-  if (weight > 0) FcPatternAddInteger(p, FC_WEIGHT, FcWeightFromOpenType(std::min(weight, 1000)));
-  if (italic) FcPatternAddInteger(p, FC_SLANT, FC_SLANT_ITALIC);
-  FcConfigSubstitute(nullptr, p, FcMatchPattern);
-  FcDefaultSubstitute(p);
+  if (mono) Lib().FcPatternAddInteger(p, FC_SPACING, FC_MONO);
+  if (weight > 0) Lib().FcPatternAddInteger(p, FC_WEIGHT, Lib().FcWeightFromOpenType(std::min(weight, 1000)));
+  if (italic) Lib().FcPatternAddInteger(p, FC_SLANT, FC_SLANT_ITALIC);
+  Lib().FcConfigSubstitute(nullptr, p, FcMatchPattern);
+  Lib().FcDefaultSubstitute(p);
   FcResult res;
-  FcPattern* m = FcFontMatch(nullptr, p, &res);
+  FcPattern* m = Lib().FcFontMatch(nullptr, p, &res);
   std::string file;
   if (m) {
     FcChar8* f = nullptr;
     bool family_ok = !exact_family;
     FcChar8* fam = nullptr;
-    for (int i = 0; !family_ok && FcPatternGetString(m, FC_FAMILY, i, &fam) == FcResultMatch; ++i)
+    for (int i = 0; !family_ok && Lib().FcPatternGetString(m, FC_FAMILY, i, &fam) == FcResultMatch; ++i)
       family_ok = strcasecmp(reinterpret_cast<const char*>(fam), family_utf8.c_str()) == 0;
-    if (family_ok && FcPatternGetString(m, FC_FILE, 0, &f) == FcResultMatch)
+    if (family_ok && Lib().FcPatternGetString(m, FC_FILE, 0, &f) == FcResultMatch)
       file = reinterpret_cast<const char*>(f);
-    FcPatternDestroy(m);
+    Lib().FcPatternDestroy(m);
   }
-  FcPatternDestroy(p);
+  Lib().FcPatternDestroy(p);
   return file;
 }
 
@@ -228,7 +303,7 @@ void Metrics(Face& f, const LOGFONTA& lf, long long h) {
   FT_Face face = f.face;
   long long upem = face->units_per_EM ? face->units_per_EM : 1000;
   long long win_a, win_d;
-  auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+  auto* os2 = static_cast<TT_OS2*>(Lib().FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
   if (os2 && os2->usWinAscent + os2->usWinDescent > 0) {
     win_a = os2->usWinAscent, win_d = os2->usWinDescent;
   } else {
@@ -283,7 +358,7 @@ Face* Realize(const LOGFONTA& lf) {
   auto it = fs.faces.find(key);
   if (it != fs.faces.end()) return it->second.get();
   auto f = std::make_unique<Face>();
-  if (!fs.lib || file.empty() || FT_New_Face(fs.lib, file.c_str(), 0, &f->face) != 0) {
+  if (!fs.lib || file.empty() || Lib().FT_New_Face(fs.lib, file.c_str(), 0, &f->face) != 0) {
     f->face = nullptr;
     return nullptr;
   }
@@ -293,7 +368,7 @@ Face* Realize(const LOGFONTA& lf) {
   f->underline = lf.lfUnderline != 0;
   f->strike = lf.lfStrikeOut != 0;
   Metrics(*f, lf, h);
-  FT_Set_Pixel_Sizes(f->face, 0, static_cast<FT_UInt>(f->ppem));
+  Lib().FT_Set_Pixel_Sizes(f->face, 0, static_cast<FT_UInt>(f->ppem));
   char trace[512];
   std::snprintf(trace, sizeof(trace), "font '%s' %ld -> %s", lf.lfFaceName, static_cast<long>(lf.lfHeight),
                 file.c_str());
@@ -343,23 +418,23 @@ const Glyph& GetGlyph(Face& f, char32_t cp, bool gray) {
   if (it != cache.end()) return it->second;
   ++g_renders;
   Glyph mono, coverage;
-  FT_UInt index = cp == 0xFFFF ? 0 : FT_Get_Char_Index(f.face, cp);
-  if (FT_Load_Glyph(f.face, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_MONO) == 0) {
+  FT_UInt index = cp == 0xFFFF ? 0 : Lib().FT_Get_Char_Index(f.face, cp);
+  if (Lib().FT_Load_Glyph(f.face, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_MONO) == 0) {
     FT_GlyphSlot slot = f.face->glyph;
-    if (f.bold) FT_GlyphSlot_Embolden(slot);
-    if (f.italic) FT_GlyphSlot_Oblique(slot);
+    if (f.bold) Lib().FT_GlyphSlot_Embolden(slot);
+    if (f.italic) Lib().FT_GlyphSlot_Oblique(slot);
     int advance = static_cast<int>((slot->advance.x + 32) >> 6);
     FT_Glyph copy = nullptr;
-    if (FT_Get_Glyph(slot, &copy) == 0) {
-      if (FT_Glyph_To_Bitmap(&copy, FT_RENDER_MODE_NORMAL, nullptr, 1) == 0) {
+    if (Lib().FT_Get_Glyph(slot, &copy) == 0) {
+      if (Lib().FT_Glyph_To_Bitmap(&copy, FT_RENDER_MODE_NORMAL, nullptr, 1) == 0) {
         auto* bg = reinterpret_cast<FT_BitmapGlyph>(copy);
         coverage = FromBitmap(bg->bitmap, bg->left, bg->top, advance, true);
       } else {
         coverage.advance = advance;
       }
-      FT_Done_Glyph(copy);
+      Lib().FT_Done_Glyph(copy);
     }
-    if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) == 0) {
+    if (Lib().FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) == 0) {
       mono = FromBitmap(slot->bitmap, slot->bitmap_left, slot->bitmap_top, advance, false);
     } else {
       mono.advance = advance;

@@ -14,12 +14,8 @@ namespace {
 
 using namespace dhal;
 
-BlendTables g_tables;
-std::uint32_t g_table_format = kRgb565;  // the format the tables were built for
-
-bool HaveTables() {
-  return g_tables.a && g_tables.b;
-}
+LazyBlendTables g_tables;
+std::uint32_t g_table_format = kRgb565;  // the format the tables are for
 
 #if defined(__SSE2__)
 
@@ -303,7 +299,7 @@ inline __m128i LayerWeights(const std::uint8_t* layer) {
 
 template <typename WeightOf, typename OneWeight>
 void BlendRun(void* dst, const void* src, std::uint32_t count, WeightOf weights, OneWeight one) {
-  if (!HaveTables()) return;
+  if (!g_tables.Prepared()) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
   const __m128i rs = _mm_cvtsi32_si128(RedShift(g_table_format));
@@ -313,9 +309,12 @@ void BlendRun(void* dst, const void* src, std::uint32_t count, WeightOf weights,
     const std::size_t o = 2 * std::size_t{i};
     StoreU(d + o, BlendV(LoadU(d + o), LoadU(s + o), weights(i), rs, gs));
   }
+  // Only the last pixels of a run go through the tables.
+  const BlendTables* tables = i < count ? g_tables.Get() : nullptr;
+  if (!tables) return;
   for (; i < count; ++i) {
     const std::size_t o = 2 * std::size_t{i};
-    Store16(d + o, g_tables.Blend(one(i), Load16(d + o), Load16(s + o)));
+    Store16(d + o, tables->Blend(one(i), Load16(d + o), Load16(s + o)));
   }
 }
 
@@ -377,32 +376,35 @@ DHalSpanRecord VectorRoutines(std::uint32_t format) {
 #else  // no SSE2: the unit is never chosen; its routines are the plain unit's on its own tables
 
 void Blend16(void* dst, const void* src, std::uint32_t count, std::uint8_t w) {
-  if (!HaveTables()) return;
+  const BlendTables* tables = g_tables.Get();
+  if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
   for (std::uint32_t i = 0; i < count; ++i)
     Store16(d + 2 * std::size_t{i},
-            g_tables.Blend(Clamp31(w), Load16(d + 2 * std::size_t{i}), Load16(s + 2 * std::size_t{i})));
+            tables->Blend(Clamp31(w), Load16(d + 2 * std::size_t{i}), Load16(s + 2 * std::size_t{i})));
 }
 
 void BlendMap16(void* dst, const void* src, std::uint32_t count, const std::uint8_t* layer) {
-  if (!HaveTables()) return;
+  const BlendTables* tables = g_tables.Get();
+  if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
   for (std::uint32_t i = 0; i < count; ++i)
-    Store16(d + 2 * std::size_t{i}, g_tables.Blend(Clamp31(layer[i]), Load16(d + 2 * std::size_t{i}),
-                                                   Load16(s + 2 * std::size_t{i})));
+    Store16(d + 2 * std::size_t{i},
+            tables->Blend(Clamp31(layer[i]), Load16(d + 2 * std::size_t{i}), Load16(s + 2 * std::size_t{i})));
 }
 
 void BlendMapLevel16(void* dst, const void* src, std::uint32_t count, std::uint8_t level,
                      const std::uint8_t* layer) {
-  if (!HaveTables()) return;
+  const BlendTables* tables = g_tables.Get();
+  if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
   for (std::uint32_t i = 0; i < count; ++i)
     Store16(d + 2 * std::size_t{i},
-            g_tables.Blend(LevelWeight(layer[i], level), Load16(d + 2 * std::size_t{i}),
-                           Load16(s + 2 * std::size_t{i})));
+            tables->Blend(LevelWeight(layer[i], level), Load16(d + 2 * std::size_t{i}),
+                          Load16(s + 2 * std::size_t{i})));
 }
 
 DHalSpanRecord VectorRoutines(std::uint32_t format) {
@@ -427,7 +429,7 @@ bool DHalMmx::Available() {
 }
 
 bool DHalMmx::Init(std::uint32_t format) {
-  if (!g_tables.Build(format)) return false;
+  if (!g_tables.Prepare(format)) return false;
   g_table_format = format;
   return true;
 }
@@ -438,11 +440,13 @@ bool DHalMmx::Term() {
 }
 
 const std::uint16_t* DHalMmx::TableA() {
-  return g_tables.a.get();
+  const BlendTables* tables = g_tables.Get();
+  return tables ? tables->a.get() : nullptr;
 }
 
 const std::uint16_t* DHalMmx::TableB() {
-  return g_tables.b.get();
+  const BlendTables* tables = g_tables.Get();
+  return tables ? tables->b.get() : nullptr;
 }
 
 DHalSpanRecord DHalMmx::Routines(std::uint32_t format) {

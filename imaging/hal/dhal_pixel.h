@@ -2,9 +2,12 @@
 // block model of Copy and the blend-table builder.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
 
 namespace dhal {
 
@@ -153,6 +156,57 @@ struct BlendTables {
   std::uint16_t Blend(std::uint32_t w, std::uint16_t d, std::uint16_t s) const {
     return static_cast<std::uint16_t>(a[w * 65536u + d] + b[w * 65536u + s]);
   }
+};
+
+// A unit's blend tables, built on first use: the unit's Init only records the format, so a run
+// that never blends 16-bit pixels never allocates nor writes their 8 MiB (most of the engine's
+// start-up went there). Get may be called from any thread.
+class LazyBlendTables {
+ public:
+  // Records the format to build for (dropping tables of another one); false, with nothing
+  // recorded, for a format but 4 and 6.
+  bool Prepare(std::uint32_t format) {
+    if (format != kArgb1555 && format != kRgb565) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!prepared_.load(std::memory_order_relaxed) || format_ != format)
+      ready_.store(false, std::memory_order_release);
+    format_ = format;
+    prepared_.store(true, std::memory_order_release);
+    return true;
+  }
+  // Frees the tables; Get gives null until the next Prepare.
+  void Free() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ready_.store(false, std::memory_order_release);
+    prepared_.store(false, std::memory_order_release);
+    tables_.Free();
+  }
+  // Between Prepare and Free.
+  bool Prepared() const { return prepared_.load(std::memory_order_acquire); }
+  // The tables, built by the first call after Prepare; null outside Prepare..Free, or when there
+  // is no memory for them.
+  const BlendTables* Get() {
+    if (ready_.load(std::memory_order_acquire)) return &tables_;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!prepared_.load(std::memory_order_relaxed)) return nullptr;
+    if (!ready_.load(std::memory_order_relaxed)) {
+      try {
+        if (!tables_.Build(format_)) return nullptr;
+      } catch (const std::bad_alloc&) {
+        tables_.Free();
+        return nullptr;
+      }
+      ready_.store(true, std::memory_order_release);
+    }
+    return &tables_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::atomic<bool> ready_{false};     // tables_ hold the tables of format_
+  std::atomic<bool> prepared_{false};  // between Prepare and Free; format_ is set
+  std::uint32_t format_ = kRgb565;
+  BlendTables tables_;
 };
 
 // Copy as the block model: front to back, 8-byte blocks, then one 4-byte block, then bytes, each

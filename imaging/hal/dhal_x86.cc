@@ -10,7 +10,7 @@ namespace {
 
 using namespace dhal;
 
-BlendTables g_tables;
+LazyBlendTables g_tables;
 
 void Fill32(void* dst, std::uint32_t count, std::uint32_t value) {
   auto* d = static_cast<std::uint8_t*>(dst);
@@ -123,41 +123,44 @@ void ThresholdFill8(void* dst, std::uint8_t a, std::uint8_t b, std::uint32_t cou
 }
 
 void Blend16(void* dst, const void* src, std::uint32_t count, std::uint8_t w) {
-  if (!g_tables.a || !g_tables.b) return;
+  const BlendTables* tables = g_tables.Get();
+  if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
   const std::uint32_t wc = Clamp31(w);
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::size_t o = 2 * std::size_t{i};
-    Store16(d + o, g_tables.Blend(wc, Load16(d + o), Load16(s + o)));
+    Store16(d + o, tables->Blend(wc, Load16(d + o), Load16(s + o)));
   }
 }
 
 void BlendMap16(void* dst, const void* src, std::uint32_t count, const std::uint8_t* layer) {
-  if (!g_tables.a || !g_tables.b) return;
+  const BlendTables* tables = g_tables.Get();
+  if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::size_t o = 2 * std::size_t{i};
-    Store16(d + o, g_tables.Blend(Clamp31(layer[i]), Load16(d + o), Load16(s + o)));
+    Store16(d + o, tables->Blend(Clamp31(layer[i]), Load16(d + o), Load16(s + o)));
   }
 }
 
 void BlendMapLevel16(void* dst, const void* src, std::uint32_t count, std::uint8_t level,
                      const std::uint8_t* layer) {
-  if (!g_tables.a || !g_tables.b) return;
+  const BlendTables* tables = g_tables.Get();
+  if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::size_t o = 2 * std::size_t{i};
-    Store16(d + o, g_tables.Blend(LevelWeight(layer[i], level), Load16(d + o), Load16(s + o)));
+    Store16(d + o, tables->Blend(LevelWeight(layer[i], level), Load16(d + o), Load16(s + o)));
   }
 }
 
 }  // namespace
 
 bool DHalX86::Init(std::uint32_t format) {
-  return g_tables.Build(format);
+  return g_tables.Prepare(format);
 }
 
 bool DHalX86::Term() {
@@ -166,11 +169,13 @@ bool DHalX86::Term() {
 }
 
 const std::uint16_t* DHalX86::TableA() {
-  return g_tables.a.get();
+  const BlendTables* tables = g_tables.Get();
+  return tables ? tables->a.get() : nullptr;
 }
 
 const std::uint16_t* DHalX86::TableB() {
-  return g_tables.b.get();
+  const BlendTables* tables = g_tables.Get();
+  return tables ? tables->b.get() : nullptr;
 }
 
 DHalSpanRecord DHalX86::Routines(std::uint32_t format) {

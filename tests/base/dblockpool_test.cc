@@ -43,6 +43,28 @@ TEST(DBlockPool, AddressOrderFirstThenHeapThenLastFreedFirst) {
   pool->Free(d);
 }
 
+// Returned blocks are handed out again before any block that was never out, which then
+// continue in address order.
+TEST(DBlockPool, ReturnedBlocksComeBackBeforeUntouchedOnes) {
+  PoolPtr pool(DBlockPool::Create(4, 8));
+  void* a = pool->Alloc(8);
+  void* b = pool->Alloc(8);
+  pool->Free(a);
+  EXPECT_EQ(pool->Alloc(8), a);
+  void* c = pool->Alloc(8);
+  EXPECT_TRUE(Adjacent(b, c));
+  pool->Free(c);
+  pool->Free(b);
+  EXPECT_EQ(pool->Alloc(8), b);
+  EXPECT_EQ(pool->Alloc(8), c);
+  void* d = pool->Alloc(8);  // the fourth and last pool block
+  EXPECT_TRUE(Adjacent(c, d));
+  void* e = pool->Alloc(8);  // the heap
+  EXPECT_EQ(pool->GetUsed(), 4u);
+  for (void* p : {a, b, c, d, e}) pool->Free(p);
+  EXPECT_EQ(pool->GetUsed(), 0u);
+}
+
 TEST(DBlockPool, OtherSizesGoToHeapWithoutTouchingPool) {
   PoolPtr pool(DBlockPool::Create(2, 8));
   void* p = pool->Alloc(12);
