@@ -20,6 +20,7 @@
 
 #include "platform/clock.h"
 #include "platform/win32.h"
+#include "tests/support/raw_peer.h"
 
 namespace {
 
@@ -173,17 +174,6 @@ class WinsockBlocking : public ::testing::Test {
     *server = Keep(ws::accept(l, nullptr, nullptr));
     ASSERT_NE(*server, ws::INVALID_SOCKET);
   }
-  static std::string RecvAll(ws::SOCKET s, size_t n) {
-    std::string out(n, '\0');
-    size_t got = 0;
-    while (got < n) {
-      int r = ws::recv(s, out.data() + got, static_cast<int>(n - got), 0);
-      if (r <= 0) break;
-      got += static_cast<size_t>(r);
-    }
-    out.resize(got);
-    return out;
-  }
 
   bool started_ = true;
   std::vector<ws::SOCKET> open_;
@@ -217,9 +207,9 @@ TEST_F(WinsockBlocking, BlockedCallDoesNotStallOtherSockets) {
     {
       Watchdog dog(60);
       EXPECT_EQ(ws::send(yc, "ping", 4, 0), 4);
-      EXPECT_EQ(RecvAll(ys, 4), "ping");
+      EXPECT_EQ(orvane_test::RecvExactly(ys, 4), "ping");
       EXPECT_EQ(ws::send(ys, "pong!", 5, 0), 5);
-      EXPECT_EQ(RecvAll(yc, 5), "pong!");
+      EXPECT_EQ(orvane_test::RecvExactly(yc, 5), "pong!");
       EXPECT_EQ(ws::WSAAsyncSelect(ys, hwnd, kSocketMessage, ws::FD_READ | ws::FD_CLOSE), 0);
       EXPECT_EQ(ws::send(yc, "x", 1, 0), 1);
       const MSG m = Notification(hwnd, ys);
@@ -242,7 +232,7 @@ TEST_F(WinsockBlocking, BlockedCallDoesNotStallOtherSockets) {
       ASSERT_NE(static_cast<ws::SOCKET>(a.result), ws::INVALID_SOCKET);
       ws::SOCKET accepted = Keep(static_cast<ws::SOCKET>(a.result));
       EXPECT_EQ(ws::send(fresh, "hi", 2, 0), 2);
-      EXPECT_EQ(RecvAll(accepted, 2), "hi");
+      EXPECT_EQ(orvane_test::RecvExactly(accepted, 2), "hi");
     }
   }
 }

@@ -12,6 +12,19 @@
 
 namespace orvane_test {
 
+// Reads from a blocking socket until n bytes came or the peer closed.
+inline std::string RecvExactly(ws::SOCKET s, size_t n) {
+  std::string out(n, '\0');
+  size_t got = 0;
+  while (got < n) {
+    int r = ws::recv(s, out.data() + got, static_cast<int>(n - got), 0);
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
+  }
+  out.resize(got);
+  return out;
+}
+
 struct RawPeer {
   ws::SOCKET s = ws::INVALID_SOCKET;
   bool Connect(uint16_t port) {
@@ -26,17 +39,7 @@ struct RawPeer {
     ASSERT_EQ(ws::send(s, bytes.data(), static_cast<int>(bytes.size()), 0), static_cast<int>(bytes.size()));
   }
   // Reads until n bytes came or the peer closed.
-  std::string Read(size_t n) const {
-    std::string out(n, '\0');
-    size_t got = 0;
-    while (got < n) {
-      int r = ws::recv(s, out.data() + got, static_cast<int>(n - got), 0);
-      if (r <= 0) break;
-      got += static_cast<size_t>(r);
-    }
-    out.resize(got);
-    return out;
-  }
+  std::string Read(size_t n) const { return RecvExactly(s, n); }
   // Closes with a reset (linger 0) instead of an orderly shutdown.
   void Reset() {
     ws::linger l{1, 0};
