@@ -585,6 +585,18 @@ inline bool Apart(const std::uint8_t* a, std::size_t na, const std::uint8_t* b, 
   return a + na <= b || b + nb <= a;
 }
 
+// True when both rectangles of h rows (top rows at d and s, drow and srow bytes a row) store
+// their rows bottom-up and share no byte, so that their rows can be converted in any order.
+inline bool BottomUpApart(const std::uint8_t* d, const DImage& di, std::size_t drow, const std::uint8_t* s,
+                          const DImage& si, std::size_t srow, std::uint32_t h) {
+  if (h < 2) return false;
+  const std::uint8_t* dlast = di.OffsetLine(d, static_cast<std::int32_t>(h - 1));
+  const std::uint8_t* slast = si.OffsetLine(s, static_cast<std::int32_t>(h - 1));
+  if (dlast >= d || slast >= s) return false;
+  return Apart(dlast, static_cast<std::size_t>(d - dlast) + drow, slast,
+               static_cast<std::size_t>(s - slast) + srow);
+}
+
 // One cell: pair function, same-size and stretched loops, block and row kernels.
 template <int kKey>
 struct Cell {
@@ -598,20 +610,23 @@ struct Cell {
   // Every pixel of a w x h rectangle, rows advanced through each image's own NextLine.
   static void Block(std::uint8_t* d, const DImage& di, const std::uint8_t* s, const DImage& si,
                     std::uint32_t w, std::uint32_t h, std::uint8_t a) {
+    if constexpr (kKind == kCopy && (Pack16<D, S>::kApplies || Unpack16<D, S>::kApplies)) {
+      if (BottomUpApart(d, di, kDB * std::size_t{w}, s, si, kSB * std::size_t{w}, h)) {
+        // Same bytes in any row order: run from the lowest address up, the direction in which the
+        // processor's stream prefetch follows the rows.
+        for (std::uint32_t y = h; y-- > 0;) {
+          std::conditional_t<Pack16<D, S>::kApplies, Pack16<D, S>, Unpack16<D, S>>::Row(
+              di.OffsetLine(d, static_cast<std::int32_t>(y)), si.OffsetLine(s, static_cast<std::int32_t>(y)),
+              w);
+        }
+        return;
+      }
+    }
     for (std::uint32_t y = 0;;) {
       std::uint8_t* dp = d;
       const std::uint8_t* sp = s;
       if constexpr (kKind == kCopy && (Pack16<D, S>::kApplies || Unpack16<D, S>::kApplies)) {
         if (Apart(d, kDB * std::size_t{w}, s, kSB * std::size_t{w})) {
-          // Rows stored bottom-up go down in memory, where the hardware's stream prefetch has to
-          // find each row again: ask for the start of the next source row ahead of time.
-          if (y + 1 < h) {
-            const std::uint8_t* next = si.NextLine(s);
-            if (next < s) {
-              const std::size_t ahead = std::min<std::size_t>(kSB * std::size_t{w}, 1024);
-              for (std::size_t o = 0; o < ahead; o += 64) __builtin_prefetch(next + o);
-            }
-          }
           std::conditional_t<Pack16<D, S>::kApplies, Pack16<D, S>, Unpack16<D, S>>::Row(d, s, w);
         } else {
           for (std::uint32_t x = 0; x < w; ++x, dp += kDB, sp += kSB) R::Apply(dp, sp, a);

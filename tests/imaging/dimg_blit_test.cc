@@ -477,6 +477,36 @@ class CountingImage : public DImage {
   std::uint32_t format_code_;
 };
 
+// Two bottom-up images of different formats on one storage, the rectangles overlapping though
+// each destination row lies apart from its source row: rows still go top to bottom, so later
+// source rows read what earlier destination rows wrote.
+TEST_F(DimgBltTest, ConvertingBetweenOverlappingImagesFollowsTheForwardOrder) {
+  for (const int d : {P565, BGRA}) {
+    SCOPED_TRACE(testing::Message() << "dst " << d);
+    const int s = d == P565 ? BGRA : P565;
+    // 192 bytes: 6 source rows of 32 bytes or 12 of 16 (16-bit pixels), or the other way round.
+    const std::uint32_t sw = 8, sh = s == BGRA ? 6 : 12, dh = d == BGRA ? 6 : 12;
+    const std::uint32_t spitch = sw * kBpp[s], dpitch = sw * kBpp[d];
+    DImageDib src, dst;
+    ASSERT_TRUE(src.Create(sw, sh, spitch, static_cast<F>(s)));
+    ASSERT_TRUE(dst.Attach(src.GetPixels(), sw, dh, dpitch, static_cast<F>(d)));
+    std::mt19937 rng(5);
+    for (std::uint32_t i = 0; i < sh * spitch; ++i) src.GetBits()[i] = static_cast<std::uint8_t>(rng());
+    // From source row 0 to destination row dy: the last destination row ends where the storage
+    // starts, the first source row where it ends.
+    const std::uint32_t h = std::min(sh, dh), dy = dh - h;
+    std::vector<std::uint8_t> want(src.GetBits(), src.GetBits() + sh * spitch);
+    for (std::uint32_t y = 0; y < h; ++y) {
+      for (std::uint32_t x = 0; x < sw; ++x) {
+        RefPixel(kBlt, d, s, &want[(dh - 1 - dy - y) * dpitch + x * kBpp[d]],
+                 &want[(sh - 1 - y) * spitch + x * kBpp[s]], 0);
+      }
+    }
+    DimgBltUnscaled(dst, src, 0, static_cast<std::int32_t>(dy), sw, h, 0, 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(src.GetBits(), src.GetBits() + sh * spitch), want);
+  }
+}
+
 TEST_F(DimgBltTest, FormatCodesAboveSevenMakeEveryOperationANoOp) {
   for (int op = kBlt; op <= kGreen; ++op) {
     CountingImage bad_dst(8), good_src(0);
