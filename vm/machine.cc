@@ -81,7 +81,16 @@ namespace {
   X(OpMod_RPP) X(OpAdd_RPP) X(OpSub_RPP) X(OpShl_RPP) X(OpShr_RPP) X(OpAnd_RPP) X(OpXor_RPP) X(OpOr_RPP) \
       X(OpMove_P_Jump) X(OpMove_RP_Jump) X(OpAdd_P_AddConstInt) X(OpAdd_P_SubConstInt)                   \
           X(OpSub_P_AddConstInt) X(OpSub_P_SubConstInt)
-#define ORVANE_VM_ALL_FORMS(X) ORVANE_VM_FORMS(X) ORVANE_VM_REF_FORMS(X)
+// d += w on a plain operand followed by a comparison and its conditional jump (a counting loop's
+// step and test), run as one form.
+// clang-format off
+#define ORVANE_VM_STEP_FORMS(X)                                                              \
+  X(OpAddConstInt_P_OpLt_Jz) X(OpAddConstInt_P_OpLt_Jnz) X(OpAddConstInt_P_OpGt_Jz)          \
+  X(OpAddConstInt_P_OpGt_Jnz) X(OpAddConstInt_P_OpLe_Jz) X(OpAddConstInt_P_OpLe_Jnz)         \
+  X(OpAddConstInt_P_OpGe_Jz) X(OpAddConstInt_P_OpGe_Jnz) X(OpAddConstInt_P_OpEq_Jz)          \
+  X(OpAddConstInt_P_OpEq_Jnz) X(OpAddConstInt_P_OpNe_Jz) X(OpAddConstInt_P_OpNe_Jnz)
+// clang-format on
+#define ORVANE_VM_ALL_FORMS(X) ORVANE_VM_FORMS(X) ORVANE_VM_REF_FORMS(X) ORVANE_VM_STEP_FORMS(X)
 
 enum VmForm : uint8_t {
 #define ORVANE_VM_FORM_ENUM(name) kForm_##name,
@@ -142,6 +151,20 @@ VmForm DecodeSingle(const uint32_t* code, uint32_t size, uint32_t pc) {
   if (worst == 2) return kForm_Slow;
   const bool plain = worst == 0;
 
+  if (plain && o == VmOp::OpAddConstInt) {
+    // The next instruction (inside the code: the checks above) a comparison with its jump.
+    switch (DecodeSingle(code, size, pc + 4)) {
+#define ORVANE_VM_DECODE_STEP(name, expr)     \
+  case kForm_##name##_Jz:                     \
+    return kForm_OpAddConstInt_P_##name##_Jz; \
+  case kForm_##name##_Jnz:                    \
+    return kForm_OpAddConstInt_P_##name##_Jnz;
+      ORVANE_VM_COMPARES(ORVANE_VM_DECODE_STEP)
+#undef ORVANE_VM_DECODE_STEP
+      default:
+        return kForm_OpAddConstInt_P;
+    }
+  }
   if (plain && o == VmOp::OpAdd) {
     return PlainAddOrSub(w, avail, kForm_OpAdd_P, kForm_OpAdd_P_AddConstInt, kForm_OpAdd_P_SubConstInt);
   }
@@ -509,6 +532,37 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     d->SetInt(r);                                                          \
     ORVANE_VM_NEXT();                                                      \
   }
+// d += w[2] on a plain int, then, when the turn has room, the comparison after it (its fields from
+// w[4]) and, with room again, its conditional jump (THEN, on r). Leaving for the handler at the
+// comparison comes after d is stored and the step counted, as the lone forms would.
+#define ORVANE_VM_STEP_COMPARE(name, expr, THEN)                        \
+  {                                                                     \
+    ORVANE_VM_FORM(name)                                                \
+    ORVANE_VM_SLOT_INT(x, w) {                                          \
+      const int32_t a = x->int_value(), b = static_cast<int32_t>(w[2]); \
+      x->SetInt(VmIntAdd(a, b));                                        \
+    }                                                                   \
+    pc += 4;                                                            \
+    if (left > 1) {                                                     \
+      --left;                                                           \
+      const uint32_t* const c = w + 4;                                  \
+      ORVANE_VM_SLOT(d, c)                                              \
+      ORVANE_VM_SLOT_INT(va, c + 2)                                     \
+      ORVANE_VM_SLOT_INT(vb, c + 4) const int32_t a = va->int_value(),  \
+                                                  b = vb->int_value();  \
+      const bool r = (expr);                                            \
+      pc += 7;                                                          \
+      d->SetInt(r);                                                     \
+      {                                                                 \
+        const uint32_t* const w = c; /* the comparison's fields */      \
+        THEN                                                            \
+      }                                                                 \
+    }                                                                   \
+    ORVANE_VM_NEXT();                                                   \
+  }
+#define ORVANE_VM_STEP_COMPARE_FORM(name, expr)                                \
+  ORVANE_VM_STEP_COMPARE(OpAddConstInt_P_##name##_Jz, expr, ORVANE_VM_THEN_JZ) \
+  ORVANE_VM_STEP_COMPARE(OpAddConstInt_P_##name##_Jnz, expr, ORVANE_VM_THEN_JNZ)
 #define ORVANE_VM_SET_INT(name, OPERAND)   \
   {                                        \
     ORVANE_VM_FORM(name)                   \
@@ -540,6 +594,7 @@ form_New:
 
   ORVANE_VM_INT_FORMS(ORVANE_VM_INT_FORM)
   ORVANE_VM_COMPARES(ORVANE_VM_COMPARE_FORM)
+  ORVANE_VM_COMPARES(ORVANE_VM_STEP_COMPARE_FORM)
   ORVANE_VM_MOVE(OpMove, ORVANE_VM_ANY, ORVANE_VM_ANY, ORVANE_VM_ALONE)
   ORVANE_VM_MOVE(OpMove_P, ORVANE_VM_SLOT, ORVANE_VM_SLOT, ORVANE_VM_ALONE)
   ORVANE_VM_MOVE(OpMove_RP, ORVANE_VM_REF, ORVANE_VM_SLOT, ORVANE_VM_ALONE)
@@ -804,6 +859,8 @@ budget:
 #undef ORVANE_VM_THEN_JUMP
 #undef ORVANE_VM_MOVE
 #undef ORVANE_VM_COMPARE_FORM
+#undef ORVANE_VM_STEP_COMPARE_FORM
+#undef ORVANE_VM_STEP_COMPARE
 #undef ORVANE_VM_INT_FORM
 #undef ORVANE_VM_THEN_JNZ
 #undef ORVANE_VM_THEN_JZ
@@ -825,6 +882,7 @@ budget:
 
 #undef ORVANE_VM_ALL_FORMS
 #undef ORVANE_VM_REF_FORMS
+#undef ORVANE_VM_STEP_FORMS
 #undef ORVANE_VM_FORMS
 #undef ORVANE_VM_COMPARES
 #undef ORVANE_VM_INT_FORMS

@@ -94,16 +94,22 @@ const std::vector<Program>& Programs() {
          b.Globals(6);
          b.OpAddBase(-2);
          b.OpEnter(2);
+         // Each loop twice: with a body between the step and the test, and with the step right
+         // before the test (the three run as one form).
          const auto loop = [&](const std::string& name, auto compare, bool jump_if_nonzero) {
-           b.OpSetInt(L(0), 0);
-           b.Bind(name);
-           b.OpAddConstInt(L(0), 1);
-           b.OpAddAssign(G(5), L(0));
-           (b.*compare)(L(1), L(0), G(0));
-           if (jump_if_nonzero) {
-             b.OpJumpIfNonZero(L(1), Label{name});
-           } else {
-             b.OpJumpIfZero(L(1), Label{name});
+           for (const bool body : {true, false}) {
+             const std::string label = name + (body ? "" : "-step");
+             b.OpSetInt(L(0), 0);
+             b.Bind(label);
+             if (!body) b.OpAddAssign(G(5), L(0));
+             b.OpAddConstInt(L(0), 1);
+             if (body) b.OpAddAssign(G(5), L(0));
+             (b.*compare)(L(1), L(0), G(0));
+             if (jump_if_nonzero) {
+               b.OpJumpIfNonZero(L(1), Label{label});
+             } else {
+               b.OpJumpIfZero(L(1), Label{label});
+             }
            }
          };
          b.OpSetInt(G(0), 9);
@@ -120,6 +126,19 @@ const std::vector<Program>& Programs() {
          b.OpLt(G(2), G(1), G(0));
          b.OpGe(G(3), G(1), G(0));
          b.OpJumpIfZero(G(3), Label{"other"});
+         // A step and its test whose result slot holds a string at first, then one whose test
+         // meets a float (the handler runs the comparison after the step).
+         b.OpSetInt(G(4), 0);
+         b.OpSetString(G(2), Text{"s"});
+         b.Bind("step");
+         b.OpAddConstInt(G(4), 2);
+         b.OpLe(G(2), G(4), G(0));
+         b.OpJumpIfNonZero(G(2), Label{"step"});
+         b.OpSetFloat(G(0), 2.5f);
+         b.Bind("float-step");
+         b.OpAddConstInt(G(4), -1);
+         b.OpGt(G(3), G(4), G(0));
+         b.OpJumpIfNonZero(G(3), Label{"float-step"});
          b.OpHalt();
        }},
       {"recursive calls through frames and stack references",
