@@ -317,7 +317,6 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
   uint32_t pc = pc_;
   uint32_t fb = frame_base_;
   uint32_t top = stack_top_;
-  uint32_t stop = slot_top_;
   uint32_t cap = slot_capacity_;
   VmWord* stack = stack_.data();
   uint32_t room = static_cast<uint32_t>(stack_.size());
@@ -585,14 +584,14 @@ form_New:
     const uint32_t* const w = code + pc + 1;                                    \
     if (uint64_t{fb} + w[0] > cap || !ClearIntSlots(slot(fb), w[0])) goto slow; \
     pc += 2;                                                                    \
-    stop = fb + w[0];                                                           \
+    slot_top_ = fb + w[0];                                                      \
   }
-#define ORVANE_VM_LEAVE                                                                        \
-  {                                                                                            \
-    const uint32_t* const w = code + pc + 1;                                                   \
-    if (w[0] > stop || uint64_t{fb} + w[0] > cap || !ClearIntSlots(slot(fb), w[0])) goto slow; \
-    pc += 2;                                                                                   \
-    stop -= w[0];                                                                              \
+#define ORVANE_VM_LEAVE                                                                             \
+  {                                                                                                 \
+    const uint32_t* const w = code + pc + 1;                                                        \
+    if (w[0] > slot_top_ || uint64_t{fb} + w[0] > cap || !ClearIntSlots(slot(fb), w[0])) goto slow; \
+    pc += 2;                                                                                        \
+    slot_top_ -= w[0];                                                                              \
   }
 #define ORVANE_VM_SET_FILE                   \
   {                                          \
@@ -659,7 +658,7 @@ form_Prologue:
       if (uint64_t{base} + n <= cap && ClearIntSlots(slot(base), n)) {
         ++top;
         fb = base;
-        stop = base + n;
+        slot_top_ = base + n;
         pc += 5;
         left -= 3;
         ORVANE_VM_DISPATCH();
@@ -676,8 +675,8 @@ form_Epilogue:
   if (left > 3 && top >= 2 && !pinned) {
     const uint32_t n = code[pc + 1];
     const VmWord to = stack[top - 2];
-    if (n <= stop && uint64_t{fb} + n <= cap && to < size && ClearIntSlots(slot(fb), n)) {
-      stop -= n;
+    if (n <= slot_top_ && uint64_t{fb} + n <= cap && to < size && ClearIntSlots(slot(fb), n)) {
+      slot_top_ -= n;
       fb = static_cast<uint32_t>(stack[top - 1]);
       top -= 2;
       pc = static_cast<uint32_t>(to);
@@ -751,7 +750,6 @@ slow : {
   pc_ = pc;
   frame_base_ = fb;
   stack_top_ = top;
-  slot_top_ = stop;
   const bool ended = StepSlow();
   if constexpr (kSingle) {
     *end = ended;
@@ -760,7 +758,6 @@ slow : {
   pc = pc_;
   fb = frame_base_;
   top = stack_top_;
-  stop = slot_top_;
   pinned = !pins_.empty();
   cap = slot_capacity_;
   stack = stack_.data();
@@ -778,7 +775,6 @@ budget:
   pc_ = pc;
   frame_base_ = fb;
   stack_top_ = top;
-  slot_top_ = stop;
   *end = false;
   return n;
 
