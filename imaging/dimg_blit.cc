@@ -2,8 +2,11 @@
 // a per-pixel rule; cells that do the same byte operation map to one instantiation.
 #include "imaging/dimg_blit.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -13,7 +16,7 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <cpuid.h>
 #include <immintrin.h>
-#define ORVANE_BLIT_AVX2 1
+#define ORVANE_BLIT_X86 1
 #endif
 
 #include "imaging/dimage.h"
@@ -22,20 +25,43 @@
 
 namespace {
 
-#if defined(ORVANE_BLIT_AVX2)
-// The processor has AVX2 and the system saves the YMM registers. Asked on the first blit that
-// could use it, not at start-up.
-bool CpuHasAvx2() {
+constexpr int kVecSse2 = static_cast<int>(DimgBlitVector::kSse2);
+constexpr int kVecAvx2 = static_cast<int>(DimgBlitVector::kAvx2);
+constexpr int kVecAvx512 = static_cast<int>(DimgBlitVector::kAvx512);
+
+// The widest vector set of this processor and system. AVX2 needs the YMM state saved by the
+// system, AVX-512 (F, BW and VL) the opmask and ZMM states too.
+int DetectVector() {
+#if defined(ORVANE_BLIT_X86)
   unsigned a, b, c, d;
-  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE) || !(c & bit_AVX)) return false;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE) || !(c & bit_AVX)) return kVecSse2;
   unsigned lo, hi;
   __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-  if ((lo & 6) != 6) return false;  // XMM and YMM state
-  if (__get_cpuid_max(0, nullptr) < 7) return false;
+  if ((lo & 6) != 6) return kVecSse2;  // XMM and YMM state
+  if (__get_cpuid_max(0, nullptr) < 7) return kVecSse2;
   __cpuid_count(7, 0, a, b, c, d);
-  return (b & bit_AVX2) != 0;
-}
+  if ((b & bit_AVX2) == 0) return kVecSse2;
+  constexpr unsigned kAvx512 = bit_AVX512F | bit_AVX512BW | bit_AVX512VL;
+  if ((b & kAvx512) == kAvx512 && (lo & 0xE6) == 0xE6) return kVecAvx512;
+  return kVecAvx2;
+#elif defined(__SSE2__)
+  return kVecSse2;
+#else
+  return static_cast<int>(DimgBlitVector::kNone);
 #endif
+}
+
+int SupportedVector() {
+  static const int supported = DetectVector();  // asked on the first blit that could use it
+  return supported;
+}
+
+std::atomic<int> g_vector_cap{kVecAvx512};
+
+// The set the rows use now.
+int VectorLevel() {
+  return std::min(SupportedVector(), g_vector_cap.load(std::memory_order_relaxed));
+}
 
 using dimg_pixel::Layout;
 using dimg_pixel::Load16;
@@ -134,14 +160,101 @@ struct Rule {
   }
 };
 
-// Word formulas of the copy-convert cells from a byte format into a 16-bit format: the same
-// bits as unpacking into a colour record and packing it, written so the compiler vectorises the
-// row loop.
+// ---- Word formulas of the copy-convert cells between byte formats and 16-bit formats ----
+// Each is the same bits as unpacking into a colour record and packing it, written as moves of
+// channel fields inside 32-bit lanes so that one formula serves the plain path and the SSE2,
+// AVX2 and AVX-512 rows.
+
+// One channel: bits [top - k, top) of the lane go to bits [to - k, to).
+struct Move {
+  int top, to, k;
+};
+
+constexpr std::uint32_t MoveMask(Move m) {
+  return ((1u << m.k) - 1) << (m.to - m.k);
+}
+
+template <Move kM>
+std::uint32_t Field1(std::uint32_t v) {
+  if constexpr (kM.top >= kM.to) {
+    return (v >> (kM.top - kM.to)) & MoveMask(kM);
+  } else {
+    return (v << (kM.to - kM.top)) & MoveMask(kM);
+  }
+}
+
+#if defined(__SSE2__)
+template <Move kM>
+__m128i Field4(__m128i v) {
+  const __m128i mask = _mm_set1_epi32(static_cast<int>(MoveMask(kM)));
+  if constexpr (kM.top >= kM.to) {
+    return _mm_and_si128(_mm_srli_epi32(v, kM.top - kM.to), mask);
+  } else {
+    return _mm_and_si128(_mm_slli_epi32(v, kM.to - kM.top), mask);
+  }
+}
+#endif
+
+#if defined(ORVANE_BLIT_X86)
+// GCC's AVX-512 intrinsics start some results from a self-initialised "undefined" vector, which
+// its own uninitialised-use check then reports.
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+template <Move kM>
+[[gnu::target("avx2")]] __m256i Field8(__m256i v) {
+  const __m256i mask = _mm256_set1_epi32(static_cast<int>(MoveMask(kM)));
+  if constexpr (kM.top >= kM.to) {
+    return _mm256_and_si256(_mm256_srli_epi32(v, kM.top - kM.to), mask);
+  } else {
+    return _mm256_and_si256(_mm256_slli_epi32(v, kM.to - kM.top), mask);
+  }
+}
+
+// The field ORed into acc: one shift and one ternary-logic operation.
+template <Move kM>
+[[gnu::target("avx512f,avx512bw,avx512vl")]] __m512i FieldOr16(__m512i v, __m512i acc) {
+  const __m512i mask = _mm512_set1_epi32(static_cast<int>(MoveMask(kM)));
+  __m512i moved;
+  if constexpr (kM.top >= kM.to) {
+    moved = _mm512_srli_epi32(v, kM.top - kM.to);
+  } else {
+    moved = _mm512_slli_epi32(v, kM.to - kM.top);
+  }
+  return _mm512_ternarylogic_epi32(moved, mask, acc, 0xEA);  // (moved & mask) | acc
+}
+
+// Lane masks of the first n of 16 lanes (n <= 16) and of the first n bytes (n < 64).
+inline __mmask16 FirstLanes(std::uint32_t n) {
+  return static_cast<__mmask16>((1u << n) - 1);
+}
+inline __mmask64 FirstBytes(std::uint32_t n) {
+  return (std::uint64_t{1} << n) - 1;
+}
+#endif
+
+// Byte format into a 16-bit format.
 template <DimgFormat D, DimgFormat S>
 struct Pack16 {
   static constexpr bool kApplies =
       IsByteFormat(static_cast<int>(S)) &&
       (D == DimgFormat::ARGB1555 || D == DimgFormat::ARGB4444 || D == DimgFormat::RGB565);
+  static constexpr bool kBgr = S == DimgFormat::BGRA8888 || S == DimgFormat::BGR888;
+  static constexpr int kR = kBgr ? 24 : 8, kG = 16, kB = kBgr ? 8 : 24, kA = 32;
+  // Channel moves from the source word (channel k in byte k) to the 16-bit result, the result
+  // kUp bits up in its lane.
+  template <int kUp>
+  static constexpr auto kMoves = [] {
+    if constexpr (D == DimgFormat::RGB565) {
+      return std::array<Move, 3>{{{kR, 16 + kUp, 5}, {kG, 11 + kUp, 5}, {kB, 5 + kUp, 5}}};
+    } else if constexpr (D == DimgFormat::ARGB1555) {
+      return std::array<Move, 4>{{{kA, 16 + kUp, 1}, {kR, 15 + kUp, 5}, {kG, 10 + kUp, 5}, {kB, 5 + kUp, 5}}};
+    } else {
+      return std::array<Move, 4>{{{kA, 16 + kUp, 4}, {kR, 12 + kUp, 4}, {kG, 8 + kUp, 4}, {kB, 4 + kUp, 4}}};
+    }
+  }();
+  using Seq = std::make_index_sequence<kMoves<0>.size()>;
 
   // The source pixel as one word, channel k in byte k of the pixel (3-byte pixels read bytewise).
   static std::uint32_t Load(const std::uint8_t* p) {
@@ -151,43 +264,19 @@ struct Pack16 {
       return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | 0xFF000000u;
     }
   }
-  static std::uint32_t Convert(std::uint32_t v) {
-    constexpr bool kBgr = S == DimgFormat::BGRA8888 || S == DimgFormat::BGR888;
-    constexpr int kR = kBgr ? 16 : 0, kB = kBgr ? 0 : 16;
-    const std::uint32_t r = (v >> kR) & 0xFF, g = (v >> 8) & 0xFF, b = (v >> kB) & 0xFF, a = v >> 24;
-    if constexpr (D == DimgFormat::RGB565) {
-      return (r >> 3) << 11 | (g >> 3) << 6 | (b >> 3);
-    } else if constexpr (D == DimgFormat::ARGB1555) {
-      return (a & 0x80) << 8 | (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
-    } else {
-      return (a & 0xF0) << 8 | (r >> 4) << 8 | (g >> 4) << 4 | (b >> 4);
-    }
+  template <std::size_t... I>
+  static std::uint32_t Convert(std::uint32_t v, std::index_sequence<I...>) {
+    return (Field1<kMoves<0>[I]>(v) | ...);
   }
+  static std::uint32_t Convert(std::uint32_t v) { return Convert(v, Seq()); }
+
 #if defined(__SSE2__)
-  // Bits [top - k, top) of each 32-bit lane moved to bits [to - k, to), the rest cleared.
-  template <int kTop, int kTo, int kK>
-  static __m128i Field(__m128i v) {
-    const __m128i mask = _mm_set1_epi32(static_cast<int>(((1u << kK) - 1) << (kTo - kK)));
-    if constexpr (kTop >= kTo) {
-      return _mm_and_si128(_mm_srli_epi32(v, kTop - kTo), mask);
-    } else {
-      return _mm_and_si128(_mm_slli_epi32(v, kTo - kTop), mask);
-    }
-  }
-  // Convert on four pixels at once, each result in the high half of its lane.
-  static __m128i Convert4High(__m128i v) {
-    constexpr bool kBgr = S == DimgFormat::BGRA8888 || S == DimgFormat::BGR888;
-    constexpr int kRTop = kBgr ? 24 : 8, kGTop = 16, kBTop = kBgr ? 8 : 24, kATop = 32;
-    if constexpr (D == DimgFormat::RGB565) {
-      return _mm_or_si128(_mm_or_si128(Field<kRTop, 32, 5>(v), Field<kGTop, 27, 5>(v)),
-                          Field<kBTop, 21, 5>(v));
-    } else if constexpr (D == DimgFormat::ARGB1555) {
-      return _mm_or_si128(_mm_or_si128(Field<kATop, 32, 1>(v), Field<kRTop, 31, 5>(v)),
-                          _mm_or_si128(Field<kGTop, 26, 5>(v), Field<kBTop, 21, 5>(v)));
-    } else {
-      return _mm_or_si128(_mm_or_si128(Field<kATop, 32, 4>(v), Field<kRTop, 28, 4>(v)),
-                          _mm_or_si128(Field<kGTop, 24, 4>(v), Field<kBTop, 20, 4>(v)));
-    }
+  // Four pixels, each result in the high half of its lane.
+  template <std::size_t... I>
+  static __m128i Convert4High(__m128i v, std::index_sequence<I...>) {
+    __m128i acc = _mm_setzero_si128();
+    ((acc = _mm_or_si128(acc, Field4<kMoves<16>[I]>(v))), ...);
+    return acc;
   }
   // Four 3-byte pixels from the 16 bytes at p (all readable): pixel k's bytes in lane k, under an
   // alpha byte of 0xFF, as Load gives them.
@@ -200,48 +289,33 @@ struct Pack16 {
   // Eight pixels: two groups of four packed into eight 16-bit words (the results moved down with
   // their sign, so the saturating pack keeps every bit).
   static void Store8(std::uint8_t* d, __m128i lo, __m128i hi) {
-    lo = _mm_srai_epi32(Convert4High(lo), 16);
-    hi = _mm_srai_epi32(Convert4High(hi), 16);
+    lo = _mm_srai_epi32(Convert4High(lo, Seq()), 16);
+    hi = _mm_srai_epi32(Convert4High(hi, Seq()), 16);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_packs_epi32(lo, hi));
   }
 #endif
 
-#if defined(ORVANE_BLIT_AVX2)
-  // The same on eight pixels of a 256-bit vector, for processors that have AVX2.
-  template <int kTop, int kTo, int kK>
-  [[gnu::target("avx2")]] static __m256i Field8(__m256i v) {
-    const __m256i mask = _mm256_set1_epi32(static_cast<int>(((1u << kK) - 1) << (kTo - kK)));
-    if constexpr (kTop >= kTo) {
-      return _mm256_and_si256(_mm256_srli_epi32(v, kTop - kTo), mask);
-    } else {
-      return _mm256_and_si256(_mm256_slli_epi32(v, kTo - kTop), mask);
-    }
-  }
-  [[gnu::target("avx2")]] static __m256i Convert8High(__m256i v) {
-    constexpr bool kBgr = S == DimgFormat::BGRA8888 || S == DimgFormat::BGR888;
-    constexpr int kRTop = kBgr ? 24 : 8, kGTop = 16, kBTop = kBgr ? 8 : 24, kATop = 32;
-    if constexpr (D == DimgFormat::RGB565) {
-      return _mm256_or_si256(_mm256_or_si256(Field8<kRTop, 32, 5>(v), Field8<kGTop, 27, 5>(v)),
-                             Field8<kBTop, 21, 5>(v));
-    } else if constexpr (D == DimgFormat::ARGB1555) {
-      return _mm256_or_si256(_mm256_or_si256(Field8<kATop, 32, 1>(v), Field8<kRTop, 31, 5>(v)),
-                             _mm256_or_si256(Field8<kGTop, 26, 5>(v), Field8<kBTop, 21, 5>(v)));
-    } else {
-      return _mm256_or_si256(_mm256_or_si256(Field8<kATop, 32, 4>(v), Field8<kRTop, 28, 4>(v)),
-                             _mm256_or_si256(Field8<kGTop, 24, 4>(v), Field8<kBTop, 20, 4>(v)));
-    }
+#if defined(ORVANE_BLIT_X86)
+  // Eight pixels, each result in the low half of its lane, the high half clear.
+  template <std::size_t... I>
+  [[gnu::target("avx2")]] static __m256i Convert8(__m256i v, std::index_sequence<I...>) {
+    __m256i acc = _mm256_setzero_si256();
+    ((acc = _mm256_or_si256(acc, Field8<kMoves<0>[I]>(v))), ...);
+    return acc;
   }
   // Eight 3-byte pixels from the 16 bytes at p and the 16 at p + 12 (all readable): four in each
-  // half, under an alpha byte of 0xFF, as Load gives them.
+  // half, under an alpha byte of 0xFF as Load gives them (0 for RGB565, which reads no alpha).
   [[gnu::target("avx2")]] static __m256i Load8Of3(const std::uint8_t* p) {
     const __m256i pick = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1,
                                           3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m256i both =
         _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
-    return _mm256_or_si256(_mm256_shuffle_epi8(both, pick), _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+    const __m256i pixels = _mm256_shuffle_epi8(both, pick);
+    if constexpr (D == DimgFormat::RGB565) return pixels;  // no alpha is read
+    return _mm256_or_si256(pixels, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
   }
-  // Sixteen pixels at a time from x on; gives the first pixel not written.
+  // Sixteen pixels at a time from 0 on; gives the first pixel not written.
   [[gnu::target("avx2")]] static std::uint32_t RowAvx2(std::uint8_t* __restrict d,
                                                        const std::uint8_t* __restrict s, std::uint32_t w) {
     std::uint32_t x = 0;
@@ -258,34 +332,104 @@ struct Pack16 {
         hi = Load8Of3(s + 3 * std::size_t{x} + 24);
       }
       // The pack works within 128-bit halves: put the four 64-bit quarters back in pixel order.
-      const __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(Convert8High(lo), 16),
-                                                _mm256_srai_epi32(Convert8High(hi), 16));
+      const __m256i packed = _mm256_packus_epi32(Convert8(lo, Seq()), Convert8(hi, Seq()));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 2 * std::size_t{x}),
                           _mm256_permute4x64_epi64(packed, 0xD8));
     }
     return x;
+  }
+
+  // Sixteen pixels, each result in the low half of its lane.
+  template <std::size_t... I>
+  [[gnu::target("avx512f,avx512bw,avx512vl")]] static __m512i Convert16(__m512i v,
+                                                                        std::index_sequence<I...>) {
+    __m512i acc = _mm512_setzero_si512();
+    ((acc = FieldOr16<kMoves<0>[I]>(v, acc)), ...);
+    return acc;
+  }
+  // Sixteen 3-byte pixels in the low 48 bytes of v: pixel k in lane k as Load gives it (alpha 0
+  // for RGB565, which reads no alpha).
+  [[gnu::target("avx512f,avx512bw,avx512vl")]] static __m512i Spread3(__m512i v) {
+    // 128-bit lane k takes source bytes 12k to 12k + 11, then each pixel its own 32 bits.
+    const __m512i spread =
+        _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0, 9, 10, 11, 0), v);
+    const __m512i pick =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1));
+    const __m512i pixels = _mm512_shuffle_epi8(spread, pick);
+    if constexpr (D == DimgFormat::RGB565) return pixels;  // no alpha is read
+    return _mm512_or_si512(pixels, _mm512_set1_epi32(static_cast<int>(0xFF000000u)));
+  }
+  // n pixels (1 to 16) from p; nothing past them is read.
+  [[gnu::target("avx512f,avx512bw,avx512vl")]] static __m512i Load16(const std::uint8_t* p, std::uint32_t n) {
+    if constexpr (Layout<S>::kBytes == 4) {
+      return _mm512_maskz_loadu_epi32(FirstLanes(n), p);
+    } else {
+      return Spread3(_mm512_maskz_loadu_epi8(FirstBytes(3 * n), p));
+    }
+  }
+  // Sixteen pixels from the 64 bytes at p (all readable).
+  [[gnu::target("avx512f,avx512bw,avx512vl")]] static __m512i Load16Whole(const std::uint8_t* p) {
+    __m512i v = _mm512_loadu_si512(p);
+    __asm__("" : "+v"(v));  // one load, not one per channel move
+    if constexpr (Layout<S>::kBytes == 4) {
+      return v;
+    } else {
+      return Spread3(v);
+    }
+  }
+  // The whole row, sixteen pixels at a time, the last groups masked: no byte outside the row is
+  // read or written.
+  [[gnu::target("avx512f,avx512bw,avx512vl")]] static void RowAvx512(std::uint8_t* __restrict d,
+                                                                     const std::uint8_t* __restrict s,
+                                                                     std::uint32_t w) {
+    std::uint32_t x = 0;
+    if constexpr (Layout<S>::kBytes == 4) {
+      // Up to 15 pixels first, so that the loads of the loop stay inside one cache line each.
+      const std::uint32_t head =
+          std::min<std::uint32_t>(w, (64 - reinterpret_cast<std::uintptr_t>(s) % 64) % 64 / 4);
+      if (head != 0) {
+        const __m512i v = Convert16(Load16(s, head), Seq());
+        _mm256_mask_storeu_epi16(d, FirstLanes(head), _mm512_cvtepi32_epi16(v));
+        x = head;
+      }
+    }
+    // 3-byte pixels: the 64-byte load ends 16 bytes past the group, inside the row while
+    // x + 22 <= w.
+    constexpr std::uint32_t kNeed = Layout<S>::kBytes == 4 ? 16 : 22;
+    for (; x + kNeed <= w; x += 16) {
+      const __m512i v = Convert16(Load16Whole(s + Layout<S>::kBytes * std::size_t{x}), Seq());
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 2 * std::size_t{x}), _mm512_cvtepi32_epi16(v));
+    }
+    for (; x < w; x += 16) {
+      const std::uint32_t n = std::min<std::uint32_t>(16, w - x);
+      const __m512i v = Convert16(Load16(s + Layout<S>::kBytes * std::size_t{x}, n), Seq());
+      _mm256_mask_storeu_epi16(d + 2 * std::size_t{x}, FirstLanes(n), _mm512_cvtepi32_epi16(v));
+    }
   }
 #endif
 
   // w pixels of one row; the rows must not overlap.
   static void Row(std::uint8_t* __restrict d, const std::uint8_t* __restrict s, std::uint32_t w) {
     std::uint32_t x = 0;
-#if defined(ORVANE_BLIT_AVX2)
-    static const bool avx2 = CpuHasAvx2();
-    if (avx2) x = RowAvx2(d, s, w);
+    [[maybe_unused]] const int level = VectorLevel();
+#if defined(ORVANE_BLIT_X86)
+    if (level >= kVecAvx512) return RowAvx512(d, s, w);
+    if (level >= kVecAvx2) x = RowAvx2(d, s, w);
 #endif
 #if defined(__SSE2__)
-    if constexpr (Layout<S>::kBytes == 4) {
-      for (; x + 8 <= w; x += 8) {
-        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x}));
-        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x} + 16));
-        Store8(d + 2 * std::size_t{x}, lo, hi);
-      }
-    } else {
-      // The second group's load ends 28 bytes past pixel x: inside the row while x + 10 <= w.
-      for (; x + 10 <= w; x += 8) {
-        const std::uint8_t* p = s + 3 * std::size_t{x};
-        Store8(d + 2 * std::size_t{x}, Load4Of3(p), Load4Of3(p + 12));
+    if (level >= kVecSse2) {
+      if constexpr (Layout<S>::kBytes == 4) {
+        for (; x + 8 <= w; x += 8) {
+          const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x}));
+          const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x} + 16));
+          Store8(d + 2 * std::size_t{x}, lo, hi);
+        }
+      } else {
+        // The second group's load ends 28 bytes past pixel x: inside the row while x + 10 <= w.
+        for (; x + 10 <= w; x += 8) {
+          const std::uint8_t* p = s + 3 * std::size_t{x};
+          Store8(d + 2 * std::size_t{x}, Load4Of3(p), Load4Of3(p + 12));
+        }
       }
     }
 #endif
@@ -296,12 +440,14 @@ struct Pack16 {
                     std::uint32_t dw) {
     std::uint32_t j = 0;
 #if defined(__SSE2__)
-    const auto at = [&](std::uint32_t k) {
-      return static_cast<int>(Load(s + Layout<S>::kBytes * std::size_t{cols[k]}));
-    };
-    for (; j + 8 <= dw; j += 8) {
-      Store8(d + 2 * std::size_t{j}, _mm_setr_epi32(at(j), at(j + 1), at(j + 2), at(j + 3)),
-             _mm_setr_epi32(at(j + 4), at(j + 5), at(j + 6), at(j + 7)));
+    if (VectorLevel() >= kVecSse2) {
+      const auto at = [&](std::uint32_t k) {
+        return static_cast<int>(Load(s + Layout<S>::kBytes * std::size_t{cols[k]}));
+      };
+      for (; j + 8 <= dw; j += 8) {
+        Store8(d + 2 * std::size_t{j}, _mm_setr_epi32(at(j), at(j + 1), at(j + 2), at(j + 3)),
+               _mm_setr_epi32(at(j + 4), at(j + 5), at(j + 6), at(j + 7)));
+      }
     }
 #endif
     for (; j < dw; ++j)
@@ -309,9 +455,146 @@ struct Pack16 {
   }
 };
 
+// 16-bit format into a 4-byte format.
+template <DimgFormat D, DimgFormat S>
+struct Unpack16 {
+  static constexpr bool kApplies =
+      (D == DimgFormat::RGBA8888 || D == DimgFormat::BGRA8888) &&
+      (S == DimgFormat::ARGB1555 || S == DimgFormat::ARGB4444 || S == DimgFormat::RGB565);
+  static constexpr bool kBgr = D == DimgFormat::BGRA8888;
+  static constexpr int kR = kBgr ? 24 : 8, kG = 16, kB = kBgr ? 8 : 24;
+  // Colour moves from the 16-bit word to the channel bytes (and the 4-bit alpha to byte 3); each
+  // field lands at the top of its byte, as the unpacking rules widen them.
+  static constexpr auto kMoves = [] {
+    if constexpr (S == DimgFormat::RGB565) {
+      return std::array<Move, 3>{{{16, kR, 5}, {11, kG, 5}, {5, kB, 5}}};
+    } else if constexpr (S == DimgFormat::ARGB1555) {
+      return std::array<Move, 3>{{{15, kR, 5}, {10, kG, 5}, {5, kB, 5}}};
+    } else {
+      return std::array<Move, 4>{{{12, kR, 4}, {8, kG, 4}, {4, kB, 4}, {16, 32, 4}}};
+    }
+  }();
+  using Seq = std::make_index_sequence<kMoves.size()>;
+  static constexpr std::uint32_t kOpaque = S == DimgFormat::RGB565 ? 0xFF000000u : 0;
+  // The alpha bit of ARGB1555 fills the whole alpha byte.
+  static constexpr bool kAlphaBit = S == DimgFormat::ARGB1555;
+  static constexpr Move kAlphaMove{16, 32, 1};
+
+  template <std::size_t... I>
+  static std::uint32_t Convert(std::uint32_t w, std::index_sequence<I...>) {
+    std::uint32_t out = kOpaque | (Field1<kMoves[I]>(w) | ...);
+    if constexpr (kAlphaBit) out |= (w & 0x8000u) != 0 ? 0xFF000000u : 0;
+    return out;
+  }
+  static std::uint32_t Convert(std::uint32_t w) { return Convert(w, Seq()); }
+
+#if defined(__SSE2__)
+  template <std::size_t... I>
+  static __m128i Convert4(__m128i v, std::index_sequence<I...>) {
+    __m128i acc = _mm_set1_epi32(static_cast<int>(kOpaque));
+    if constexpr (kAlphaBit) acc = _mm_srai_epi32(Field4<kAlphaMove>(v), 7);
+    ((acc = _mm_or_si128(acc, Field4<kMoves[I]>(v))), ...);
+    return acc;
+  }
+#endif
+
+#if defined(ORVANE_BLIT_X86)
+  template <std::size_t... I>
+  [[gnu::target("avx2")]] static __m256i Convert8(__m256i v, std::index_sequence<I...>) {
+    __m256i acc = _mm256_set1_epi32(static_cast<int>(kOpaque));
+    if constexpr (kAlphaBit) acc = _mm256_srai_epi32(Field8<kAlphaMove>(v), 7);
+    ((acc = _mm256_or_si256(acc, Field8<kMoves[I]>(v))), ...);
+    return acc;
+  }
+  // Eight pixels at a time from 0 on; gives the first pixel not written.
+  [[gnu::target("avx2")]] static std::uint32_t RowAvx2(std::uint8_t* __restrict d,
+                                                       const std::uint8_t* __restrict s, std::uint32_t w) {
+    std::uint32_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+      const __m256i v =
+          _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * std::size_t{x})));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 4 * std::size_t{x}), Convert8(v, Seq()));
+    }
+    return x;
+  }
+
+  template <std::size_t... I>
+  [[gnu::target("avx512f,avx512bw,avx512vl")]] static __m512i Convert16(__m512i v,
+                                                                        std::index_sequence<I...>) {
+    __m512i acc = _mm512_set1_epi32(static_cast<int>(kOpaque));
+    if constexpr (kAlphaBit) {
+      acc = _mm512_srai_epi32(_mm512_slli_epi32(v, 16), 7);  // bit 15 into bits 24 to 31, and more
+      acc = _mm512_and_si512(acc, _mm512_set1_epi32(static_cast<int>(0xFF000000u)));
+    }
+    ((acc = FieldOr16<kMoves[I]>(v, acc)), ...);
+    return acc;
+  }
+  // The whole row, sixteen pixels at a time, the last group masked.
+  [[gnu::target("avx512f,avx512bw,avx512vl")]] static void RowAvx512(std::uint8_t* __restrict d,
+                                                                     const std::uint8_t* __restrict s,
+                                                                     std::uint32_t w) {
+    std::uint32_t x = 0;
+    // Up to 15 pixels first, so that the stores of the loop stay inside one cache line each.
+    const std::uint32_t head =
+        std::min<std::uint32_t>(w, (64 - reinterpret_cast<std::uintptr_t>(d) % 64) % 64 / 4);
+    if (head != 0) {
+      const __mmask16 k = FirstLanes(head);
+      const __m512i v = _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(k, s));
+      _mm512_mask_storeu_epi32(d, k, Convert16(v, Seq()));
+      x = head;
+    }
+    for (; x + 16 <= w; x += 16) {
+      const __m512i v =
+          _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 2 * std::size_t{x})));
+      _mm512_storeu_si512(d + 4 * std::size_t{x}, Convert16(v, Seq()));
+    }
+    if (x < w) {
+      const __mmask16 k = FirstLanes(w - x);
+      const __m512i v = _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(k, s + 2 * std::size_t{x}));
+      _mm512_mask_storeu_epi32(d + 4 * std::size_t{x}, k, Convert16(v, Seq()));
+    }
+  }
+#endif
+
+  // w pixels of one row; the rows must not overlap.
+  static void Row(std::uint8_t* __restrict d, const std::uint8_t* __restrict s, std::uint32_t w) {
+    std::uint32_t x = 0;
+    [[maybe_unused]] const int level = VectorLevel();
+#if defined(ORVANE_BLIT_X86)
+    if (level >= kVecAvx512) return RowAvx512(d, s, w);
+    if (level >= kVecAvx2) x = RowAvx2(d, s, w);
+#endif
+#if defined(__SSE2__)
+    if (level >= kVecSse2) {
+      const __m128i zero = _mm_setzero_si128();
+      for (; x + 8 <= w; x += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * std::size_t{x}));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * std::size_t{x}),
+                         Convert4(_mm_unpacklo_epi16(v, zero), Seq()));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * std::size_t{x} + 16),
+                         Convert4(_mm_unpackhi_epi16(v, zero), Seq()));
+      }
+    }
+#endif
+    for (; x < w; ++x) dimg_pixel::Store32(d + 4 * std::size_t{x}, Convert(Load16(s + 2 * std::size_t{x})));
+  }
+};
+
 // True when the byte ranges [a, a + na) and [b, b + nb) share no byte.
 inline bool Apart(const std::uint8_t* a, std::size_t na, const std::uint8_t* b, std::size_t nb) {
   return a + na <= b || b + nb <= a;
+}
+
+// True when both rectangles of h rows (top rows at d and s, drow and srow bytes a row) store
+// their rows bottom-up and share no byte, so that their rows can be converted in any order.
+inline bool BottomUpApart(const std::uint8_t* d, const DImage& di, std::size_t drow, const std::uint8_t* s,
+                          const DImage& si, std::size_t srow, std::uint32_t h) {
+  if (h < 2) return false;
+  const std::uint8_t* dlast = di.OffsetLine(d, static_cast<std::int32_t>(h - 1));
+  const std::uint8_t* slast = si.OffsetLine(s, static_cast<std::int32_t>(h - 1));
+  if (dlast >= d || slast >= s) return false;
+  return Apart(dlast, static_cast<std::size_t>(d - dlast) + drow, slast,
+               static_cast<std::size_t>(s - slast) + srow);
 }
 
 // One cell: pair function, same-size and stretched loops, block and row kernels.
@@ -327,12 +610,24 @@ struct Cell {
   // Every pixel of a w x h rectangle, rows advanced through each image's own NextLine.
   static void Block(std::uint8_t* d, const DImage& di, const std::uint8_t* s, const DImage& si,
                     std::uint32_t w, std::uint32_t h, std::uint8_t a) {
+    if constexpr (kKind == kCopy && (Pack16<D, S>::kApplies || Unpack16<D, S>::kApplies)) {
+      if (BottomUpApart(d, di, kDB * std::size_t{w}, s, si, kSB * std::size_t{w}, h)) {
+        // Same bytes in any row order: run from the lowest address up, the direction in which the
+        // processor's stream prefetch follows the rows.
+        for (std::uint32_t y = h; y-- > 0;) {
+          std::conditional_t<Pack16<D, S>::kApplies, Pack16<D, S>, Unpack16<D, S>>::Row(
+              di.OffsetLine(d, static_cast<std::int32_t>(y)), si.OffsetLine(s, static_cast<std::int32_t>(y)),
+              w);
+        }
+        return;
+      }
+    }
     for (std::uint32_t y = 0;;) {
       std::uint8_t* dp = d;
       const std::uint8_t* sp = s;
-      if constexpr (kKind == kCopy && Pack16<D, S>::kApplies) {
+      if constexpr (kKind == kCopy && (Pack16<D, S>::kApplies || Unpack16<D, S>::kApplies)) {
         if (Apart(d, kDB * std::size_t{w}, s, kSB * std::size_t{w})) {
-          Pack16<D, S>::Row(d, s, w);
+          std::conditional_t<Pack16<D, S>::kApplies, Pack16<D, S>, Unpack16<D, S>>::Row(d, s, w);
         } else {
           for (std::uint32_t x = 0; x < w; ++x, dp += kDB, sp += kSB) R::Apply(dp, sp, a);
         }
@@ -487,6 +782,14 @@ void Dispatch(int op, DImage& dst, const DImage& src, std::int32_t dx, std::int3
 }
 
 }  // namespace
+
+DimgBlitVector DimgBlitVectorSupported() {
+  return static_cast<DimgBlitVector>(SupportedVector());
+}
+
+DimgBlitVector DimgBlitSetVectorCap(DimgBlitVector cap) {
+  return static_cast<DimgBlitVector>(g_vector_cap.exchange(static_cast<int>(cap), std::memory_order_relaxed));
+}
 
 void DimgBlt(DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy, std::uint32_t dw,
              std::uint32_t dh, std::int32_t sx, std::int32_t sy, std::uint32_t sw, std::uint32_t sh,

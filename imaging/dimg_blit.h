@@ -47,6 +47,15 @@ void DimgBltColorAlphaUnscaled(DImage& dst, const DImage& src, std::int32_t dx, 
 void DimgBltAlphaUnscaled(DImage& dst, const DImage& src, std::int32_t dx, std::int32_t dy, std::uint32_t w,
                           std::uint32_t h, std::int32_t sx, std::int32_t sy, std::uint8_t alpha = 0);
 
+// Vector instruction sets the copy-convert rows between byte and 16-bit formats choose from,
+// narrowest first.
+enum class DimgBlitVector : int { kNone, kSse2, kAvx2, kAvx512 };
+// The widest set this processor and system offer.
+DimgBlitVector DimgBlitVectorSupported();
+// Caps the set the rows use from the next row on (never past what is supported) and gives the
+// previous cap; the default cap is the widest set. Lets tests and benchmarks run every path.
+DimgBlitVector DimgBlitSetVectorCap(DimgBlitVector cap);
+
 // Raw nearest-neighbour copy of 16-bit pixels between two images of one 16-bit format (the
 // formats are not looked at). The caller takes both top lines with GetTopLine before the call and
 // unlocks the source, then the destination, after it. A null top line draws nothing.

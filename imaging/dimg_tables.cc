@@ -1,4 +1,4 @@
-// Fills and reads the start-up sine, square-root and YCrCb tables.
+// Reads the sine table, and fills and reads the square-root and YCrCb tables.
 #include "imaging/dimg_tables.h"
 
 #include <bit>
@@ -8,13 +8,12 @@
 #include <emmintrin.h>
 #endif
 
-float DimgSinTable[kDimgSinTableSize];
+// DimgSinTable is generated at build time (dimg_sin_table.cc in the build tree).
 std::uint32_t DimgSqrtTable[kDimgSqrtTableSize];
 DimgYCrCbTables YCrCbTables;
 
 namespace {
 
-constexpr double kSinStep = 0.0015339807878856412;     // 2pi / 4096
 constexpr double kStepsPerRadian = 651.8986469044033;  // 4096 / 2pi
 
 std::uint32_t SqrtMantissa(std::uint32_t bits) {
@@ -32,21 +31,6 @@ void Fill(std::int32_t* t, float k, int offset) {
 }
 
 }  // namespace
-
-bool DimgInitMathTables() {
-  // The first quarter turn is computed; the rest follows from sin(pi - x) = sin(x),
-  // sin(x + pi) = -sin(x) and the period, which gives the same single-precision entries as
-  // computing each one (the tests compare every entry with its definition) at a fifth of the
-  // cost. The steps at pi and 2pi are computed: their sines are not exactly 0 in double precision.
-  constexpr int kQuarter = 1024, kHalf = 2048, kTurn = 4096;
-  for (int i = 0; i <= kQuarter; ++i) DimgSinTable[i] = static_cast<float>(std::sin(i * kSinStep));
-  for (int i = kQuarter + 1; i < kHalf; ++i) DimgSinTable[i] = DimgSinTable[kHalf - i];
-  DimgSinTable[kHalf] = static_cast<float>(std::sin(kHalf * kSinStep));
-  for (int i = kHalf + 1; i < kTurn; ++i) DimgSinTable[i] = -DimgSinTable[i - kHalf];
-  DimgSinTable[kTurn] = static_cast<float>(std::sin(kTurn * kSinStep));
-  for (int i = kTurn + 1; i < kDimgSinTableSize; ++i) DimgSinTable[i] = DimgSinTable[i - kTurn];
-  return true;
-}
 
 void DimgInitSqrtTable() {
   std::uint32_t j = 0;

@@ -1,4 +1,4 @@
-// Start-up math tables of the imaging library: sines in 4096 steps per turn and square roots.
+// Math tables of the imaging library: sines in 4096 steps per turn and square roots.
 #pragma once
 
 #include <cstdint>
@@ -9,14 +9,18 @@ inline constexpr int kDimgSinTableSize = 5120;    // one turn of 4096 steps plus
 inline constexpr int kDimgSqrtTableSize = 65536;  // exponent bit and top 15 mantissa bits
 
 // Entry i = sin(i * 2pi / 4096) rounded to single precision; entry i + 1024 is the cosine of step i.
-extern float DimgSinTable[kDimgSinTableSize];
+// Read-only data computed when the library is built, so start-up neither computes nor writes it.
+extern const float DimgSinTable[kDimgSinTableSize];
 // Low 23 bits: the mantissa of the single-precision square root of the float the index stands for
 // (index bit 15 set: 1 + m / 32768; clear: 2 * (1 + m / 32768); m = index bits 0 to 14). Filled
 // by the first DimgTableSqrt call.
 extern std::uint32_t DimgSqrtTable[kDimgSqrtTableSize];
 
-// Fills DimgSinTable; returns true. Called once at start-up before any reader.
-bool DimgInitMathTables();
+// Returns true: the sine table is ready before any code runs. Kept for the start-up sequences that
+// prepare the math tables before their readers; inline, so calling it costs nothing.
+inline bool DimgInitMathTables() {
+  return true;
+}
 // Fills DimgSqrtTable (both halves in one loop).
 void DimgInitSqrtTable();
 

@@ -69,9 +69,23 @@ namespace {
                                                                   X(Epilogue) X(Call0) X(Call1) X(Call2)     \
                                                                       X(Call3)
 
+// Forms whose operands the decoder found to be stack references (R) with a negative offset, or
+// plain (P): a Move that reads or writes through a reference, d = a op b written through one. Then
+// forms that also run the next instruction: a Move followed by a Jump, d = a + b or d = a - b
+// followed by d += w or d -= w on the same operand.
+#define ORVANE_VM_REF_FORMS(X)                                                                           \
+  X(OpMove_RP)                                                                                           \
+  X(OpMove_PR)                                                                                           \
+  X(OpMul_RPP)                                                                                           \
+  X(OpDiv_RPP)                                                                                           \
+  X(OpMod_RPP) X(OpAdd_RPP) X(OpSub_RPP) X(OpShl_RPP) X(OpShr_RPP) X(OpAnd_RPP) X(OpXor_RPP) X(OpOr_RPP) \
+      X(OpMove_P_Jump) X(OpMove_RP_Jump) X(OpAdd_P_AddConstInt) X(OpAdd_P_SubConstInt)                   \
+          X(OpSub_P_AddConstInt) X(OpSub_P_SubConstInt)
+#define ORVANE_VM_ALL_FORMS(X) ORVANE_VM_FORMS(X) ORVANE_VM_REF_FORMS(X)
+
 enum VmForm : uint8_t {
 #define ORVANE_VM_FORM_ENUM(name) kForm_##name,
-  ORVANE_VM_FORMS(ORVANE_VM_FORM_ENUM)
+  ORVANE_VM_ALL_FORMS(ORVANE_VM_FORM_ENUM)
 #undef ORVANE_VM_FORM_ENUM
       kFormCount
 };
@@ -82,6 +96,23 @@ static_assert(kFormCount <= 256);
 int OperandClass(uint32_t mode) {
   if (mode <= kVmModeFrame) return 0;
   return mode == kVmModeStackRef ? 1 : 2;
+}
+
+// Whether the operand at o is a stack reference that a form may read without testing its mode: a
+// pair below the top (a reference at or above the top never names a pair and goes to the handler).
+bool KnownRef(const uint32_t* o) {
+  return o[0] == kVmModeStackRef && static_cast<int32_t>(o[1]) < 0;
+}
+
+// The form for d = a + b or d = a - b on plain operands (w its fields, avail the words after the
+// opcode): with d += w or d -= w on the same operand next, and the address after that in the code,
+// the form that runs both.
+VmForm PlainAddOrSub(const uint32_t* w, uint32_t avail, VmForm alone, VmForm then_add, VmForm then_sub) {
+  if (avail > 10 && w[7] == w[0] && w[8] == w[1]) {
+    if (w[6] == static_cast<uint32_t>(VmOp::OpAddConstInt)) return then_add;
+    if (w[6] == static_cast<uint32_t>(VmOp::OpSubConstInt)) return then_sub;
+  }
+  return alone;
 }
 
 // The form for the instruction at pc alone (pc < size).
@@ -111,13 +142,21 @@ VmForm DecodeSingle(const uint32_t* code, uint32_t size, uint32_t pc) {
   if (worst == 2) return kForm_Slow;
   const bool plain = worst == 0;
 
+  if (plain && o == VmOp::OpAdd) {
+    return PlainAddOrSub(w, avail, kForm_OpAdd_P, kForm_OpAdd_P_AddConstInt, kForm_OpAdd_P_SubConstInt);
+  }
+  if (plain && o == VmOp::OpSub) {
+    return PlainAddOrSub(w, avail, kForm_OpSub_P, kForm_OpSub_P_AddConstInt, kForm_OpSub_P_SubConstInt);
+  }
   switch (o) {
-#define ORVANE_VM_DECODE_INT(bin, assign, with_const, expr) \
-  case VmOp::bin:                                           \
-    return plain ? kForm_##bin##_P : kForm_##bin;           \
-  case VmOp::assign:                                        \
-    return plain ? kForm_##assign##_P : kForm_##assign;     \
-  case VmOp::with_const:                                    \
+#define ORVANE_VM_DECODE_INT(bin, assign, with_const, expr)                                          \
+  case VmOp::bin:                                                                                    \
+    if (plain) return kForm_##bin##_P;                                                               \
+    if (KnownRef(w) && OperandClass(w[2]) == 0 && OperandClass(w[4]) == 0) return kForm_##bin##_RPP; \
+    return kForm_##bin;                                                                              \
+  case VmOp::assign:                                                                                 \
+    return plain ? kForm_##assign##_P : kForm_##assign;                                              \
+  case VmOp::with_const:                                                                             \
     return plain ? kForm_##with_const##_P : kForm_##with_const;
     ORVANE_VM_INT_FORMS(ORVANE_VM_DECODE_INT)
 #undef ORVANE_VM_DECODE_INT
@@ -134,8 +173,14 @@ VmForm DecodeSingle(const uint32_t* code, uint32_t size, uint32_t pc) {
   }
     ORVANE_VM_COMPARES(ORVANE_VM_DECODE_COMPARE)
 #undef ORVANE_VM_DECODE_COMPARE
-    case VmOp::OpMove:
-      return plain ? kForm_OpMove_P : kForm_OpMove;
+    case VmOp::OpMove: {
+      // A Jump right after, with its target in the code.
+      const bool then_jump = avail > 5 && w[4] == static_cast<uint32_t>(VmOp::OpJump) && w[5] < size;
+      if (plain) return then_jump ? kForm_OpMove_P_Jump : kForm_OpMove_P;
+      if (KnownRef(w) && OperandClass(w[2]) == 0) return then_jump ? kForm_OpMove_RP_Jump : kForm_OpMove_RP;
+      if (OperandClass(w[0]) == 0 && KnownRef(w + 2)) return kForm_OpMove_PR;
+      return kForm_OpMove;
+    }
     case VmOp::OpSetInt:
       return plain ? kForm_OpSetInt_P : kForm_OpSetInt;
     case VmOp::OpJumpIfZero:
@@ -304,7 +349,7 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
   // Where each form starts, indexed by the form id.
   static const void* const kLabels[kFormCount] = {
 #define ORVANE_VM_FORM_LABEL(name) &&form_##name,
-      ORVANE_VM_FORMS(ORVANE_VM_FORM_LABEL)
+      ORVANE_VM_ALL_FORMS(ORVANE_VM_FORM_LABEL)
 #undef ORVANE_VM_FORM_LABEL
   };
 
@@ -364,7 +409,23 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     if (s_ >= cap) goto slow;                                                              \
     v = slot(s_);                                                                          \
   }
+// The same for an operand the decoder found to be a stack reference k = -o[1] >= 1 words below the
+// top: the pair must lie inside the stack (top > k) and name a slot (addresses go to the handler).
+#define ORVANE_VM_REF(v, o)                           \
+  ScriptValue* v;                                     \
+  {                                                   \
+    const uint32_t k_ = 0u - (o)[1];                  \
+    if (__builtin_expect(top <= k_, 0)) goto slow;    \
+    const VmWord* const p_ = stack + (top - k_);      \
+    if (p_[-1] & 1) goto slow;                        \
+    const uint32_t s_ = static_cast<uint32_t>(p_[0]); \
+    if (__builtin_expect(s_ >= cap, 0)) goto slow;    \
+    v = slot(s_);                                     \
+  }
 // The same for operands that must hold an int.
+#define ORVANE_VM_REF_INT(v, o) \
+  ORVANE_VM_REF(v, o)           \
+  if (v->type() != kScriptInt) goto slow;
 #define ORVANE_VM_SLOT_INT(v, o) \
   ORVANE_VM_SLOT(v, o)           \
   if (v->type() != kScriptInt) goto slow;
@@ -396,11 +457,11 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     ORVANE_VM_DISPATCH_LIKELY(name); \
   } while (0)
 
-// d = a op b on ints.
-#define ORVANE_VM_BINARY(name, OPERAND, expr)                                            \
+// d = a op b on ints; DEST and OPERAND read d and the sources.
+#define ORVANE_VM_BINARY(name, DEST, OPERAND, expr)                                      \
   {                                                                                      \
     ORVANE_VM_FORM(name)                                                                 \
-    OPERAND(d, w)                                                                        \
+    DEST(d, w)                                                                           \
     OPERAND##_INT(va, w + 2) OPERAND##_INT(vb, w + 4) const int32_t a = va->int_value(), \
                                                                     b = vb->int_value(); \
     pc += 7;                                                                             \
@@ -449,25 +510,54 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     d->SetInt(expr);                                                                      \
     ORVANE_VM_NEXT();                                                                     \
   }
-#define ORVANE_VM_INT_FORM(bin, assign, with_const, expr) \
-  ORVANE_VM_BINARY(bin, ORVANE_VM_ANY, expr)              \
-  ORVANE_VM_BINARY(bin##_P, ORVANE_VM_SLOT, expr)         \
-  ORVANE_VM_ASSIGN(assign, ORVANE_VM_ANY, expr)           \
-  ORVANE_VM_ASSIGN(assign##_P, ORVANE_VM_SLOT, expr)      \
-  ORVANE_VM_ASSIGN_CONST(with_const, ORVANE_VM_ANY, expr) \
+#define ORVANE_VM_INT_FORM(bin, assign, with_const, expr)          \
+  ORVANE_VM_BINARY(bin, ORVANE_VM_ANY, ORVANE_VM_ANY, expr)        \
+  ORVANE_VM_BINARY(bin##_P, ORVANE_VM_SLOT, ORVANE_VM_SLOT, expr)  \
+  ORVANE_VM_BINARY(bin##_RPP, ORVANE_VM_REF, ORVANE_VM_SLOT, expr) \
+  ORVANE_VM_ASSIGN(assign, ORVANE_VM_ANY, expr)                    \
+  ORVANE_VM_ASSIGN(assign##_P, ORVANE_VM_SLOT, expr)               \
+  ORVANE_VM_ASSIGN_CONST(with_const, ORVANE_VM_ANY, expr)          \
   ORVANE_VM_ASSIGN_CONST(with_const##_P, ORVANE_VM_SLOT, expr)
 #define ORVANE_VM_COMPARE_FORM(name, expr)                              \
   ORVANE_VM_COMPARE(name, ORVANE_VM_ANY, expr, ORVANE_VM_ALONE)         \
   ORVANE_VM_COMPARE(name##_P, ORVANE_VM_SLOT, expr, ORVANE_VM_ALONE)    \
   ORVANE_VM_COMPARE(name##_Jz, ORVANE_VM_SLOT, expr, ORVANE_VM_THEN_JZ) \
   ORVANE_VM_COMPARE(name##_Jnz, ORVANE_VM_SLOT, expr, ORVANE_VM_THEN_JNZ)
-#define ORVANE_VM_MOVE(name, OPERAND) \
-  {                                   \
-    ORVANE_VM_FORM(name)              \
-    OPERAND(d, w)                     \
-    OPERAND##_INT(vs, w + 2) pc += 5; \
-    d->SetInt(vs->int_value());       \
-    ORVANE_VM_NEXT();                 \
+// d = s, then what THEN says: nothing, or the Jump that follows (w[5] its target) when the turn
+// has room for it.
+#define ORVANE_VM_MOVE(name, DEST, SOURCE, THEN) \
+  {                                              \
+    ORVANE_VM_FORM(name)                         \
+    DEST(d, w)                                   \
+    SOURCE##_INT(vs, w + 2) pc += 5;             \
+    d->SetInt(vs->int_value());                  \
+    THEN ORVANE_VM_NEXT();                       \
+  }
+#define ORVANE_VM_THEN_JUMP \
+  if (left > 1) {           \
+    --left;                 \
+    pc = w[5];              \
+  }
+// d = a op b on plain operands, then d op2= w[9] when the turn has room for it: d holds the int
+// just computed, so the second instruction has nothing to test.
+#define ORVANE_VM_BINARY_THEN_CONST(name, expr, expr2)                     \
+  {                                                                        \
+    ORVANE_VM_FORM(name)                                                   \
+    ORVANE_VM_SLOT(d, w)                                                   \
+    ORVANE_VM_SLOT_INT(va, w + 2) ORVANE_VM_SLOT_INT(vb, w + 4) int32_t r; \
+    {                                                                      \
+      const int32_t a = va->int_value(), b = vb->int_value();              \
+      r = expr;                                                            \
+    }                                                                      \
+    pc += 7;                                                               \
+    if (left > 1) {                                                        \
+      --left;                                                              \
+      const int32_t a = r, b = static_cast<int32_t>(w[9]);                 \
+      r = expr2;                                                           \
+      pc += 4;                                                             \
+    }                                                                      \
+    d->SetInt(r);                                                          \
+    ORVANE_VM_NEXT();                                                      \
   }
 #define ORVANE_VM_SET_INT(name, OPERAND)   \
   {                                        \
@@ -500,8 +590,16 @@ form_New:
 
   ORVANE_VM_INT_FORMS(ORVANE_VM_INT_FORM)
   ORVANE_VM_COMPARES(ORVANE_VM_COMPARE_FORM)
-  ORVANE_VM_MOVE(OpMove, ORVANE_VM_ANY)
-  ORVANE_VM_MOVE(OpMove_P, ORVANE_VM_SLOT)
+  ORVANE_VM_MOVE(OpMove, ORVANE_VM_ANY, ORVANE_VM_ANY, ORVANE_VM_ALONE)
+  ORVANE_VM_MOVE(OpMove_P, ORVANE_VM_SLOT, ORVANE_VM_SLOT, ORVANE_VM_ALONE)
+  ORVANE_VM_MOVE(OpMove_RP, ORVANE_VM_REF, ORVANE_VM_SLOT, ORVANE_VM_ALONE)
+  ORVANE_VM_MOVE(OpMove_PR, ORVANE_VM_SLOT, ORVANE_VM_REF, ORVANE_VM_ALONE)
+  ORVANE_VM_MOVE(OpMove_P_Jump, ORVANE_VM_SLOT, ORVANE_VM_SLOT, ORVANE_VM_THEN_JUMP)
+  ORVANE_VM_MOVE(OpMove_RP_Jump, ORVANE_VM_REF, ORVANE_VM_SLOT, ORVANE_VM_THEN_JUMP)
+  ORVANE_VM_BINARY_THEN_CONST(OpAdd_P_AddConstInt, VmIntAdd(a, b), VmIntAdd(a, b))
+  ORVANE_VM_BINARY_THEN_CONST(OpAdd_P_SubConstInt, VmIntAdd(a, b), VmIntSub(a, b))
+  ORVANE_VM_BINARY_THEN_CONST(OpSub_P_AddConstInt, VmIntSub(a, b), VmIntAdd(a, b))
+  ORVANE_VM_BINARY_THEN_CONST(OpSub_P_SubConstInt, VmIntSub(a, b), VmIntSub(a, b))
   ORVANE_VM_SET_INT(OpSetInt, ORVANE_VM_ANY)
   ORVANE_VM_SET_INT(OpSetInt_P, ORVANE_VM_SLOT)
   ORVANE_VM_JUMP_IF(OpJumpIfZero, ORVANE_VM_ANY, v == 0, false)
@@ -794,6 +892,8 @@ budget:
 #undef ORVANE_VM_PUSH_REF
 #undef ORVANE_VM_JUMP_IF
 #undef ORVANE_VM_SET_INT
+#undef ORVANE_VM_BINARY_THEN_CONST
+#undef ORVANE_VM_THEN_JUMP
 #undef ORVANE_VM_MOVE
 #undef ORVANE_VM_COMPARE_FORM
 #undef ORVANE_VM_INT_FORM
@@ -810,11 +910,15 @@ budget:
 #undef ORVANE_VM_FORM
 #undef ORVANE_VM_ANY_INT
 #undef ORVANE_VM_SLOT_INT
+#undef ORVANE_VM_REF_INT
+#undef ORVANE_VM_REF
 #undef ORVANE_VM_ANY
 #undef ORVANE_VM_SLOT
 #undef ORVANE_VM_DISPATCH
 }
 
+#undef ORVANE_VM_ALL_FORMS
+#undef ORVANE_VM_REF_FORMS
 #undef ORVANE_VM_FORMS
 #undef ORVANE_VM_COMPARES
 #undef ORVANE_VM_INT_FORMS

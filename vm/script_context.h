@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/dref.h"
@@ -73,6 +74,25 @@ struct ScriptImageInfo {
 
 // Words of the operand stack are 64 bits: numbers in the low 32 bits, or a value address.
 using VmWord = uint64_t;
+
+// Allocates the operand stack without clearing its words: only words below the top are ever read,
+// and a new context then touches only the stack pages it uses.
+template <typename T>
+struct VmUnclearedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = VmUnclearedAllocator<U>;
+  };
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+      ::new (static_cast<void*>(p)) U;
+    } else {
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+  }
+};
+using VmStack = std::vector<VmWord, VmUnclearedAllocator<VmWord>>;
 
 // The complete state of one running script method.
 class ScriptContext {
@@ -269,7 +289,7 @@ class ScriptContext {
   mutable bool globals_shared_ = false;  // the globals' pages are shared memory
   std::shared_ptr<uint32_t> sharers_;    // contexts sharing these globals
   std::shared_ptr<uint32_t> runners_;    // those of them that are running
-  std::vector<VmWord> stack_;            // operand stack; stack_.size() is its capacity
+  VmStack stack_;                        // operand stack; stack_.size() is its capacity
   uint32_t flags_ = 0;                   // bit 0: running
   char text_[256] = {};                  // number-to-text scratch buffer
   VmNativeHook hook_ = nullptr;          // built-in calls

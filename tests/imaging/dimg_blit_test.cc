@@ -217,6 +217,18 @@ std::vector<std::uint8_t> Expected(int op, const TestImage& d, const TestImage& 
   return out;
 }
 
+// Caps the blitter's vector set for one scope.
+class VectorCap {
+ public:
+  explicit VectorCap(DimgBlitVector cap) : before_(DimgBlitSetVectorCap(cap)) {}
+  ~VectorCap() { DimgBlitSetVectorCap(before_); }
+  VectorCap(const VectorCap&) = delete;
+  VectorCap& operator=(const VectorCap&) = delete;
+
+ private:
+  DimgBlitVector before_;
+};
+
 class DimgBltTest : public testing::Test {
  protected:
   static void SetUpTestSuite() { DimgInitYCrCbTables(); }
@@ -258,19 +270,32 @@ TEST_F(DimgBltTest, EveryCellMatchesTheReferenceModel) {
   }
 }
 
-// Rows long enough for the many-pixel paths of the copy-convert cells into 16-bit formats, with
-// lengths that leave tails, unaligned starts, same-size and stretched.
+// Rows long enough for the many-pixel paths of the copy-convert cells between byte and 16-bit
+// formats, under every vector set this processor has: lengths that leave tails of every kind
+// (one pixel, a part of each vector width), unaligned starts, same-size and stretched.
 TEST_F(DimgBltTest, LongRowsMatchTheReferenceModel) {
+  const DimgBlitVector widest = DimgBlitVectorSupported();
+  struct Sizes {
+    Rect sr, dr;
+  };
+  const Sizes sizes[] = {
+      {{0, 0, 64, 3}, {0, 0, 64, 3}}, {{3, 1, 37, 4}, {1, 2, 37, 4}}, {{1, 0, 23, 5}, {2, 1, 23, 5}},
+      {{0, 2, 47, 2}, {5, 0, 47, 2}}, {{2, 0, 1, 6}, {0, 3, 1, 6}},   {{4, 1, 17, 3}, {0, 0, 17, 3}},
+      {{0, 0, 68, 6}, {1, 1, 68, 6}}, {{3, 1, 37, 4}, {5, 2, 61, 7}}, {{1, 0, 23, 5}, {2, 1, 17, 2}},
+      {{0, 0, 64, 3}, {0, 0, 33, 6}},
+  };
   std::mt19937 rng(11);
-  for (int d = 4; d <= 6; ++d) {
-    for (int s = 0; s < 8; ++s) {
-      for (const Rect& sr : {Rect{0, 0, 64, 3}, Rect{3, 1, 37, 4}, Rect{1, 0, 23, 5}}) {
-        for (const Rect& dr : {Rect{0, 0, sr.w, sr.h}, Rect{5, 2, 61, 7}, Rect{2, 1, 17, 2}}) {
-          SCOPED_TRACE(testing::Message() << "dst " << d << " src " << s << " " << sr.w << "x" << sr.h
-                                          << " -> " << dr.w << "x" << dr.h);
+  for (int cap = 0; cap <= static_cast<int>(widest); ++cap) {
+    const VectorCap capped(static_cast<DimgBlitVector>(cap));
+    for (int d = 0; d < 7; ++d) {
+      for (int s = 0; s < 7; ++s) {
+        if ((d >= P1555) == (s >= P1555)) continue;  // byte to byte, 16-bit to 16-bit: other paths
+        for (const Sizes& z : sizes) {
+          SCOPED_TRACE(testing::Message() << "vector set " << cap << " dst " << d << " src " << s << " "
+                                          << z.sr.w << "x" << z.sr.h << " -> " << z.dr.w << "x" << z.dr.h);
           TestImage dst(d, 70, 9, rng() & 1, rng), src(s, 68, 6, rng() & 1, rng);
-          const std::vector<std::uint8_t> want = Expected(kBlt, dst, src, dr, sr, 0);
-          CallOp(kBlt, *dst.img, *src.img, dr, sr, 0, 0);
+          const std::vector<std::uint8_t> want = Expected(kBlt, dst, src, z.dr, z.sr, 0);
+          CallOp(kBlt, *dst.img, *src.img, z.dr, z.sr, 0, 0);
           ASSERT_EQ(dst.Bytes(), want);
         }
       }
@@ -451,6 +476,36 @@ class CountingImage : public DImage {
  private:
   std::uint32_t format_code_;
 };
+
+// Two bottom-up images of different formats on one storage, the rectangles overlapping though
+// each destination row lies apart from its source row: rows still go top to bottom, so later
+// source rows read what earlier destination rows wrote.
+TEST_F(DimgBltTest, ConvertingBetweenOverlappingImagesFollowsTheForwardOrder) {
+  for (const int d : {P565, BGRA}) {
+    SCOPED_TRACE(testing::Message() << "dst " << d);
+    const int s = d == P565 ? BGRA : P565;
+    // 192 bytes: 6 source rows of 32 bytes or 12 of 16 (16-bit pixels), or the other way round.
+    const std::uint32_t sw = 8, sh = s == BGRA ? 6 : 12, dh = d == BGRA ? 6 : 12;
+    const std::uint32_t spitch = sw * kBpp[s], dpitch = sw * kBpp[d];
+    DImageDib src, dst;
+    ASSERT_TRUE(src.Create(sw, sh, spitch, static_cast<F>(s)));
+    ASSERT_TRUE(dst.Attach(src.GetPixels(), sw, dh, dpitch, static_cast<F>(d)));
+    std::mt19937 rng(5);
+    for (std::uint32_t i = 0; i < sh * spitch; ++i) src.GetBits()[i] = static_cast<std::uint8_t>(rng());
+    // From source row 0 to destination row dy: the last destination row ends where the storage
+    // starts, the first source row where it ends.
+    const std::uint32_t h = std::min(sh, dh), dy = dh - h;
+    std::vector<std::uint8_t> want(src.GetBits(), src.GetBits() + sh * spitch);
+    for (std::uint32_t y = 0; y < h; ++y) {
+      for (std::uint32_t x = 0; x < sw; ++x) {
+        RefPixel(kBlt, d, s, &want[(dh - 1 - dy - y) * dpitch + x * kBpp[d]],
+                 &want[(sh - 1 - y) * spitch + x * kBpp[s]], 0);
+      }
+    }
+    DimgBltUnscaled(dst, src, 0, static_cast<std::int32_t>(dy), sw, h, 0, 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(src.GetBits(), src.GetBits() + sh * spitch), want);
+  }
+}
 
 TEST_F(DimgBltTest, FormatCodesAboveSevenMakeEveryOperationANoOp) {
   for (int op = kBlt; op <= kGreen; ++op) {
