@@ -292,6 +292,40 @@ VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
   return first;
 }
 
+// Frame slots are cleared to int 0 on entry and exit. When all n hold ints (the common case) they
+// are cleared here, their types tested together before any store, so a frame holding anything else
+// is left untouched for the handler, which releases what it must. Small frames are unrolled.
+template <uint32_t kN>
+__attribute__((always_inline)) inline bool ClearIntSlotsOf(ScriptValue* v) {
+  static_assert(kScriptInt == 0);
+  uint32_t types = 0;
+  for (uint32_t i = 0; i < kN; ++i) types |= v[i].type();
+  if (types != kScriptInt) return false;
+  for (uint32_t i = 0; i < kN; ++i) v[i].ClearInt();
+  return true;
+}
+__attribute__((always_inline)) inline bool ClearIntSlots(ScriptValue* v, uint32_t n) {
+  switch (n) {
+    case 0:
+      return true;
+    case 1:
+      return ClearIntSlotsOf<1>(v);
+    case 2:
+      return ClearIntSlotsOf<2>(v);
+    case 3:
+      return ClearIntSlotsOf<3>(v);
+    case 4:
+      return ClearIntSlotsOf<4>(v);
+    default: {
+      uint32_t types = 0;
+      for (uint32_t i = 0; i < n; ++i) types |= v[i].type();
+      if (types != kScriptInt) return false;
+      for (uint32_t i = 0; i < n; ++i) v[i].ClearInt();
+      return true;
+    }
+  }
+}
+
 }  // namespace
 
 bool ScriptContext::Execute() {
@@ -360,10 +394,13 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     return slots + s;
   };
   // Drops stack words: pins of addresses above the new top go with them.
+  // Only handlers pin addresses, so whether any pin is held is kept here and read again after them.
+  bool pinned = !pins_.empty();
   const auto unpin = [&]() __attribute__((always_inline)) {
-    if (!pins_.empty()) {
+    if (pinned) {
       stack_top_ = top;
       Unpin();
+      pinned = !pins_.empty();
     }
   };
 
@@ -428,6 +465,19 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
   do {                            \
     if (--left == 0) goto budget; \
     ORVANE_VM_DISPATCH();         \
+  } while (0)
+// The same where one form usually follows (a call lands on a prologue, a return on the caller's
+// drop of the arguments): a predictable test for it before the indirect dispatch.
+#define ORVANE_VM_DISPATCH_LIKELY(name)                            \
+  do {                                                             \
+    const uint8_t f_ = forms[pc].load(std::memory_order_relaxed);  \
+    if (__builtin_expect(f_ == kForm_##name, 1)) goto form_##name; \
+    goto* kLabels[f_];                                             \
+  } while (0)
+#define ORVANE_VM_NEXT_LIKELY(name)  \
+  do {                               \
+    if (--left == 0) goto budget;    \
+    ORVANE_VM_DISPATCH_LIKELY(name); \
   } while (0)
 
 // d = a op b on ints; DEST and OPERAND read d and the sources.
@@ -681,31 +731,20 @@ form_New:
     unpin();                          \
     pc = static_cast<uint32_t>(to);   \
   }
-  // Values to release go to the handler, which clears the whole frame again (int slots already
-  // cleared here stay int 0).
-#define ORVANE_VM_ENTER                          \
-  {                                              \
-    const uint32_t* const w = code + pc + 1;     \
-    if (uint64_t{fb} + w[0] > cap) goto slow;    \
-    for (uint32_t i = 0, n = w[0]; i < n; ++i) { \
-      ScriptValue* v = slot(fb + i);             \
-      if (v->type() != kScriptInt) goto slow;    \
-      v->Clear();                                \
-    }                                            \
-    pc += 2;                                     \
-    slot_top_ = fb + w[0];                       \
+  // A frame holding anything but ints goes to the handler, which releases what it must.
+#define ORVANE_VM_ENTER                                                         \
+  {                                                                             \
+    const uint32_t* const w = code + pc + 1;                                    \
+    if (uint64_t{fb} + w[0] > cap || !ClearIntSlots(slot(fb), w[0])) goto slow; \
+    pc += 2;                                                                    \
+    slot_top_ = fb + w[0];                                                      \
   }
-#define ORVANE_VM_LEAVE                                           \
-  {                                                               \
-    const uint32_t* const w = code + pc + 1;                      \
-    if (w[0] > slot_top_ || uint64_t{fb} + w[0] > cap) goto slow; \
-    for (uint32_t i = 0, n = w[0]; i < n; ++i) {                  \
-      ScriptValue* v = slot(fb + i);                              \
-      if (v->type() != kScriptInt) goto slow;                     \
-      v->Clear();                                                 \
-    }                                                             \
-    pc += 2;                                                      \
-    slot_top_ -= w[0];                                            \
+#define ORVANE_VM_LEAVE                                                                             \
+  {                                                                                                 \
+    const uint32_t* const w = code + pc + 1;                                                        \
+    if (w[0] > slot_top_ || uint64_t{fb} + w[0] > cap || !ClearIntSlots(slot(fb), w[0])) goto slow; \
+    pc += 2;                                                                                        \
+    slot_top_ -= w[0];                                                                              \
   }
 #define ORVANE_VM_SET_FILE                   \
   {                                          \
@@ -743,10 +782,10 @@ form_OpDrop:
   ORVANE_VM_NEXT();
 form_OpCall:
   ORVANE_VM_CALL
-  ORVANE_VM_NEXT();
+  ORVANE_VM_NEXT_LIKELY(Prologue);
 form_OpReturn:
   ORVANE_VM_RETURN
-  ORVANE_VM_NEXT();
+  ORVANE_VM_NEXT_LIKELY(OpDrop);
 form_OpEnter:
   ORVANE_VM_ENTER
   ORVANE_VM_NEXT();
@@ -759,8 +798,26 @@ form_OpSetFile:
 form_OpSetLine:
   ORVANE_VM_SET_LINE
   ORVANE_VM_NEXT();
-  // The chains.
+  // The chains. When the turn's budget covers a whole chain and every check of its instructions
+  // passes, it runs in one piece, storing only after the checks that could stop it; otherwise its
+  // instructions run one by one, each leaving through `slow` or `budget` where its lone form would.
 form_Prologue:
+  if (left > 3 && room != top) {
+    const int64_t i = int64_t{top} + 1 + static_cast<int32_t>(code[pc + 2]);
+    const uint32_t n = code[pc + 4];
+    if (i >= 0 && i <= int64_t{top}) {
+      stack[top] = fb;  // above the top until the chain is done
+      const uint32_t base = fb + static_cast<uint32_t>(stack[i]);
+      if (uint64_t{base} + n <= cap && ClearIntSlots(slot(base), n)) {
+        ++top;
+        fb = base;
+        slot_top_ = base + n;
+        pc += 5;
+        left -= 3;
+        ORVANE_VM_DISPATCH();
+      }
+    }
+  }
   ORVANE_VM_PUSH_BASE
   ORVANE_VM_THEN
   ORVANE_VM_ADD_BASE
@@ -768,25 +825,57 @@ form_Prologue:
   ORVANE_VM_ENTER
   ORVANE_VM_NEXT();
 form_Epilogue:
+  if (left > 3 && top >= 2 && !pinned) {
+    const uint32_t n = code[pc + 1];
+    const VmWord to = stack[top - 2];
+    if (n <= slot_top_ && uint64_t{fb} + n <= cap && to < size && ClearIntSlots(slot(fb), n)) {
+      slot_top_ -= n;
+      fb = static_cast<uint32_t>(stack[top - 1]);
+      top -= 2;
+      pc = static_cast<uint32_t>(to);
+      left -= 3;
+      ORVANE_VM_DISPATCH_LIKELY(OpDrop);
+    }
+  }
   ORVANE_VM_LEAVE
   ORVANE_VM_THEN
   ORVANE_VM_POP_BASE
   ORVANE_VM_THEN
   ORVANE_VM_RETURN
-  ORVANE_VM_NEXT();
+  ORVANE_VM_NEXT_LIKELY(OpDrop);
+  // N reference pairs of plain operands, the caller's frame size word and the call: pushes need
+  // room for 2N + 2 words.
+#define ORVANE_VM_CALL_CHAIN(N)                                 \
+  if (left > (N) + 2 && room - top >= 2 * (N) + 2) {            \
+    const uint32_t* const w = code + pc;                        \
+    VmWord* const p = stack + top;                              \
+    for (int k = 0; k < (N); ++k) {                             \
+      p[2 * k] = 0;                                             \
+      p[2 * k + 1] = w[3 * k + 2] + (fb & (0u - w[3 * k + 1])); \
+    }                                                           \
+    p[2 * (N)] = w[3 * (N) + 1];                                \
+    p[2 * (N) + 1] = pc + 3 * (N) + 5;                          \
+    top += 2 * (N) + 2;                                         \
+    pc = w[3 * (N) + 4];                                        \
+    left -= (N) + 2;                                            \
+    ORVANE_VM_DISPATCH_LIKELY(Prologue);                        \
+  }
 form_Call0:
+  ORVANE_VM_CALL_CHAIN(0)
   ORVANE_VM_PUSH_WORD
   ORVANE_VM_THEN
   ORVANE_VM_CALL
-  ORVANE_VM_NEXT();
+  ORVANE_VM_NEXT_LIKELY(Prologue);
 form_Call1:
+  ORVANE_VM_CALL_CHAIN(1)
   ORVANE_VM_PUSH_REF
   ORVANE_VM_THEN
   ORVANE_VM_PUSH_WORD
   ORVANE_VM_THEN
   ORVANE_VM_CALL
-  ORVANE_VM_NEXT();
+  ORVANE_VM_NEXT_LIKELY(Prologue);
 form_Call2:
+  ORVANE_VM_CALL_CHAIN(2)
   ORVANE_VM_PUSH_REF
   ORVANE_VM_THEN
   ORVANE_VM_PUSH_REF
@@ -794,8 +883,9 @@ form_Call2:
   ORVANE_VM_PUSH_WORD
   ORVANE_VM_THEN
   ORVANE_VM_CALL
-  ORVANE_VM_NEXT();
+  ORVANE_VM_NEXT_LIKELY(Prologue);
 form_Call3:
+  ORVANE_VM_CALL_CHAIN(3)
   ORVANE_VM_PUSH_REF
   ORVANE_VM_THEN
   ORVANE_VM_PUSH_REF
@@ -805,7 +895,7 @@ form_Call3:
   ORVANE_VM_PUSH_WORD
   ORVANE_VM_THEN
   ORVANE_VM_CALL
-  ORVANE_VM_NEXT();
+  ORVANE_VM_NEXT_LIKELY(Prologue);
 
 // Everything else: the instruction's handler.
 form_Slow:
@@ -821,6 +911,7 @@ slow : {
   pc = pc_;
   fb = frame_base_;
   top = stack_top_;
+  pinned = !pins_.empty();
   cap = slot_capacity_;
   stack = stack_.data();
   room = static_cast<uint32_t>(stack_.size());
@@ -840,6 +931,7 @@ budget:
   *end = false;
   return n;
 
+#undef ORVANE_VM_CALL_CHAIN
 #undef ORVANE_VM_THEN
 #undef ORVANE_VM_SET_LINE
 #undef ORVANE_VM_SET_FILE
@@ -869,6 +961,8 @@ budget:
 #undef ORVANE_VM_ASSIGN
 #undef ORVANE_VM_COMPARE
 #undef ORVANE_VM_BINARY
+#undef ORVANE_VM_NEXT_LIKELY
+#undef ORVANE_VM_DISPATCH_LIKELY
 #undef ORVANE_VM_NEXT
 #undef ORVANE_VM_FORM
 #undef ORVANE_VM_ANY_INT

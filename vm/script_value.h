@@ -69,6 +69,8 @@ class ScriptValue {
     type_ = kScriptInt;
     u_.h = nullptr;
   }
+  // Int 0 for a value known to hold an int: there is nothing to release and the type stays.
+  void ClearInt() { u_.h = nullptr; }
   void SetInt(int32_t v) {
     if (type_ != kScriptInt) Release();
     type_ = kScriptInt;
