@@ -71,10 +71,14 @@ class ScriptValue {
   }
   // Int 0 for a value known to hold an int: there is nothing to release and the type stays.
   void ClearInt() { u_.h = nullptr; }
+  // An int's payload word is zero above the int (every path to an int clears it), so a value that
+  // already holds an int takes the new one in a single store.
   void SetInt(int32_t v) {
-    if (type_ != kScriptInt) Release();
-    type_ = kScriptInt;
-    u_.h = nullptr;
+    if (type_ != kScriptInt) {
+      Release();
+      type_ = kScriptInt;
+      u_.h = nullptr;
+    }
     u_.i = v;
   }
   void SetBool(bool v) { SetInt(v ? 1 : 0); }
