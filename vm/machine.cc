@@ -295,34 +295,29 @@ VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
 // Frame slots are cleared to int 0 on entry and exit. When all n hold ints (the common case) they
 // are cleared here, their types tested together before any store, so a frame holding anything else
 // is left untouched for the handler, which releases what it must. Small frames are unrolled.
-template <uint32_t kN>
-__attribute__((always_inline)) inline bool ClearIntSlotsOf(ScriptValue* v) {
+__attribute__((always_inline)) inline bool ClearIntSlotsOf(ScriptValue* v, uint32_t n) {
   static_assert(kScriptInt == 0);
   uint32_t types = 0;
-  for (uint32_t i = 0; i < kN; ++i) types |= v[i].type();
+  for (uint32_t i = 0; i < n; ++i) types |= v[i].type();
   if (types != kScriptInt) return false;
-  for (uint32_t i = 0; i < kN; ++i) v[i].ClearInt();
+  for (uint32_t i = 0; i < n; ++i) v[i].ClearInt();
   return true;
 }
 __attribute__((always_inline)) inline bool ClearIntSlots(ScriptValue* v, uint32_t n) {
+  // Constant sizes let the compiler unroll both loops.
   switch (n) {
     case 0:
       return true;
     case 1:
-      return ClearIntSlotsOf<1>(v);
+      return ClearIntSlotsOf(v, 1);
     case 2:
-      return ClearIntSlotsOf<2>(v);
+      return ClearIntSlotsOf(v, 2);
     case 3:
-      return ClearIntSlotsOf<3>(v);
+      return ClearIntSlotsOf(v, 3);
     case 4:
-      return ClearIntSlotsOf<4>(v);
-    default: {
-      uint32_t types = 0;
-      for (uint32_t i = 0; i < n; ++i) types |= v[i].type();
-      if (types != kScriptInt) return false;
-      for (uint32_t i = 0; i < n; ++i) v[i].ClearInt();
-      return true;
-    }
+      return ClearIntSlotsOf(v, 4);
+    default:
+      return ClearIntSlotsOf(v, n);
   }
 }
 
@@ -491,18 +486,29 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     d->SetInt(expr);                                                                     \
     ORVANE_VM_NEXT();                                                                    \
   }
-// d = a op b for a comparison, then what THEN says: nothing, or the conditional jump on d that
-// follows (w[9] its target), when the turn has room for it; it reads the int just stored.
-#define ORVANE_VM_COMPARE(name, OPERAND, expr, THEN)                                     \
-  {                                                                                      \
-    ORVANE_VM_FORM(name)                                                                 \
-    OPERAND(d, w)                                                                        \
-    OPERAND##_INT(va, w + 2) OPERAND##_INT(vb, w + 4) const int32_t a = va->int_value(), \
-                                                                    b = vb->int_value(); \
-    const bool r = (expr);                                                               \
-    pc += 7;                                                                             \
-    d->SetInt(r);                                                                        \
-    THEN ORVANE_VM_NEXT();                                                               \
+// d = a op b for a comparison whose fields start at f, then what THEN says: nothing, or the
+// conditional jump on d that follows (w[9] its target, w the comparison's fields), when the turn
+// has room for it; it reads the int just stored.
+#define ORVANE_VM_COMPARE_BODY(OPERAND, f, expr, THEN)                                       \
+  {                                                                                          \
+    const uint32_t* const cf_ = (f);                                                         \
+    OPERAND(d, cf_)                                                                          \
+    OPERAND##_INT(va, cf_ + 2) OPERAND##_INT(vb, cf_ + 4) const int32_t a = va->int_value(), \
+                                                                        b = vb->int_value(); \
+    const bool r = (expr);                                                                   \
+    pc += 7;                                                                                 \
+    d->SetInt(r);                                                                            \
+    {                                                                                        \
+      const uint32_t* const w = cf_;                                                         \
+      static_cast<void>(w);                                                                  \
+      THEN                                                                                   \
+    }                                                                                        \
+  }
+#define ORVANE_VM_COMPARE(name, OPERAND, expr, THEN) \
+  {                                                  \
+    ORVANE_VM_FORM(name)                             \
+    ORVANE_VM_COMPARE_BODY(OPERAND, w, expr, THEN)   \
+    ORVANE_VM_NEXT();                                \
   }
 #define ORVANE_VM_ALONE
 #define ORVANE_VM_THEN_JZ   \
@@ -595,18 +601,7 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     pc += 4;                                                            \
     if (left > 1) {                                                     \
       --left;                                                           \
-      const uint32_t* const c = w + 4;                                  \
-      ORVANE_VM_SLOT(d, c)                                              \
-      ORVANE_VM_SLOT_INT(va, c + 2)                                     \
-      ORVANE_VM_SLOT_INT(vb, c + 4) const int32_t a = va->int_value(),  \
-                                                  b = vb->int_value();  \
-      const bool r = (expr);                                            \
-      pc += 7;                                                          \
-      d->SetInt(r);                                                     \
-      {                                                                 \
-        const uint32_t* const w = c; /* the comparison's fields */      \
-        THEN                                                            \
-      }                                                                 \
+      ORVANE_VM_COMPARE_BODY(ORVANE_VM_SLOT, w + 4, expr, THEN)         \
     }                                                                   \
     ORVANE_VM_NEXT();                                                   \
   }
@@ -951,6 +946,7 @@ budget:
 #undef ORVANE_VM_THEN_JUMP
 #undef ORVANE_VM_MOVE
 #undef ORVANE_VM_COMPARE_FORM
+#undef ORVANE_VM_COMPARE_BODY
 #undef ORVANE_VM_STEP_COMPARE_FORM
 #undef ORVANE_VM_STEP_COMPARE
 #undef ORVANE_VM_INT_FORM
