@@ -411,9 +411,11 @@ TEST_F(MovieHandleTest, SoundPlaysAndTheLastHandleStopsPictureAndSoundAtOnce) {
   EXPECT_TRUE(tss.Play(0));
   tss.Release();
 
-  // The last handle goes: silence at once; the script's image handle keeps the last frame.
-  const std::string last = ImageBytes(*frame_image);
+  // The last handle goes: silence at once; the script's image handle keeps the last frame. The
+  // clip plays until then, so the frame is read once the release (which joins the streaming
+  // thread) has returned.
   handle.reset();
+  const std::string last = ImageBytes(*frame_image);
   EXPECT_EQ(MovieUnit().GetCount(), 0u);
   EXPECT_LT(Energy(Step(kFrameStep * 3)), 1.0);
   SleepMs(20);
