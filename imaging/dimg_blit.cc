@@ -183,6 +183,74 @@ std::uint32_t Field1(std::uint32_t v) {
   }
 }
 
+// Moves as multiplications, for moves that each take the top bits of one source byte: the word
+// masked to the moved fields, each byte times 2^c[byte] with the two bytes of each 16-bit half
+// summed, the two halves times 2^e[half] summed into the lane, the lane shifted down by `down`.
+// Every product lands on bits no other field uses, so the sums are ORs that never carry or
+// saturate (halves below 2^15 after the first step, lanes below 2^31 after the second). Moves
+// that no such factors fit (two fields of one half further apart in the result than 6 bits
+// plus their distance in the source) are listed in `by_shift` and made with shifts.
+struct MulPlan {
+  int down = 0;
+  std::uint32_t mask = 0;
+  std::uint32_t byte_factors = 0;  // 2^c of byte k in byte k (0 for a byte no move reads)
+  std::uint32_t word_factors = 0;  // 2^e of half k in half k
+  std::uint32_t by_shift = 0;      // bit i set: move i is made with a shift, a mask and an OR
+};
+
+// The factors for the moves whose bit is set in `chosen`, if any fit.
+template <std::size_t N>
+constexpr bool FitMul(const std::array<Move, N>& moves, std::uint32_t chosen, MulPlan& plan) {
+  // A field of byte j at bits [8 - k, 8) of the byte ends at bit 8 + c of its half and at
+  // bit 8 + c + e of the lane; it has to end at bit to + down there.
+  for (int down = 0; down < 16; ++down) {
+    for (int e0 = 0; e0 <= 14; ++e0) {
+      for (int e1 = 0; e1 <= 14; ++e1) {
+        MulPlan p{down, 0, 0, 0, 0};
+        bool fits = true;
+        for (std::size_t i = 0; i < N && fits; ++i) {
+          const Move& m = moves[i];
+          if (((chosen >> i) & 1) == 0) {
+            p.by_shift |= 1u << i;
+            continue;
+          }
+          const int byte = m.top / 8 - 1;
+          const int e = byte < 2 ? e0 : e1;
+          const int c = m.to - 8 + down - e;
+          fits = m.top % 8 == 0 && m.top >= 8 && m.top <= 32 && m.k >= 1 && m.k <= 8 && m.to <= 16 &&
+                 c >= 0 && c <= 6;
+          if (!fits) break;
+          p.mask |= ((1u << m.k) - 1) << (m.top - m.k);
+          p.byte_factors |= (1u << c) << (8 * byte);
+          p.word_factors |= (1u << e) << (byte < 2 ? 0 : 16);
+        }
+        if (fits) {
+          plan = p;
+          return true;
+        }
+      }
+    }
+  }
+  return false;
+}
+
+// The plan that leaves the fewest moves to shifts.
+template <std::size_t N>
+constexpr MulPlan PlanMul(const std::array<Move, N>& moves) {
+  MulPlan best{0, 0, 0, 0, (1u << N) - 1};
+  int best_count = 0;
+  for (std::uint32_t chosen = 1; chosen < (1u << N); ++chosen) {
+    int count = 0;
+    for (std::uint32_t b = chosen; b != 0; b &= b - 1) ++count;
+    MulPlan plan;
+    if (count > best_count && FitMul(moves, chosen, plan)) {
+      best = plan;
+      best_count = count;
+    }
+  }
+  return best;
+}
+
 #if defined(__SSE2__)
 template <Move kM>
 __m128i Field4(__m128i v) {
@@ -296,47 +364,68 @@ struct Pack16 {
 #endif
 
 #if defined(ORVANE_BLIT_X86)
-  // Eight pixels, each result in the low half of its lane, the high half clear.
+  static constexpr MulPlan kMul = PlanMul(kMoves<0>);
+  // Eight pixels, each result in the low half of its lane, the high half clear: four operations
+  // for all the fields the multiplications place, a shift, a mask and an OR for each other one.
   template <std::size_t... I>
   [[gnu::target("avx2")]] static __m256i Convert8(__m256i v, std::index_sequence<I...>) {
-    __m256i acc = _mm256_setzero_si256();
-    ((acc = _mm256_or_si256(acc, Field8<kMoves<0>[I]>(v))), ...);
+    const __m256i fields = _mm256_and_si256(v, _mm256_set1_epi32(static_cast<int>(kMul.mask)));
+    const __m256i words =
+        _mm256_maddubs_epi16(fields, _mm256_set1_epi32(static_cast<int>(kMul.byte_factors)));
+    const __m256i lanes = _mm256_madd_epi16(words, _mm256_set1_epi32(static_cast<int>(kMul.word_factors)));
+    __m256i acc = _mm256_srli_epi32(lanes, kMul.down);
+    ((acc = (kMul.by_shift >> I & 1) != 0 ? _mm256_or_si256(acc, Field8<kMoves<0>[I]>(v)) : acc), ...);
     return acc;
   }
-  // Eight 3-byte pixels from the 16 bytes at p and the 16 at p + 12 (all readable): four in each
-  // half, under an alpha byte of 0xFF as Load gives them (0 for RGB565, which reads no alpha).
-  [[gnu::target("avx2")]] static __m256i Load8Of3(const std::uint8_t* p) {
+  // Eight 3-byte pixels, four from the 16 bytes at a into the low half and four from the 16 at b
+  // into the high half (all readable), under an alpha byte of 0xFF as Load gives them (0 for
+  // RGB565, which reads no alpha).
+  [[gnu::target("avx2")]] static __m256i Load8Of3(const std::uint8_t* a, const std::uint8_t* b) {
     const __m256i pick = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1,
                                           3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m256i both =
-        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
-                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
+        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
     const __m256i pixels = _mm256_shuffle_epi8(both, pick);
     if constexpr (D == DimgFormat::RGB565) return pixels;  // no alpha is read
     return _mm256_or_si256(pixels, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
   }
-  // Sixteen pixels at a time from 0 on; gives the first pixel not written.
+  // Sixteen pixels from s to d; 3-byte pixels read 18 pixels' bytes. The pack interleaves the
+  // 128-bit halves of its inputs (four pixels each): 4-byte pixels are put back in order after
+  // it, 3-byte ones are loaded in the order it puts back.
+  [[gnu::target("avx2")]] static void Block16(std::uint8_t* d, const std::uint8_t* s) {
+    __m256i packed;
+    if constexpr (Layout<S>::kBytes == 4) {
+      const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+      const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32));
+      packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(Convert8(lo, Seq()), Convert8(hi, Seq())), 0xD8);
+    } else {
+      packed = _mm256_packus_epi32(Convert8(Load8Of3(s, s + 24), Seq()),
+                                   Convert8(Load8Of3(s + 12, s + 36), Seq()));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), packed);
+  }
+  // The row in groups of sixteen pixels, two a turn, when it has enough of them; gives the first
+  // pixel not written. The last group ends at the row's end (3-byte pixels: 2 before it) and may
+  // overlap the one before, which writes the same values (the rows do not overlap each other).
   [[gnu::target("avx2")]] static std::uint32_t RowAvx2(std::uint8_t* __restrict d,
                                                        const std::uint8_t* __restrict s, std::uint32_t w) {
+    constexpr std::uint32_t kB = Layout<S>::kBytes;
+    // A group reads 64 bytes from its first pixel (4-byte pixels) or 52 (3-byte: inside 18 pixels).
+    constexpr std::uint32_t kNeed = kB == 4 ? 16 : 18;
+    if (w < kNeed) return 0;
     std::uint32_t x = 0;
-    // 4-byte pixels: 64 bytes from pixel x. 3-byte ones: the last load ends 52 bytes past pixel x,
-    // inside the row while x + 18 <= w.
-    constexpr std::uint32_t kNeed = Layout<S>::kBytes == 4 ? 16 : 18;
-    for (; x + kNeed <= w; x += 16) {
-      __m256i lo, hi;
-      if constexpr (Layout<S>::kBytes == 4) {
-        lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x}));
-        hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * std::size_t{x} + 32));
-      } else {
-        lo = Load8Of3(s + 3 * std::size_t{x});
-        hi = Load8Of3(s + 3 * std::size_t{x} + 24);
-      }
-      // The pack works within 128-bit halves: put the four 64-bit quarters back in pixel order.
-      const __m256i packed = _mm256_packus_epi32(Convert8(lo, Seq()), Convert8(hi, Seq()));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 2 * std::size_t{x}),
-                          _mm256_permute4x64_epi64(packed, 0xD8));
+    const std::uint32_t last = w - kNeed;  // the last group's first pixel
+    for (; x + 16 <= last; x += 32) {
+      Block16(d + 2 * std::size_t{x}, s + kB * std::size_t{x});
+      Block16(d + 2 * std::size_t{x} + 32, s + kB * std::size_t{x} + 16 * kB);
     }
-    return x;
+    if (x <= last) {
+      Block16(d + 2 * std::size_t{x}, s + kB * std::size_t{x});
+      x += 16;
+    }
+    if (x < last + 16) Block16(d + 2 * std::size_t{last}, s + kB * std::size_t{last});
+    return last + 16;
   }
 
   // Sixteen pixels, each result in the low half of its lane.

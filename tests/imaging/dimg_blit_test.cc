@@ -272,7 +272,8 @@ TEST_F(DimgBltTest, EveryCellMatchesTheReferenceModel) {
 
 // Rows long enough for the many-pixel paths of the copy-convert cells between byte and 16-bit
 // formats, under every vector set this processor has: lengths that leave tails of every kind
-// (one pixel, a part of each vector width), unaligned starts, same-size and stretched.
+// (one pixel, a part of each vector width, a last group overlapping the one before), unaligned
+// starts, same-size and stretched.
 TEST_F(DimgBltTest, LongRowsMatchTheReferenceModel) {
   const DimgBlitVector widest = DimgBlitVectorSupported();
   struct Sizes {
@@ -282,7 +283,8 @@ TEST_F(DimgBltTest, LongRowsMatchTheReferenceModel) {
       {{0, 0, 64, 3}, {0, 0, 64, 3}}, {{3, 1, 37, 4}, {1, 2, 37, 4}}, {{1, 0, 23, 5}, {2, 1, 23, 5}},
       {{0, 2, 47, 2}, {5, 0, 47, 2}}, {{2, 0, 1, 6}, {0, 3, 1, 6}},   {{4, 1, 17, 3}, {0, 0, 17, 3}},
       {{0, 0, 68, 6}, {1, 1, 68, 6}}, {{3, 1, 37, 4}, {5, 2, 61, 7}}, {{1, 0, 23, 5}, {2, 1, 17, 2}},
-      {{0, 0, 64, 3}, {0, 0, 33, 6}},
+      {{0, 0, 64, 3}, {0, 0, 33, 6}}, {{2, 1, 50, 2}, {3, 0, 50, 2}}, {{0, 3, 34, 3}, {4, 2, 34, 3}},
+      {{5, 0, 18, 4}, {0, 5, 18, 4}},
   };
   std::mt19937 rng(11);
   for (int cap = 0; cap <= static_cast<int>(widest); ++cap) {
