@@ -588,21 +588,32 @@ struct Unpack16 {
 #endif
 
 #if defined(ORVANE_BLIT_X86)
+  // Eight pixels, each word sign-extended to its lane: the alpha bit of ARGB1555 fills the
+  // lane's top 16 bits, the alpha byte among them (every other move masks its field).
   template <std::size_t... I>
   [[gnu::target("avx2")]] static __m256i Convert8(__m256i v, std::index_sequence<I...>) {
     __m256i acc = _mm256_set1_epi32(static_cast<int>(kOpaque));
-    if constexpr (kAlphaBit) acc = _mm256_srai_epi32(Field8<kAlphaMove>(v), 7);
+    if constexpr (kAlphaBit) acc = _mm256_and_si256(v, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
     ((acc = _mm256_or_si256(acc, Field8<kMoves[I]>(v))), ...);
     return acc;
   }
-  // Eight pixels at a time from 0 on; gives the first pixel not written.
+  [[gnu::target("avx2")]] static __m256i Load8(const std::uint8_t* s) {
+    return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+  }
+  // Sixteen pixels a turn, then eight, from 0 on; gives the first pixel not written.
   [[gnu::target("avx2")]] static std::uint32_t RowAvx2(std::uint8_t* __restrict d,
                                                        const std::uint8_t* __restrict s, std::uint32_t w) {
     std::uint32_t x = 0;
-    for (; x + 8 <= w; x += 8) {
-      const __m256i v =
-          _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * std::size_t{x})));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 4 * std::size_t{x}), Convert8(v, Seq()));
+    for (; x + 16 <= w; x += 16) {
+      const __m256i lo = Convert8(Load8(s + 2 * std::size_t{x}), Seq());
+      const __m256i hi = Convert8(Load8(s + 2 * std::size_t{x} + 16), Seq());
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 4 * std::size_t{x}), lo);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 4 * std::size_t{x} + 32), hi);
+    }
+    if (x + 8 <= w) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 4 * std::size_t{x}),
+                          Convert8(Load8(s + 2 * std::size_t{x}), Seq()));
+      x += 8;
     }
     return x;
   }
