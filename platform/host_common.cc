@@ -168,9 +168,20 @@ const HostHooks& Choose() {
 }
 
 std::mutex g_lock;
-std::vector<std::string> g_trace;
-std::deque<int> g_box_answers;
-std::deque<std::string> g_file_answers;
+// The objects below are made on first use and never destroyed: a run that never needs them never
+// touches them (nor their pages at start and exit), and code running during exit still finds them.
+std::vector<std::string>& Trace() {
+  static auto* made = new std::vector<std::string>;
+  return *made;
+}
+std::deque<int>& BoxAnswers() {
+  static auto* made = new std::deque<int>;
+  return *made;
+}
+std::deque<std::string>& FileAnswers() {
+  static auto* made = new std::deque<std::string>;
+  return *made;
+}
 
 }  // namespace
 
@@ -206,48 +217,49 @@ int DefaultButton(UINT type) {
 std::vector<std::string> TakeTrace() {
   std::lock_guard<std::mutex> l(g_lock);
   std::vector<std::string> r;
-  r.swap(g_trace);
+  r.swap(Trace());
   return r;
 }
 
 void RecordTrace(const std::string& line) {
   std::lock_guard<std::mutex> l(g_lock);
   // A test that never reads the trace must not grow it without bound.
-  if (g_trace.size() >= 100000) g_trace.erase(g_trace.begin(), g_trace.begin() + 50000);
-  g_trace.push_back(line);
+  std::vector<std::string>& trace = Trace();
+  if (trace.size() >= 100000) trace.erase(trace.begin(), trace.begin() + 50000);
+  trace.push_back(line);
 }
 
 void PushMessageBoxAnswer(int id) {
   std::lock_guard<std::mutex> l(g_lock);
-  g_box_answers.push_back(id);
+  BoxAnswers().push_back(id);
 }
 
 void PushFileDialogAnswer(const std::string& path) {
   std::lock_guard<std::mutex> l(g_lock);
-  g_file_answers.push_back(path);
+  FileAnswers().push_back(path);
 }
 
 void ResetHeadless() {
   std::lock_guard<std::mutex> l(g_lock);
-  g_trace.clear();
-  g_box_answers.clear();
-  g_file_answers.clear();
+  Trace().clear();
+  BoxAnswers().clear();
+  FileAnswers().clear();
 }
 
 // Scripted answers, for the headless host.
 bool TakeMessageBoxAnswer(int* id) {
   std::lock_guard<std::mutex> l(g_lock);
-  if (g_box_answers.empty()) return false;
-  *id = g_box_answers.front();
-  g_box_answers.pop_front();
+  if (BoxAnswers().empty()) return false;
+  *id = BoxAnswers().front();
+  BoxAnswers().pop_front();
   return true;
 }
 
 bool TakeFileDialogAnswer(std::string* path) {
   std::lock_guard<std::mutex> l(g_lock);
-  if (g_file_answers.empty()) return false;
-  *path = g_file_answers.front();
-  g_file_answers.pop_front();
+  if (FileAnswers().empty()) return false;
+  *path = FileAnswers().front();
+  FileAnswers().pop_front();
   return true;
 }
 

@@ -18,11 +18,19 @@ namespace orvane::midi {
 namespace {
 
 std::mutex g_lock;
-std::vector<RecordedMessage> g_recorded;
+// The objects below are made on first use and never destroyed: a run that never needs them never
+// touches them (nor their pages at start and exit), and code running during exit still finds them.
+std::vector<RecordedMessage>& RecordLog() {
+  static auto* made = new std::vector<RecordedMessage>;
+  return *made;
+}
 unsigned g_fail_countdown = 0;  // 1 = the next message fails
 bool g_fail_open = false;
 bool g_use_synth = false;
-std::set<MidiPort*> g_ports;
+std::set<MidiPort*>& Ports() {
+  static auto* made = new std::set<MidiPort*>;
+  return *made;
+}
 
 class RecorderPort : public MidiPort {
  public:
@@ -37,7 +45,7 @@ class RecorderPort : public MidiPort {
     m.bytes.assign(keep, 0);
     std::memcpy(m.bytes.data(), bytes, count < keep ? count : keep);
     m.callback = CurrentTimerCallback();
-    g_recorded.push_back(std::move(m));
+    RecordLog().push_back(std::move(m));
     return MMSYSERR_NOERROR;
   }
 };
@@ -62,18 +70,18 @@ FluidOpenPortFn SynthEntry() {
 MidiPort* Port(HMIDIOUT out) {
   auto* p = reinterpret_cast<MidiPort*>(out);
   std::lock_guard l(g_lock);
-  return g_ports.count(p) ? p : nullptr;
+  return Ports().count(p) ? p : nullptr;
 }
 
 }  // namespace
 
 std::vector<RecordedMessage> Recorded() {
   std::lock_guard l(g_lock);
-  return g_recorded;
+  return RecordLog();
 }
 void ClearRecorded() {
   std::lock_guard l(g_lock);
-  g_recorded.clear();
+  RecordLog().clear();
   g_fail_countdown = 0;
 }
 void FailMessage(unsigned n) {
@@ -90,7 +98,7 @@ void UseSynthesizer(bool on) {
 }
 int OpenPorts() {
   std::lock_guard l(g_lock);
-  return static_cast<int>(g_ports.size());
+  return static_cast<int>(Ports().size());
 }
 
 }  // namespace orvane::midi
@@ -119,7 +127,7 @@ MMRESULT midiOutOpen(LPHMIDIOUT out, UINT device_id, DWORD_PTR /*callback*/, DWO
     port = new om::RecorderPort;
   }
   std::lock_guard l(om::g_lock);
-  om::g_ports.insert(port);
+  om::Ports().insert(port);
   *out = reinterpret_cast<HMIDIOUT>(port);
   return MMSYSERR_NOERROR;
 }
@@ -176,7 +184,7 @@ MMRESULT midiOutClose(HMIDIOUT out) {
   auto* p = reinterpret_cast<om::MidiPort*>(out);
   {
     std::lock_guard l(om::g_lock);
-    if (!om::g_ports.erase(p)) return MMSYSERR_INVALHANDLE;
+    if (!om::Ports().erase(p)) return MMSYSERR_INVALHANDLE;
   }
   delete p;
   return MMSYSERR_NOERROR;

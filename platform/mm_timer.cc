@@ -26,14 +26,19 @@ struct Timer {
 };
 
 std::mutex g_timers_lock;
-std::map<UINT, std::shared_ptr<Timer>> g_timers;
+// Made on first use and never destroyed: a run that never needs it never touches it (nor its
+// pages at start and exit), and code running during exit still finds it.
+std::map<UINT, std::shared_ptr<Timer>>& Timers() {
+  static auto* made = new std::map<UINT, std::shared_ptr<Timer>>;
+  return *made;
+}
 UINT g_next_id = 1;
 std::atomic<std::uint32_t> g_callback_count{0};
 thread_local std::uint32_t t_callback_ordinal = 0;
 
 void Forget(UINT id) {
   std::lock_guard l(g_timers_lock);
-  g_timers.erase(id);
+  Timers().erase(id);
 }
 
 void Run(std::shared_ptr<Timer> t) {
@@ -80,8 +85,8 @@ MMRESULT timeSetEvent(UINT delay, UINT /*resolution*/, LPTIMECALLBACK callback, 
     std::lock_guard l(g_timers_lock);
     do {
       t->id = g_next_id++;
-    } while (t->id == 0 || g_timers.count(t->id));
-    g_timers[t->id] = t;
+    } while (t->id == 0 || Timers().count(t->id));
+    Timers()[t->id] = t;
   }
   try {
     std::thread(Run, t).detach();
@@ -96,10 +101,10 @@ MMRESULT timeKillEvent(UINT timer_id) {
   std::shared_ptr<Timer> t;
   {
     std::lock_guard l(g_timers_lock);
-    auto it = g_timers.find(timer_id);
-    if (it == g_timers.end()) return TIMERR_NOCANDO;
+    auto it = Timers().find(timer_id);
+    if (it == Timers().end()) return TIMERR_NOCANDO;
     t = it->second;
-    g_timers.erase(it);
+    Timers().erase(it);
   }
   {
     std::lock_guard l(t->lock);

@@ -24,7 +24,12 @@ using Value = RegistryValue;
 using Key = RegistryKey;
 
 std::recursive_mutex g_lock;
-std::map<UINT_PTR, std::string> g_open;  // open key handles and their paths
+// Made on first use and never destroyed: a run that never needs it never touches it (nor its
+// pages at start and exit), and code running during exit still finds it.
+std::map<UINT_PTR, std::string>& OpenKeys() {  // open key handles and their paths
+  static auto* made = new std::map<UINT_PTR, std::string>;
+  return *made;
+}
 UINT_PTR g_next_key = 0x30000;
 
 bool SameName(const std::string& a, const std::string& b) {
@@ -121,8 +126,8 @@ bool FullPath(HKEY root, LPCSTR sub, std::string* path) {
   else if (root == HKEY_USERS)
     base = "HKU";
   else {
-    auto it = g_open.find(reinterpret_cast<UINT_PTR>(root));
-    if (it == g_open.end()) return false;
+    auto it = OpenKeys().find(reinterpret_cast<UINT_PTR>(root));
+    if (it == OpenKeys().end()) return false;
     base = it->second;
   }
   std::string s = sub ? sub : "";
@@ -165,13 +170,13 @@ LONG LoadKeyPath(HKEY root, LPCSTR sub_key, std::string* path, std::vector<Key>*
 HKEY NewHandle(const std::string& path) {
   UINT_PTR h = g_next_key;
   g_next_key += 0x10;
-  g_open.emplace(h, path);
+  OpenKeys().emplace(h, path);
   return reinterpret_cast<HKEY>(h);
 }
 
 const std::string* OpenPath(HKEY key) {
-  auto it = g_open.find(reinterpret_cast<UINT_PTR>(key));
-  return it == g_open.end() ? nullptr : &it->second;
+  auto it = OpenKeys().find(reinterpret_cast<UINT_PTR>(key));
+  return it == OpenKeys().end() ? nullptr : &it->second;
 }
 
 }  // namespace
@@ -265,7 +270,7 @@ LONG RegOpenKeyExA(HKEY root, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
 
 LONG RegCloseKey(HKEY key) {
   std::lock_guard<std::recursive_mutex> l(g_lock);
-  return g_open.erase(reinterpret_cast<UINT_PTR>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  return OpenKeys().erase(reinterpret_cast<UINT_PTR>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {

@@ -22,7 +22,12 @@ struct StoredTemplate {
 };
 
 std::mutex g_lock;
-std::map<std::pair<HINSTANCE, std::string>, std::unique_ptr<StoredTemplate>> g_templates;
+// Made on first use and never destroyed: a run that never needs it never touches it (nor its
+// pages at start and exit), and code running during exit still finds it.
+std::map<std::pair<HINSTANCE, std::string>, std::unique_ptr<StoredTemplate>>& Templates() {
+  static auto* made = new std::map<std::pair<HINSTANCE, std::string>, std::unique_ptr<StoredTemplate>>;
+  return *made;
+}
 const char kDialogClass[] = "#32770";
 
 std::string ResourceKey(LPCSTR name) {
@@ -39,8 +44,8 @@ HINSTANCE Owner(HINSTANCE i) {
 const StoredTemplate* FindTemplate(HINSTANCE instance, LPCSTR name) {
   if (!name) return nullptr;
   std::lock_guard<std::mutex> l(g_lock);
-  auto it = g_templates.find({Owner(instance), ResourceKey(name)});
-  return it == g_templates.end() ? nullptr : it->second.get();
+  auto it = Templates().find({Owner(instance), ResourceKey(name)});
+  return it == Templates().end() ? nullptr : it->second.get();
 }
 
 // The dialog manager's procedure: the dialog procedure first, then the default handling.
@@ -252,11 +257,11 @@ BOOL OrvaneRegisterDialogTemplate(HINSTANCE instance, LPCSTR name, const OrvaneD
   st->t.controls = st->controls.data();
   std::lock_guard<std::mutex> l(g_lock);
   auto key = std::make_pair(Owner(instance), ResourceKey(name));
-  if (g_templates.count(key)) {
+  if (Templates().count(key)) {
     SetLastError(ERROR_ALREADY_EXISTS);
     return FALSE;
   }
-  g_templates.emplace(key, std::move(st));
+  Templates().emplace(key, std::move(st));
   return TRUE;
 }
 

@@ -28,20 +28,28 @@ struct StoredMenuItem {
 };
 
 std::recursive_mutex g_lock;
-std::map<UINT_PTR, Menu> g_menus;
+// The objects below are made on first use and never destroyed: a run that never needs them never
+// touches them (nor their pages at start and exit), and code running during exit still finds them.
+std::map<UINT_PTR, Menu>& Menus() {
+  static auto* made = new std::map<UINT_PTR, Menu>;
+  return *made;
+}
 UINT_PTR g_next_menu = 0x20000;
-std::map<std::pair<HINSTANCE, std::string>, std::vector<StoredMenuItem>> g_templates;
+std::map<std::pair<HINSTANCE, std::string>, std::vector<StoredMenuItem>>& Templates() {
+  static auto* made = new std::map<std::pair<HINSTANCE, std::string>, std::vector<StoredMenuItem>>;
+  return *made;
+}
 
 Menu* Get(HMENU h) {
-  auto it = g_menus.find(reinterpret_cast<UINT_PTR>(h));
-  return it == g_menus.end() ? nullptr : &it->second;
+  auto it = Menus().find(reinterpret_cast<UINT_PTR>(h));
+  return it == Menus().end() ? nullptr : &it->second;
 }
 
 HMENU NewMenu() {
   std::lock_guard<std::recursive_mutex> l(g_lock);
   UINT_PTR h = g_next_menu;
   g_next_menu += 0x10;
-  g_menus.emplace(h, Menu{});
+  Menus().emplace(h, Menu{});
   return reinterpret_cast<HMENU>(h);
 }
 
@@ -106,7 +114,7 @@ void DestroyTree(HMENU h, int depth) {
   for (MenuItem& i : m->items) {
     if (i.flags & MF_POPUP) subs.push_back(i.popup);
   }
-  g_menus.erase(reinterpret_cast<UINT_PTR>(h));
+  Menus().erase(reinterpret_cast<UINT_PTR>(h));
   for (HMENU s : subs) DestroyTree(s, depth + 1);
 }
 
@@ -130,11 +138,11 @@ BOOL OrvaneRegisterMenu(HINSTANCE instance, LPCSTR name, const OrvaneMenuItem* i
   }
   std::lock_guard<std::recursive_mutex> l(g_lock);
   auto key = std::make_pair(instance ? instance : MainInstance(), Key(name));
-  if (g_templates.count(key)) {
+  if (Templates().count(key)) {
     SetLastError(ERROR_ALREADY_EXISTS);
     return FALSE;
   }
-  g_templates.emplace(key, std::move(stored));
+  Templates().emplace(key, std::move(stored));
   return TRUE;
 }
 
@@ -158,8 +166,8 @@ BOOL DestroyMenu(HMENU menu) {
 HMENU LoadMenuA(HINSTANCE instance, LPCSTR name) {
   if (!name) return nullptr;
   std::lock_guard<std::recursive_mutex> l(g_lock);
-  auto it = g_templates.find({instance ? instance : MainInstance(), Key(name)});
-  if (it == g_templates.end()) {
+  auto it = Templates().find({instance ? instance : MainInstance(), Key(name)});
+  if (it == Templates().end()) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
   }

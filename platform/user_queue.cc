@@ -54,16 +54,30 @@ DWORD InputKind(UINT message) {
   return QS_POSTMESSAGE;
 }
 
-std::mutex g_lock;               // guards queues, timers and the cursor
-std::condition_variable g_wake;  // a message was posted or a timer set
-std::map<DWORD, Queue> g_queues;
-std::vector<Timer> g_timers;
+std::mutex g_lock;  // guards queues, timers and the cursor
+// The objects below are made on first use and never destroyed: a run that never needs them never
+// touches them (nor their pages at start and exit), and code running during exit still finds them.
+std::condition_variable& Wake() {  // a message was posted or a timer set
+  static auto* made = new std::condition_variable;
+  return *made;
+}
+std::map<DWORD, Queue>& Queues() {
+  static auto* made = new std::map<DWORD, Queue>;
+  return *made;
+}
+std::vector<Timer>& Timers() {
+  static auto* made = new std::vector<Timer>;
+  return *made;
+}
 UINT_PTR g_next_thread_timer = 0x7FF0;
 POINT g_cursor{0, 0};
 std::atomic<void (*)(const MSG&)> g_posted_taken_hook{nullptr};
 bool g_trace_messages = false;
 std::mutex g_names_lock;
-std::vector<std::string> g_message_names;
+std::vector<std::string>& MessageNames() {
+  static auto* made = new std::vector<std::string>;
+  return *made;
+}
 
 void TraceMessage(HWND hwnd, UINT message) {
   if (!g_trace_messages) return;
@@ -91,11 +105,11 @@ bool IsDue(const Timer& t, DWORD now) {
 bool Post(DWORD thread, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   {
     std::lock_guard<std::mutex> l(g_lock);
-    Queue& q = g_queues[thread];
+    Queue& q = Queues()[thread];
     q.posted.push_back(MSG{hwnd, message, wparam, lparam, NowMs(), g_cursor});
     q.fresh |= InputKind(message);
   }
-  g_wake.notify_all();
+  Wake().notify_all();
   kernel::NotifyWaiters();
   return true;
 }
@@ -108,7 +122,7 @@ bool Take(MSG* out, HWND filter, UINT lo, UINT hi, UINT remove) {
   bool found = false;
   {
     std::lock_guard<std::mutex> l(g_lock);
-    Queue& q = g_queues[me];
+    Queue& q = Queues()[me];
     q.fresh = 0;  // what is in the queue now has been seen
     for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
       if (!Matches(it->hwnd, it->message, filter, lo, hi)) continue;
@@ -126,7 +140,7 @@ bool Take(MSG* out, HWND filter, UINT lo, UINT hi, UINT remove) {
   }
   {
     std::lock_guard<std::mutex> l(g_lock);
-    Queue& q = g_queues[me];
+    Queue& q = Queues()[me];
     if (q.quit) {
       *out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q.quit_code), 0, NowMs(), g_cursor};
       if (remove & PM_REMOVE) q.quit = false;
@@ -148,17 +162,17 @@ bool Take(MSG* out, HWND filter, UINT lo, UINT hi, UINT remove) {
     if (paint.hwnd) {
       std::lock_guard<std::mutex> l(g_lock);
       *out = MSG{paint.hwnd, WM_PAINT, 0, 0, NowMs(), g_cursor};
-      g_queues[me].last = *out;
+      Queues()[me].last = *out;
       return true;
     }
   }
   std::lock_guard<std::mutex> l(g_lock);
   DWORD now = NowMs();
-  for (Timer& t : g_timers) {
+  for (Timer& t : Timers()) {
     if (t.thread != me || !IsDue(t, now) || !Matches(t.hwnd, WM_TIMER, filter, lo, hi)) continue;
     *out = MSG{t.hwnd, WM_TIMER, t.id, reinterpret_cast<LPARAM>(t.proc), now, g_cursor};
     if (remove & PM_REMOVE) t.due = now + t.period;
-    g_queues[me].last = *out;
+    Queues()[me].last = *out;
     return true;
   }
   return false;
@@ -169,7 +183,7 @@ int NextTimerIn(DWORD me) {
   std::lock_guard<std::mutex> l(g_lock);
   DWORD now = NowMs();
   LONG best = -1;
-  for (const Timer& t : g_timers) {
+  for (const Timer& t : Timers()) {
     if (t.thread != me) continue;
     LONG left = std::max<LONG>(static_cast<LONG>(t.due - now), 0);
     if (best < 0 || left < best) best = left;
@@ -188,10 +202,10 @@ bool QueueReady(void* context) {
   const QueueWait& w = *static_cast<QueueWait*>(context);
   {
     std::lock_guard<std::mutex> l(g_lock);
-    if (g_queues[w.me].fresh & w.mask) return true;
+    if (Queues()[w.me].fresh & w.mask) return true;
     if (w.mask & QS_TIMER) {
       DWORD now = NowMs();
-      for (const Timer& t : g_timers) {
+      for (const Timer& t : Timers()) {
         if (t.thread == w.me && IsDue(t, now)) return true;
       }
     }
@@ -221,7 +235,7 @@ void SetPostedTakenHook(void (*hook)(const MSG& msg)) {
 
 void KillWindowTimers(HWND hwnd) {
   std::lock_guard<std::mutex> l(g_lock);
-  std::erase_if(g_timers, [&](const Timer& t) { return t.hwnd == hwnd; });
+  std::erase_if(Timers(), [&](const Timer& t) { return t.hwnd == hwnd; });
 }
 
 }  // namespace orvane::user
@@ -260,12 +274,12 @@ BOOL PostThreadMessageA(DWORD thread_id, UINT message, WPARAM wparam, LPARAM lpa
 void PostQuitMessage(int exit_code) {
   {
     std::lock_guard<std::mutex> l(g_lock);
-    Queue& q = g_queues[GetCurrentThreadId()];
+    Queue& q = Queues()[GetCurrentThreadId()];
     q.quit = true;
     q.quit_code = exit_code;
     q.fresh |= QS_POSTMESSAGE;
   }
-  g_wake.notify_all();
+  Wake().notify_all();
   orvane::kernel::NotifyWaiters();
 }
 
@@ -290,14 +304,14 @@ BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT lo, UINT hi) {
       continue;
     }
     std::unique_lock<std::mutex> l(g_lock);
-    Queue& q = g_queues[me];
+    Queue& q = Queues()[me];
     auto ready = [&] { return !q.posted.empty() || q.quit; };
     if (wait < 0) {
       // Nothing can arrive but a post (or a new timer, which also wakes us).
-      size_t timers = g_timers.size();
-      g_wake.wait(l, [&] { return ready() || g_timers.size() != timers; });
+      size_t timers = Timers().size();
+      Wake().wait(l, [&] { return ready() || Timers().size() != timers; });
     } else {
-      orvane::WaitForNs(g_wake, l, static_cast<std::int64_t>(wait) * 1000000, ready);
+      orvane::WaitForNs(Wake(), l, static_cast<std::int64_t>(wait) * 1000000, ready);
     }
   }
 }
@@ -311,7 +325,7 @@ LRESULT DispatchMessageA(const MSG* msg) {
     bool known;
     {
       std::lock_guard<std::mutex> l(g_lock);
-      known = std::any_of(g_timers.begin(), g_timers.end(), [&](const Timer& t) {
+      known = std::any_of(Timers().begin(), Timers().end(), [&](const Timer& t) {
         return t.hwnd == msg->hwnd && t.id == msg->wParam && t.proc == proc;
       });
     }
@@ -358,10 +372,10 @@ BOOL TranslateMessage(const MSG* msg) {
   if (ch) {
     {
       std::lock_guard<std::mutex> l(g_lock);
-      Queue& q = g_queues[GetCurrentThreadId()];
+      Queue& q = Queues()[GetCurrentThreadId()];
       q.posted.push_front(MSG{msg->hwnd, WM_CHAR, ch, msg->lParam, msg->time, msg->pt});
     }
-    g_wake.notify_all();
+    Wake().notify_all();
   }
   return TRUE;
 }
@@ -372,7 +386,7 @@ LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wparam, LP
 
 LONG GetMessageTime() {
   std::lock_guard<std::mutex> l(g_lock);
-  return static_cast<LONG>(g_queues[GetCurrentThreadId()].last.time);
+  return static_cast<LONG>(Queues()[GetCurrentThreadId()].last.time);
 }
 
 BOOL GetCursorPos(LPPOINT point) {
@@ -406,7 +420,7 @@ BOOL SetCursorPos(int x, int y) {
 
 DWORD GetMessagePos() {
   std::lock_guard<std::mutex> l(g_lock);
-  const POINT& p = g_queues[GetCurrentThreadId()].last.pt;
+  const POINT& p = Queues()[GetCurrentThreadId()].last.pt;
   return static_cast<DWORD>(MAKELONG(p.x, p.y));
 }
 
@@ -416,15 +430,15 @@ UINT RegisterWindowMessageA(LPCSTR name) {
     return 0;
   }
   std::lock_guard<std::mutex> l(g_names_lock);
-  for (size_t i = 0; i < g_message_names.size(); ++i) {
-    if (SameName(g_message_names[i].c_str(), name)) return static_cast<UINT>(0xC000 + i);
+  for (size_t i = 0; i < MessageNames().size(); ++i) {
+    if (SameName(MessageNames()[i].c_str(), name)) return static_cast<UINT>(0xC000 + i);
   }
-  if (g_message_names.size() >= 0x4000) {
+  if (MessageNames().size() >= 0x4000) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return 0;
   }
-  g_message_names.emplace_back(name);
-  return static_cast<UINT>(0xC000 + g_message_names.size() - 1);
+  MessageNames().emplace_back(name);
+  return static_cast<UINT>(0xC000 + MessageNames().size() - 1);
 }
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc) {
@@ -435,22 +449,22 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc) {
   {
     std::lock_guard<std::mutex> l(g_lock);
     if (!hwnd) {
-      bool known = id && std::any_of(g_timers.begin(), g_timers.end(),
+      bool known = id && std::any_of(Timers().begin(), Timers().end(),
                                      [&](const Timer& t) { return !t.hwnd && t.id == id; });
       if (!known) id = g_next_thread_timer++;
     }
-    std::erase_if(g_timers, [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
-    g_timers.push_back(Timer{hwnd, id, period, proc, me, NowMs() + period});
+    std::erase_if(Timers(), [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
+    Timers().push_back(Timer{hwnd, id, period, proc, me, NowMs() + period});
     result = hwnd ? (id ? id : 1) : id;
   }
-  g_wake.notify_all();
+  Wake().notify_all();
   orvane::kernel::NotifyWaiters();
   return result;
 }
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   std::lock_guard<std::mutex> l(g_lock);
-  size_t n = std::erase_if(g_timers, [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
+  size_t n = std::erase_if(Timers(), [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
   return n ? TRUE : FALSE;
 }
 

@@ -26,9 +26,17 @@ struct ClassRecord {
 
 std::recursive_mutex g_lock;
 std::atomic<bool> g_update_hint{false};  // some window may have an update region
-std::map<ATOM, ClassRecord> g_classes;
+// The objects below are made on first use and never destroyed: a run that never needs them never
+// touches them (nor their pages at start and exit), and code running during exit still finds them.
+std::map<ATOM, ClassRecord>& Classes() {
+  static auto* made = new std::map<ATOM, ClassRecord>;
+  return *made;
+}
 ATOM g_next_atom = 0xC000;
-std::map<UINT_PTR, WindowPtr> g_windows;  // ordered by handle, so by creation
+std::map<UINT_PTR, WindowPtr>& Windows() {  // ordered by handle, so by creation
+  static auto* made = new std::map<UINT_PTR, WindowPtr>;
+  return *made;
+}
 UINT_PTR g_next_handle = 0x10000;
 HWND g_focus = nullptr;
 HWND g_foreground = nullptr;
@@ -42,10 +50,10 @@ using orvane::cp932::IsLeadByte;
 ClassRecord* FindClass(LPCSTR name) {
   if (!name) return nullptr;
   if (IS_INTRESOURCE(name)) {
-    auto it = g_classes.find(static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(name)));
-    return it == g_classes.end() ? nullptr : &it->second;
+    auto it = Classes().find(static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(name)));
+    return it == Classes().end() ? nullptr : &it->second;
   }
-  for (auto& [atom, c] : g_classes) {
+  for (auto& [atom, c] : Classes()) {
     if (SameName(c.name.c_str(), name)) return &c;
   }
   return nullptr;
@@ -197,8 +205,8 @@ bool SameName(const char* a, const char* b) {
 
 WindowPtr Peek(HWND hwnd) {
   std::lock_guard<std::recursive_mutex> l(g_lock);
-  auto it = g_windows.find(reinterpret_cast<UINT_PTR>(hwnd));
-  return it == g_windows.end() ? nullptr : it->second;
+  auto it = Windows().find(reinterpret_cast<UINT_PTR>(hwnd));
+  return it == Windows().end() ? nullptr : it->second;
 }
 
 WindowPtr Find(HWND hwnd) {
@@ -210,7 +218,7 @@ WindowPtr Find(HWND hwnd) {
 std::vector<HWND> Children(HWND hwnd, bool deep) {
   std::vector<HWND> out;
   std::lock_guard<std::recursive_mutex> l(g_lock);
-  for (auto& [h, w] : g_windows) {
+  for (auto& [h, w] : Windows()) {
     if ((w->style & WS_CHILD) && w->parent == hwnd) {
       out.push_back(w->handle);
       if (deep) {
@@ -232,8 +240,8 @@ void SetUpdateHint() {
 std::vector<WindowPtr> AllWindows() {
   std::lock_guard<std::recursive_mutex> l(g_lock);
   std::vector<WindowPtr> out;
-  out.reserve(g_windows.size());
-  for (auto& [h, w] : g_windows) out.push_back(w);
+  out.reserve(Windows().size());
+  for (auto& [h, w] : Windows()) out.push_back(w);
   return out;
 }
 
@@ -258,7 +266,7 @@ void DestroyOne(HWND hwnd) {
   std::vector<HWND> owned;
   {
     std::lock_guard<std::recursive_mutex> l(g_lock);
-    for (auto& [h, o] : g_windows) {
+    for (auto& [h, o] : Windows()) {
       if (!(o->style & WS_CHILD) && o->owner == hwnd) owned.push_back(o->handle);
     }
   }
@@ -275,7 +283,7 @@ void DestroyOne(HWND hwnd) {
   bool was_foreground = false;
   {
     std::lock_guard<std::recursive_mutex> l(g_lock);
-    g_windows.erase(reinterpret_cast<UINT_PTR>(hwnd));
+    Windows().erase(reinterpret_cast<UINT_PTR>(hwnd));
     if (g_focus == hwnd) g_focus = nullptr;
     if (g_foreground == hwnd) {
       g_foreground = nullptr;
@@ -318,7 +326,7 @@ ATOM RegisterClassExA(const WNDCLASSEXA* wc) {
   r.atom = g_next_atom++;
   r.wc.lpszClassName = nullptr;
   ATOM atom = r.atom;
-  g_classes.emplace(atom, std::move(r));
+  Classes().emplace(atom, std::move(r));
   return atom;
 }
 
@@ -329,13 +337,13 @@ BOOL UnregisterClassA(LPCSTR class_name, HINSTANCE) {
     SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
     return FALSE;
   }
-  for (auto& [h, w] : g_windows) {
+  for (auto& [h, w] : Windows()) {
     if (SameName(w->class_name.c_str(), c->name.c_str())) {
       SetLastError(1412);  // ERROR_CLASS_HAS_WINDOWS
       return FALSE;
     }
   }
-  g_classes.erase(c->atom);
+  Classes().erase(c->atom);
   return TRUE;
 }
 
@@ -434,7 +442,7 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
     hwnd = reinterpret_cast<HWND>(g_next_handle);
     g_next_handle += 0x10;
     w->handle = hwnd;
-    g_windows.emplace(reinterpret_cast<UINT_PTR>(hwnd), w);
+    Windows().emplace(reinterpret_cast<UINT_PTR>(hwnd), w);
   }
   CREATESTRUCTA cs{};
   cs.lpCreateParams = param;
@@ -470,7 +478,7 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
       w->destroying = true;
       SendMessageA(hwnd, WM_NCDESTROY, 0, 0);
       std::lock_guard<std::recursive_mutex> l(g_lock);
-      g_windows.erase(reinterpret_cast<UINT_PTR>(hwnd));
+      Windows().erase(reinterpret_cast<UINT_PTR>(hwnd));
     }
     SetLastError(1400);
     return nullptr;
@@ -813,7 +821,7 @@ LONG SetWindowLongA(HWND hwnd, int index, LONG value) {
 
 HWND FindWindowA(LPCSTR class_name, LPCSTR title) {
   std::lock_guard<std::recursive_mutex> l(g_lock);
-  for (auto& [h, w] : g_windows) {
+  for (auto& [h, w] : Windows()) {
     if (w->style & WS_CHILD) continue;
     if (class_name && !IS_INTRESOURCE(class_name) && !SameName(w->class_name.c_str(), class_name)) continue;
     if (title && w->title != title) continue;
@@ -1008,7 +1016,7 @@ BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL) {
     std::vector<HWND> all;
     {
       std::lock_guard<std::recursive_mutex> l(g_lock);
-      for (auto& [h, w] : g_windows) {
+      for (auto& [h, w] : Windows()) {
         if (!(w->style & WS_CHILD) && w->thread == GetCurrentThreadId()) all.push_back(w->handle);
       }
     }

@@ -79,14 +79,21 @@ void StartupConfigErrorHook(ScriptContext* ctx, uint32_t) {
 bool RunStartupConfig(std::span<const uint8_t> image, uint64_t max_steps) {
   SetStartupFlags(0);
   if (image.size() < 4 || ReadImageWord(image.data()) != kScriptImageMagic) return false;
-  ScriptContext* ctx =
-      ParseScriptImage(image, kLoaderSlotGrowth, &StartupConfigNativeHook, &StartupConfigErrorHook);
-  if (ctx == nullptr) return false;
+  DRef<ScriptImageInfo> info;
+  info.Alloc(1);
+  if (LoadScriptImageInfo(image, info.Get()) != nullptr) return false;
 
   bool failed = false;
   std::string text;
   uint32_t entry;
-  if (ctx->FindMethod("startupconfig", &entry) && ctx->Start(entry)) {
+  // Most images have no such method; they need no context, whose making and release cost a
+  // program's start more than the rest of the pass.
+  ScriptContext* ctx = nullptr;
+  if (info->FindMethod("startupconfig", &entry)) {
+    ctx = ScriptContext::Create(info, kLoaderSlotGrowth, &StartupConfigNativeHook, &StartupConfigErrorHook);
+    if (ctx == nullptr) return false;
+  }
+  if (ctx != nullptr && ctx->Start(entry)) {
     g_pass_error = 0;
     for (uint64_t steps = 0;; ++steps) {
       if (g_pass_error != 0) {

@@ -47,8 +47,10 @@ TEST_F(TaskTest, ConfigurationWordsSetTheirFlags) {
 }
 
 TEST_F(TaskTest, ConfigurationWithoutAStringOrMethodChoosesNothing) {
+  SetStartupFlags(kStartupTss);
   EXPECT_TRUE(RunStartupConfig(ConfigImage(" OpSetInt g0, 1")));
   EXPECT_EQ(GetStartupFlags(), 0u);
+  SetStartupFlags(kStartupTss);
   EXPECT_TRUE(RunStartupConfig(meiasm::Assemble(".method main\n OpHalt\n")));
   EXPECT_EQ(GetStartupFlags(), 0u);
   EXPECT_TRUE(Boxes().empty());
@@ -103,18 +105,30 @@ TEST_F(TaskTest, ConfigurationErrorsFailThePass) {
 }
 
 TEST_F(TaskTest, ConfigurationIsWrittenToTheLog) {
-  DFile log;
-  ASSERT_TRUE(log.OpenMemory(4096, DFile::kRead | DFile::kWrite));
-  std::vector<char> zeros(4096, 0);
-  log.Write(zeros.data(), 4096);
-  log.Seek(DFile::kSeekStart, 0);
-  DDebugLog().AttachFile(log);
-  EXPECT_TRUE(RunStartupConfig(ReturningText("tss  Sound3d")));
-  DDebugLog().Close();
-  std::vector<char> text(4096);
-  log.Seek(DFile::kSeekStart, 0);
-  ASSERT_EQ(log.Read(text.data(), 4096), 4096);
-  EXPECT_STREQ(text.data(), "Startup Config: \"tss  Sound3d\"\r\n using TSS.\r\n using sound-3d.\r\n");
+  struct Case {
+    std::vector<uint8_t> image;
+    const char* text;
+  };
+  const Case cases[] = {
+      {ReturningText("tss  Sound3d"),
+       "Startup Config: \"tss  Sound3d\"\r\n using TSS.\r\n using sound-3d.\r\n"},
+      {meiasm::Assemble(".method main\n OpHalt\n"), "Startup Config: \"\"\r\n"},  // no such method
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    DFile log;
+    ASSERT_TRUE(log.OpenMemory(4096, DFile::kRead | DFile::kWrite));
+    std::vector<char> zeros(4096, 0);
+    log.Write(zeros.data(), 4096);
+    log.Seek(DFile::kSeekStart, 0);
+    DDebugLog().AttachFile(log);
+    EXPECT_TRUE(RunStartupConfig(c.image));
+    DDebugLog().Close();
+    std::vector<char> text(4096);
+    log.Seek(DFile::kSeekStart, 0);
+    ASSERT_EQ(log.Read(text.data(), 4096), 4096);
+    EXPECT_STREQ(text.data(), c.text);
+  }
 }
 
 TEST(StartupConfigWordsTest, SkipAndCopyWords) {
