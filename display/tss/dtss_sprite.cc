@@ -34,9 +34,10 @@ D3DXMATRIX Identity() {
 }
 
 // Indices of kQuadsPerCall quads of 4 vertices (TL, TR, BL, BR): TL, TR, BL, BL, TR, BR each.
+// Built at compile time into read-only data, so a start writes no page for it.
 struct QuadIndices {
-  uint16_t v[DtssSprite::kQuadsPerCall * 6];
-  QuadIndices() {
+  uint16_t v[DtssSprite::kQuadsPerCall * 6] = {};
+  constexpr QuadIndices() {
     for (uint32_t q = 0; q < DtssSprite::kQuadsPerCall; ++q) {
       const uint16_t b = static_cast<uint16_t>(q * 4);
       const uint16_t quad[6] = {b,
@@ -49,7 +50,7 @@ struct QuadIndices {
     }
   }
 };
-const QuadIndices kQuadIndices;
+constexpr QuadIndices kQuadIndices;
 
 // One axis of the tiling under a wipe: the tiles start at the pattern's periods on the screen, so
 // the mask stays anchored there wherever the sprite moves. `a` is the absolute position, `len`
