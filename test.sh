@@ -32,7 +32,7 @@ if compgen -G "fuzz/*_fuzz.cc" >/dev/null; then
   run_fuzz_target() {
     local name=$1
     mkdir -p "build/fuzz/work/$name"
-    "build/fuzz/bin/$name" -max_total_time=15 -print_final_stats=0 "build/fuzz/work/$name" \
+    "build/fuzz/bin/$name" -max_total_time=10 -print_final_stats=0 "build/fuzz/work/$name" \
       "fuzz/corpus/$name" >"build/fuzz/work/$name.log" 2>&1
   }
   export -f run_fuzz_target
