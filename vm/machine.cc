@@ -42,53 +42,60 @@ namespace {
 // general form, which reads operand modes at run time and also takes stack references, and, where
 // it has operands, the _P form for plain operands; comparisons also have forms that run the
 // conditional jump after them (_Jz, _Jnz).
-#define ORVANE_VM_FORMS(X)                                                                                   \
-  X(New)                                                                                                     \
-  X(Slow)                                                                                                    \
-  X(OpMul)                                                                                                   \
-  X(OpMul_P)                                                                                                 \
-  X(OpMulAssign) X(OpMulAssign_P) X(OpMulConstInt) X(OpMulConstInt_P) X(OpDiv) X(OpDiv_P) X(OpDivAssign) X(  \
-      OpDivAssign_P) X(OpDivConstInt) X(OpDivConstInt_P) X(OpMod) X(OpMod_P) X(OpModAssign) X(OpModAssign_P) \
-      X(OpModConstInt) X(OpModConstInt_P) X(OpAdd) X(OpAdd_P) X(OpAddAssign) X(OpAddAssign_P)                \
-          X(OpAddConstInt) X(OpAddConstInt_P) X(OpSub) X(OpSub_P) X(OpSubAssign) X(OpSubAssign_P)            \
-              X(OpSubConstInt) X(OpSubConstInt_P) X(OpShl) X(OpShl_P) X(OpShlAssign) X(OpShlAssign_P) X(     \
-                  OpShlConstInt) X(OpShlConstInt_P) X(OpShr) X(OpShr_P) X(OpShrAssign) X(OpShrAssign_P)      \
-                  X(OpShrConstInt) X(OpShrConstInt_P) X(OpAnd) X(OpAnd_P) X(OpAndAssign) X(OpAndAssign_P) X( \
-                      OpAndConstInt) X(OpAndConstInt_P) X(OpXor) X(OpXor_P) X(OpXorAssign) X(OpXorAssign_P)  \
-                      X(OpXorConstInt) X(OpXorConstInt_P) X(OpOr) X(OpOr_P) X(OpOrAssign) X(OpOrAssign_P)    \
-                          X(OpOrConstInt) X(OpOrConstInt_P) X(OpLt) X(OpLt_P) X(OpLt_Jz) X(OpLt_Jnz) X(OpGt) \
-                              X(OpGt_P) X(OpGt_Jz) X(OpGt_Jnz) X(OpLe) X(OpLe_P) X(OpLe_Jz) X(OpLe_Jnz)      \
-                                  X(OpGe) X(OpGe_P) X(OpGe_Jz) X(OpGe_Jnz) X(OpEq) X(OpEq_P) X(OpEq_Jz)      \
-                                      X(OpEq_Jnz) X(OpNe) X(OpNe_P) X(OpNe_Jz) X(OpNe_Jnz)                   \
-                                          X(OpMove) X(OpMove_P) X(OpSetInt) X(OpSetInt_P) X(OpJumpIfZero)    \
-                                              X(OpJumpIfZero_P) X(OpJumpIfNonZero) X(OpJumpIfNonZero_P)      \
-                                                  X(OpJump) X(OpPushRef) X(OpPushWord) X(OpPushBase)         \
-                                                      X(OpPopBase) X(OpAddBase) X(OpDrop)                    \
-                                                          X(OpCall) X(OpReturn) X(OpEnter) X(OpLeave)        \
-                                                              X(OpSetFile) X(OpSetLine) X(Prologue)          \
-                                                                  X(Epilogue) X(Call0) X(Call1) X(Call2)     \
-                                                                      X(Call3)
+// clang-format off
+#define ORVANE_VM_FORMS(X)                                                                         \
+  X(New) X(Slow) X(OpMul) X(OpMul_P) X(OpMulAssign) X(OpMulAssign_P)                               \
+  X(OpMulConstInt) X(OpMulConstInt_P) X(OpDiv) X(OpDiv_P) X(OpDivAssign) X(OpDivAssign_P)          \
+  X(OpDivConstInt) X(OpDivConstInt_P) X(OpMod) X(OpMod_P) X(OpModAssign) X(OpModAssign_P)          \
+  X(OpModConstInt) X(OpModConstInt_P) X(OpAdd) X(OpAdd_P) X(OpAddAssign) X(OpAddAssign_P)          \
+  X(OpAddConstInt) X(OpAddConstInt_P) X(OpSub) X(OpSub_P) X(OpSubAssign) X(OpSubAssign_P)          \
+  X(OpSubConstInt) X(OpSubConstInt_P) X(OpShl) X(OpShl_P) X(OpShlAssign) X(OpShlAssign_P)          \
+  X(OpShlConstInt) X(OpShlConstInt_P) X(OpShr) X(OpShr_P) X(OpShrAssign) X(OpShrAssign_P)          \
+  X(OpShrConstInt) X(OpShrConstInt_P) X(OpAnd) X(OpAnd_P) X(OpAndAssign) X(OpAndAssign_P)          \
+  X(OpAndConstInt) X(OpAndConstInt_P) X(OpXor) X(OpXor_P) X(OpXorAssign) X(OpXorAssign_P)          \
+  X(OpXorConstInt) X(OpXorConstInt_P) X(OpOr) X(OpOr_P) X(OpOrAssign) X(OpOrAssign_P)              \
+  X(OpOrConstInt) X(OpOrConstInt_P) X(OpLt) X(OpLt_P) X(OpLt_Jz) X(OpLt_Jnz)                       \
+  X(OpGt) X(OpGt_P) X(OpGt_Jz) X(OpGt_Jnz) X(OpLe) X(OpLe_P)                                       \
+  X(OpLe_Jz) X(OpLe_Jnz) X(OpGe) X(OpGe_P) X(OpGe_Jz) X(OpGe_Jnz)                                  \
+  X(OpEq) X(OpEq_P) X(OpEq_Jz) X(OpEq_Jnz) X(OpNe) X(OpNe_P)                                       \
+  X(OpNe_Jz) X(OpNe_Jnz) X(OpMove) X(OpMove_P) X(OpSetInt) X(OpSetInt_P)                           \
+  X(OpJumpIfZero) X(OpJumpIfZero_P) X(OpJumpIfNonZero) X(OpJumpIfNonZero_P) X(OpJump) X(OpPushRef) \
+  X(OpPushWord) X(OpPushBase) X(OpPopBase) X(OpAddBase) X(OpDrop) X(OpCall)                        \
+  X(OpReturn) X(OpEnter) X(OpLeave) X(OpSetFile) X(OpSetLine) X(Prologue)                          \
+  X(Epilogue) X(Call0) X(Call1) X(Call2) X(Call3)
+// clang-format on
 
 // Forms whose operands the decoder found to be stack references (R) with a negative offset, or
 // plain (P): a Move that reads or writes through a reference, d = a op b written through one. Then
 // forms that also run the next instruction: a Move followed by a Jump, d = a + b or d = a - b
-// followed by d += w or d -= w on the same operand.
-#define ORVANE_VM_REF_FORMS(X)                                                                           \
-  X(OpMove_RP)                                                                                           \
-  X(OpMove_PR)                                                                                           \
-  X(OpMul_RPP)                                                                                           \
-  X(OpDiv_RPP)                                                                                           \
-  X(OpMod_RPP) X(OpAdd_RPP) X(OpSub_RPP) X(OpShl_RPP) X(OpShr_RPP) X(OpAnd_RPP) X(OpXor_RPP) X(OpOr_RPP) \
-      X(OpMove_P_Jump) X(OpMove_RP_Jump) X(OpAdd_P_AddConstInt) X(OpAdd_P_SubConstInt)                   \
-          X(OpSub_P_AddConstInt) X(OpSub_P_SubConstInt)
+// followed by d += w or d -= w on the same operand; and the call chains whose callee begins with a
+// prologue.
+// clang-format off
+#define ORVANE_VM_REF_FORMS(X)                                                \
+  X(OpMove_RP) X(OpMove_PR) X(OpMul_RPP) X(OpDiv_RPP)                         \
+  X(OpMod_RPP) X(OpAdd_RPP) X(OpSub_RPP) X(OpShl_RPP)                         \
+  X(OpShr_RPP) X(OpAnd_RPP) X(OpXor_RPP) X(OpOr_RPP)                          \
+  X(OpMove_P_Jump) X(OpMove_RP_Jump) X(OpMove_PR_Jump) X(OpAdd_P_AddConstInt) \
+  X(OpAdd_P_SubConstInt) X(OpSub_P_AddConstInt) X(OpSub_P_SubConstInt)        \
+  X(Call0_Prologue) X(Call1_Prologue) X(Call2_Prologue) X(Call3_Prologue)
+// clang-format on
 // d += w on a plain operand followed by a comparison and its conditional jump (a counting loop's
-// step and test), run as one form.
+// step and test), run as one form; the A and B forms are those whose comparison reads d as its
+// first or second source, which then comes from the step without being read again.
 // clang-format off
 #define ORVANE_VM_STEP_FORMS(X)                                                              \
   X(OpAddConstInt_P_OpLt_Jz) X(OpAddConstInt_P_OpLt_Jnz) X(OpAddConstInt_P_OpGt_Jz)          \
   X(OpAddConstInt_P_OpGt_Jnz) X(OpAddConstInt_P_OpLe_Jz) X(OpAddConstInt_P_OpLe_Jnz)         \
   X(OpAddConstInt_P_OpGe_Jz) X(OpAddConstInt_P_OpGe_Jnz) X(OpAddConstInt_P_OpEq_Jz)          \
-  X(OpAddConstInt_P_OpEq_Jnz) X(OpAddConstInt_P_OpNe_Jz) X(OpAddConstInt_P_OpNe_Jnz)
+  X(OpAddConstInt_P_OpEq_Jnz) X(OpAddConstInt_P_OpNe_Jz) X(OpAddConstInt_P_OpNe_Jnz)         \
+  X(OpAddConstInt_P_OpLtA_Jz) X(OpAddConstInt_P_OpLtA_Jnz) X(OpAddConstInt_P_OpGtA_Jz)       \
+  X(OpAddConstInt_P_OpGtA_Jnz) X(OpAddConstInt_P_OpLeA_Jz) X(OpAddConstInt_P_OpLeA_Jnz)      \
+  X(OpAddConstInt_P_OpGeA_Jz) X(OpAddConstInt_P_OpGeA_Jnz) X(OpAddConstInt_P_OpEqA_Jz)       \
+  X(OpAddConstInt_P_OpEqA_Jnz) X(OpAddConstInt_P_OpNeA_Jz) X(OpAddConstInt_P_OpNeA_Jnz)      \
+  X(OpAddConstInt_P_OpLtB_Jz) X(OpAddConstInt_P_OpLtB_Jnz) X(OpAddConstInt_P_OpGtB_Jz)       \
+  X(OpAddConstInt_P_OpGtB_Jnz) X(OpAddConstInt_P_OpLeB_Jz) X(OpAddConstInt_P_OpLeB_Jnz)      \
+  X(OpAddConstInt_P_OpGeB_Jz) X(OpAddConstInt_P_OpGeB_Jnz) X(OpAddConstInt_P_OpEqB_Jz)       \
+  X(OpAddConstInt_P_OpEqB_Jnz) X(OpAddConstInt_P_OpNeB_Jz) X(OpAddConstInt_P_OpNeB_Jnz)
 // clang-format on
 #define ORVANE_VM_ALL_FORMS(X) ORVANE_VM_FORMS(X) ORVANE_VM_REF_FORMS(X) ORVANE_VM_STEP_FORMS(X)
 
@@ -152,13 +159,20 @@ VmForm DecodeSingle(const uint32_t* code, uint32_t size, uint32_t pc) {
   const bool plain = worst == 0;
 
   if (plain && o == VmOp::OpAddConstInt) {
-    // The next instruction (inside the code: the checks above) a comparison with its jump.
+    // The next instruction (inside the code: the checks above) a comparison with its jump; c its
+    // fields once it is one, and whether its first or second source is the stepped operand.
+    const uint32_t* const c = w + 4;
+    const auto same = [&](int k) { return c[k] == w[0] && c[k + 1] == w[1]; };
     switch (DecodeSingle(code, size, pc + 4)) {
-#define ORVANE_VM_DECODE_STEP(name, expr)     \
-  case kForm_##name##_Jz:                     \
-    return kForm_OpAddConstInt_P_##name##_Jz; \
-  case kForm_##name##_Jnz:                    \
-    return kForm_OpAddConstInt_P_##name##_Jnz;
+#define ORVANE_VM_DECODE_STEP(name, expr)                  \
+  case kForm_##name##_Jz:                                  \
+    return same(2)   ? kForm_OpAddConstInt_P_##name##A_Jz  \
+           : same(4) ? kForm_OpAddConstInt_P_##name##B_Jz  \
+                     : kForm_OpAddConstInt_P_##name##_Jz;  \
+  case kForm_##name##_Jnz:                                 \
+    return same(2)   ? kForm_OpAddConstInt_P_##name##A_Jnz \
+           : same(4) ? kForm_OpAddConstInt_P_##name##B_Jnz \
+                     : kForm_OpAddConstInt_P_##name##_Jnz;
       ORVANE_VM_COMPARES(ORVANE_VM_DECODE_STEP)
 #undef ORVANE_VM_DECODE_STEP
       default:
@@ -201,7 +215,8 @@ VmForm DecodeSingle(const uint32_t* code, uint32_t size, uint32_t pc) {
       const bool then_jump = avail > 5 && w[4] == static_cast<uint32_t>(VmOp::OpJump) && w[5] < size;
       if (plain) return then_jump ? kForm_OpMove_P_Jump : kForm_OpMove_P;
       if (KnownRef(w) && OperandClass(w[2]) == 0) return then_jump ? kForm_OpMove_RP_Jump : kForm_OpMove_RP;
-      if (OperandClass(w[0]) == 0 && KnownRef(w + 2)) return kForm_OpMove_PR;
+      if (OperandClass(w[0]) == 0 && KnownRef(w + 2))
+        return then_jump ? kForm_OpMove_PR_Jump : kForm_OpMove_PR;
       return kForm_OpMove;
     }
     case VmOp::OpSetInt:
@@ -273,24 +288,37 @@ uint32_t PartWords(VmForm f) {
 
 // The form for the address pc (pc < size): a chain when the instructions from pc are one, each
 // with the form it would have alone, else the instruction's own form.
+// Whether the instructions from pc are the chain, each with the form it would have alone (the
+// first one's form given).
+bool IsChain(const VmChain& chain, VmForm first, const uint32_t* code, uint32_t size, uint32_t pc) {
+  if (chain.parts[0] != first) return false;
+  uint32_t at = pc;
+  for (size_t i = 0; i < std::size(chain.parts) && chain.parts[i] != kForm_New; ++i) {
+    // Every part but the last goes on to the next address, which its decoding found inside the code.
+    if (i > 0 && DecodeSingle(code, size, at) != chain.parts[i]) return false;
+    at += PartWords(chain.parts[i]);
+  }
+  return true;
+}
+
 VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
   const VmForm first = DecodeSingle(code, size, pc);
   for (const VmChain& chain : kChains) {
-    if (chain.parts[0] != first) continue;
-    uint32_t at = pc;
-    bool whole = true;
-    for (size_t i = 0; i < std::size(chain.parts) && chain.parts[i] != kForm_New; ++i) {
-      // Every part but the last goes on to the next address, which its decoding found inside the code.
-      if (i > 0 && DecodeSingle(code, size, at) != chain.parts[i]) {
-        whole = false;
-        break;
+    if (!IsChain(chain, first, code, size, pc)) continue;
+    // A call whose callee begins with a prologue (its address is inside the code: the call's
+    // decoding checked it) runs with that prologue when it can.
+    const uint32_t args = static_cast<uint32_t>(chain.form - kForm_Call0);
+    if (args < 4) {
+      const uint32_t callee = code[pc + 3 * args + 4];
+      if (IsChain(kChains[0], DecodeSingle(code, size, callee), code, size, callee)) {
+        return static_cast<VmForm>(kForm_Call0_Prologue + args);
       }
-      at += PartWords(chain.parts[i]);
     }
-    if (whole) return chain.form;
+    return chain.form;
   }
   return first;
 }
+static_assert(kForm_Call3 - kForm_Call0 == 3 && kForm_Call3_Prologue - kForm_Call0_Prologue == 3);
 
 // Frame slots are cleared to int 0 on entry and exit. When all n hold ints (the common case) they
 // are cleared here, their types tested together before any store, so a frame holding anything else
@@ -511,15 +539,26 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     ORVANE_VM_NEXT();                                \
   }
 #define ORVANE_VM_ALONE
-#define ORVANE_VM_THEN_JZ   \
-  if (left > 1) {           \
-    --left;                 \
-    pc = r ? pc + 4 : w[9]; \
+// With room for the jump and one more instruction after it, one test of the budget.
+#define ORVANE_VM_THEN_JZ              \
+  if (__builtin_expect(left > 2, 1)) { \
+    left -= 2;                         \
+    pc = r ? pc + 4 : w[9];            \
+    ORVANE_VM_DISPATCH();              \
+  }                                    \
+  if (left > 1) {                      \
+    --left;                            \
+    pc = r ? pc + 4 : w[9];            \
   }
-#define ORVANE_VM_THEN_JNZ  \
-  if (left > 1) {           \
-    --left;                 \
-    pc = r ? w[9] : pc + 4; \
+#define ORVANE_VM_THEN_JNZ             \
+  if (__builtin_expect(left > 2, 1)) { \
+    left -= 2;                         \
+    pc = r ? w[9] : pc + 4;            \
+    ORVANE_VM_DISPATCH();              \
+  }                                    \
+  if (left > 1) {                      \
+    --left;                            \
+    pc = r ? w[9] : pc + 4;            \
   }
 // d op= s on ints.
 #define ORVANE_VM_ASSIGN(name, OPERAND, expr)                                                           \
@@ -562,10 +601,16 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     d->SetInt(vs->int_value());                  \
     THEN ORVANE_VM_NEXT();                       \
   }
-#define ORVANE_VM_THEN_JUMP \
-  if (left > 1) {           \
-    --left;                 \
-    pc = w[5];              \
+// A jump that leaves a function body usually lands on its epilogue.
+#define ORVANE_VM_THEN_JUMP              \
+  if (__builtin_expect(left > 2, 1)) {   \
+    left -= 2;                           \
+    pc = w[5];                           \
+    ORVANE_VM_DISPATCH_LIKELY(Epilogue); \
+  }                                      \
+  if (left > 1) {                        \
+    --left;                              \
+    pc = w[5];                           \
   }
 // d = a op b on plain operands, then d op2= w[9] when the turn has room for it: d holds the int
 // just computed, so the second instruction has nothing to test.
@@ -605,9 +650,39 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     }                                                                   \
     ORVANE_VM_NEXT();                                                   \
   }
-#define ORVANE_VM_STEP_COMPARE_FORM(name, expr)                                \
-  ORVANE_VM_STEP_COMPARE(OpAddConstInt_P_##name##_Jz, expr, ORVANE_VM_THEN_JZ) \
-  ORVANE_VM_STEP_COMPARE(OpAddConstInt_P_##name##_Jnz, expr, ORVANE_VM_THEN_JNZ)
+// The same where the comparison's source k (2 or 4) is d: that source is the int just stored, so
+// it is neither located nor tested again; the other source is.
+#define ORVANE_VM_STEP_COMPARE_SAME(name, expr, THEN, k)                     \
+  {                                                                          \
+    ORVANE_VM_FORM(name)                                                     \
+    ORVANE_VM_SLOT_INT(x, w)                                                 \
+    const int32_t v_ = VmIntAdd(x->int_value(), static_cast<int32_t>(w[2])); \
+    x->SetInt(v_);                                                           \
+    pc += 4;                                                                 \
+    if (left > 1) {                                                          \
+      --left;                                                                \
+      const uint32_t* const cf_ = w + 4;                                     \
+      ORVANE_VM_SLOT(d, cf_)                                                 \
+      ORVANE_VM_SLOT_INT(vo_, cf_ + 6 - (k))                                 \
+      const int32_t a = (k) == 2 ? v_ : vo_->int_value();                    \
+      const int32_t b = (k) == 2 ? vo_->int_value() : v_;                    \
+      const bool r = (expr);                                                 \
+      pc += 7;                                                               \
+      d->SetInt(r);                                                          \
+      {                                                                      \
+        const uint32_t* const w = cf_;                                       \
+        THEN                                                                 \
+      }                                                                      \
+    }                                                                        \
+    ORVANE_VM_NEXT();                                                        \
+  }
+#define ORVANE_VM_STEP_COMPARE_FORM(name, expr)                                           \
+  ORVANE_VM_STEP_COMPARE(OpAddConstInt_P_##name##_Jz, expr, ORVANE_VM_THEN_JZ)            \
+  ORVANE_VM_STEP_COMPARE(OpAddConstInt_P_##name##_Jnz, expr, ORVANE_VM_THEN_JNZ)          \
+  ORVANE_VM_STEP_COMPARE_SAME(OpAddConstInt_P_##name##A_Jz, expr, ORVANE_VM_THEN_JZ, 2)   \
+  ORVANE_VM_STEP_COMPARE_SAME(OpAddConstInt_P_##name##A_Jnz, expr, ORVANE_VM_THEN_JNZ, 2) \
+  ORVANE_VM_STEP_COMPARE_SAME(OpAddConstInt_P_##name##B_Jz, expr, ORVANE_VM_THEN_JZ, 4)   \
+  ORVANE_VM_STEP_COMPARE_SAME(OpAddConstInt_P_##name##B_Jnz, expr, ORVANE_VM_THEN_JNZ, 4)
 #define ORVANE_VM_SET_INT(name, OPERAND)   \
   {                                        \
     ORVANE_VM_FORM(name)                   \
@@ -646,6 +721,7 @@ form_New:
   ORVANE_VM_MOVE(OpMove_PR, ORVANE_VM_SLOT, ORVANE_VM_REF, ORVANE_VM_ALONE)
   ORVANE_VM_MOVE(OpMove_P_Jump, ORVANE_VM_SLOT, ORVANE_VM_SLOT, ORVANE_VM_THEN_JUMP)
   ORVANE_VM_MOVE(OpMove_RP_Jump, ORVANE_VM_REF, ORVANE_VM_SLOT, ORVANE_VM_THEN_JUMP)
+  ORVANE_VM_MOVE(OpMove_PR_Jump, ORVANE_VM_SLOT, ORVANE_VM_REF, ORVANE_VM_THEN_JUMP)
   ORVANE_VM_BINARY_THEN_CONST(OpAdd_P_AddConstInt, VmIntAdd(a, b), VmIntAdd(a, b))
   ORVANE_VM_BINARY_THEN_CONST(OpAdd_P_SubConstInt, VmIntAdd(a, b), VmIntSub(a, b))
   ORVANE_VM_BINARY_THEN_CONST(OpSub_P_AddConstInt, VmIntSub(a, b), VmIntAdd(a, b))
@@ -658,7 +734,7 @@ form_New:
   ORVANE_VM_JUMP_IF(OpJumpIfNonZero_P, ORVANE_VM_SLOT, v != 0, true) {
     ORVANE_VM_FORM(OpJump)
     pc = w[0];
-    ORVANE_VM_NEXT();
+    ORVANE_VM_NEXT_LIKELY(Epilogue);
   }
   // The stack and frame instructions. Each body reads its fields at pc and advances pc only once
   // its checks have passed, so a chain of them (the calling convention's sequences, decoded as one
@@ -855,6 +931,49 @@ form_Epilogue:
     left -= (N) + 2;                                            \
     ORVANE_VM_DISPATCH_LIKELY(Prologue);                        \
   }
+  // A call chain whose callee begins with a prologue: when the turn's budget covers both and every
+  // check of the prologue passes, they run as one; otherwise the call runs as its own chain above
+  // and the prologue's form follows.
+#define ORVANE_VM_CALL_PROLOGUE(N)                                          \
+  if (left > (N) + 5 && room - top >= 2 * (N) + 3) {                        \
+    const uint32_t* const w = code + pc;                                    \
+    const uint32_t callee = w[3 * (N) + 4];                                 \
+    const uint32_t* const q = code + callee;                                \
+    const uint32_t called = top + 2 * (N) + 2; /* the top after the call */ \
+    const int64_t i = int64_t{called} + 1 + static_cast<int32_t>(q[2]);     \
+    if (i >= 0 && i <= int64_t{called}) {                                   \
+      VmWord* const p = stack + top;                                        \
+      for (int k = 0; k < (N); ++k) {                                       \
+        p[2 * k] = 0;                                                       \
+        p[2 * k + 1] = w[3 * k + 2] + (fb & (0u - w[3 * k + 1]));           \
+      }                                                                     \
+      p[2 * (N)] = w[3 * (N) + 1];                                          \
+      p[2 * (N) + 1] = pc + 3 * (N) + 5;                                    \
+      p[2 * (N) + 2] = fb; /* above the top until the prologue is done */   \
+      const uint32_t base = fb + static_cast<uint32_t>(stack[i]);           \
+      const uint32_t n = q[4];                                              \
+      if (uint64_t{base} + n <= cap && ClearIntSlots(slot(base), n)) {      \
+        top = called + 1;                                                   \
+        fb = base;                                                          \
+        slot_top_ = base + n;                                               \
+        pc = callee + 5;                                                    \
+        left -= (N) + 5;                                                    \
+        ORVANE_VM_DISPATCH();                                               \
+      }                                                                     \
+    }                                                                       \
+  }
+form_Call0_Prologue:
+  ORVANE_VM_CALL_PROLOGUE(0)
+  goto form_Call0;
+form_Call1_Prologue:
+  ORVANE_VM_CALL_PROLOGUE(1)
+  goto form_Call1;
+form_Call2_Prologue:
+  ORVANE_VM_CALL_PROLOGUE(2)
+  goto form_Call2;
+form_Call3_Prologue:
+  ORVANE_VM_CALL_PROLOGUE(3)
+  goto form_Call3;
 form_Call0:
   ORVANE_VM_CALL_CHAIN(0)
   ORVANE_VM_PUSH_WORD
@@ -926,6 +1045,7 @@ budget:
   *end = false;
   return n;
 
+#undef ORVANE_VM_CALL_PROLOGUE
 #undef ORVANE_VM_CALL_CHAIN
 #undef ORVANE_VM_THEN
 #undef ORVANE_VM_SET_LINE
@@ -948,6 +1068,7 @@ budget:
 #undef ORVANE_VM_COMPARE_FORM
 #undef ORVANE_VM_COMPARE_BODY
 #undef ORVANE_VM_STEP_COMPARE_FORM
+#undef ORVANE_VM_STEP_COMPARE_SAME
 #undef ORVANE_VM_STEP_COMPARE
 #undef ORVANE_VM_INT_FORM
 #undef ORVANE_VM_THEN_JNZ

@@ -148,11 +148,30 @@ const std::vector<Program>& Programs() {
          b.OpAddConstInt(G(4), 2);
          b.OpLe(G(2), G(4), G(0));
          b.OpJumpIfNonZero(G(2), Label{"step"});
+         // Tests that read the stepped slot as their second source, and one whose result goes to
+         // the stepped slot itself.
+         b.OpSetInt(G(4), 0);
+         b.Bind("second-gt");
+         b.OpAddConstInt(G(4), 2);
+         b.OpGt(G(3), G(0), G(4));
+         b.OpJumpIfNonZero(G(3), Label{"second-gt"});
+         b.Bind("second-ne");
+         b.OpAddConstInt(G(4), -1);
+         b.OpNe(L(1), G(0), G(4));
+         b.OpJumpIfZero(L(1), Label{"second-ne"});
+         b.OpAddConstInt(G(4), 1);
+         b.OpLt(G(4), G(4), G(0));
+         b.OpJumpIfZero(G(4), Label{"second-ne"});
          b.OpSetFloat(G(0), 2.5f);
          b.Bind("float-step");
          b.OpAddConstInt(G(4), -1);
          b.OpGt(G(3), G(4), G(0));
          b.OpJumpIfNonZero(G(3), Label{"float-step"});
+         b.OpSetInt(G(4), 7);
+         b.Bind("float-second");
+         b.OpAddConstInt(G(4), -3);
+         b.OpLe(G(3), G(0), G(4));
+         b.OpJumpIfNonZero(G(3), Label{"float-second"});
          b.OpHalt();
        }},
       {"recursive calls through frames and stack references",
@@ -404,6 +423,14 @@ const std::vector<Program>& Programs() {
          b.OpJump(Label{"ret"});
          b.OpHalt();
          b.Bind("ret");
+         b.OpMove(S(-2), G(7));  // a source that is no int, then a jump
+         b.OpJump(Label{"ret2"});
+         b.OpHalt();
+         b.Bind("ret2");
+         b.OpMove(S(-3), G(1));  // with no pair pushed, then a jump
+         b.OpJump(Label{"ret3"});
+         b.OpHalt();
+         b.Bind("ret3");
          b.OpReturn();
        },
        nullptr},
@@ -471,6 +498,32 @@ const std::vector<Program>& Programs() {
        [](meiasm::Builder& b) {
          b.Globals(1);
          b.OpSetInt(G(0), 1);
+         b.OpPushBase();
+         b.OpAddBase(-50);
+         b.OpEnter(1);
+         b.OpHalt();
+       },
+       "errors 1"},
+      {"a call into a prologue whose frame base comes from below the stack",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpSetInt(G(0), 1);
+         // A prologue whose frame base adds the base it has just pushed (0 here) runs; then one
+         // that reaches below the stack.
+         b.OpPushWord(1);
+         b.OpCall(0, Label{"own"});
+         b.OpDrop(1);
+         b.OpPushWord(1);
+         b.OpCall(0, Label{"below"});
+         b.OpHalt();
+         b.Bind("own");
+         b.OpPushBase();
+         b.OpAddBase(-1);
+         b.OpEnter(1);
+         b.OpLeave(1);
+         b.OpPopBase();
+         b.OpReturn();
+         b.Bind("below");
          b.OpPushBase();
          b.OpAddBase(-50);
          b.OpEnter(1);
