@@ -286,8 +286,6 @@ uint32_t PartWords(VmForm f) {
   }
 }
 
-// The form for the address pc (pc < size): a chain when the instructions from pc are one, each
-// with the form it would have alone, else the instruction's own form.
 // Whether the instructions from pc are the chain, each with the form it would have alone (the
 // first one's form given).
 bool IsChain(const VmChain& chain, VmForm first, const uint32_t* code, uint32_t size, uint32_t pc) {
@@ -301,6 +299,8 @@ bool IsChain(const VmChain& chain, VmForm first, const uint32_t* code, uint32_t 
   return true;
 }
 
+// The form for the address pc (pc < size): a chain when the instructions from pc are one, each
+// with the form it would have alone, else the instruction's own form.
 VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
   const VmForm first = DecodeSingle(code, size, pc);
   for (const VmChain& chain : kChains) {
