@@ -916,20 +916,24 @@ form_Epilogue:
   ORVANE_VM_NEXT_LIKELY(OpDrop);
   // N reference pairs of plain operands, the caller's frame size word and the call: pushes need
   // room for 2N + 2 words.
-#define ORVANE_VM_CALL_CHAIN(N)                                 \
-  if (left > (N) + 2 && room - top >= 2 * (N) + 2) {            \
-    const uint32_t* const w = code + pc;                        \
-    VmWord* const p = stack + top;                              \
-    for (int k = 0; k < (N); ++k) {                             \
-      p[2 * k] = 0;                                             \
-      p[2 * k + 1] = w[3 * k + 2] + (fb & (0u - w[3 * k + 1])); \
-    }                                                           \
-    p[2 * (N)] = w[3 * (N) + 1];                                \
-    p[2 * (N) + 1] = pc + 3 * (N) + 5;                          \
-    top += 2 * (N) + 2;                                         \
-    pc = w[3 * (N) + 4];                                        \
-    left -= (N) + 2;                                            \
-    ORVANE_VM_DISPATCH_LIKELY(Prologue);                        \
+// The call chain's 2N + 2 words written from p up: N reference pairs of the plain operands at
+// w + 1, then the caller's frame size word and the return address.
+#define ORVANE_VM_CALL_WORDS(N)                               \
+  for (int k = 0; k < (N); ++k) {                             \
+    p[2 * k] = 0;                                             \
+    p[2 * k + 1] = w[3 * k + 2] + (fb & (0u - w[3 * k + 1])); \
+  }                                                           \
+  p[2 * (N)] = w[3 * (N) + 1];                                \
+  p[2 * (N) + 1] = pc + 3 * (N) + 5;
+#define ORVANE_VM_CALL_CHAIN(N)                      \
+  if (left > (N) + 2 && room - top >= 2 * (N) + 2) { \
+    const uint32_t* const w = code + pc;             \
+    VmWord* const p = stack + top;                   \
+    ORVANE_VM_CALL_WORDS(N)                          \
+    top += 2 * (N) + 2;                              \
+    pc = w[3 * (N) + 4];                             \
+    left -= (N) + 2;                                 \
+    ORVANE_VM_DISPATCH_LIKELY(Prologue);             \
   }
   // A call chain whose callee begins with a prologue: when the turn's budget covers both and every
   // check of the prologue passes, they run as one; otherwise the call runs as its own chain above
@@ -943,12 +947,7 @@ form_Epilogue:
     const int64_t i = int64_t{called} + 1 + static_cast<int32_t>(q[2]);     \
     if (i >= 0 && i <= int64_t{called}) {                                   \
       VmWord* const p = stack + top;                                        \
-      for (int k = 0; k < (N); ++k) {                                       \
-        p[2 * k] = 0;                                                       \
-        p[2 * k + 1] = w[3 * k + 2] + (fb & (0u - w[3 * k + 1]));           \
-      }                                                                     \
-      p[2 * (N)] = w[3 * (N) + 1];                                          \
-      p[2 * (N) + 1] = pc + 3 * (N) + 5;                                    \
+      ORVANE_VM_CALL_WORDS(N)                                               \
       p[2 * (N) + 2] = fb; /* above the top until the prologue is done */   \
       const uint32_t base = fb + static_cast<uint32_t>(stack[i]);           \
       const uint32_t n = q[4];                                              \
@@ -1047,6 +1046,7 @@ budget:
 
 #undef ORVANE_VM_CALL_PROLOGUE
 #undef ORVANE_VM_CALL_CHAIN
+#undef ORVANE_VM_CALL_WORDS
 #undef ORVANE_VM_THEN
 #undef ORVANE_VM_SET_LINE
 #undef ORVANE_VM_SET_FILE
