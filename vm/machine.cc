@@ -539,27 +539,21 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     ORVANE_VM_NEXT();                                \
   }
 #define ORVANE_VM_ALONE
-// With room for the jump and one more instruction after it, one test of the budget.
-#define ORVANE_VM_THEN_JZ              \
+// The jump that follows an instruction, to `to`, when the turn's budget covers it: with room for
+// one more instruction after it, one test of the budget and the dispatch `go`; otherwise pc is
+// set and the caller's next dispatch ends the turn there.
+#define ORVANE_VM_THEN_TO(to, go)      \
   if (__builtin_expect(left > 2, 1)) { \
     left -= 2;                         \
-    pc = r ? pc + 4 : w[9];            \
-    ORVANE_VM_DISPATCH();              \
+    pc = (to);                         \
+    go;                                \
   }                                    \
   if (left > 1) {                      \
     --left;                            \
-    pc = r ? pc + 4 : w[9];            \
+    pc = (to);                         \
   }
-#define ORVANE_VM_THEN_JNZ             \
-  if (__builtin_expect(left > 2, 1)) { \
-    left -= 2;                         \
-    pc = r ? w[9] : pc + 4;            \
-    ORVANE_VM_DISPATCH();              \
-  }                                    \
-  if (left > 1) {                      \
-    --left;                            \
-    pc = r ? w[9] : pc + 4;            \
-  }
+#define ORVANE_VM_THEN_JZ ORVANE_VM_THEN_TO(r ? pc + 4 : w[9], ORVANE_VM_DISPATCH())
+#define ORVANE_VM_THEN_JNZ ORVANE_VM_THEN_TO(r ? w[9] : pc + 4, ORVANE_VM_DISPATCH())
 // d op= s on ints.
 #define ORVANE_VM_ASSIGN(name, OPERAND, expr)                                                           \
   {                                                                                                     \
@@ -602,16 +596,7 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     THEN ORVANE_VM_NEXT();                       \
   }
 // A jump that leaves a function body usually lands on its epilogue.
-#define ORVANE_VM_THEN_JUMP              \
-  if (__builtin_expect(left > 2, 1)) {   \
-    left -= 2;                           \
-    pc = w[5];                           \
-    ORVANE_VM_DISPATCH_LIKELY(Epilogue); \
-  }                                      \
-  if (left > 1) {                        \
-    --left;                              \
-    pc = w[5];                           \
-  }
+#define ORVANE_VM_THEN_JUMP ORVANE_VM_THEN_TO(w[5], ORVANE_VM_DISPATCH_LIKELY(Epilogue))
 // d = a op b on plain operands, then d op2= w[9] when the turn has room for it: d holds the int
 // just computed, so the second instruction has nothing to test.
 #define ORVANE_VM_BINARY_THEN_CONST(name, expr, expr2)                     \
@@ -1073,6 +1058,7 @@ budget:
 #undef ORVANE_VM_INT_FORM
 #undef ORVANE_VM_THEN_JNZ
 #undef ORVANE_VM_THEN_JZ
+#undef ORVANE_VM_THEN_TO
 #undef ORVANE_VM_ALONE
 #undef ORVANE_VM_ASSIGN_CONST
 #undef ORVANE_VM_ASSIGN
