@@ -240,7 +240,7 @@ const char* BuiltinName(uint32_t n) {
 // Defined by the family files of this folder.
 void InstallFamilyBuiltins();
 
-void InstallApiBuiltins() {
+ORVANE_START_CODE void InstallApiBuiltins() {
   InstallStandIns(std::make_integer_sequence<uint32_t, kBuiltinCount>{});
   InstallTaskBuiltins();
   InstallFamilyBuiltins();
@@ -251,7 +251,7 @@ namespace {
 
 VmUnitHooks g_previous_hooks;
 
-bool InitObjects(uint32_t flags) {
+ORVANE_START_CODE bool InitObjects(uint32_t flags) {
   if (g_previous_hooks.init_defaults && !g_previous_hooks.init_defaults(flags)) return false;
   // The default text info: the current one at start and after every reset.
   if (!InitDefaultTextFont()) return false;
@@ -274,7 +274,7 @@ void TermObjects() {
 
 }  // namespace
 
-void InstallApiUnitHooks() {
+ORVANE_START_CODE void InstallApiUnitHooks() {
   VmUnitHooks hooks = SetVmUnitHooks({});
   if (hooks.reset_current_objects == ResetObjects) {  // installed already
     SetVmUnitHooks(hooks);
