@@ -170,7 +170,7 @@ DRef<DGlyph> ExportSet(const ApiHandle* handle, const char* name) {
 
 }  // namespace
 
-void InstallCharBuiltins() {
+ORVANE_START_CODE void InstallCharBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;

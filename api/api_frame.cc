@@ -2,9 +2,9 @@
 // table that installs every built-in.
 #include "api/api_frame.h"
 
-#include <array>
 #include <cstdio>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "api/draw_api.h"
@@ -174,13 +174,27 @@ constexpr BuiltinRow kBuiltinRows[] = {
 };
 static_assert(sizeof kBuiltinRows / sizeof kBuiltinRows[0] == kBuiltinCount);
 
-// Names by number; the list is in number order, and this checks it while compiling.
+// Names by number, every one in one block of text with its NUL and where each begins: a table of
+// pointers to the names would be adjusted by the loader at every start, a written page of the
+// program. The list is in number order, and this checks it while compiling.
+constexpr size_t kBuiltinNameBytes = [] {
+  size_t bytes = 0;
+  for (const BuiltinRow& row : kBuiltinRows) bytes += std::char_traits<char>::length(row.name) + 1;
+  return bytes;
+}();
+static_assert(kBuiltinNameBytes <= UINT16_MAX, "name starts are 16-bit");
 constexpr auto kBuiltinNames = [] {
   struct Names {
-    const char* at[kBuiltinCount] = {};
-    constexpr const char* operator[](uint32_t n) const { return at[n]; }
+    char text[kBuiltinNameBytes] = {};
+    uint16_t start[kBuiltinCount] = {};
+    constexpr const char* operator[](uint32_t n) const { return text + start[n]; }
   } names;
-  for (uint32_t i = 0; i < kBuiltinCount; ++i) names.at[kBuiltinRows[i].number] = kBuiltinRows[i].name;
+  size_t at = 0;
+  for (const BuiltinRow& row : kBuiltinRows) {
+    names.start[row.number] = static_cast<uint16_t>(at);
+    for (const char* c = row.name; *c != '\0'; ++c) names.text[at++] = *c;
+    names.text[at++] = '\0';
+  }
   return names;
 }();
 constexpr bool EveryNumberOnce() {
@@ -192,24 +206,31 @@ static_assert(EveryNumberOnce(), "built-in numbers must run 0-283 in order");
 
 // A built-in whose work is not part of the engine yet: the script stops with an error naming it
 // instead of running past a call that does nothing.
+void ReportNotAvailable(uint32_t n, ScriptContext* ctx) {
+  const std::string text = std::string(kBuiltinNames[n]) + ": この関数はまだ使用できません。";
+  ReportRuntimeError(text.c_str(), ctx);
+}
 template <uint32_t N>
 bool NotAvailable(ScriptContext* ctx) {
-  char text[128];
-  std::snprintf(text, sizeof text, "%s: この関数はまだ使用できません。", kBuiltinNames[N]);
-  ReportRuntimeError(text, ctx);
+  ReportNotAvailable(N, ctx);
   return false;
 }
 
+// The stand-ins are installed by code, one call each, rather than from a table of their addresses,
+// which the loader would adjust at every start.
 template <uint32_t... N>
-constexpr std::array<VmHandler, sizeof...(N)> StandIns(std::integer_sequence<uint32_t, N...>) {
-  return {&NotAvailable<N>...};
+void InstallStandIns(std::integer_sequence<uint32_t, N...>) {
+  (SetVmBuiltin(N, &NotAvailable<N>), ...);
+}
+template <uint32_t... N>
+bool InstallStandIn(uint32_t n, std::integer_sequence<uint32_t, N...>) {
+  return ((n == N && SetVmBuiltin(N, &NotAvailable<N>)) || ...);
 }
 
 }  // namespace
 
 bool InstallUnavailableBuiltin(uint32_t n) {
-  static constexpr auto kStandIns = StandIns(std::make_integer_sequence<uint32_t, kBuiltinCount>{});
-  return n < kBuiltinCount && SetVmBuiltin(n, kStandIns[n]);
+  return InstallStandIn(n, std::make_integer_sequence<uint32_t, kBuiltinCount>{});
 }
 
 const char* BuiltinName(uint32_t n) {
@@ -219,8 +240,8 @@ const char* BuiltinName(uint32_t n) {
 // Defined by the family files of this folder.
 void InstallFamilyBuiltins();
 
-void InstallApiBuiltins() {
-  for (uint32_t n = 0; n < kBuiltinCount; ++n) InstallUnavailableBuiltin(n);
+ORVANE_START_CODE void InstallApiBuiltins() {
+  InstallStandIns(std::make_integer_sequence<uint32_t, kBuiltinCount>{});
   InstallTaskBuiltins();
   InstallFamilyBuiltins();
   InstallMediaBuiltins();
@@ -230,7 +251,7 @@ namespace {
 
 VmUnitHooks g_previous_hooks;
 
-bool InitObjects(uint32_t flags) {
+ORVANE_START_CODE bool InitObjects(uint32_t flags) {
   if (g_previous_hooks.init_defaults && !g_previous_hooks.init_defaults(flags)) return false;
   // The default text info: the current one at start and after every reset.
   if (!InitDefaultTextFont()) return false;
@@ -253,7 +274,7 @@ void TermObjects() {
 
 }  // namespace
 
-void InstallApiUnitHooks() {
+ORVANE_START_CODE void InstallApiUnitHooks() {
   VmUnitHooks hooks = SetVmUnitHooks({});
   if (hooks.reset_current_objects == ResetObjects) {  // installed already
     SetVmUnitHooks(hooks);

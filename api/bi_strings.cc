@@ -329,7 +329,7 @@ bool BiAdjustHalfRadian(ScriptContext* ctx) {
 
 }  // namespace
 
-void InstallStringBuiltins() {
+ORVANE_START_CODE void InstallStringBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;

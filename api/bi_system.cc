@@ -353,7 +353,7 @@ void InstallInputBuiltins();
 void InstallCharBuiltins();
 void InstallTextBuiltins();
 
-void InstallFamilyBuiltins() {
+ORVANE_START_CODE void InstallFamilyBuiltins() {
   InstallStringBuiltins();
   InstallDisplayBuiltins();
   InstallDrawImageBuiltins();

@@ -198,7 +198,7 @@ bool BiSetTask(ScriptContext* ctx) {
 
 }  // namespace
 
-void InstallTaskBuiltins() {
+ORVANE_START_CODE void InstallTaskBuiltins() {
   const struct {
     uint32_t n;
     VmHandler handler;

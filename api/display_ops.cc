@@ -127,7 +127,7 @@ bool BiUseGDI(ScriptContext* ctx) {
 
 }  // namespace
 
-void InstallDisplayBuiltins() {
+ORVANE_START_CODE void InstallDisplayBuiltins() {
   SetVmBuiltin(169, Guarded<BiSetWindowSize>);
   SetVmBuiltin(283, Guarded<BiGetWindowSize>);
   SetVmBuiltin(168, Guarded<BiIsFullscreen>);

@@ -623,7 +623,7 @@ bool BiRenderSpriteWait(ScriptContext* ctx) {
 }
 }  // namespace
 
-void InstallDrawBlitBuiltins() {
+ORVANE_START_CODE void InstallDrawBlitBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;

@@ -629,7 +629,7 @@ void ovPopImageStatus(ApiHandle* image) noexcept {
 
 }  // extern "C"
 
-void InstallDrawImageBuiltins() {
+ORVANE_START_CODE void InstallDrawImageBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;

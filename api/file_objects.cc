@@ -145,7 +145,7 @@ bool BiChopFile(ScriptContext* ctx) {
 
 void InstallFileSystemBuiltins();
 
-void InstallFileBuiltins() {
+ORVANE_START_CODE void InstallFileBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;

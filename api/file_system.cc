@@ -82,7 +82,7 @@ bool BiCreateDir(ScriptContext* ctx) {
 
 }  // namespace
 
-void InstallFileSystemBuiltins() {
+ORVANE_START_CODE void InstallFileSystemBuiltins() {
   SetVmBuiltin(125, Guarded<BiCreateDir>);
   SetVmBuiltin(126, Guarded<BiCopyFile>);
   SetVmBuiltin(129, Guarded<BiIsFileExist>);

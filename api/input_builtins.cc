@@ -163,7 +163,7 @@ bool BiWaitEvent(ScriptContext* ctx) {
 
 }  // namespace
 
-void InstallInputBuiltins() {
+ORVANE_START_CODE void InstallInputBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;

@@ -73,7 +73,7 @@ bool BiSetMidiSpeed(ScriptContext* ctx) {
 
 }  // namespace
 
-void InstallMidiBuiltins() {
+ORVANE_START_CODE void InstallMidiBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;

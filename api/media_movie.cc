@@ -93,7 +93,7 @@ DRef<MovieHandle> MovieOf(ApiHandle* h, const char* export_name) {
 
 }  // namespace
 
-void InstallMovieBuiltins() {
+ORVANE_START_CODE void InstallMovieBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;

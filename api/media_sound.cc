@@ -190,7 +190,7 @@ DRef<SoundHandle> SoundOf(ApiHandle* h, const char* export_name) {
 
 }  // namespace
 
-void InstallSoundBuiltins() {
+ORVANE_START_CODE void InstallSoundBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;
@@ -218,7 +218,7 @@ void InstallSoundBuiltins() {
   for (const auto& row : table) SetVmBuiltin(row.n, row.h);
 }
 
-void InstallMediaBuiltins() {
+ORVANE_START_CODE void InstallMediaBuiltins() {
   InstallSoundBuiltins();
   InstallStreamBuiltins();
   InstallMidiBuiltins();

@@ -74,7 +74,7 @@ DRef<StreamHandle> StreamOf(ApiHandle* h, const char* export_name) {
 
 }  // namespace
 
-void InstallStreamBuiltins() {
+ORVANE_START_CODE void InstallStreamBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;

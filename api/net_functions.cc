@@ -185,7 +185,7 @@ DRef<CNet> NetOf(ApiHandle* h, const char* name) noexcept {
 
 }  // namespace
 
-void InstallNetBuiltins() {
+ORVANE_START_CODE void InstallNetBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;

@@ -211,7 +211,7 @@ int32_t OutputExport(ApiHandle* image, ApiHandle* text, const char* string, cons
 
 }  // namespace
 
-void InstallTextBuiltins() {
+ORVANE_START_CODE void InstallTextBuiltins() {
   const struct {
     uint32_t n;
     VmHandler h;

@@ -22,7 +22,12 @@ namespace {
 
 constexpr uint32_t kPathSize = 264;
 
-std::vector<uint8_t> g_image;
+// The held image, made on first use and never destroyed: at exit the system takes it back with
+// no destructor to run.
+std::vector<uint8_t>& HeldImage() {
+  static std::vector<uint8_t>* const image = new std::vector<uint8_t>();
+  return *image;
+}
 bool g_image_held = false;
 char g_script_path[kPathSize] = {};
 HANDLE g_instance_mutex = nullptr;
@@ -34,7 +39,7 @@ void CopyPath(const char* text) {
 }
 
 void ReleaseImage() {
-  std::vector<uint8_t>().swap(g_image);
+  std::vector<uint8_t>().swap(HeldImage());
   g_image_held = false;
 }
 
@@ -50,8 +55,8 @@ bool ReadImageFile() {
   int64_t size = file.GetSize();
   // A size above the cap is taken for a damaged or foreign file: nothing is allocated for it.
   if (size < 0 || static_cast<uint64_t>(size) > kMaxScriptImageFileSize) return false;
-  g_image.assign(static_cast<size_t>(size), 0);
-  if (size > 0 && file.Read(g_image.data(), static_cast<uint32_t>(size)) != size) return false;
+  HeldImage().assign(static_cast<size_t>(size), 0);
+  if (size > 0 && file.Read(HeldImage().data(), static_cast<uint32_t>(size)) != size) return false;
   file.Close();
   g_image_held = true;
   return true;
@@ -60,7 +65,7 @@ bool ReadImageFile() {
 }  // namespace
 
 const std::vector<uint8_t>& ScriptImage() {
-  return g_image;
+  return HeldImage();
 }
 const char* ScriptPath() {
   return g_script_path;
@@ -97,7 +102,7 @@ bool LoadScriptImageFile() {
       std::vector<uint8_t> appended = ReadAppendedImage(self);
       self.Close();
       if (!appended.empty()) {
-        g_image = std::move(appended);
+        HeldImage() = std::move(appended);
         g_image_held = true;
         return true;
       }
@@ -131,7 +136,7 @@ bool InitUnits() {
   SeedRandom(static_cast<uint32_t>(::time(nullptr)));
   if (!OpenDebugLog()) return false;
   if (!LoadScriptImageFile()) return false;
-  if (!RunStartupConfig(g_image)) return false;
+  if (!RunStartupConfig(HeldImage())) return false;
   const uint32_t flags = GetStartupFlags();
   for (const EngineUnit& unit : EngineUnits()) {
     if (!UnitSelected(unit, flags)) continue;
@@ -144,7 +149,7 @@ bool InitUnits() {
 }
 
 void RunScript() {
-  if (!StartMainTask(g_image, g_script_path)) {
+  if (!StartMainTask(HeldImage(), g_script_path)) {
     MainWindow().MessageBox(DString("実行ファイルを開けません"), DString(), MB_OK);
     return;
   }

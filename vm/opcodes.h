@@ -124,11 +124,13 @@ inline constexpr uint32_t kVmModeNameOperand = 0x20;
 // Bit 0 of OpCall's mode word: the target is a built-in number.
 inline constexpr uint32_t kVmCallBuiltin = 0x01;
 
+// The texts are held in place rather than pointed to: a table of pointers would be adjusted by the
+// loader at every start, a written page of the program.
 struct VmOpInfo {
-  const char* name;    // "OpPushBase" ...
-  uint32_t count;      // number of fields
-  const char* fields;  // field kinds, one letter each (see above)
-  const char* doc;     // one-line effect
+  char name[20];   // "OpPushBase" ...
+  uint32_t count;  // number of fields
+  char fields[8];  // field kinds, one letter each (see above)
+  char doc[48];    // one-line effect
 };
 
 // Indexed by opcode.

@@ -60,26 +60,47 @@ void Register(const DRef<ScriptTask>& task, int32_t export_number, const char* e
   task->link = TaskRegistry(registry).PushBack(task);
 }
 
-std::string& ProgramDirectory() {
-  static std::string dir = [] {
+// The program's directory: the one set, else the executable's own, looked up on first need (the
+// lookup goes through /proc, a noticeable part of a short program's start).
+struct ProgramDirectoryState {
+  bool known = false;
+  std::string directory;
+};
+ProgramDirectoryState& ProgramDirectory() {
+  static ProgramDirectoryState state;
+  return state;
+}
+const std::string& KnownProgramDirectory() {
+  ProgramDirectoryState& s = ProgramDirectory();
+  if (!s.known) {
     char path[kTaskTextSize] = {};
     const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (n == 0 || n >= sizeof path) return std::string();
-    DConvSlashPath(path);
-    char directory[kTaskTextSize] = {};
-    DSplitPath(DString(path), directory, nullptr, nullptr);
-    return std::string(directory);
-  }();
-  return dir;
+    if (n != 0 && n < sizeof path) {
+      DConvSlashPath(path);
+      char directory[kTaskTextSize] = {};
+      DSplitPath(DString(path), directory, nullptr, nullptr);
+      s.directory = directory;
+    }
+    s.known = true;
+  }
+  return s.directory;
+}
+
+// The base a task path is made absolute against when no task runs. A path from the root is its own
+// absolute form against any base without a drive, as the executable's directory always is (a host
+// path from the root), so such a path needs no lookup of it.
+const char* BaseForTaskPath(const char* path) {
+  if (!ProgramDirectory().known && (path[0] == '/' || path[0] == '\\')) return "";
+  return KnownProgramDirectory().c_str();
 }
 
 }  // namespace
 
 void SetProgramDirectory(const char* directory) {
-  ProgramDirectory() = directory ? directory : "";
+  ProgramDirectory() = {true, directory ? directory : ""};
 }
 const char* GetProgramDirectory() {
-  return ProgramDirectory().c_str();
+  return KnownProgramDirectory().c_str();
 }
 
 ScriptContext* ParseScriptImage(std::span<const uint8_t> image, uint32_t growth, VmNativeHook hook,
@@ -96,7 +117,7 @@ DRef<ScriptTask> LoadScript(const char* path, std::span<const uint8_t> image, in
   DRef<ScriptTask> task;
   task.Alloc(1);
   const DRef<ScriptTask>& current = CurrentTask();
-  const char* base = current ? current->directory : GetProgramDirectory();
+  const char* base = current ? current->directory : BaseForTaskPath(path);
   const DStringBuffer absolute = DGetAbsolutePath(DString(path), DString(base));
   CopyText(task->path, absolute.GetText());
   DConvSlashPath(task->path);

@@ -256,7 +256,7 @@ void SetStartupFlags(uint32_t flags) {
   State().startup_flags = flags;
 }
 
-bool InitVmUnit() {
+ORVANE_START_CODE bool InitVmUnit() {
   InstallTaskServices();
   const VmUnitHooks& h = State().hooks;
   return h.init_defaults == nullptr || h.init_defaults(State().startup_flags);

@@ -6,6 +6,7 @@
 
 #include "base/dlogstream.h"
 #include "base/dstring.h"
+#include "vm/dispatch.h"
 #include "vm/opcodes.h"
 #include "vm/script_context.h"
 #include "vm/script_image.h"
@@ -76,7 +77,7 @@ void StartupConfigErrorHook(ScriptContext* ctx, uint32_t) {
   g_pass_error |= 1;
 }
 
-bool RunStartupConfig(std::span<const uint8_t> image, uint64_t max_steps) {
+ORVANE_START_CODE bool RunStartupConfig(std::span<const uint8_t> image, uint64_t max_steps) {
   SetStartupFlags(0);
   if (image.size() < 4 || ReadImageWord(image.data()) != kScriptImageMagic) return false;
   DRef<ScriptImageInfo> info;

@@ -14,7 +14,12 @@ namespace {
 
 using namespace dhal;
 
-LazyBlendTables g_tables;
+// The unit's tables, made on first use and never destroyed: a run that never blends pays nothing
+// for them, and at exit the system takes them back with no destructor to run.
+LazyBlendTables& Tables() {
+  static LazyBlendTables* const tables = new LazyBlendTables();
+  return *tables;
+}
 std::uint32_t g_table_format = kRgb565;  // the format the tables are for
 
 #if defined(__SSE2__)
@@ -299,7 +304,7 @@ inline __m128i LayerWeights(const std::uint8_t* layer) {
 
 template <typename WeightOf, typename OneWeight>
 void BlendRun(void* dst, const void* src, std::uint32_t count, WeightOf weights, OneWeight one) {
-  if (!g_tables.Prepared()) return;
+  if (!Tables().Prepared()) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
   const __m128i rs = _mm_cvtsi32_si128(RedShift(g_table_format));
@@ -310,7 +315,7 @@ void BlendRun(void* dst, const void* src, std::uint32_t count, WeightOf weights,
     StoreU(d + o, BlendV(LoadU(d + o), LoadU(s + o), weights(i), rs, gs));
   }
   // Only the last pixels of a run go through the tables.
-  const BlendTables* tables = i < count ? g_tables.Get() : nullptr;
+  const BlendTables* tables = i < count ? Tables().Get() : nullptr;
   if (!tables) return;
   for (; i < count; ++i) {
     const std::size_t o = 2 * std::size_t{i};
@@ -376,7 +381,7 @@ DHalSpanRecord VectorRoutines(std::uint32_t format) {
 #else  // no SSE2: the unit is never chosen; its routines are the plain unit's on its own tables
 
 void Blend16(void* dst, const void* src, std::uint32_t count, std::uint8_t w) {
-  const BlendTables* tables = g_tables.Get();
+  const BlendTables* tables = Tables().Get();
   if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
@@ -386,7 +391,7 @@ void Blend16(void* dst, const void* src, std::uint32_t count, std::uint8_t w) {
 }
 
 void BlendMap16(void* dst, const void* src, std::uint32_t count, const std::uint8_t* layer) {
-  const BlendTables* tables = g_tables.Get();
+  const BlendTables* tables = Tables().Get();
   if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
@@ -397,7 +402,7 @@ void BlendMap16(void* dst, const void* src, std::uint32_t count, const std::uint
 
 void BlendMapLevel16(void* dst, const void* src, std::uint32_t count, std::uint8_t level,
                      const std::uint8_t* layer) {
-  const BlendTables* tables = g_tables.Get();
+  const BlendTables* tables = Tables().Get();
   if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
@@ -429,23 +434,23 @@ bool DHalMmx::Available() {
 }
 
 bool DHalMmx::Init(std::uint32_t format) {
-  if (!g_tables.Prepare(format)) return false;
+  if (!Tables().Prepare(format)) return false;
   g_table_format = format;
   return true;
 }
 
 bool DHalMmx::Term() {
-  g_tables.Free();
+  Tables().Free();
   return true;
 }
 
 const std::uint16_t* DHalMmx::TableA() {
-  const BlendTables* tables = g_tables.Get();
+  const BlendTables* tables = Tables().Get();
   return tables ? tables->a.get() : nullptr;
 }
 
 const std::uint16_t* DHalMmx::TableB() {
-  const BlendTables* tables = g_tables.Get();
+  const BlendTables* tables = Tables().Get();
   return tables ? tables->b.get() : nullptr;
 }
 

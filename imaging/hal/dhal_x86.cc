@@ -10,7 +10,12 @@ namespace {
 
 using namespace dhal;
 
-LazyBlendTables g_tables;
+// The unit's tables, made on first use and never destroyed: a run that never blends pays nothing
+// for them, and at exit the system takes them back with no destructor to run.
+LazyBlendTables& Tables() {
+  static LazyBlendTables* const tables = new LazyBlendTables();
+  return *tables;
+}
 
 void Fill32(void* dst, std::uint32_t count, std::uint32_t value) {
   auto* d = static_cast<std::uint8_t*>(dst);
@@ -123,7 +128,7 @@ void ThresholdFill8(void* dst, std::uint8_t a, std::uint8_t b, std::uint32_t cou
 }
 
 void Blend16(void* dst, const void* src, std::uint32_t count, std::uint8_t w) {
-  const BlendTables* tables = g_tables.Get();
+  const BlendTables* tables = Tables().Get();
   if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
@@ -135,7 +140,7 @@ void Blend16(void* dst, const void* src, std::uint32_t count, std::uint8_t w) {
 }
 
 void BlendMap16(void* dst, const void* src, std::uint32_t count, const std::uint8_t* layer) {
-  const BlendTables* tables = g_tables.Get();
+  const BlendTables* tables = Tables().Get();
   if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
@@ -147,7 +152,7 @@ void BlendMap16(void* dst, const void* src, std::uint32_t count, const std::uint
 
 void BlendMapLevel16(void* dst, const void* src, std::uint32_t count, std::uint8_t level,
                      const std::uint8_t* layer) {
-  const BlendTables* tables = g_tables.Get();
+  const BlendTables* tables = Tables().Get();
   if (!tables) return;
   auto* d = static_cast<std::uint8_t*>(dst);
   const auto* s = static_cast<const std::uint8_t*>(src);
@@ -160,21 +165,21 @@ void BlendMapLevel16(void* dst, const void* src, std::uint32_t count, std::uint8
 }  // namespace
 
 bool DHalX86::Init(std::uint32_t format) {
-  return g_tables.Prepare(format);
+  return Tables().Prepare(format);
 }
 
 bool DHalX86::Term() {
-  g_tables.Free();
+  Tables().Free();
   return true;
 }
 
 const std::uint16_t* DHalX86::TableA() {
-  const BlendTables* tables = g_tables.Get();
+  const BlendTables* tables = Tables().Get();
   return tables ? tables->a.get() : nullptr;
 }
 
 const std::uint16_t* DHalX86::TableB() {
-  const BlendTables* tables = g_tables.Get();
+  const BlendTables* tables = Tables().Get();
   return tables ? tables->b.get() : nullptr;
 }
 

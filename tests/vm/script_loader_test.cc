@@ -176,4 +176,23 @@ TEST_F(TaskTest, ResetEngineStateEndsEveryTaskAndClearsTheRequests) {
   EXPECT_EQ(h->context, nullptr);
 }
 
+// Without a running task a path is made absolute against the program directory, whether set or
+// not; a path from the root is taken as it is.
+TEST_F(TaskTest, TaskPathsTakeTheProgramDirectoryAsTheirBase) {
+  const std::string path = WriteScript("p.mei", ".method main\n OpHalt\n");
+  const std::string dir = path.substr(0, path.rfind('/') + 1);
+  const struct {
+    std::string directory, path;
+  } cases[] = {{dir, path}, {dir, "p.mei"}, {"/games/", path}, {"\\games\\", path}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.directory + " " + c.path);
+    SetProgramDirectory(c.directory.c_str());
+    DRef<ScriptTask> task = LoadScriptNamed(c.path.c_str(), "main", kTaskList, false);
+    ASSERT_TRUE(task);
+    EXPECT_EQ(std::string(task->path), path);
+    EXPECT_EQ(GetProgramDirectory(), c.directory);
+    ResetEngineState();
+  }
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   // The runner is headless whatever display there is: the message pumps of the task loop then
-  // never load the SDL host.
-  setenv("ORVANE_BACKEND", "headless", 1);
+  // never load the SDL host. The environment is only written when it says otherwise.
+  const char* backend = getenv("ORVANE_BACKEND");
+  if (backend == nullptr || std::strcmp(backend, "headless") != 0) setenv("ORVANE_BACKEND", "headless", 1);
   std::string host_path = argv[1];
   if (!host_path.empty() && host_path[0] != '/') {
     std::vector<char> cwd(4096);
