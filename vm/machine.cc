@@ -817,6 +817,16 @@ form_New:
 // Between two bodies of a chain: one instruction of the budget.
 #define ORVANE_VM_THEN \
   if (--left == 0) goto budget;
+// A return, the k instructions before here, usually lands on the caller's drop of the arguments:
+// when the turn's budget covers the drop as well and the stack holds its words, the drop runs
+// here too. Nothing is pinned (the caller tested it), so there is no pin to release.
+#define ORVANE_VM_THEN_DROP(k)                                                                              \
+  if (left > (k) + 1 && forms[pc].load(std::memory_order_relaxed) == kForm_OpDrop && code[pc + 1] <= top) { \
+    top -= code[pc + 1];                                                                                    \
+    pc += 2;                                                                                                \
+    left -= (k) + 1;                                                                                        \
+    ORVANE_VM_DISPATCH();                                                                                   \
+  }
 
 form_OpPushRef:
   ORVANE_VM_PUSH_REF
@@ -841,6 +851,7 @@ form_OpCall:
   ORVANE_VM_NEXT_LIKELY(Prologue);
 form_OpReturn:
   ORVANE_VM_RETURN
+  if (!pinned) ORVANE_VM_THEN_DROP(1)
   ORVANE_VM_NEXT_LIKELY(OpDrop);
 form_OpEnter:
   ORVANE_VM_ENTER
@@ -889,6 +900,7 @@ form_Epilogue:
       fb = static_cast<uint32_t>(stack[top - 1]);
       top -= 2;
       pc = static_cast<uint32_t>(to);
+      ORVANE_VM_THEN_DROP(3)
       left -= 3;
       ORVANE_VM_DISPATCH_LIKELY(OpDrop);
     }
@@ -1032,6 +1044,7 @@ budget:
 #undef ORVANE_VM_CALL_PROLOGUE
 #undef ORVANE_VM_CALL_CHAIN
 #undef ORVANE_VM_CALL_WORDS
+#undef ORVANE_VM_THEN_DROP
 #undef ORVANE_VM_THEN
 #undef ORVANE_VM_SET_LINE
 #undef ORVANE_VM_SET_FILE

@@ -323,12 +323,23 @@ const std::vector<Program>& Programs() {
          b.OpPushWord(1);
          b.OpCall(0, Label{"set4"});
          b.OpDrop(3);  // the pin goes with the address
+         // Twice onto the same drop from a return with no frame: the second time the drop's form
+         // is known. The pin goes with the address again: the pair pushed there next holds none.
+         b.OpSetInt(G(0), 2);
+         b.Bind("twice");
+         b.OpPushRef(G(2).Member("x"));
+         b.OpCall(0, Label{"bare"});
+         b.OpDrop(2);
+         b.OpSubConstInt(G(0), 1);
+         b.OpJumpIfNonZero(G(0), Label{"twice"});
          b.OpPushRef(L(0));
          b.OpPushWord(1);
          b.OpCall(0, Label{"add3"});
          b.OpHalt();  // the same stack words, now a slot reference
          Function(b, "set4", 1, [&] { b.OpSetInt(L(0), 4); });
          Function(b, "add3", 1, [&] { b.OpSetInt(L(0), 3).OpAddAssign(S(-4), L(0)); });
+         b.Bind("bare");
+         b.OpReturn();
        }},
       {"a deep recursion that grows the stack, and a frame that grows the slot table",
        [](meiasm::Builder& b) {
@@ -562,6 +573,37 @@ const std::vector<Program>& Programs() {
          b.OpDrop(40);
          b.OpHalt();
          Function(b, "r", 1, [] {});
+       },
+       "errors 1"},
+      // The same drop reached twice from each kind of return: the first time the stack holds an
+      // extra word, the second time it is one short.
+      {"an epilogue onto a drop that holds its words once",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpDrop(2);
+         b.OpPushWord(5);
+         b.Bind("again");
+         b.OpPushWord(1);
+         b.OpCall(0, Label{"r"});
+         b.OpDrop(2);
+         b.OpAddConstInt(G(0), 1);
+         b.OpJump(Label{"again"});
+         Function(b, "r", 1, [] {});
+       },
+       "errors 1"},
+      {"a return onto a drop that holds its words once",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpDrop(2);
+         b.OpPushWord(5);
+         b.Bind("again");
+         b.OpPushWord(1);
+         b.OpCall(0, Label{"r"});
+         b.OpDrop(2);
+         b.OpAddConstInt(G(0), 1);
+         b.OpJump(Label{"again"});
+         b.Bind("r");
+         b.OpReturn();
        },
        "errors 1"},
   };
