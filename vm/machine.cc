@@ -97,7 +97,19 @@ namespace {
   X(OpAddConstInt_P_OpGeB_Jz) X(OpAddConstInt_P_OpGeB_Jnz) X(OpAddConstInt_P_OpEqB_Jz)       \
   X(OpAddConstInt_P_OpEqB_Jnz) X(OpAddConstInt_P_OpNeB_Jz) X(OpAddConstInt_P_OpNeB_Jnz)
 // clang-format on
-#define ORVANE_VM_ALL_FORMS(X) ORVANE_VM_FORMS(X) ORVANE_VM_REF_FORMS(X) ORVANE_VM_STEP_FORMS(X)
+// The epilogue, and the call chains whose callee begins with a prologue, for frames of 1 to
+// kSizedFrames slots: the frame size is the form's own constant, so the frame is cleared by a few
+// straight loads and stores.
+// clang-format off
+#define ORVANE_VM_SIZED_FORMS(X)                                                               \
+  X(Epilogue_1) X(Epilogue_2) X(Epilogue_3) X(Epilogue_4)                                      \
+  X(Call0_Prologue_1) X(Call0_Prologue_2) X(Call0_Prologue_3) X(Call0_Prologue_4)              \
+  X(Call1_Prologue_1) X(Call1_Prologue_2) X(Call1_Prologue_3) X(Call1_Prologue_4)              \
+  X(Call2_Prologue_1) X(Call2_Prologue_2) X(Call2_Prologue_3) X(Call2_Prologue_4)              \
+  X(Call3_Prologue_1) X(Call3_Prologue_2) X(Call3_Prologue_3) X(Call3_Prologue_4)
+// clang-format on
+#define ORVANE_VM_ALL_FORMS(X) \
+  ORVANE_VM_FORMS(X) ORVANE_VM_REF_FORMS(X) ORVANE_VM_STEP_FORMS(X) ORVANE_VM_SIZED_FORMS(X)
 
 enum VmForm : uint8_t {
 #define ORVANE_VM_FORM_ENUM(name) kForm_##name,
@@ -106,6 +118,9 @@ enum VmForm : uint8_t {
       kFormCount
 };
 static_assert(kFormCount <= 256);
+constexpr uint32_t kSizedFrames = 4;
+static_assert(kForm_Epilogue_4 - kForm_Epilogue_1 == kSizedFrames - 1 &&
+              kForm_Call3_Prologue_4 - kForm_Call0_Prologue_1 == 4 * kSizedFrames - 1);
 
 // What a fast form can do with an operand: 0 a plain slot (global or frame), 1 a stack reference
 // (the general forms look at it at run time), 2 anything else (the handler decodes it).
@@ -306,13 +321,21 @@ VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
   for (const VmChain& chain : kChains) {
     if (!IsChain(chain, first, code, size, pc)) continue;
     // A call whose callee begins with a prologue (its address is inside the code: the call's
-    // decoding checked it) runs with that prologue when it can.
+    // decoding checked it) runs with that prologue when it can. A frame of 1 to kSizedFrames slots,
+    // the callee's or the epilogue's, has forms of its own size (the size words lie inside the
+    // code: the chains' decoding checked them).
     const uint32_t args = static_cast<uint32_t>(chain.form - kForm_Call0);
     if (args < 4) {
       const uint32_t callee = code[pc + 3 * args + 4];
       if (IsChain(kChains[0], DecodeSingle(code, size, callee), code, size, callee)) {
+        const uint32_t frame = code[callee + 4];
+        if (frame - 1 < kSizedFrames)
+          return static_cast<VmForm>(kForm_Call0_Prologue_1 + args * kSizedFrames + frame - 1);
         return static_cast<VmForm>(kForm_Call0_Prologue + args);
       }
+    }
+    if (chain.form == kForm_Epilogue && code[pc + 1] - 1 < kSizedFrames) {
+      return static_cast<VmForm>(kForm_Epilogue_1 + code[pc + 1] - 1);
     }
     return chain.form;
   }
@@ -891,20 +914,36 @@ form_Prologue:
   ORVANE_VM_THEN
   ORVANE_VM_ENTER
   ORVANE_VM_NEXT();
-form_Epilogue:
-  if (left > 3 && top >= 2 && !pinned) {
-    const uint32_t n = code[pc + 1];
-    const VmWord to = stack[top - 2];
-    if (n <= slot_top_ && uint64_t{fb} + n <= cap && to < size && ClearIntSlots(slot(fb), n)) {
-      slot_top_ -= n;
-      fb = static_cast<uint32_t>(stack[top - 1]);
-      top -= 2;
-      pc = static_cast<uint32_t>(to);
-      ORVANE_VM_THEN_DROP(3)
-      left -= 3;
-      ORVANE_VM_DISPATCH_LIKELY(OpDrop);
-    }
+  // The epilogue of a frame of `frame` slots in one piece.
+#define ORVANE_VM_EPILOGUE(frame)                                                               \
+  if (left > 3 && top >= 2 && !pinned) {                                                        \
+    const uint32_t n = (frame);                                                                 \
+    const VmWord to = stack[top - 2];                                                           \
+    if (n <= slot_top_ && uint64_t{fb} + n <= cap && to < size && ClearIntSlots(slot(fb), n)) { \
+      slot_top_ -= n;                                                                           \
+      fb = static_cast<uint32_t>(stack[top - 1]);                                               \
+      top -= 2;                                                                                 \
+      pc = static_cast<uint32_t>(to);                                                           \
+      ORVANE_VM_THEN_DROP(3)                                                                    \
+      left -= 3;                                                                                \
+      ORVANE_VM_DISPATCH_LIKELY(OpDrop);                                                        \
+    }                                                                                           \
   }
+form_Epilogue_1:
+  ORVANE_VM_EPILOGUE(1u)
+  goto epilogue_steps;
+form_Epilogue_2:
+  ORVANE_VM_EPILOGUE(2u)
+  goto epilogue_steps;
+form_Epilogue_3:
+  ORVANE_VM_EPILOGUE(3u)
+  goto epilogue_steps;
+form_Epilogue_4:
+  ORVANE_VM_EPILOGUE(4u)
+  goto epilogue_steps;
+form_Epilogue:
+  ORVANE_VM_EPILOGUE(code[pc + 1])
+epilogue_steps:
   ORVANE_VM_LEAVE
   ORVANE_VM_THEN
   ORVANE_VM_POP_BASE
@@ -935,7 +974,7 @@ form_Epilogue:
   // A call chain whose callee begins with a prologue: when the turn's budget covers both and every
   // check of the prologue passes, they run as one; otherwise the call runs as its own chain above
   // and the prologue's form follows.
-#define ORVANE_VM_CALL_PROLOGUE(N)                                          \
+#define ORVANE_VM_CALL_PROLOGUE(N, frame)                                   \
   if (left > (N) + 5 && room - top >= 2 * (N) + 3) {                        \
     const uint32_t* const w = code + pc;                                    \
     const uint32_t callee = w[3 * (N) + 4];                                 \
@@ -947,7 +986,7 @@ form_Epilogue:
       ORVANE_VM_CALL_WORDS(N)                                               \
       p[2 * (N) + 2] = fb; /* above the top until the prologue is done */   \
       const uint32_t base = fb + static_cast<uint32_t>(stack[i]);           \
-      const uint32_t n = q[4];                                              \
+      const uint32_t n = (frame);                                           \
       if (uint64_t{base} + n <= cap && ClearIntSlots(slot(base), n)) {      \
         top = called + 1;                                                   \
         fb = base;                                                          \
@@ -958,18 +997,17 @@ form_Epilogue:
       }                                                                     \
     }                                                                       \
   }
-form_Call0_Prologue:
-  ORVANE_VM_CALL_PROLOGUE(0)
-  goto form_Call0;
-form_Call1_Prologue:
-  ORVANE_VM_CALL_PROLOGUE(1)
-  goto form_Call1;
-form_Call2_Prologue:
-  ORVANE_VM_CALL_PROLOGUE(2)
-  goto form_Call2;
-form_Call3_Prologue:
-  ORVANE_VM_CALL_PROLOGUE(3)
-  goto form_Call3;
+  // The forms of one call length: the callee's frame size read from its Enter, or the form's own.
+#define ORVANE_VM_CALL_PROLOGUE_FORMS(N)                                        \
+  form_Call##N##_Prologue : ORVANE_VM_CALL_PROLOGUE(N, q[4]) goto form_Call##N; \
+  form_Call##N##_Prologue_1 : ORVANE_VM_CALL_PROLOGUE(N, 1u) goto form_Call##N; \
+  form_Call##N##_Prologue_2 : ORVANE_VM_CALL_PROLOGUE(N, 2u) goto form_Call##N; \
+  form_Call##N##_Prologue_3 : ORVANE_VM_CALL_PROLOGUE(N, 3u) goto form_Call##N; \
+  form_Call##N##_Prologue_4 : ORVANE_VM_CALL_PROLOGUE(N, 4u) goto form_Call##N;
+  ORVANE_VM_CALL_PROLOGUE_FORMS(0)
+  ORVANE_VM_CALL_PROLOGUE_FORMS(1)
+  ORVANE_VM_CALL_PROLOGUE_FORMS(2)
+  ORVANE_VM_CALL_PROLOGUE_FORMS(3)
 form_Call0:
   ORVANE_VM_CALL_CHAIN(0)
   ORVANE_VM_PUSH_WORD
@@ -1041,7 +1079,9 @@ budget:
   *end = false;
   return n;
 
+#undef ORVANE_VM_CALL_PROLOGUE_FORMS
 #undef ORVANE_VM_CALL_PROLOGUE
+#undef ORVANE_VM_EPILOGUE
 #undef ORVANE_VM_CALL_CHAIN
 #undef ORVANE_VM_CALL_WORDS
 #undef ORVANE_VM_THEN_DROP
@@ -1091,6 +1131,7 @@ budget:
 }
 
 #undef ORVANE_VM_ALL_FORMS
+#undef ORVANE_VM_SIZED_FORMS
 #undef ORVANE_VM_REF_FORMS
 #undef ORVANE_VM_STEP_FORMS
 #undef ORVANE_VM_FORMS

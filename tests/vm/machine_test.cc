@@ -297,6 +297,38 @@ const std::vector<Program>& Programs() {
                   [&] { b.OpSub(L(3), S(-8), S(-4)).OpAdd(S(-6), L(3), G(2)).OpSetInt(L(2), 1); });
          Function(b, "f6", 6, [&] { b.OpSetInt(L(5), 9).OpMove(G(2), L(5)); });
        }},
+      {"calls of each length into frames of one to five slots",
+       [](meiasm::Builder& b) {
+         b.Globals(2);
+         b.OpAddBase(-2);
+         b.OpEnter(3);
+         b.OpSetInt(L(0), 5).OpSetInt(L(1), 7).OpSetInt(L(2), 11);
+         for (int n = 0; n < 4; ++n) {
+           for (int frame = 1; frame <= 5; ++frame) {
+             for (int k = 0; k < n; ++k) b.OpPushRef(L(k));
+             b.OpPushWord(3);
+             b.OpCall(0, Label{"f" + std::to_string(frame)});
+             b.OpDrop(2 * n + 1);
+           }
+         }
+         b.OpHalt();
+         for (int frame = 1; frame <= 5; ++frame) {
+           Function(b, "f" + std::to_string(frame), frame, [&] {
+             b.OpAddConstInt(G(1), frame);
+             b.OpMove(L(frame - 1), G(1));
+           });
+         }
+       }},
+      {"a call into a small frame past the end of the slot table",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpAddBase(-2);
+         b.OpPushWord(1022);  // the caller's frame size: the callee's frame ends past 1024 slots
+         b.OpCall(0, Label{"f"});
+         b.OpDrop(1);
+         b.OpHalt();
+         Function(b, "f", 3, [&] { b.OpSetInt(L(2), 9).OpMove(G(0), L(2)); });
+       }},
       {"frames that hold strings when they open and close",
        [](meiasm::Builder& b) {
          b.Globals(2);
@@ -552,6 +584,17 @@ const std::vector<Program>& Programs() {
          b.OpReturn();
        },
        "errors 1"},
+      {"an epilogue of two slots that closes past the slot top",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpPushBase();
+         b.OpAddBase(-1);
+         b.OpEnter(1);
+         b.OpLeave(2);
+         b.OpPopBase();
+         b.OpReturn();
+       },
+       "errors 1"},
       {"an epilogue that returns outside the code",
        [](meiasm::Builder& b) {
          b.Globals(1);
@@ -730,6 +773,11 @@ TEST_F(MachineTest, ProgramsComputeTheirResults) {
     } else if (std::string(p.name) == "calls of every length into frames of every size") {
       // L0 = 5 + 11 = 16, then (7 + 16)^2 = 529; L1 = 529 - 11 + 11; G2 = 9.
       EXPECT_EQ(Show(Slot(3)) + " " + Show(Slot(4)) + " " + Show(Slot(2)), "i:529 i:529 i:9");
+    } else if (std::string(p.name) == "calls of each length into frames of one to five slots") {
+      EXPECT_EQ(Show(Slot(1)), "i:60");  // 4 * (1 + 2 + 3 + 4 + 5)
+    } else if (std::string(p.name) == "a call into a small frame past the end of the slot table") {
+      EXPECT_EQ(Show(Slot(0)), "i:9");
+      EXPECT_GT(ctx->slot_capacity(), 1024u);
     } else if (std::string(p.name) == "an address argument pins the stack through a call") {
       EXPECT_EQ(Show(Slot(3)), "i:3");
       EXPECT_EQ(ctx->stack_top(), 5u);
