@@ -99,14 +99,18 @@ namespace {
 // clang-format on
 // The epilogue, and the call chains whose callee begins with a prologue, for frames of 1 to
 // kSizedFrames slots: the frame size is the form's own constant, so the frame is cleared by a few
-// straight loads and stores.
+// straight loads and stores. Then the same call chains whose callee's next instruction fetches
+// one of the call's arguments into its frame (_Arg).
 // clang-format off
 #define ORVANE_VM_SIZED_FORMS(X)                                                               \
   X(Epilogue_1) X(Epilogue_2) X(Epilogue_3) X(Epilogue_4)                                      \
   X(Call0_Prologue_1) X(Call0_Prologue_2) X(Call0_Prologue_3) X(Call0_Prologue_4)              \
   X(Call1_Prologue_1) X(Call1_Prologue_2) X(Call1_Prologue_3) X(Call1_Prologue_4)              \
   X(Call2_Prologue_1) X(Call2_Prologue_2) X(Call2_Prologue_3) X(Call2_Prologue_4)              \
-  X(Call3_Prologue_1) X(Call3_Prologue_2) X(Call3_Prologue_3) X(Call3_Prologue_4)
+  X(Call3_Prologue_1) X(Call3_Prologue_2) X(Call3_Prologue_3) X(Call3_Prologue_4)              \
+  X(Call1_Prologue_1_Arg) X(Call1_Prologue_2_Arg) X(Call1_Prologue_3_Arg) X(Call1_Prologue_4_Arg) \
+  X(Call2_Prologue_1_Arg) X(Call2_Prologue_2_Arg) X(Call2_Prologue_3_Arg) X(Call2_Prologue_4_Arg) \
+  X(Call3_Prologue_1_Arg) X(Call3_Prologue_2_Arg) X(Call3_Prologue_3_Arg) X(Call3_Prologue_4_Arg)
 // clang-format on
 #define ORVANE_VM_ALL_FORMS(X) \
   ORVANE_VM_FORMS(X) ORVANE_VM_REF_FORMS(X) ORVANE_VM_STEP_FORMS(X) ORVANE_VM_SIZED_FORMS(X)
@@ -120,7 +124,8 @@ enum VmForm : uint8_t {
 static_assert(kFormCount <= 256);
 constexpr uint32_t kSizedFrames = 4;
 static_assert(kForm_Epilogue_4 - kForm_Epilogue_1 == kSizedFrames - 1 &&
-              kForm_Call3_Prologue_4 - kForm_Call0_Prologue_1 == 4 * kSizedFrames - 1);
+              kForm_Call3_Prologue_4 - kForm_Call0_Prologue_1 == 4 * kSizedFrames - 1 &&
+              kForm_Call3_Prologue_4_Arg - kForm_Call1_Prologue_1_Arg == 3 * kSizedFrames - 1);
 
 // What a fast form can do with an operand: 0 a plain slot (global or frame), 1 a stack reference
 // (the general forms look at it at run time), 2 anything else (the handler decodes it).
@@ -314,6 +319,18 @@ bool IsChain(const VmChain& chain, VmForm first, const uint32_t* code, uint32_t 
   return true;
 }
 
+// Whether the instruction at pc (pc < size), the first after the prologue of a frame of `frame`
+// slots called with `args` reference pairs, moves one of those pairs into that frame: L(x) = S(-k)
+// with x < frame and k naming a pair's reference word. The stack then holds the pairs, the
+// caller's frame size word, the return address and the saved frame base, so k = 2 * args + 2 names
+// the first pair and k = 4 the last.
+bool IsArgFetch(const uint32_t* code, uint32_t size, uint32_t pc, uint32_t args, uint32_t frame) {
+  if (DecodeSingle(code, size, pc) != kForm_OpMove_PR) return false;
+  const uint32_t* const w = code + pc + 1;
+  const uint32_t k = 0u - w[3];
+  return w[0] == kVmModeFrame && w[1] < frame && k >= 4 && k <= 2 * args + 2 && k % 2 == 0;
+}
+
 // The form for the address pc (pc < size): a chain when the instructions from pc are one, each
 // with the form it would have alone, else the instruction's own form.
 VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
@@ -323,12 +340,16 @@ VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
     // A call whose callee begins with a prologue (its address is inside the code: the call's
     // decoding checked it) runs with that prologue when it can. A frame of 1 to kSizedFrames slots,
     // the callee's or the epilogue's, has forms of its own size (the size words lie inside the
-    // code: the chains' decoding checked them).
+    // code: the chains' decoding checked them). The prologue's Enter goes on to an address inside
+    // the code, which may fetch an argument.
     const uint32_t args = static_cast<uint32_t>(chain.form - kForm_Call0);
     if (args < 4) {
       const uint32_t callee = code[pc + 3 * args + 4];
       if (IsChain(kChains[0], DecodeSingle(code, size, callee), code, size, callee)) {
         const uint32_t frame = code[callee + 4];
+        if (frame - 1 < kSizedFrames && args > 0 && IsArgFetch(code, size, callee + 5, args, frame)) {
+          return static_cast<VmForm>(kForm_Call1_Prologue_1_Arg + (args - 1) * kSizedFrames + frame - 1);
+        }
         if (frame - 1 < kSizedFrames)
           return static_cast<VmForm>(kForm_Call0_Prologue_1 + args * kSizedFrames + frame - 1);
         return static_cast<VmForm>(kForm_Call0_Prologue + args);
@@ -974,7 +995,7 @@ epilogue_steps:
   // A call chain whose callee begins with a prologue: when the turn's budget covers both and every
   // check of the prologue passes, they run as one; otherwise the call runs as its own chain above
   // and the prologue's form follows.
-#define ORVANE_VM_CALL_PROLOGUE(N, frame)                                   \
+#define ORVANE_VM_CALL_PROLOGUE(N, frame, THEN)                             \
   if (left > (N) + 5 && room - top >= 2 * (N) + 3) {                        \
     const uint32_t* const w = code + pc;                                    \
     const uint32_t callee = w[3 * (N) + 4];                                 \
@@ -993,21 +1014,46 @@ epilogue_steps:
         slot_top_ = base + n;                                               \
         pc = callee + 5;                                                    \
         left -= (N) + 5;                                                    \
-        ORVANE_VM_DISPATCH();                                               \
+        THEN;                                                               \
       }                                                                     \
     }                                                                       \
   }
-  // The forms of one call length: the callee's frame size read from its Enter, or the form's own.
-#define ORVANE_VM_CALL_PROLOGUE_FORMS(N)                                        \
-  form_Call##N##_Prologue : ORVANE_VM_CALL_PROLOGUE(N, q[4]) goto form_Call##N; \
-  form_Call##N##_Prologue_1 : ORVANE_VM_CALL_PROLOGUE(N, 1u) goto form_Call##N; \
-  form_Call##N##_Prologue_2 : ORVANE_VM_CALL_PROLOGUE(N, 2u) goto form_Call##N; \
-  form_Call##N##_Prologue_3 : ORVANE_VM_CALL_PROLOGUE(N, 3u) goto form_Call##N; \
-  form_Call##N##_Prologue_4 : ORVANE_VM_CALL_PROLOGUE(N, 4u) goto form_Call##N;
+  // The argument fetch that the decoder found after the prologue, when the turn's budget covers
+  // it: the source pair is one the call has just pushed, so it names a slot; the destination is a
+  // slot of the frame just cleared, so it holds an int. A check that fails leaves for the handler
+  // at the move, the call and the prologue done and counted.
+#define ORVANE_VM_ARG_FETCH                                              \
+  if (left > 1) {                                                        \
+    const uint32_t* const m = code + pc + 1;                             \
+    const uint32_t s_ = static_cast<uint32_t>(stack[top - (0u - m[3])]); \
+    if (s_ >= cap) goto slow;                                            \
+    const ScriptValue* const vs = slot(s_);                              \
+    if (vs->type() != kScriptInt) goto slow;                             \
+    slot(fb + m[1])->SetInt(vs->int_value());                            \
+    pc += 5;                                                             \
+    --left;                                                              \
+  }                                                                      \
+  ORVANE_VM_DISPATCH()
+  // The forms of one call length: the callee's frame size read from its Enter, or the form's own,
+  // and with the argument fetch after the prologue.
+#define ORVANE_VM_CALL_PROLOGUE_FORMS(N)                                                              \
+  form_Call##N##_Prologue : ORVANE_VM_CALL_PROLOGUE(N, q[4], ORVANE_VM_DISPATCH()) goto form_Call##N; \
+  form_Call##N##_Prologue_1 : ORVANE_VM_CALL_PROLOGUE(N, 1u, ORVANE_VM_DISPATCH()) goto form_Call##N; \
+  form_Call##N##_Prologue_2 : ORVANE_VM_CALL_PROLOGUE(N, 2u, ORVANE_VM_DISPATCH()) goto form_Call##N; \
+  form_Call##N##_Prologue_3 : ORVANE_VM_CALL_PROLOGUE(N, 3u, ORVANE_VM_DISPATCH()) goto form_Call##N; \
+  form_Call##N##_Prologue_4 : ORVANE_VM_CALL_PROLOGUE(N, 4u, ORVANE_VM_DISPATCH()) goto form_Call##N;
+#define ORVANE_VM_CALL_ARG_FORMS(N)                                                                      \
+  form_Call##N##_Prologue_1_Arg : ORVANE_VM_CALL_PROLOGUE(N, 1u, ORVANE_VM_ARG_FETCH) goto form_Call##N; \
+  form_Call##N##_Prologue_2_Arg : ORVANE_VM_CALL_PROLOGUE(N, 2u, ORVANE_VM_ARG_FETCH) goto form_Call##N; \
+  form_Call##N##_Prologue_3_Arg : ORVANE_VM_CALL_PROLOGUE(N, 3u, ORVANE_VM_ARG_FETCH) goto form_Call##N; \
+  form_Call##N##_Prologue_4_Arg : ORVANE_VM_CALL_PROLOGUE(N, 4u, ORVANE_VM_ARG_FETCH) goto form_Call##N;
   ORVANE_VM_CALL_PROLOGUE_FORMS(0)
   ORVANE_VM_CALL_PROLOGUE_FORMS(1)
   ORVANE_VM_CALL_PROLOGUE_FORMS(2)
   ORVANE_VM_CALL_PROLOGUE_FORMS(3)
+  ORVANE_VM_CALL_ARG_FORMS(1)
+  ORVANE_VM_CALL_ARG_FORMS(2)
+  ORVANE_VM_CALL_ARG_FORMS(3)
 form_Call0:
   ORVANE_VM_CALL_CHAIN(0)
   ORVANE_VM_PUSH_WORD
@@ -1079,6 +1125,8 @@ budget:
   *end = false;
   return n;
 
+#undef ORVANE_VM_CALL_ARG_FORMS
+#undef ORVANE_VM_ARG_FETCH
 #undef ORVANE_VM_CALL_PROLOGUE_FORMS
 #undef ORVANE_VM_CALL_PROLOGUE
 #undef ORVANE_VM_EPILOGUE

@@ -319,6 +319,68 @@ const std::vector<Program>& Programs() {
            });
          }
        }},
+      {"calls whose callee first fetches an argument into its frame",
+       [](meiasm::Builder& b) {
+         b.Globals(4);
+         b.OpAddBase(-2);
+         b.OpEnter(3);
+         // The last argument of three is a string: its fetch goes to the handler.
+         b.OpSetInt(L(0), 5).OpSetInt(L(1), 7).OpSetString(L(2), Text{"9x"});
+         const auto call = [&](int n, const std::string& callee) {
+           for (int k = 0; k < n; ++k) b.OpPushRef(L(k));
+           b.OpPushWord(3);
+           b.OpCall(0, Label{callee});
+           b.OpDrop(2 * n + 1);
+         };
+         for (int n = 1; n <= 3; ++n) {
+           for (int frame = 1; frame <= 4; ++frame) call(n, "last" + std::to_string(frame));
+         }
+         call(3, "first");
+         // Moves that are no such fetch: a word that is no pair's reference, a pair the call did
+         // not push (here one that says address), a global or a slot past the frame as the
+         // destination.
+         call(3, "odd");
+         b.OpPushWord(1).OpPushWord(7);
+         call(1, "below");
+         b.OpDrop(2);
+         call(2, "global");
+         call(2, "past");
+         b.OpHalt();
+         for (int frame = 1; frame <= 4; ++frame) {
+           Function(b, "last" + std::to_string(frame), frame, [&] {
+             b.OpMove(L(frame - 1), S(-4));
+             b.OpMove(G(1), L(frame - 1));
+           });
+         }
+         Function(b, "first", 2, [&] { b.OpMove(L(1), S(-8)).OpMove(G(2), L(1)); });
+         Function(b, "odd", 2, [&] { b.OpMove(L(1), S(-5)).OpMove(G(3), L(1)); });
+         Function(b, "below", 2, [&] { b.OpMove(L(1), S(-6)).OpMove(G(3), L(1)); });
+         Function(b, "global", 2, [&] { b.OpMove(G(0), S(-4)); });
+         Function(b, "past", 2, [&] { b.OpMove(L(2), S(-4)).OpMove(G(3), L(2)); });
+       },
+       nullptr},
+      {"an argument fetched from a slot past the table",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpAddBase(-2);
+         b.OpPushRef(L(1024));  // slot 1025: the first past the table of 1 + 1024
+         b.OpPushWord(1);
+         b.OpCall(0, Label{"f"});
+         b.OpHalt();
+         Function(b, "f", 1, [&] { b.OpMove(L(0), S(-4)); });
+       },
+       "errors 1"},
+      {"an argument fetched into a slot past the table",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpAddBase(-2);
+         b.OpPushRef(G(0));
+         b.OpPushWord(1);
+         b.OpCall(0, Label{"f"});
+         b.OpHalt();
+         Function(b, "f", 1, [&] { b.OpMove(L(kVmMaxSlots), S(-4)); });
+       },
+       "errors 1"},
       {"a call into a small frame past the end of the slot table",
        [](meiasm::Builder& b) {
          b.Globals(1);
@@ -775,6 +837,10 @@ TEST_F(MachineTest, ProgramsComputeTheirResults) {
       EXPECT_EQ(Show(Slot(3)) + " " + Show(Slot(4)) + " " + Show(Slot(2)), "i:529 i:529 i:9");
     } else if (std::string(p.name) == "calls of each length into frames of one to five slots") {
       EXPECT_EQ(Show(Slot(1)), "i:60");  // 4 * (1 + 2 + 3 + 4 + 5)
+    } else if (std::string(p.name) == "calls whose callee first fetches an argument into its frame") {
+      // The word that is no reference and the pair that says address raise errors.
+      EXPECT_EQ(Show(Slot(0)) + " " + Show(Slot(2)), "i:7 i:5");
+      EXPECT_EQ(trace.back().substr(trace.back().find("errors")), "errors 1 1");
     } else if (std::string(p.name) == "a call into a small frame past the end of the slot table") {
       EXPECT_EQ(Show(Slot(0)), "i:9");
       EXPECT_GT(ctx->slot_capacity(), 1024u);
