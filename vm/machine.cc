@@ -454,7 +454,9 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
   uint32_t top = stack_top_;
   uint32_t cap = slot_capacity_;
   VmWord* stack = stack_.data();
-  uint32_t room = static_cast<uint32_t>(stack_.size());
+  // The stack's room is read from memory each time: only the pushes and calls test it, and the
+  // compiler would otherwise keep it in a register that a value every form uses then loses.
+  volatile uint32_t room = static_cast<uint32_t>(stack_.size());
   uint32_t left = n;
 
   const auto slot = [slots](uint32_t s) __attribute__((always_inline)) {
