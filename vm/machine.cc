@@ -347,12 +347,11 @@ VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
       const uint32_t callee = code[pc + 3 * args + 4];
       if (IsChain(kChains[0], DecodeSingle(code, size, callee), code, size, callee)) {
         const uint32_t frame = code[callee + 4];
-        if (frame - 1 < kSizedFrames && args > 0 && IsArgFetch(code, size, callee + 5, args, frame)) {
+        if (frame - 1 >= kSizedFrames) return static_cast<VmForm>(kForm_Call0_Prologue + args);
+        if (args > 0 && IsArgFetch(code, size, callee + 5, args, frame)) {
           return static_cast<VmForm>(kForm_Call1_Prologue_1_Arg + (args - 1) * kSizedFrames + frame - 1);
         }
-        if (frame - 1 < kSizedFrames)
-          return static_cast<VmForm>(kForm_Call0_Prologue_1 + args * kSizedFrames + frame - 1);
-        return static_cast<VmForm>(kForm_Call0_Prologue + args);
+        return static_cast<VmForm>(kForm_Call0_Prologue_1 + args * kSizedFrames + frame - 1);
       }
     }
     if (chain.form == kForm_Epilogue && code[pc + 1] - 1 < kSizedFrames) {
