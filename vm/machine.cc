@@ -597,8 +597,24 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     --left;                            \
     pc = (to);                         \
   }
-#define ORVANE_VM_THEN_JZ ORVANE_VM_THEN_TO(r ? pc + 4 : w[9], ORVANE_VM_DISPATCH())
-#define ORVANE_VM_THEN_JNZ ORVANE_VM_THEN_TO(r ? w[9] : pc + 4, ORVANE_VM_DISPATCH())
+// The conditional jump on r after a comparison (w its fields, w[9] the jump's target): the same
+// with one dispatch per outcome, so that each mostly sees one target.
+#define ORVANE_VM_THEN_JUMP_IF(taken)  \
+  if (__builtin_expect(left > 2, 1)) { \
+    left -= 2;                         \
+    if (taken) {                       \
+      pc = w[9];                       \
+      ORVANE_VM_DISPATCH();            \
+    }                                  \
+    pc += 4;                           \
+    ORVANE_VM_DISPATCH();              \
+  }                                    \
+  if (left > 1) {                      \
+    --left;                            \
+    pc = (taken) ? w[9] : pc + 4;      \
+  }
+#define ORVANE_VM_THEN_JZ ORVANE_VM_THEN_JUMP_IF(!r)
+#define ORVANE_VM_THEN_JNZ ORVANE_VM_THEN_JUMP_IF(r)
 // d op= s on ints.
 #define ORVANE_VM_ASSIGN(name, OPERAND, expr)                                                           \
   {                                                                                                     \
@@ -1160,6 +1176,7 @@ budget:
 #undef ORVANE_VM_INT_FORM
 #undef ORVANE_VM_THEN_JNZ
 #undef ORVANE_VM_THEN_JZ
+#undef ORVANE_VM_THEN_JUMP_IF
 #undef ORVANE_VM_THEN_TO
 #undef ORVANE_VM_ALONE
 #undef ORVANE_VM_ASSIGN_CONST
