@@ -97,7 +97,23 @@ namespace {
   X(OpAddConstInt_P_OpGeB_Jz) X(OpAddConstInt_P_OpGeB_Jnz) X(OpAddConstInt_P_OpEqB_Jz)       \
   X(OpAddConstInt_P_OpEqB_Jnz) X(OpAddConstInt_P_OpNeB_Jz) X(OpAddConstInt_P_OpNeB_Jnz)
 // clang-format on
-#define ORVANE_VM_ALL_FORMS(X) ORVANE_VM_FORMS(X) ORVANE_VM_REF_FORMS(X) ORVANE_VM_STEP_FORMS(X)
+// The epilogue, and the call chains whose callee begins with a prologue, for frames of 1 to
+// kSizedFrames slots: the frame size is the form's own constant, so the frame is cleared by a few
+// straight loads and stores. Then the same call chains whose callee's next instruction fetches
+// one of the call's arguments into its frame (_Arg).
+// clang-format off
+#define ORVANE_VM_SIZED_FORMS(X)                                                               \
+  X(Epilogue_1) X(Epilogue_2) X(Epilogue_3) X(Epilogue_4)                                      \
+  X(Call0_Prologue_1) X(Call0_Prologue_2) X(Call0_Prologue_3) X(Call0_Prologue_4)              \
+  X(Call1_Prologue_1) X(Call1_Prologue_2) X(Call1_Prologue_3) X(Call1_Prologue_4)              \
+  X(Call2_Prologue_1) X(Call2_Prologue_2) X(Call2_Prologue_3) X(Call2_Prologue_4)              \
+  X(Call3_Prologue_1) X(Call3_Prologue_2) X(Call3_Prologue_3) X(Call3_Prologue_4)              \
+  X(Call1_Prologue_1_Arg) X(Call1_Prologue_2_Arg) X(Call1_Prologue_3_Arg) X(Call1_Prologue_4_Arg) \
+  X(Call2_Prologue_1_Arg) X(Call2_Prologue_2_Arg) X(Call2_Prologue_3_Arg) X(Call2_Prologue_4_Arg) \
+  X(Call3_Prologue_1_Arg) X(Call3_Prologue_2_Arg) X(Call3_Prologue_3_Arg) X(Call3_Prologue_4_Arg)
+// clang-format on
+#define ORVANE_VM_ALL_FORMS(X) \
+  ORVANE_VM_FORMS(X) ORVANE_VM_REF_FORMS(X) ORVANE_VM_STEP_FORMS(X) ORVANE_VM_SIZED_FORMS(X)
 
 enum VmForm : uint8_t {
 #define ORVANE_VM_FORM_ENUM(name) kForm_##name,
@@ -106,6 +122,10 @@ enum VmForm : uint8_t {
       kFormCount
 };
 static_assert(kFormCount <= 256);
+constexpr uint32_t kSizedFrames = 4;
+static_assert(kForm_Epilogue_4 - kForm_Epilogue_1 == kSizedFrames - 1 &&
+              kForm_Call3_Prologue_4 - kForm_Call0_Prologue_1 == 4 * kSizedFrames - 1 &&
+              kForm_Call3_Prologue_4_Arg - kForm_Call1_Prologue_1_Arg == 3 * kSizedFrames - 1);
 
 // What a fast form can do with an operand: 0 a plain slot (global or frame), 1 a stack reference
 // (the general forms look at it at run time), 2 anything else (the handler decodes it).
@@ -299,6 +319,18 @@ bool IsChain(const VmChain& chain, VmForm first, const uint32_t* code, uint32_t 
   return true;
 }
 
+// Whether the instruction at pc (pc < size), the first after the prologue of a frame of `frame`
+// slots called with `args` reference pairs, moves one of those pairs into that frame: L(x) = S(-k)
+// with x < frame and k naming a pair's reference word. The stack then holds the pairs, the
+// caller's frame size word, the return address and the saved frame base, so k = 2 * args + 2 names
+// the first pair and k = 4 the last.
+bool IsArgFetch(const uint32_t* code, uint32_t size, uint32_t pc, uint32_t args, uint32_t frame) {
+  if (DecodeSingle(code, size, pc) != kForm_OpMove_PR) return false;
+  const uint32_t* const w = code + pc + 1;
+  const uint32_t k = 0u - w[3];
+  return w[0] == kVmModeFrame && w[1] < frame && k >= 4 && k <= 2 * args + 2 && k % 2 == 0;
+}
+
 // The form for the address pc (pc < size): a chain when the instructions from pc are one, each
 // with the form it would have alone, else the instruction's own form.
 VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
@@ -306,13 +338,24 @@ VmForm DecodeForm(const uint32_t* code, uint32_t size, uint32_t pc) {
   for (const VmChain& chain : kChains) {
     if (!IsChain(chain, first, code, size, pc)) continue;
     // A call whose callee begins with a prologue (its address is inside the code: the call's
-    // decoding checked it) runs with that prologue when it can.
+    // decoding checked it) runs with that prologue when it can. A frame of 1 to kSizedFrames slots,
+    // the callee's or the epilogue's, has forms of its own size (the size words lie inside the
+    // code: the chains' decoding checked them). The prologue's Enter goes on to an address inside
+    // the code, which may fetch an argument.
     const uint32_t args = static_cast<uint32_t>(chain.form - kForm_Call0);
     if (args < 4) {
       const uint32_t callee = code[pc + 3 * args + 4];
       if (IsChain(kChains[0], DecodeSingle(code, size, callee), code, size, callee)) {
-        return static_cast<VmForm>(kForm_Call0_Prologue + args);
+        const uint32_t frame = code[callee + 4];
+        if (frame - 1 >= kSizedFrames) return static_cast<VmForm>(kForm_Call0_Prologue + args);
+        if (args > 0 && IsArgFetch(code, size, callee + 5, args, frame)) {
+          return static_cast<VmForm>(kForm_Call1_Prologue_1_Arg + (args - 1) * kSizedFrames + frame - 1);
+        }
+        return static_cast<VmForm>(kForm_Call0_Prologue_1 + args * kSizedFrames + frame - 1);
       }
+    }
+    if (chain.form == kForm_Epilogue && code[pc + 1] - 1 < kSizedFrames) {
+      return static_cast<VmForm>(kForm_Epilogue_1 + code[pc + 1] - 1);
     }
     return chain.form;
   }
@@ -410,7 +453,9 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
   uint32_t top = stack_top_;
   uint32_t cap = slot_capacity_;
   VmWord* stack = stack_.data();
-  uint32_t room = static_cast<uint32_t>(stack_.size());
+  // The stack's room is read from memory each time: only the pushes and calls test it, and the
+  // compiler would otherwise keep it in a register that a value every form uses then loses.
+  volatile uint32_t room = static_cast<uint32_t>(stack_.size());
   uint32_t left = n;
 
   const auto slot = [slots](uint32_t s) __attribute__((always_inline)) {
@@ -552,8 +597,24 @@ uint32_t ScriptContext::Run(uint32_t n, const uint32_t* run_flags, uint32_t mask
     --left;                            \
     pc = (to);                         \
   }
-#define ORVANE_VM_THEN_JZ ORVANE_VM_THEN_TO(r ? pc + 4 : w[9], ORVANE_VM_DISPATCH())
-#define ORVANE_VM_THEN_JNZ ORVANE_VM_THEN_TO(r ? w[9] : pc + 4, ORVANE_VM_DISPATCH())
+// The conditional jump on r after a comparison (w its fields, w[9] the jump's target): the same
+// with one dispatch per outcome, so that each mostly sees one target.
+#define ORVANE_VM_THEN_JUMP_IF(taken)  \
+  if (__builtin_expect(left > 2, 1)) { \
+    left -= 2;                         \
+    if (taken) {                       \
+      pc = w[9];                       \
+      ORVANE_VM_DISPATCH();            \
+    }                                  \
+    pc += 4;                           \
+    ORVANE_VM_DISPATCH();              \
+  }                                    \
+  if (left > 1) {                      \
+    --left;                            \
+    pc = (taken) ? w[9] : pc + 4;      \
+  }
+#define ORVANE_VM_THEN_JZ ORVANE_VM_THEN_JUMP_IF(!r)
+#define ORVANE_VM_THEN_JNZ ORVANE_VM_THEN_JUMP_IF(r)
 // d op= s on ints.
 #define ORVANE_VM_ASSIGN(name, OPERAND, expr)                                                           \
   {                                                                                                     \
@@ -817,6 +878,16 @@ form_New:
 // Between two bodies of a chain: one instruction of the budget.
 #define ORVANE_VM_THEN \
   if (--left == 0) goto budget;
+// A return, the k instructions before here, usually lands on the caller's drop of the arguments:
+// when the turn's budget covers the drop as well and the stack holds its words, the drop runs
+// here too. Nothing is pinned (the caller tested it), so there is no pin to release.
+#define ORVANE_VM_THEN_DROP(k)                                                                              \
+  if (left > (k) + 1 && forms[pc].load(std::memory_order_relaxed) == kForm_OpDrop && code[pc + 1] <= top) { \
+    top -= code[pc + 1];                                                                                    \
+    pc += 2;                                                                                                \
+    left -= (k) + 1;                                                                                        \
+    ORVANE_VM_DISPATCH();                                                                                   \
+  }
 
 form_OpPushRef:
   ORVANE_VM_PUSH_REF
@@ -841,6 +912,7 @@ form_OpCall:
   ORVANE_VM_NEXT_LIKELY(Prologue);
 form_OpReturn:
   ORVANE_VM_RETURN
+  if (!pinned) ORVANE_VM_THEN_DROP(1)
   ORVANE_VM_NEXT_LIKELY(OpDrop);
 form_OpEnter:
   ORVANE_VM_ENTER
@@ -880,19 +952,36 @@ form_Prologue:
   ORVANE_VM_THEN
   ORVANE_VM_ENTER
   ORVANE_VM_NEXT();
-form_Epilogue:
-  if (left > 3 && top >= 2 && !pinned) {
-    const uint32_t n = code[pc + 1];
-    const VmWord to = stack[top - 2];
-    if (n <= slot_top_ && uint64_t{fb} + n <= cap && to < size && ClearIntSlots(slot(fb), n)) {
-      slot_top_ -= n;
-      fb = static_cast<uint32_t>(stack[top - 1]);
-      top -= 2;
-      pc = static_cast<uint32_t>(to);
-      left -= 3;
-      ORVANE_VM_DISPATCH_LIKELY(OpDrop);
-    }
+  // The epilogue of a frame of `frame` slots in one piece.
+#define ORVANE_VM_EPILOGUE(frame)                                                               \
+  if (left > 3 && top >= 2 && !pinned) {                                                        \
+    const uint32_t n = (frame);                                                                 \
+    const VmWord to = stack[top - 2];                                                           \
+    if (n <= slot_top_ && uint64_t{fb} + n <= cap && to < size && ClearIntSlots(slot(fb), n)) { \
+      slot_top_ -= n;                                                                           \
+      fb = static_cast<uint32_t>(stack[top - 1]);                                               \
+      top -= 2;                                                                                 \
+      pc = static_cast<uint32_t>(to);                                                           \
+      ORVANE_VM_THEN_DROP(3)                                                                    \
+      left -= 3;                                                                                \
+      ORVANE_VM_DISPATCH_LIKELY(OpDrop);                                                        \
+    }                                                                                           \
   }
+form_Epilogue_1:
+  ORVANE_VM_EPILOGUE(1u)
+  goto epilogue_steps;
+form_Epilogue_2:
+  ORVANE_VM_EPILOGUE(2u)
+  goto epilogue_steps;
+form_Epilogue_3:
+  ORVANE_VM_EPILOGUE(3u)
+  goto epilogue_steps;
+form_Epilogue_4:
+  ORVANE_VM_EPILOGUE(4u)
+  goto epilogue_steps;
+form_Epilogue:
+  ORVANE_VM_EPILOGUE(code[pc + 1])
+epilogue_steps:
   ORVANE_VM_LEAVE
   ORVANE_VM_THEN
   ORVANE_VM_POP_BASE
@@ -923,7 +1012,7 @@ form_Epilogue:
   // A call chain whose callee begins with a prologue: when the turn's budget covers both and every
   // check of the prologue passes, they run as one; otherwise the call runs as its own chain above
   // and the prologue's form follows.
-#define ORVANE_VM_CALL_PROLOGUE(N)                                          \
+#define ORVANE_VM_CALL_PROLOGUE(N, frame, THEN)                             \
   if (left > (N) + 5 && room - top >= 2 * (N) + 3) {                        \
     const uint32_t* const w = code + pc;                                    \
     const uint32_t callee = w[3 * (N) + 4];                                 \
@@ -935,29 +1024,53 @@ form_Epilogue:
       ORVANE_VM_CALL_WORDS(N)                                               \
       p[2 * (N) + 2] = fb; /* above the top until the prologue is done */   \
       const uint32_t base = fb + static_cast<uint32_t>(stack[i]);           \
-      const uint32_t n = q[4];                                              \
+      const uint32_t n = (frame);                                           \
       if (uint64_t{base} + n <= cap && ClearIntSlots(slot(base), n)) {      \
         top = called + 1;                                                   \
         fb = base;                                                          \
         slot_top_ = base + n;                                               \
         pc = callee + 5;                                                    \
         left -= (N) + 5;                                                    \
-        ORVANE_VM_DISPATCH();                                               \
+        THEN;                                                               \
       }                                                                     \
     }                                                                       \
   }
-form_Call0_Prologue:
-  ORVANE_VM_CALL_PROLOGUE(0)
-  goto form_Call0;
-form_Call1_Prologue:
-  ORVANE_VM_CALL_PROLOGUE(1)
-  goto form_Call1;
-form_Call2_Prologue:
-  ORVANE_VM_CALL_PROLOGUE(2)
-  goto form_Call2;
-form_Call3_Prologue:
-  ORVANE_VM_CALL_PROLOGUE(3)
-  goto form_Call3;
+  // The argument fetch that the decoder found after the prologue, when the turn's budget covers
+  // it: the source pair is one the call has just pushed, so it names a slot; the destination is a
+  // slot of the frame just cleared, so it holds an int. A check that fails leaves for the handler
+  // at the move, the call and the prologue done and counted.
+#define ORVANE_VM_ARG_FETCH                                              \
+  if (left > 1) {                                                        \
+    const uint32_t* const m = code + pc + 1;                             \
+    const uint32_t s_ = static_cast<uint32_t>(stack[top - (0u - m[3])]); \
+    if (s_ >= cap) goto slow;                                            \
+    const ScriptValue* const vs = slot(s_);                              \
+    if (vs->type() != kScriptInt) goto slow;                             \
+    slot(fb + m[1])->SetInt(vs->int_value());                            \
+    pc += 5;                                                             \
+    --left;                                                              \
+  }                                                                      \
+  ORVANE_VM_DISPATCH()
+  // The forms of one call length: the callee's frame size read from its Enter, or the form's own,
+  // and with the argument fetch after the prologue.
+#define ORVANE_VM_CALL_PROLOGUE_FORMS(N)                                                              \
+  form_Call##N##_Prologue : ORVANE_VM_CALL_PROLOGUE(N, q[4], ORVANE_VM_DISPATCH()) goto form_Call##N; \
+  form_Call##N##_Prologue_1 : ORVANE_VM_CALL_PROLOGUE(N, 1u, ORVANE_VM_DISPATCH()) goto form_Call##N; \
+  form_Call##N##_Prologue_2 : ORVANE_VM_CALL_PROLOGUE(N, 2u, ORVANE_VM_DISPATCH()) goto form_Call##N; \
+  form_Call##N##_Prologue_3 : ORVANE_VM_CALL_PROLOGUE(N, 3u, ORVANE_VM_DISPATCH()) goto form_Call##N; \
+  form_Call##N##_Prologue_4 : ORVANE_VM_CALL_PROLOGUE(N, 4u, ORVANE_VM_DISPATCH()) goto form_Call##N;
+#define ORVANE_VM_CALL_ARG_FORMS(N)                                                                      \
+  form_Call##N##_Prologue_1_Arg : ORVANE_VM_CALL_PROLOGUE(N, 1u, ORVANE_VM_ARG_FETCH) goto form_Call##N; \
+  form_Call##N##_Prologue_2_Arg : ORVANE_VM_CALL_PROLOGUE(N, 2u, ORVANE_VM_ARG_FETCH) goto form_Call##N; \
+  form_Call##N##_Prologue_3_Arg : ORVANE_VM_CALL_PROLOGUE(N, 3u, ORVANE_VM_ARG_FETCH) goto form_Call##N; \
+  form_Call##N##_Prologue_4_Arg : ORVANE_VM_CALL_PROLOGUE(N, 4u, ORVANE_VM_ARG_FETCH) goto form_Call##N;
+  ORVANE_VM_CALL_PROLOGUE_FORMS(0)
+  ORVANE_VM_CALL_PROLOGUE_FORMS(1)
+  ORVANE_VM_CALL_PROLOGUE_FORMS(2)
+  ORVANE_VM_CALL_PROLOGUE_FORMS(3)
+  ORVANE_VM_CALL_ARG_FORMS(1)
+  ORVANE_VM_CALL_ARG_FORMS(2)
+  ORVANE_VM_CALL_ARG_FORMS(3)
 form_Call0:
   ORVANE_VM_CALL_CHAIN(0)
   ORVANE_VM_PUSH_WORD
@@ -1029,9 +1142,14 @@ budget:
   *end = false;
   return n;
 
+#undef ORVANE_VM_CALL_ARG_FORMS
+#undef ORVANE_VM_ARG_FETCH
+#undef ORVANE_VM_CALL_PROLOGUE_FORMS
 #undef ORVANE_VM_CALL_PROLOGUE
+#undef ORVANE_VM_EPILOGUE
 #undef ORVANE_VM_CALL_CHAIN
 #undef ORVANE_VM_CALL_WORDS
+#undef ORVANE_VM_THEN_DROP
 #undef ORVANE_VM_THEN
 #undef ORVANE_VM_SET_LINE
 #undef ORVANE_VM_SET_FILE
@@ -1058,6 +1176,7 @@ budget:
 #undef ORVANE_VM_INT_FORM
 #undef ORVANE_VM_THEN_JNZ
 #undef ORVANE_VM_THEN_JZ
+#undef ORVANE_VM_THEN_JUMP_IF
 #undef ORVANE_VM_THEN_TO
 #undef ORVANE_VM_ALONE
 #undef ORVANE_VM_ASSIGN_CONST
@@ -1078,6 +1197,7 @@ budget:
 }
 
 #undef ORVANE_VM_ALL_FORMS
+#undef ORVANE_VM_SIZED_FORMS
 #undef ORVANE_VM_REF_FORMS
 #undef ORVANE_VM_STEP_FORMS
 #undef ORVANE_VM_FORMS

@@ -297,6 +297,100 @@ const std::vector<Program>& Programs() {
                   [&] { b.OpSub(L(3), S(-8), S(-4)).OpAdd(S(-6), L(3), G(2)).OpSetInt(L(2), 1); });
          Function(b, "f6", 6, [&] { b.OpSetInt(L(5), 9).OpMove(G(2), L(5)); });
        }},
+      {"calls of each length into frames of one to five slots",
+       [](meiasm::Builder& b) {
+         b.Globals(2);
+         b.OpAddBase(-2);
+         b.OpEnter(3);
+         b.OpSetInt(L(0), 5).OpSetInt(L(1), 7).OpSetInt(L(2), 11);
+         for (int n = 0; n < 4; ++n) {
+           for (int frame = 1; frame <= 5; ++frame) {
+             for (int k = 0; k < n; ++k) b.OpPushRef(L(k));
+             b.OpPushWord(3);
+             b.OpCall(0, Label{"f" + std::to_string(frame)});
+             b.OpDrop(2 * n + 1);
+           }
+         }
+         b.OpHalt();
+         for (int frame = 1; frame <= 5; ++frame) {
+           Function(b, "f" + std::to_string(frame), frame, [&] {
+             b.OpAddConstInt(G(1), frame);
+             b.OpMove(L(frame - 1), G(1));
+           });
+         }
+       }},
+      {"calls whose callee first fetches an argument into its frame",
+       [](meiasm::Builder& b) {
+         b.Globals(4);
+         b.OpAddBase(-2);
+         b.OpEnter(3);
+         // The last argument of three is a string: its fetch goes to the handler.
+         b.OpSetInt(L(0), 5).OpSetInt(L(1), 7).OpSetString(L(2), Text{"9x"});
+         const auto call = [&](int n, const std::string& callee) {
+           for (int k = 0; k < n; ++k) b.OpPushRef(L(k));
+           b.OpPushWord(3);
+           b.OpCall(0, Label{callee});
+           b.OpDrop(2 * n + 1);
+         };
+         for (int n = 1; n <= 3; ++n) {
+           for (int frame = 1; frame <= 4; ++frame) call(n, "last" + std::to_string(frame));
+         }
+         call(3, "first");
+         // Moves that are no such fetch: a word that is no pair's reference, a pair the call did
+         // not push (here one that says address), a global or a slot past the frame as the
+         // destination.
+         call(3, "odd");
+         b.OpPushWord(1).OpPushWord(7);
+         call(1, "below");
+         b.OpDrop(2);
+         call(2, "global");
+         call(2, "past");
+         b.OpHalt();
+         for (int frame = 1; frame <= 4; ++frame) {
+           Function(b, "last" + std::to_string(frame), frame, [&] {
+             b.OpMove(L(frame - 1), S(-4));
+             b.OpMove(G(1), L(frame - 1));
+           });
+         }
+         Function(b, "first", 2, [&] { b.OpMove(L(1), S(-8)).OpMove(G(2), L(1)); });
+         Function(b, "odd", 2, [&] { b.OpMove(L(1), S(-5)).OpMove(G(3), L(1)); });
+         Function(b, "below", 2, [&] { b.OpMove(L(1), S(-6)).OpMove(G(3), L(1)); });
+         Function(b, "global", 2, [&] { b.OpMove(G(0), S(-4)); });
+         Function(b, "past", 2, [&] { b.OpMove(L(2), S(-4)).OpMove(G(3), L(2)); });
+       },
+       nullptr},
+      {"an argument fetched from a slot past the table",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpAddBase(-2);
+         b.OpPushRef(L(1024));  // slot 1025: the first past the table of 1 + 1024
+         b.OpPushWord(1);
+         b.OpCall(0, Label{"f"});
+         b.OpHalt();
+         Function(b, "f", 1, [&] { b.OpMove(L(0), S(-4)); });
+       },
+       "errors 1"},
+      {"an argument fetched into a slot past the table",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpAddBase(-2);
+         b.OpPushRef(G(0));
+         b.OpPushWord(1);
+         b.OpCall(0, Label{"f"});
+         b.OpHalt();
+         Function(b, "f", 1, [&] { b.OpMove(L(kVmMaxSlots), S(-4)); });
+       },
+       "errors 1"},
+      {"a call into a small frame past the end of the slot table",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpAddBase(-2);
+         b.OpPushWord(1022);  // the caller's frame size: the callee's frame ends past 1024 slots
+         b.OpCall(0, Label{"f"});
+         b.OpDrop(1);
+         b.OpHalt();
+         Function(b, "f", 3, [&] { b.OpSetInt(L(2), 9).OpMove(G(0), L(2)); });
+       }},
       {"frames that hold strings when they open and close",
        [](meiasm::Builder& b) {
          b.Globals(2);
@@ -323,12 +417,23 @@ const std::vector<Program>& Programs() {
          b.OpPushWord(1);
          b.OpCall(0, Label{"set4"});
          b.OpDrop(3);  // the pin goes with the address
+         // Twice onto the same drop from a return with no frame: the second time the drop's form
+         // is known. The pin goes with the address again: the pair pushed there next holds none.
+         b.OpSetInt(G(0), 2);
+         b.Bind("twice");
+         b.OpPushRef(G(2).Member("x"));
+         b.OpCall(0, Label{"bare"});
+         b.OpDrop(2);
+         b.OpSubConstInt(G(0), 1);
+         b.OpJumpIfNonZero(G(0), Label{"twice"});
          b.OpPushRef(L(0));
          b.OpPushWord(1);
          b.OpCall(0, Label{"add3"});
          b.OpHalt();  // the same stack words, now a slot reference
          Function(b, "set4", 1, [&] { b.OpSetInt(L(0), 4); });
          Function(b, "add3", 1, [&] { b.OpSetInt(L(0), 3).OpAddAssign(S(-4), L(0)); });
+         b.Bind("bare");
+         b.OpReturn();
        }},
       {"a deep recursion that grows the stack, and a frame that grows the slot table",
        [](meiasm::Builder& b) {
@@ -541,6 +646,17 @@ const std::vector<Program>& Programs() {
          b.OpReturn();
        },
        "errors 1"},
+      {"an epilogue of two slots that closes past the slot top",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpPushBase();
+         b.OpAddBase(-1);
+         b.OpEnter(1);
+         b.OpLeave(2);
+         b.OpPopBase();
+         b.OpReturn();
+       },
+       "errors 1"},
       {"an epilogue that returns outside the code",
        [](meiasm::Builder& b) {
          b.Globals(1);
@@ -562,6 +678,37 @@ const std::vector<Program>& Programs() {
          b.OpDrop(40);
          b.OpHalt();
          Function(b, "r", 1, [] {});
+       },
+       "errors 1"},
+      // The same drop reached twice from each kind of return: the first time the stack holds an
+      // extra word, the second time it is one short.
+      {"an epilogue onto a drop that holds its words once",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpDrop(2);
+         b.OpPushWord(5);
+         b.Bind("again");
+         b.OpPushWord(1);
+         b.OpCall(0, Label{"r"});
+         b.OpDrop(2);
+         b.OpAddConstInt(G(0), 1);
+         b.OpJump(Label{"again"});
+         Function(b, "r", 1, [] {});
+       },
+       "errors 1"},
+      {"a return onto a drop that holds its words once",
+       [](meiasm::Builder& b) {
+         b.Globals(1);
+         b.OpDrop(2);
+         b.OpPushWord(5);
+         b.Bind("again");
+         b.OpPushWord(1);
+         b.OpCall(0, Label{"r"});
+         b.OpDrop(2);
+         b.OpAddConstInt(G(0), 1);
+         b.OpJump(Label{"again"});
+         b.Bind("r");
+         b.OpReturn();
        },
        "errors 1"},
   };
@@ -688,6 +835,15 @@ TEST_F(MachineTest, ProgramsComputeTheirResults) {
     } else if (std::string(p.name) == "calls of every length into frames of every size") {
       // L0 = 5 + 11 = 16, then (7 + 16)^2 = 529; L1 = 529 - 11 + 11; G2 = 9.
       EXPECT_EQ(Show(Slot(3)) + " " + Show(Slot(4)) + " " + Show(Slot(2)), "i:529 i:529 i:9");
+    } else if (std::string(p.name) == "calls of each length into frames of one to five slots") {
+      EXPECT_EQ(Show(Slot(1)), "i:60");  // 4 * (1 + 2 + 3 + 4 + 5)
+    } else if (std::string(p.name) == "calls whose callee first fetches an argument into its frame") {
+      // The word that is no reference and the pair that says address raise errors.
+      EXPECT_EQ(Show(Slot(0)) + " " + Show(Slot(2)), "i:7 i:5");
+      EXPECT_EQ(trace.back().substr(trace.back().find("errors")), "errors 1 1");
+    } else if (std::string(p.name) == "a call into a small frame past the end of the slot table") {
+      EXPECT_EQ(Show(Slot(0)), "i:9");
+      EXPECT_GT(ctx->slot_capacity(), 1024u);
     } else if (std::string(p.name) == "an address argument pins the stack through a call") {
       EXPECT_EQ(Show(Slot(3)), "i:3");
       EXPECT_EQ(ctx->stack_top(), 5u);
