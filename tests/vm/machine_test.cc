@@ -66,6 +66,21 @@ void Function(meiasm::Builder& b, const std::string& name, uint32_t n, const std
   b.OpReturn();
 }
 
+// A call to "r" (defined by `callee`) that returns onto a drop of two words, reached twice: the first
+// time the stack holds an extra word, the second time it is one short.
+void DropReachedTwice(meiasm::Builder& b, const std::function<void()>& callee) {
+  b.Globals(1);
+  b.OpDrop(2);
+  b.OpPushWord(5);
+  b.Bind("again");
+  b.OpPushWord(1);
+  b.OpCall(0, Label{"r"});
+  b.OpDrop(2);
+  b.OpAddConstInt(G(0), 1);
+  b.OpJump(Label{"again"});
+  callee();
+}
+
 const std::vector<Program>& Programs() {
   static const std::vector<Program> programs = {
       {"integer rules on globals and frame slots",
@@ -680,35 +695,15 @@ const std::vector<Program>& Programs() {
          Function(b, "r", 1, [] {});
        },
        "errors 1"},
-      // The same drop reached twice from each kind of return: the first time the stack holds an
-      // extra word, the second time it is one short.
+      // The same drop reached twice from each kind of return.
       {"an epilogue onto a drop that holds its words once",
-       [](meiasm::Builder& b) {
-         b.Globals(1);
-         b.OpDrop(2);
-         b.OpPushWord(5);
-         b.Bind("again");
-         b.OpPushWord(1);
-         b.OpCall(0, Label{"r"});
-         b.OpDrop(2);
-         b.OpAddConstInt(G(0), 1);
-         b.OpJump(Label{"again"});
-         Function(b, "r", 1, [] {});
-       },
-       "errors 1"},
+       [](meiasm::Builder& b) { DropReachedTwice(b, [&b] { Function(b, "r", 1, [] {}); }); }, "errors 1"},
       {"a return onto a drop that holds its words once",
        [](meiasm::Builder& b) {
-         b.Globals(1);
-         b.OpDrop(2);
-         b.OpPushWord(5);
-         b.Bind("again");
-         b.OpPushWord(1);
-         b.OpCall(0, Label{"r"});
-         b.OpDrop(2);
-         b.OpAddConstInt(G(0), 1);
-         b.OpJump(Label{"again"});
-         b.Bind("r");
-         b.OpReturn();
+         DropReachedTwice(b, [&b] {
+           b.Bind("r");
+           b.OpReturn();
+         });
        },
        "errors 1"},
   };
