@@ -2,6 +2,7 @@
 // table that installs every built-in.
 #include "api/api_frame.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -217,20 +218,44 @@ bool NotAvailable(ScriptContext* ctx) {
 }
 
 // The stand-ins are installed by code, one call each, rather than from a table of their addresses,
-// which the loader would adjust at every start.
-template <uint32_t... N>
-void InstallStandIns(std::integer_sequence<uint32_t, N...>) {
-  (SetVmBuiltin(N, &NotAvailable<N>), ...);
+// which the loader would adjust at every start. The numbers go in blocks of kStandInBlock from B:
+// some compilers take no more than 256 operands in one fold expression.
+constexpr uint32_t kStandInBlock = 128;
+template <uint32_t B>
+using StandInBlock = std::make_integer_sequence<uint32_t, std::min(kStandInBlock, kBuiltinCount - B)>;
+
+template <uint32_t B, uint32_t... N>
+void InstallStandInBlock(std::integer_sequence<uint32_t, N...>) {
+  (SetVmBuiltin(B + N, &NotAvailable<B + N>), ...);
 }
-template <uint32_t... N>
-bool InstallStandIn(uint32_t n, std::integer_sequence<uint32_t, N...>) {
-  return ((n == N && SetVmBuiltin(N, &NotAvailable<N>)) || ...);
+template <uint32_t B, uint32_t... N>
+bool InstallStandInOf(uint32_t n, std::integer_sequence<uint32_t, N...>) {
+  return ((n == B + N && SetVmBuiltin(B + N, &NotAvailable<B + N>)) || ...);
+}
+
+// Every stand-in from B on.
+template <uint32_t B = 0>
+void InstallStandIns() {
+  if constexpr (B < kBuiltinCount) {
+    InstallStandInBlock<B>(StandInBlock<B>{});
+    InstallStandIns<B + kStandInBlock>();
+  }
+}
+// Stand-in n, if n >= B is a built-in number.
+template <uint32_t B = 0>
+bool InstallStandIn(uint32_t n) {
+  if constexpr (B < kBuiltinCount) {
+    if (n < B + kStandInBlock) return InstallStandInOf<B>(n, StandInBlock<B>{});
+    return InstallStandIn<B + kStandInBlock>(n);
+  } else {
+    return false;
+  }
 }
 
 }  // namespace
 
 bool InstallUnavailableBuiltin(uint32_t n) {
-  return InstallStandIn(n, std::make_integer_sequence<uint32_t, kBuiltinCount>{});
+  return InstallStandIn(n);
 }
 
 const char* BuiltinName(uint32_t n) {
@@ -241,7 +266,7 @@ const char* BuiltinName(uint32_t n) {
 void InstallFamilyBuiltins();
 
 ORVANE_START_CODE void InstallApiBuiltins() {
-  InstallStandIns(std::make_integer_sequence<uint32_t, kBuiltinCount>{});
+  InstallStandIns();
   InstallTaskBuiltins();
   InstallFamilyBuiltins();
   InstallMediaBuiltins();
