@@ -594,6 +594,13 @@ struct Pack16 {
 #if defined(__SSE2__)
     if (level >= kVecSse2) {
       if constexpr (Layout<S>::kBytes == 4) {
+        for (; x + 16 <= w; x += 16) {
+          const std::uint8_t* p = s + 4 * std::size_t{x};
+          Store8(d + 2 * std::size_t{x}, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)));
+          Store8(d + 2 * std::size_t{x} + 16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)),
+                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)));
+        }
         for (; x + 8 <= w; x += 8) {
           const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x}));
           const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x} + 16));
