@@ -251,14 +251,14 @@ constexpr MulPlan PlanMul(const std::array<Move, N>& moves) {
   return best;
 }
 
-// Moves for processors without a byte multiply-add: the result is built `down` bits up in its lane,
-// from up to three terms ORed together. A word multiply-add takes the word masked to its fields
-// and sums the low 16-bit half times 2^e0 and the high half times 2^e1, which moves each field of
-// the low half up by e0 and each field of the high half down by 16 - e1 (the factors are signed
-// words, so e <= 14, and a field must not reach bit 15 of its half, which would read as a sign).
-// Fields already in place need only a mask; every other field is made with a shift, a mask and an
-// OR. The plan with the fewest operations wins, counting the shift that brings the result to the
-// high half of the lane before the signed pack.
+// Moves for processors without a byte multiply-add: the result is built `down` bits up in its lane
+// as the OR of a multiply-add, the fields already in place and one term per other field. A word multiply-add
+// takes the word masked to its fields and sums the low 16-bit half times 2^e0 and the high half times 2^e1,
+// which moves each field of the low half up by e0 and each field of the high half down by 16 - e1 (the
+// factors are signed words, so e <= 14, and a field must not reach bit 15 of its half, which would read as a
+// sign). Fields already in place need only a mask; every other field is made with a shift, a mask and an OR.
+// The plan with the fewest operations wins, counting the shift that brings the result to the high half of the
+// lane before the signed pack.
 struct WordPlan {
   int down = 16;
   std::uint32_t mul_mask = 0;      // fields the multiply-add moves
@@ -277,6 +277,7 @@ constexpr WordPlan PlanWord(const std::array<Move, N>& moves) {
         WordPlan p;
         p.down = down;
         int shifted = 0;
+        bool lo = false, hi = false;  // the multiply-add reads the low / high half
         for (std::size_t i = 0; i < N; ++i) {
           const Move& m = moves[i];
           const int from = m.top - m.k;           // lowest source bit
@@ -284,20 +285,16 @@ constexpr WordPlan PlanWord(const std::array<Move, N>& moves) {
           const std::uint32_t field = ((1u << m.k) - 1) << from;
           if (m.top <= 15 && shift == e0) {
             p.mul_mask |= field;
+            lo = true;
           } else if (from >= 16 && m.top <= 31 && shift == e1 - 16) {
             p.mul_mask |= field;
+            hi = true;
           } else if (shift == 0) {
             p.keep_mask |= field;
           } else {
             p.by_shift |= 1u << i;
             ++shifted;
           }
-        }
-        bool lo = false, hi = false;
-        for (std::size_t i = 0; i < N; ++i) {
-          const Move& m = moves[i];
-          const std::uint32_t field = ((1u << m.k) - 1) << (m.top - m.k);
-          if ((p.mul_mask & field) != 0) (m.top <= 16 ? lo : hi) = true;
         }
         p.word_factors = (lo ? 1u << e0 : 0) | (hi ? (1u << e1) << 16 : 0);
         const int terms = (p.mul_mask != 0) + (p.keep_mask != 0) + shifted;
