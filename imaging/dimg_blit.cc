@@ -251,6 +251,61 @@ constexpr MulPlan PlanMul(const std::array<Move, N>& moves) {
   return best;
 }
 
+// Moves for processors without a byte multiply-add: the result is built `down` bits up in its lane
+// as the OR of a multiply-add, the fields already in place and one term per other field. A word multiply-add
+// takes the word masked to its fields and sums the low 16-bit half times 2^e0 and the high half times 2^e1,
+// which moves each field of the low half up by e0 and each field of the high half down by 16 - e1 (the
+// factors are signed words, so e <= 14, and a field must not reach bit 15 of its half, which would read as a
+// sign). Fields already in place need only a mask; every other field is made with a shift, a mask and an OR.
+// The plan with the fewest operations wins, counting the shift that brings the result to the high half of the
+// lane before the signed pack.
+struct WordPlan {
+  int down = 16;
+  std::uint32_t mul_mask = 0;      // fields the multiply-add moves
+  std::uint32_t word_factors = 0;  // 2^e0 in the low half, 2^e1 in the high half
+  std::uint32_t keep_mask = 0;     // fields already in place
+  std::uint32_t by_shift = 0;      // bit i set: move i is made with a shift, a mask and an OR
+  int ops = 1 << 20;
+};
+
+template <std::size_t N>
+constexpr WordPlan PlanWord(const std::array<Move, N>& moves) {
+  WordPlan best;
+  for (int down = 0; down <= 16; ++down) {
+    for (int e0 = 0; e0 <= 14; ++e0) {
+      for (int e1 = 0; e1 <= 14; ++e1) {
+        WordPlan p;
+        p.down = down;
+        int shifted = 0;
+        bool lo = false, hi = false;  // the multiply-add reads the low / high half
+        for (std::size_t i = 0; i < N; ++i) {
+          const Move& m = moves[i];
+          const int from = m.top - m.k;           // lowest source bit
+          const int shift = m.to + down - m.top;  // how far the field moves up
+          const std::uint32_t field = ((1u << m.k) - 1) << from;
+          if (m.top <= 15 && shift == e0) {
+            p.mul_mask |= field;
+            lo = true;
+          } else if (from >= 16 && m.top <= 31 && shift == e1 - 16) {
+            p.mul_mask |= field;
+            hi = true;
+          } else if (shift == 0) {
+            p.keep_mask |= field;
+          } else {
+            p.by_shift |= 1u << i;
+            ++shifted;
+          }
+        }
+        p.word_factors = (lo ? 1u << e0 : 0) | (hi ? (1u << e1) << 16 : 0);
+        const int terms = (p.mul_mask != 0) + (p.keep_mask != 0) + shifted;
+        p.ops = 2 * (p.mul_mask != 0) + (p.keep_mask != 0) + 2 * shifted + (terms - 1) + (down < 16) + 1;
+        if (p.ops < best.ops) best = p;
+      }
+    }
+  }
+  return best;
+}
+
 #if defined(__SSE2__)
 template <Move kM>
 __m128i Field4(__m128i v) {
@@ -339,12 +394,21 @@ struct Pack16 {
   static std::uint32_t Convert(std::uint32_t v) { return Convert(v, Seq()); }
 
 #if defined(__SSE2__)
-  // Four pixels, each result in the high half of its lane.
+  static constexpr WordPlan kWord = PlanWord(kMoves<0>);
+  // Four pixels, each result sign-extended from the high half of its lane into the low half.
   template <std::size_t... I>
-  static __m128i Convert4High(__m128i v, std::index_sequence<I...>) {
+  static __m128i Convert4(__m128i v, std::index_sequence<I...>) {
     __m128i acc = _mm_setzero_si128();
-    ((acc = _mm_or_si128(acc, Field4<kMoves<16>[I]>(v))), ...);
-    return acc;
+    if constexpr (kWord.mul_mask != 0) {
+      const __m128i fields = _mm_and_si128(v, _mm_set1_epi32(static_cast<int>(kWord.mul_mask)));
+      acc = _mm_madd_epi16(fields, _mm_set1_epi32(static_cast<int>(kWord.word_factors)));
+    }
+    if constexpr (kWord.keep_mask != 0) {
+      acc = _mm_or_si128(acc, _mm_and_si128(v, _mm_set1_epi32(static_cast<int>(kWord.keep_mask))));
+    }
+    ((acc = (kWord.by_shift >> I & 1) != 0 ? _mm_or_si128(acc, Field4<kMoves<kWord.down>[I]>(v)) : acc), ...);
+    if constexpr (kWord.down < 16) acc = _mm_slli_epi32(acc, 16 - kWord.down);
+    return _mm_srai_epi32(acc, 16);
   }
   // Four 3-byte pixels from the 16 bytes at p (all readable): pixel k's bytes in lane k, under an
   // alpha byte of 0xFF, as Load gives them.
@@ -357,9 +421,8 @@ struct Pack16 {
   // Eight pixels: two groups of four packed into eight 16-bit words (the results moved down with
   // their sign, so the saturating pack keeps every bit).
   static void Store8(std::uint8_t* d, __m128i lo, __m128i hi) {
-    lo = _mm_srai_epi32(Convert4High(lo, Seq()), 16);
-    hi = _mm_srai_epi32(Convert4High(hi, Seq()), 16);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_packs_epi32(lo, hi));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
+                     _mm_packs_epi32(Convert4(lo, Seq()), Convert4(hi, Seq())));
   }
 #endif
 
@@ -528,6 +591,13 @@ struct Pack16 {
 #if defined(__SSE2__)
     if (level >= kVecSse2) {
       if constexpr (Layout<S>::kBytes == 4) {
+        for (; x + 16 <= w; x += 16) {
+          const std::uint8_t* p = s + 4 * std::size_t{x};
+          Store8(d + 2 * std::size_t{x}, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)));
+          Store8(d + 2 * std::size_t{x} + 16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)),
+                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)));
+        }
         for (; x + 8 <= w; x += 8) {
           const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x}));
           const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * std::size_t{x} + 16));
