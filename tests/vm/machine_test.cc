@@ -66,6 +66,17 @@ void Function(meiasm::Builder& b, const std::string& name, uint32_t n, const std
   b.OpReturn();
 }
 
+// A frame of one slot whose epilogue closes `leave` slots, more than the slot top holds.
+void ClosePastTop(meiasm::Builder& b, uint32_t leave) {
+  b.Globals(1);
+  b.OpPushBase();
+  b.OpAddBase(-1);
+  b.OpEnter(1);
+  b.OpLeave(leave);
+  b.OpPopBase();
+  b.OpReturn();
+}
+
 // A call to "r" (defined by `callee`) that returns onto a drop of two words, reached twice: the first
 // time the stack holds an extra word, the second time it is one short.
 void DropReachedTwice(meiasm::Builder& b, const std::function<void()>& callee) {
@@ -650,28 +661,10 @@ const std::vector<Program>& Programs() {
          b.OpHalt();
        },
        "errors 1"},
-      {"an epilogue that closes past the slot top",
-       [](meiasm::Builder& b) {
-         b.Globals(1);
-         b.OpPushBase();
-         b.OpAddBase(-1);
-         b.OpEnter(1);
-         b.OpLeave(9);
-         b.OpPopBase();
-         b.OpReturn();
-       },
+      {"an epilogue that closes past the slot top", [](meiasm::Builder& b) { ClosePastTop(b, 9); },
        "errors 1"},
       {"an epilogue of two slots that closes past the slot top",
-       [](meiasm::Builder& b) {
-         b.Globals(1);
-         b.OpPushBase();
-         b.OpAddBase(-1);
-         b.OpEnter(1);
-         b.OpLeave(2);
-         b.OpPopBase();
-         b.OpReturn();
-       },
-       "errors 1"},
+       [](meiasm::Builder& b) { ClosePastTop(b, 2); }, "errors 1"},
       {"an epilogue that returns outside the code",
        [](meiasm::Builder& b) {
          b.Globals(1);
